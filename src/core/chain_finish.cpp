@@ -1,0 +1,71 @@
+// Chain finishing: Taubin smoothing, tip straightening and simplification of output chains.
+#include "chain_finish.hpp"
+
+#include <cstddef>
+#include <utility>
+#include <vector>
+
+#include "boundary.hpp"
+
+namespace strandify {
+namespace {
+
+constexpr int kSmoothingIterations = 3;
+constexpr double kSmoothingLambda = 0.5;
+constexpr double kSmoothingMu = -0.53;
+
+// One umbrella pass: every interior point moves by `factor` toward the midpoint of its
+// neighbours, all read from `from` so the update is simultaneous. End points stay put.
+void umbrella_pass(const std::vector<Point>& from, std::vector<Point>& to, double factor) {
+  const std::size_t n = from.size();
+  to.front() = from.front();
+  to.back() = from.back();
+  for (std::size_t i = 1; i + 1 < n; ++i) {
+    const Point a = from[i - 1], p = from[i], b = from[i + 1];
+    to[i] = {((a.x + b.x) * 0.5 - p.x) * factor + p.x, ((a.y + b.y) * 0.5 - p.y) * factor + p.y};
+  }
+}
+
+// Pulls `tip` halfway toward its projection on the line through `f` along direction `g`. A
+// degenerate direction (both reference points equal) leaves the tip where it is.
+Point pull_tip(Point tip, Point f, Point g) {
+  const double gg = g.x * g.x + g.y * g.y;
+  if (gg == 0.0) return tip;
+  const double t = ((tip.x - f.x) * g.x + (tip.y - f.y) * g.y) / gg;
+  return {((f.x + t * g.x) + tip.x) * 0.5, ((f.y + t * g.y) + tip.y) * 0.5};
+}
+
+Point minus(Point a, Point b) { return {a.x - b.x, a.y - b.y}; }
+
+}  // namespace
+
+std::vector<Point> smooth_chain_taubin(const std::vector<Point>& points, int iterations,
+                                       double lambda, double mu) {
+  if (points.size() <= 2) return points;
+  std::vector<Point> current = points;
+  std::vector<Point> next(points.size());
+  for (int it = 0; it < iterations; ++it) {
+    umbrella_pass(current, next, lambda);
+    current.swap(next);
+    umbrella_pass(current, next, mu);
+    current.swap(next);
+  }
+  return current;
+}
+
+std::vector<Point> finish_chain(const Chain& chain, double simplification_tolerance) {
+  std::vector<Point> p =
+      smooth_chain_taubin(chain.points, kSmoothingIterations, kSmoothingLambda, kSmoothingMu);
+  const std::size_t n = p.size();
+  // The end tip goes first, so in a three-point chain the start pull already sees it moved.
+  if (chain.end_is_tip && n >= 3) {
+    p[n - 1] = pull_tip(p[n - 1], p[n - 2], minus(p[n - 2], p[n - 3]));
+  }
+  if (chain.start_is_tip && n >= 3) {
+    p[0] = pull_tip(p[0], p[1], minus(p[1], p[2]));
+  }
+  if (simplification_tolerance > 0.0) return rdp(p, simplification_tolerance);
+  return p;
+}
+
+}  // namespace strandify
