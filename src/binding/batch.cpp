@@ -1,0 +1,135 @@
+// strandify_batch: many independent centerline jobs on the shared worker pool.
+#include <atomic>
+#include <mutex>
+#include <string>
+
+#include "convert.hpp"
+#include "entry_points.hpp"
+#include "pipeline.hpp"
+#include "worker_pool.hpp"
+
+namespace strandify::binding {
+namespace {
+
+constexpr Py_ssize_t kJobSize = 11;
+
+struct Job {
+  std::vector<Curve> curves;
+  CenterlineOptions options;
+};
+
+// Job elements in tuple order; note max_nodes sits before subdivision_ratio here.
+bool to_job(PyObject* obj, Job& job) {
+  if (!PyTuple_Check(obj)) {
+    PyErr_Format(PyExc_TypeError, "expected a job tuple of 11 elements, got %.200s",
+                 Py_TYPE(obj)->tp_name);
+    return false;
+  }
+  const Py_ssize_t n = PyTuple_GET_SIZE(obj);
+  if (n != kJobSize) {
+    PyErr_Format(PyExc_TypeError, "expected a job tuple of length 11, got a tuple of length %zd", n);
+    return false;
+  }
+  PyObject* const* e = &PyTuple_GET_ITEM(obj, 0);
+  CenterlineOptions& o = job.options;
+  return to_curves(e[0], job.curves) && to_double(e[1], o.buffer_distance) &&
+         to_double(e[2], o.feature_size) && to_optional_double(e[3], o.simplification) &&
+         to_optional_double(e[4], o.min_tip_fraction) &&
+         to_optional_double(e[5], o.junction_merge_fraction) &&
+         to_optional_count(e[6], o.max_nodes) && to_optional_double(e[7], o.subdivision_ratio) &&
+         to_optional_double(e[8], o.resample) &&
+         to_optional_double(e[9], o.boundary_simplification) &&
+         to_optional_double(e[10], o.merge_tolerance);
+}
+
+bool to_jobs(PyObject* obj, std::vector<Job>& jobs) {
+  if (PyUnicode_Check(obj) || !PySequence_Check(obj)) {
+    PyErr_Format(PyExc_TypeError, "expected a sequence, got %.200s", Py_TYPE(obj)->tp_name);
+    return false;
+  }
+  const Py_ssize_t hint = PyObject_LengthHint(obj, 0);
+  if (hint < 0) {
+    PyErr_Clear();
+  } else {
+    jobs.reserve(static_cast<std::size_t>(hint));
+  }
+  Ref it(PyObject_GetIter(obj));
+  if (!it) return false;
+  while (PyObject* raw = PyIter_Next(it.get())) {
+    Ref element(raw);
+    jobs.emplace_back();
+    if (!to_job(element.get(), jobs.back())) return false;
+  }
+  return !PyErr_Occurred();
+}
+
+// The first failure to arrive is kept; later ones, or ones that find the store busy, are
+// dropped without waiting.
+class FirstFailure {
+ public:
+  void offer(std::string message) {
+    if (!mutex_.try_lock()) return;
+    if (!message_) message_ = std::move(message);
+    mutex_.unlock();
+  }
+  const std::optional<std::string>& message() const { return message_; }
+
+ private:
+  std::mutex mutex_;
+  std::optional<std::string> message_;
+};
+
+}  // namespace
+
+PyObject* strandify_batch_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                PyObject* kwnames) {
+  static const char* const names[] = {"jobs"};
+  PyObject* slots[1];
+  if (!bind_arguments("strandify_batch", names, 1, 1, args, nargs, kwnames, slots)) return nullptr;
+  std::vector<Job> jobs;
+  if (!convert_named(to_jobs, slots[0], jobs, "jobs")) return nullptr;
+  for (const Job& job : jobs)
+    if (auto failure = validate_feature_size(job.options.feature_size))
+      return raise_failure(*failure);
+
+  std::vector<CenterlineResult> results(jobs.size());
+  FirstFailure failure;
+  std::atomic<bool> stop{false};
+  bool pool_ok = true;
+  const bool finished = run_without_gil([&] {
+    const std::function<bool(std::size_t)> work = [&](std::size_t i) {
+      if (stop.load(std::memory_order_relaxed)) return false;
+      Outcome<CenterlineResult> r;
+      try {
+        r = strandify_inner(jobs[i].curves, jobs[i].options);
+      } catch (...) {
+        r.failure = "out of memory";  // only allocation can throw in the pipeline
+      }
+      if (!r.ok()) {
+        failure.offer("strandify_batch job " + std::to_string(i) + " failed: " + *r.failure);
+        stop.store(true, std::memory_order_relaxed);
+        return false;
+      }
+      results[i] = std::move(r.value);
+      return true;
+    };
+    pool_ok = WorkerPool::shared().run(jobs.size(), work);
+  });
+  if (!finished) return nullptr;
+  if (!pool_ok) {
+    PyErr_SetString(PyExc_RuntimeError, "strandify_batch could not start any worker thread");
+    return nullptr;
+  }
+  if (failure.message()) return raise_failure(*failure.message());
+
+  Ref list(PyList_New(static_cast<Py_ssize_t>(results.size())));
+  if (!list) return nullptr;
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    PyObject* item = centerline_to_tuple(results[i], false);
+    if (!item) return nullptr;
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+  }
+  return list.release();
+}
+
+}  // namespace strandify::binding

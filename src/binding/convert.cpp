@@ -1,0 +1,282 @@
+#include "convert.hpp"
+
+#include <cstring>
+#include <string>
+
+namespace strandify::binding {
+namespace {
+
+bool same_name(PyObject* key, const char* name) {
+  return PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, name) == 0;
+}
+
+const char* type_name(PyObject* obj) { return Py_TYPE(obj)->tp_name; }
+
+// Strings pass the interpreter's sequence check but are never a list of anything here.
+bool check_list_argument(PyObject* obj) {
+  if (PyUnicode_Check(obj) || !PySequence_Check(obj)) {
+    PyErr_Format(PyExc_TypeError, "expected a sequence, got %.200s", type_name(obj));
+    return false;
+  }
+  return true;
+}
+
+// Iterates a list argument, converting each element with `item`; the reported length is only
+// a capacity hint.
+template <class T, class F>
+bool convert_sequence(PyObject* obj, std::vector<T>& out, F item) {
+  if (!check_list_argument(obj)) return false;
+  const Py_ssize_t hint = PyObject_LengthHint(obj, 0);
+  if (hint < 0) {
+    PyErr_Clear();
+  } else {
+    out.reserve(static_cast<std::size_t>(hint));
+  }
+  Ref it(PyObject_GetIter(obj));
+  if (!it) return false;
+  while (PyObject* raw = PyIter_Next(it.get())) {
+    Ref element(raw);
+    out.emplace_back();
+    if (!item(element.get(), out.back())) return false;
+  }
+  return !PyErr_Occurred();
+}
+
+bool to_point(PyObject* obj, Point& out) {
+  if (!PyTuple_Check(obj)) {
+    PyErr_Format(PyExc_TypeError, "expected a point as an (x, y) tuple, got %.200s",
+                 type_name(obj));
+    return false;
+  }
+  const Py_ssize_t n = PyTuple_GET_SIZE(obj);
+  if (n != 2) {
+    PyErr_Format(PyExc_TypeError, "expected a point tuple of length 2, got a tuple of length %zd", n);
+    return false;
+  }
+  return to_double(PyTuple_GET_ITEM(obj, 0), out.x) && to_double(PyTuple_GET_ITEM(obj, 1), out.y);
+}
+
+bool to_curve(PyObject* obj, Curve& out) { return convert_sequence(obj, out, to_point); }
+
+bool to_width_list(PyObject* obj, WidthList& out) { return convert_sequence(obj, out, to_double); }
+
+bool is_numpy_bool(PyObject* obj) {
+  PyTypeObject* type = Py_TYPE(obj);
+  Ref module(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"));
+  if (!module) {
+    PyErr_Clear();
+    return false;
+  }
+  if (!PyUnicode_Check(module.get()) || PyUnicode_CompareWithASCIIString(module.get(), "numpy") != 0)
+    return false;
+  Ref name(PyType_GetName(type));
+  if (!name) {
+    PyErr_Clear();
+    return false;
+  }
+  return PyUnicode_CompareWithASCIIString(name.get(), "bool") == 0 ||
+         PyUnicode_CompareWithASCIIString(name.get(), "bool_") == 0;
+}
+
+PyObject* point_to_tuple(const Point& p) {
+  Ref x(PyFloat_FromDouble(p.x));
+  if (!x) return nullptr;
+  Ref y(PyFloat_FromDouble(p.y));
+  if (!y) return nullptr;
+  PyObject* t = PyTuple_New(2);
+  if (!t) return nullptr;
+  PyTuple_SET_ITEM(t, 0, x.release());
+  PyTuple_SET_ITEM(t, 1, y.release());
+  return t;
+}
+
+// Builds a new list front to back from `items`, converting each with `make`.
+template <class C, class F>
+PyObject* make_list(const C& items, F make) {
+  Ref list(PyList_New(static_cast<Py_ssize_t>(items.size())));
+  if (!list) return nullptr;
+  Py_ssize_t i = 0;
+  for (const auto& item : items) {
+    PyObject* o = make(item);
+    if (!o) return nullptr;
+    PyList_SET_ITEM(list.get(), i++, o);
+  }
+  return list.release();
+}
+
+PyObject* pair_to_tuple(const std::pair<std::uint64_t, std::uint64_t>& ids) {
+  return Py_BuildValue("(KK)", static_cast<unsigned long long>(ids.first),
+                       static_cast<unsigned long long>(ids.second));
+}
+
+PyObject* doubles_to_list(const std::vector<double>& values) {
+  return make_list(values, [](double v) { return PyFloat_FromDouble(v); });
+}
+
+}  // namespace
+
+bool bind_arguments(const char* function, const char* const* names, Py_ssize_t count,
+                    Py_ssize_t required, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames, PyObject** slots) {
+  for (Py_ssize_t i = 0; i < count; ++i) slots[i] = nullptr;
+  if (nargs > count) {
+    PyErr_Format(PyExc_TypeError, "%s() takes at most %zd arguments (%zd given)", function, count,
+                 nargs);
+    return false;
+  }
+  for (Py_ssize_t i = 0; i < nargs; ++i) slots[i] = args[i];
+  const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+  for (Py_ssize_t k = 0; k < nkw; ++k) {
+    PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+    Py_ssize_t slot = -1;
+    for (Py_ssize_t i = 0; i < count; ++i) {
+      if (same_name(key, names[i])) {
+        slot = i;
+        break;
+      }
+    }
+    if (slot < 0) {
+      PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", function, key);
+      return false;
+    }
+    if (slots[slot]) {
+      PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", function,
+                   names[slot]);
+      return false;
+    }
+    slots[slot] = args[nargs + k];
+  }
+  for (Py_ssize_t i = 0; i < required; ++i) {
+    if (!slots[i]) {
+      PyErr_Format(PyExc_TypeError, "%s() missing required argument '%s' (pos %zd)", function,
+                   names[i], i + 1);
+      return false;
+    }
+  }
+  return true;
+}
+
+void prefix_type_error(const char* name) {
+  if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
+  PyObject* raised = PyErr_GetRaisedException();
+  Ref reason(PyObject_Str(raised));
+  if (!reason) {
+    // Could not even read the reason: keep the original exception.
+    PyErr_Clear();
+    PyErr_SetRaisedException(raised);
+    return;
+  }
+  Py_DECREF(raised);
+  PyErr_Format(PyExc_TypeError, "argument '%s': %U", name, reason.get());
+}
+
+bool to_double(PyObject* obj, double& out) {
+  if (PyFloat_CheckExact(obj)) {
+    out = PyFloat_AS_DOUBLE(obj);
+    return true;
+  }
+  out = PyFloat_AsDouble(obj);
+  return !(out == -1.0 && PyErr_Occurred());
+}
+
+bool to_optional_double(PyObject* obj, std::optional<double>& out) {
+  out.reset();
+  if (!obj || obj == Py_None) return true;
+  double v = 0.0;
+  if (!to_double(obj, v)) return false;
+  out = v;
+  return true;
+}
+
+bool to_curves(PyObject* obj, std::vector<Curve>& out) {
+  return convert_sequence(obj, out, to_curve);
+}
+
+bool to_optional_width_lists(PyObject* obj, std::optional<WidthLists>& out) {
+  out.reset();
+  if (!obj || obj == Py_None) return true;
+  WidthLists lists;
+  if (!convert_sequence(obj, lists, to_width_list)) return false;
+  out = std::move(lists);
+  return true;
+}
+
+bool to_flag(PyObject* obj, bool& out) {
+  if (!obj || obj == Py_False) {
+    out = false;
+    return true;
+  }
+  if (obj == Py_True) {
+    out = true;
+    return true;
+  }
+  if (is_numpy_bool(obj)) {
+    const int truth = PyObject_IsTrue(obj);
+    if (truth < 0) return false;
+    out = truth != 0;
+    return true;
+  }
+  PyErr_Format(PyExc_TypeError, "expected True or False, got %.200s", type_name(obj));
+  return false;
+}
+
+bool to_optional_count(PyObject* obj, std::optional<std::uint64_t>& out) {
+  out.reset();
+  if (!obj || obj == Py_None) return true;
+  Ref index(PyLong_Check(obj) ? Py_NewRef(obj) : PyNumber_Index(obj));
+  if (!index) return false;
+  const unsigned long long v = PyLong_AsUnsignedLongLong(index.get());
+  if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
+  out = static_cast<std::uint64_t>(v);
+  return true;
+}
+
+PyObject* points_to_list(const std::vector<Point>& points) {
+  return make_list(points, point_to_tuple);
+}
+
+PyObject* curves_to_list(const std::vector<Curve>& curves) {
+  return make_list(curves, points_to_list);
+}
+
+PyObject* centerline_to_tuple(const CenterlineResult& result, bool with_widths) {
+  Ref chains(curves_to_list(result.chains));
+  if (!chains) return nullptr;
+  Ref nodes(points_to_list(result.nodes));
+  if (!nodes) return nullptr;
+  Ref ids(make_list(result.chain_node_ids, pair_to_tuple));
+  if (!ids) return nullptr;
+  if (!with_widths) return PyTuple_Pack(3, chains.get(), nodes.get(), ids.get());
+  Ref widths(make_list(result.chain_widths, doubles_to_list));
+  if (!widths) return nullptr;
+  return PyTuple_Pack(4, chains.get(), nodes.get(), ids.get(), widths.get());
+}
+
+PyObject* polygons_to_list(const std::vector<Polygon>& polygons) {
+  return make_list(polygons, [](const Polygon& polygon) -> PyObject* {
+    Ref outer(points_to_list(polygon.outer));
+    if (!outer) return nullptr;
+    Ref holes(curves_to_list(polygon.holes));
+    if (!holes) return nullptr;
+    return PyTuple_Pack(2, outer.get(), holes.get());
+  });
+}
+
+PyObject* triangles_to_list(const std::vector<Triangle>& triangles) {
+  return make_list(triangles, [](const Triangle& t) -> PyObject* {
+    Ref a(point_to_tuple(t.a));
+    if (!a) return nullptr;
+    Ref b(point_to_tuple(t.b));
+    if (!b) return nullptr;
+    Ref c(point_to_tuple(t.c));
+    if (!c) return nullptr;
+    return PyTuple_Pack(3, a.get(), b.get(), c.get());
+  });
+}
+
+PyObject* raise_failure(const std::string& message) {
+  PyErr_SetString(PyExc_ValueError, message.c_str());
+  return nullptr;
+}
+
+}  // namespace strandify::binding

@@ -1,0 +1,72 @@
+// Argument binding and conversion between Python objects and the core's value types.
+// Every function here needs the interpreter lock. A conversion that fails returns false with a
+// Python exception set; TypeErrors carry the "argument '{name}': " prefix.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "pipeline.hpp"
+#include "types.hpp"
+
+namespace strandify::binding {
+
+// Owned reference with automatic release, for error paths that return early.
+class Ref {
+ public:
+  Ref() = default;
+  explicit Ref(PyObject* o) : o_(o) {}
+  Ref(const Ref&) = delete;
+  Ref& operator=(const Ref&) = delete;
+  Ref(Ref&& other) noexcept : o_(other.o_) { other.o_ = nullptr; }
+  ~Ref() { Py_XDECREF(o_); }
+  PyObject* get() const { return o_; }
+  PyObject* release() {
+    PyObject* o = o_;
+    o_ = nullptr;
+    return o;
+  }
+  explicit operator bool() const { return o_ != nullptr; }
+
+ private:
+  PyObject* o_ = nullptr;
+};
+
+// Binds fast-call positional and keyword arguments to `count` named parameters, the first
+// `required` of which must be present. Unbound slots stay null. Returns false with TypeError.
+bool bind_arguments(const char* function, const char* const* names, Py_ssize_t count,
+                    Py_ssize_t required, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames, PyObject** slots);
+
+// Re-raises a pending TypeError as "argument '{name}': {reason}"; other errors pass unchanged.
+void prefix_type_error(const char* name);
+
+bool to_double(PyObject* obj, double& out);
+bool to_optional_double(PyObject* obj, std::optional<double>& out);
+bool to_curves(PyObject* obj, std::vector<Curve>& out);
+bool to_optional_width_lists(PyObject* obj, std::optional<WidthLists>& out);
+bool to_flag(PyObject* obj, bool& out);
+bool to_optional_count(PyObject* obj, std::optional<std::uint64_t>& out);
+
+// The conversions above, with the argument's name added to a TypeError.
+template <class T, class F>
+bool convert_named(F convert, PyObject* obj, T& out, const char* name) {
+  if (convert(obj, out)) return true;
+  prefix_type_error(name);
+  return false;
+}
+
+PyObject* points_to_list(const std::vector<Point>& points);
+PyObject* curves_to_list(const std::vector<Curve>& curves);
+PyObject* centerline_to_tuple(const CenterlineResult& result, bool with_widths);
+PyObject* polygons_to_list(const std::vector<Polygon>& polygons);
+PyObject* triangles_to_list(const std::vector<Triangle>& triangles);
+
+// Raises a pipeline failure message as ValueError. Returns null.
+PyObject* raise_failure(const std::string& message);
+
+}  // namespace strandify::binding

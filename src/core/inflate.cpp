@@ -1,0 +1,242 @@
+#include "inflate.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+
+#include "clipper2/clipper.h"
+#include "numeric.hpp"
+
+namespace strandify {
+namespace {
+
+namespace c2 = Clipper2Lib;
+
+constexpr int kPrecision = 6;
+constexpr double kScale = 1e6;
+constexpr double kMinPointGap2 = 1e-10;
+
+double max_abs_coordinate(const Curve& curve) {
+  double m = 0.0;
+  for (const Point& p : curve) m = std::max({m, std::fabs(p.x), std::fabs(p.y)});
+  return m;
+}
+
+bool all_finite(const Curve& curve) {
+  for (const Point& p : curve)
+    if (!std::isfinite(p.x) || !std::isfinite(p.y)) return false;
+  return true;
+}
+
+// The offsetter converts doubles to 64-bit integers without checking for NaN or overflow, so
+// anything it could not represent is refused up front.
+bool offsettable(const Curve& curve, double max_abs_radius) {
+  if (!std::isfinite(max_abs_radius) || !all_finite(curve)) return false;
+  return max_abs_coordinate(curve) + 2.0 * max_abs_radius <= kMaxInflationExtent;
+}
+
+c2::PathD to_path(const Curve& curve) {
+  c2::PathD path;
+  path.reserve(curve.size());
+  for (const Point& p : curve) path.emplace_back(p.x, p.y);
+  return path;
+}
+
+c2::PathsD inflate_uniform(const Curve& curve, double buffer_distance, double feature_size) {
+  if (!offsettable(curve, std::fabs(buffer_distance))) return {};
+  c2::PathsD paths{to_path(curve)};
+  return c2::InflatePaths(paths, buffer_distance, c2::JoinType::Square, c2::EndType::Square, 0.0,
+                          kPrecision, 0.2 * feature_size);
+}
+
+c2::Path64 scaled_path(const Curve& curve) {
+  c2::Path64 path;
+  path.reserve(curve.size());
+  for (const Point& p : curve) path.emplace_back(round_i64(p.x * kScale), round_i64(p.y * kScale));
+  return path;
+}
+
+double max_abs_width(const WidthList& widths) {
+  double m = 0.0;
+  for (double w : widths) {
+    if (!std::isfinite(w)) return w;  // propagates NaN/inf to the finiteness check
+    m = std::max(m, std::fabs(w));
+  }
+  return m;
+}
+
+// Signed area of a ring by the shoelace formula, wrapping from the last point to the first.
+double signed_area(const c2::PathD& ring) {
+  double twice = 0.0;
+  const std::size_t n = ring.size();
+  for (std::size_t k = 0; k < n; ++k) {
+    const c2::PointD& a = ring[k];
+    const c2::PointD& b = ring[(k + 1) % n];
+    twice += a.x * b.y - b.x * a.y;
+  }
+  return 0.5 * twice;
+}
+
+Ring cleaned_ring(const c2::PathD& ring) {
+  Ring out;
+  out.reserve(ring.size());
+  for (const c2::PointD& p : ring) {
+    if (!out.empty()) {
+      const double dx = p.x - out.back().x;
+      const double dy = p.y - out.back().y;
+      if (!(dx * dx + dy * dy > kMinPointGap2)) continue;  // NaN distances are dropped too
+    }
+    out.push_back({p.x, p.y});
+  }
+  return out;
+}
+
+double open_length(const Ring& ring) {
+  double length = 0.0;
+  for (std::size_t k = 0; k + 1 < ring.size(); ++k)
+    length += std::hypot(ring[k + 1].x - ring[k].x, ring[k + 1].y - ring[k].y);
+  return length;
+}
+
+// Even-odd crossing test; the expression is kept exactly as written so that points on or near
+// the boundary are classified the same way everywhere.
+bool point_in_ring(Point p, const Ring& ring) {
+  bool inside = false;
+  const std::size_t n = ring.size();
+  for (std::size_t i = 0, j = n - 1; i < n; j = i++) {
+    const Point& vi = ring[i];
+    const Point& vj = ring[j];
+    if ((p.y < vj.y) != (p.y < vi.y) &&
+        p.x < (p.y - vi.y) * (vj.x - vi.x) / (vj.y - vi.y) + vi.x)
+      inside = !inside;
+  }
+  return inside;
+}
+
+struct OuterCandidate {
+  Ring ring;
+  double length;
+  double area;
+};
+
+struct HoleCandidate {
+  Ring ring;
+  double area;
+  double min_y;
+  double max_y;
+  bool assigned = false;
+};
+
+// Below the lowest or at/above the highest vertex no edge can flip the crossing test, so such
+// a hole is skipped without running it; the outcome is identical.
+bool within_y_range(double min_y, double max_y, Point p) { return p.y >= min_y && p.y < max_y; }
+
+std::vector<Polygon> assemble_polygons(const c2::PathsD& rings, double feature_size) {
+  const double min_hole_area = 0.1 * feature_size * feature_size;
+  std::vector<OuterCandidate> outers;
+  std::vector<HoleCandidate> holes;
+  for (const c2::PathD& raw : rings) {
+    if (raw.size() < 2) continue;
+    Ring ring = cleaned_ring(raw);
+    if (ring.size() < 3) continue;
+    const double area = signed_area(raw);
+    if (area > 0.0) {
+      const double length = open_length(ring);
+      outers.push_back({std::move(ring), length, area});
+    } else if (-area >= min_hole_area) {
+      holes.push_back({std::move(ring), -area, 0.0, 0.0});
+    }
+  }
+  std::stable_sort(outers.begin(), outers.end(),
+                   [](const OuterCandidate& a, const OuterCandidate& b) { return a.length < b.length; });
+
+  std::vector<Polygon> polygons;
+  polygons.reserve(outers.size());
+  for (OuterCandidate& outer : outers) {
+    double min_y = outer.ring[0].y, max_y = outer.ring[0].y;
+    for (const Point& p : outer.ring) {
+      min_y = std::min(min_y, p.y);
+      max_y = std::max(max_y, p.y);
+    }
+    Polygon polygon;
+    for (HoleCandidate& hole : holes) {
+      if (hole.assigned || !(hole.area < outer.area)) continue;
+      const Point probe = hole.ring[0];
+      if (!within_y_range(min_y, max_y, probe)) continue;
+      if (!point_in_ring(probe, outer.ring)) continue;
+      polygon.holes.push_back(std::move(hole.ring));
+      hole.assigned = true;
+    }
+    polygon.outer = std::move(outer.ring);
+    polygons.push_back(std::move(polygon));
+  }
+  return polygons;
+}
+
+template <class Paths>
+void append_rings(c2::PathsD& all, const Paths& paths) {
+  for (const auto& p : paths) all.push_back(p);
+}
+
+}  // namespace
+
+std::vector<Ring> inflate_curve_variable(const Curve& curve, const WidthList& widths,
+                                         double feature_size) {
+  std::vector<Ring> rings;
+  if (widths.size() != curve.size()) return rings;  // callers guarantee equal lengths
+  c2::ClipperOffset offsetter(2.0, 0.2 * feature_size * kScale, false, false);
+  offsetter.AddPath(scaled_path(curve), c2::JoinType::Square, c2::EndType::Square);
+  // The offsetter may collapse coincident points; its vertex index still selects the width by
+  // position in the full list, which is what callers of this stage have always seen.
+  WidthList w = widths;
+  c2::Paths64 solution;
+  offsetter.Execute(
+      [w = std::move(w)](const c2::Path64&, const c2::PathD&, std::size_t curr, std::size_t) {
+        return curr < w.size() ? w[curr] * kScale : 0.0;
+      },
+      solution);
+  rings.reserve(solution.size());
+  for (const c2::Path64& path : solution) {
+    Ring ring;
+    ring.reserve(path.size());
+    for (const c2::Point64& p : path)
+      ring.push_back({static_cast<double>(p.x) / kScale, static_cast<double>(p.y) / kScale});
+    rings.push_back(std::move(ring));
+  }
+  return rings;
+}
+
+std::vector<Polygon> inflate(const std::vector<Curve>& curves,
+                             const std::optional<WidthLists>& widths, double buffer_distance,
+                             double feature_size) {
+  if (curves.empty()) return {};
+  c2::PathsD offsets;
+  try {
+    for (std::size_t i = 0; i < curves.size(); ++i) {
+      const Curve& curve = curves[i];
+      if (curve.size() < 2) continue;
+      const bool variable = widths && i < widths->size() && !(*widths)[i].empty();
+      if (variable) {
+        const WidthList& w = (*widths)[i];
+        if (w.size() != curve.size() || !offsettable(curve, max_abs_width(w))) continue;
+        for (const Ring& ring : inflate_curve_variable(curve, w, feature_size)) {
+          c2::PathD path;
+          path.reserve(ring.size());
+          for (const Point& p : ring) path.emplace_back(p.x, p.y);
+          offsets.push_back(std::move(path));
+        }
+      } else {
+        append_rings(offsets, inflate_uniform(curve, buffer_distance, feature_size));
+      }
+    }
+    if (offsets.empty()) return {};
+    const c2::PathsD rings = c2::Union(offsets, c2::FillRule::NonZero, kPrecision);
+    return assemble_polygons(rings, feature_size);
+  } catch (...) {
+    // The offsetter and the union report range problems by throwing; a call that cannot be
+    // buffered yields no polygons rather than an exception through the pipeline.
+    return {};
+  }
+}
+
+}  // namespace strandify

@@ -1,0 +1,29 @@
+// Curve inflation: buffer regions of the curves (uniform or per-vertex radius), their union,
+// ring cleaning, hole assignment.
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include "types.hpp"
+
+namespace strandify {
+
+// Buffers every curve of at least two points with square joins and ends, unions the buffers and
+// returns the Polygons in ascending order of outer boundary length. Curves whose coordinates,
+// radius or widths are not finite, or lie beyond the integer range the offsetter works in, add
+// no buffer.
+std::vector<Polygon> inflate(const std::vector<Curve>& curves,
+                             const std::optional<WidthLists>& widths, double buffer_distance,
+                             double feature_size);
+
+// The closed offset paths of one curve buffered with a per-vertex radius. Precondition: one
+// width per point.
+std::vector<Ring> inflate_curve_variable(const Curve& curve, const WidthList& widths,
+                                         double feature_size);
+
+// Largest |coordinate| + 2 x |radius| that is offset at all: at 10^6 scale this stays below the
+// offsetter's own safe integer range (about 2.3e18), square corners included.
+constexpr double kMaxInflationExtent = 2.0e12;
+
+}  // namespace strandify

@@ -1,0 +1,262 @@
+#include "pipeline.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+#include "chain_finish.hpp"
+#include "graph.hpp"
+#include "inflate.hpp"
+#include "input_prep.hpp"
+
+namespace strandify {
+namespace {
+
+constexpr double kDecimationFraction = 0.15;
+constexpr double kDefaultMergeFraction = 0.01;
+constexpr double kDefaultTipFraction = 2.0;
+constexpr double kDefaultJunctionFraction = 1.5;
+
+std::string unsigned_text(std::uint64_t v) { return std::to_string(v); }
+
+std::optional<std::string> check_width_lists(const std::vector<Curve>& curves,
+                                             const std::optional<WidthLists>& widths) {
+  if (!widths) return std::nullopt;
+  for (std::size_t i = 0; i < widths->size(); ++i) {
+    const WidthList& w = (*widths)[i];
+    if (w.empty()) continue;
+    if (i >= curves.size())
+      return "per_curve_widths has an entry for curve " + unsigned_text(i) + " but only " +
+             unsigned_text(curves.size()) + " curve(s) were given";
+    if (w.size() != curves[i].size())
+      return "per_curve_widths[" + unsigned_text(i) + "] has " + unsigned_text(w.size()) +
+             " entries but curve " + unsigned_text(i) + " has " +
+             unsigned_text(curves[i].size()) +
+             " points; they must match (or pass an empty list to use the uniform buffer)";
+  }
+  return std::nullopt;
+}
+
+double resolve_merge_tolerance(std::optional<double> given, double feature_size) {
+  if (!given) return kDefaultMergeFraction * feature_size;
+  return *given > 0.0 ? *given : 0.0;  // NaN and negatives give 0
+}
+
+struct PreparedCurves {
+  std::vector<Curve> curves;
+  std::optional<WidthLists> widths;
+};
+
+// Width-list check, merging, decimation: the input preparation every pipeline shares.
+Outcome<PreparedCurves> prepare_curves(const std::vector<Curve>& curves,
+                                       const std::optional<WidthLists>& widths,
+                                       double buffer_distance, double feature_size,
+                                       std::optional<double> merge_tolerance) {
+  if (auto failure = check_width_lists(curves, widths)) return Outcome<PreparedCurves>::fail(*failure);
+  Outcome<PreparedCurves> out;
+  const double tolerance = resolve_merge_tolerance(merge_tolerance, feature_size);
+  MergedCurves merged;
+  if (tolerance > 0.0) {
+    merged = merge_connected(curves, widths, buffer_distance, tolerance);
+  } else {
+    merged.curves = curves;
+    merged.widths = widths;
+  }
+  // Giving width lists at all switches decimation off, so they stay aligned with the points.
+  out.value.curves = decimate_curves(merged.curves, merged.widths.has_value(),
+                                     kDecimationFraction * feature_size);
+  out.value.widths = std::move(merged.widths);
+  return out;
+}
+
+Outcome<std::vector<Polygon>> buffer_polygons(const std::vector<Curve>& curves,
+                                              double buffer_distance, double feature_size,
+                                              const std::optional<WidthLists>& widths,
+                                              std::optional<double> merge_tolerance) {
+  auto prepared = prepare_curves(curves, widths, buffer_distance, feature_size, merge_tolerance);
+  if (!prepared.ok()) return Outcome<std::vector<Polygon>>::fail(*prepared.failure);
+  Outcome<std::vector<Polygon>> out;
+  out.value = inflate(prepared.value.curves, prepared.value.widths, buffer_distance, feature_size);
+  return out;
+}
+
+std::vector<Point> boundary_vertices(const std::vector<MeshedPolygon>& meshed) {
+  std::vector<Point> out;
+  std::size_t total = 0;
+  for (const MeshedPolygon& m : meshed) {
+    total += m.rings.outer.size();
+    for (const Ring& h : m.rings.holes) total += h.size();
+  }
+  out.reserve(total);
+  for (const MeshedPolygon& m : meshed) {
+    out.insert(out.end(), m.rings.outer.begin(), m.rings.outer.end());
+    for (const Ring& h : m.rings.holes) out.insert(out.end(), h.begin(), h.end());
+  }
+  return out;
+}
+
+// Twice the distance to the nearest boundary vertex (not edge); NaN distances never win.
+std::vector<double> widths_along(const std::vector<Point>& chain,
+                                 const std::vector<Point>& boundary) {
+  std::vector<double> widths;
+  widths.reserve(chain.size());
+  for (const Point& p : chain) {
+    double best = std::numeric_limits<double>::infinity();
+    for (const Point& b : boundary) {
+      const double dx = p.x - b.x;
+      const double dy = p.y - b.y;
+      const double d = dx * dx + dy * dy;
+      if (d < best) best = d;
+    }
+    widths.push_back(2.0 * std::sqrt(best));
+  }
+  return widths;
+}
+
+Graph cleaned_graph(Graph graph, const CenterlineOptions& o) {
+  const double fs = o.feature_size;
+  const double tip_length = o.min_tip_fraction.value_or(kDefaultTipFraction) * fs;
+  if (tip_length > 0.0) graph = prune_short_tips(graph, tip_length);
+  const double junction_fraction = o.junction_merge_fraction.value_or(kDefaultJunctionFraction);
+  if (junction_fraction > 0.0) graph = merge_close_junctions(graph, fs * junction_fraction);
+  return graph;
+}
+
+// Output node indices follow the order of first mention, start before end within a chain.
+void number_chain_ends(const std::vector<Chain>& chains, std::size_t node_count,
+                       CenterlineResult& result) {
+  constexpr std::uint64_t kUnset = std::numeric_limits<std::uint64_t>::max();
+  std::vector<std::uint64_t> index(node_count, kUnset);
+  result.chain_node_ids.reserve(chains.size());
+  auto index_of = [&](NodeId id, const Point& position) {
+    if (index[id] == kUnset) {
+      index[id] = result.nodes.size();
+      result.nodes.push_back(position);
+    }
+    return index[id];
+  };
+  for (std::size_t k = 0; k < chains.size(); ++k) {
+    const std::vector<Point>& pts = result.chains[k];
+    const std::uint64_t s = index_of(chains[k].start, pts.front());
+    const std::uint64_t e = index_of(chains[k].end, pts.back());
+    result.chain_node_ids.emplace_back(s, e);
+  }
+}
+
+}  // namespace
+
+std::string format_float(double value) {
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+  // Fixed notation at the shortest precision that round-trips: 1e21 is written in full.
+  char buffer[400];
+  const auto res = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+  return std::string(buffer, res.ptr);
+}
+
+std::optional<std::string> validate_feature_size(double feature_size) {
+  if (feature_size > 0.0 && std::isfinite(feature_size)) return std::nullopt;
+  return "feature_size must be a positive finite number, got " + format_float(feature_size);
+}
+
+Outcome<std::vector<MeshedPolygon>> mesh_polygons(const std::vector<Polygon>& polygons,
+                                                  double feature_size, double buffer_distance,
+                                                  const BoundaryOptions& boundary) {
+  using Result = Outcome<std::vector<MeshedPolygon>>;
+  auto conditioner = BoundaryConditioner::build(polygons, feature_size, buffer_distance, boundary);
+  if (!conditioner.ok()) return Result::fail(*conditioner.failure);
+  const BoundaryConditioner& cond = conditioner.value;
+  Result out;
+  out.value.reserve(polygons.size());
+  for (const Polygon& polygon : polygons) {
+    MeshedPolygon m;
+    m.rings = cond.condition(polygon, true);
+    if (m.rings.outer.size() >= 3) m.mesh = triangulate_polygon(m.rings.outer, m.rings.holes);
+    // Simplification does not preserve topology: a simplified ring may cross itself or a
+    // neighbour, or collapse, and the triangulator then has nothing to give. The unsimplified
+    // rings never cross, so the polygon is conditioned again without that one step.
+    if (m.mesh.triangles.empty() && cond.simplifies()) {
+      Polygon retry = cond.condition(polygon, false);
+      if (retry.outer.size() >= 3) {
+        PolygonMesh mesh = triangulate_polygon(retry.outer, retry.holes);
+        if (!mesh.triangles.empty()) {
+          m.rings = std::move(retry);
+          m.mesh = std::move(mesh);
+        }
+      }
+    }
+    out.value.push_back(std::move(m));
+  }
+  return out;
+}
+
+Outcome<CenterlineResult> strandify_inner(const std::vector<Curve>& curves,
+                                          const CenterlineOptions& o) {
+  using Result = Outcome<CenterlineResult>;
+  const double fs = o.feature_size;
+  auto polygons = buffer_polygons(curves, o.buffer_distance, fs, o.per_curve_widths,
+                                  o.merge_tolerance);
+  if (!polygons.ok()) return Result::fail(*polygons.failure);
+  const BoundaryOptions boundary{o.subdivision_ratio, o.resample, o.boundary_simplification};
+  auto meshed = mesh_polygons(polygons.value, fs, o.buffer_distance, boundary);
+  if (!meshed.ok()) return Result::fail(*meshed.failure);
+
+  std::vector<Segment> segments;
+  for (const MeshedPolygon& m : meshed.value) {
+    std::vector<Segment> s = mesh_skeleton(m.mesh);
+    segments.insert(segments.end(), s.begin(), s.end());
+  }
+  Result out;
+  if (segments.empty()) return out;
+
+  Graph graph = segments_to_graph(segments, fs / 20.0);
+  segments = {};
+  if (o.max_nodes && graph.nodes.size() > *o.max_nodes)
+    return Result::fail("skeleton has " + unsigned_text(graph.nodes.size()) +
+                        " nodes, exceeding max_nodes limit of " + unsigned_text(*o.max_nodes));
+  graph = cleaned_graph(std::move(graph), o);
+  const std::vector<Chain> chains = extract_chains(graph);
+
+  const double tolerance = o.simplification.value_or(fs / 10.0);
+  CenterlineResult& result = out.value;
+  result.chains.reserve(chains.size());
+  for (const Chain& chain : chains) result.chains.push_back(finish_chain(chain, tolerance));
+  number_chain_ends(chains, graph.nodes.size(), result);
+
+  if (o.compute_widths) {
+    const std::vector<Point> boundary_points = boundary_vertices(meshed.value);
+    result.chain_widths.reserve(result.chains.size());
+    for (const auto& chain : result.chains)
+      result.chain_widths.push_back(widths_along(chain, boundary_points));
+  }
+  return out;
+}
+
+Outcome<std::vector<Polygon>> buffer_pipeline(const std::vector<Curve>& curves,
+                                              double buffer_distance, double feature_size,
+                                              const std::optional<WidthLists>& per_curve_widths,
+                                              std::optional<double> merge_tolerance) {
+  if (auto failure = validate_feature_size(feature_size))
+    return Outcome<std::vector<Polygon>>::fail(*failure);
+  return buffer_polygons(curves, buffer_distance, feature_size, per_curve_widths, merge_tolerance);
+}
+
+Outcome<std::vector<Triangle>> triangulation_pipeline(
+    const std::vector<Curve>& curves, double buffer_distance, double feature_size,
+    const std::optional<WidthLists>& per_curve_widths, const BoundaryOptions& boundary,
+    std::optional<double> merge_tolerance) {
+  using Result = Outcome<std::vector<Triangle>>;
+  auto polygons = buffer_pipeline(curves, buffer_distance, feature_size, per_curve_widths,
+                                  merge_tolerance);
+  if (!polygons.ok()) return Result::fail(*polygons.failure);
+  auto meshed = mesh_polygons(polygons.value, feature_size, buffer_distance, boundary);
+  if (!meshed.ok()) return Result::fail(*meshed.failure);
+  Result out;
+  for (const MeshedPolygon& m : meshed.value) {
+    std::vector<Triangle> t = mesh_triangles(m.mesh);
+    out.value.insert(out.value.end(), t.begin(), t.end());
+  }
+  return out;
+}
+
+}  // namespace strandify

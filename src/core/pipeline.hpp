@@ -1,0 +1,65 @@
+// The pipeline drivers: the stage order of each entry point and the parameters derived from
+// feature_size. Every driver returns a value or a failure message; none throws.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "boundary.hpp"
+#include "skeleton_cdt.hpp"
+#include "types.hpp"
+
+namespace strandify {
+
+struct CenterlineOptions {
+  double buffer_distance = 0.0;
+  double feature_size = 1.0;  // validated by the caller
+  std::optional<double> simplification;
+  std::optional<double> min_tip_fraction;
+  std::optional<double> junction_merge_fraction;
+  std::optional<WidthLists> per_curve_widths;
+  bool compute_widths = false;
+  std::optional<double> subdivision_ratio;
+  std::optional<std::uint64_t> max_nodes;
+  std::optional<double> resample;
+  std::optional<double> boundary_simplification;
+  std::optional<double> merge_tolerance;
+};
+
+// Shortest decimal that reads back to the same double, never in exponent form; NaN, inf, -inf.
+std::string format_float(double value);
+
+// The one check every entry point makes before any work.
+std::optional<std::string> validate_feature_size(double feature_size);
+
+Outcome<CenterlineResult> strandify_inner(const std::vector<Curve>& curves,
+                                          const CenterlineOptions& options);
+
+// Buffer polygons exactly as the centerline pipeline hands them to boundary preprocessing.
+// Validates feature_size itself.
+Outcome<std::vector<Polygon>> buffer_pipeline(const std::vector<Curve>& curves,
+                                              double buffer_distance, double feature_size,
+                                              const std::optional<WidthLists>& per_curve_widths,
+                                              std::optional<double> merge_tolerance);
+
+// Triangles exactly as the centerline pipeline builds its skeleton from. Validates
+// feature_size itself.
+Outcome<std::vector<Triangle>> triangulation_pipeline(
+    const std::vector<Curve>& curves, double buffer_distance, double feature_size,
+    const std::optional<WidthLists>& per_curve_widths, const BoundaryOptions& boundary,
+    std::optional<double> merge_tolerance);
+
+// A conditioned polygon together with its triangulation: the one decision about which rings
+// are triangulated, shared by the skeleton, the width measurement and triangulate_curves.
+struct MeshedPolygon {
+  Polygon rings;
+  PolygonMesh mesh;
+};
+
+Outcome<std::vector<MeshedPolygon>> mesh_polygons(const std::vector<Polygon>& polygons,
+                                                  double feature_size, double buffer_distance,
+                                                  const BoundaryOptions& boundary);
+
+}  // namespace strandify

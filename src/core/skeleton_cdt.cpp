@@ -1,0 +1,174 @@
+#include "skeleton_cdt.hpp"
+
+#include <cmath>
+#include <limits>
+#include <unordered_map>
+
+#include "CDT.h"
+
+namespace strandify {
+namespace {
+
+// Index triangles are 32-bit; the triangulator also reserves three super-triangle vertices.
+constexpr std::size_t kMaxMeshPoints = std::numeric_limits<std::uint32_t>::max() - 8;
+
+void perturb(std::vector<Point>& points) {
+  for (std::size_t k = 0; k < points.size(); ++k) {
+    const double kd = static_cast<double>(k);
+    points[k].x = points[k].x + 1e-9 * std::sin(1.1 * kd);
+    points[k].y = points[k].y + 1e-9 * std::cos(1.3 * kd);
+  }
+}
+
+void append_ring(PolygonMesh& mesh, const Ring& ring) {
+  if (ring.size() < 3) return;
+  const auto ring_index = static_cast<std::uint32_t>(mesh.ring_sizes.size());
+  for (std::size_t j = 0; j < ring.size(); ++j) {
+    mesh.points.push_back(ring[j]);
+    mesh.ring_of.push_back(ring_index);
+    mesh.position_in_ring.push_back(static_cast<std::uint32_t>(j));
+  }
+  mesh.ring_sizes.push_back(static_cast<std::uint32_t>(ring.size()));
+}
+
+// Closed contours become constraint edges (k, k+1) with the last point joined to the first.
+std::vector<CDT::Edge> contour_edges(const PolygonMesh& mesh) {
+  std::vector<CDT::Edge> edges;
+  edges.reserve(mesh.points.size());
+  std::uint32_t start = 0;
+  for (std::uint32_t size : mesh.ring_sizes) {
+    for (std::uint32_t j = 0; j < size; ++j) {
+      const std::uint32_t a = start + j;
+      const std::uint32_t b = start + (j + 1 == size ? 0 : j + 1);
+      edges.emplace_back(a, b);
+    }
+    start += size;
+  }
+  return edges;
+}
+
+bool run_triangulator(PolygonMesh& mesh) {
+  try {
+    // Intersecting constraints are refused rather than resolved: resolving would add points,
+    // and the triangles must stay an exact function of the given rings.
+    CDT::Triangulation<double> cdt(CDT::VertexInsertionOrder::Auto,
+                                   CDT::IntersectingConstraintEdges::NotAllowed, 0.0);
+    cdt.insertVertices(
+        mesh.points.begin(), mesh.points.end(), [](const Point& p) { return p.x; },
+        [](const Point& p) { return p.y; });
+    cdt.insertEdges(contour_edges(mesh));
+    cdt.eraseOuterTrianglesAndHoles();
+    const auto n = static_cast<std::uint32_t>(mesh.points.size());
+    if (cdt.vertices.size() != n) return false;  // points were added: not a usable result
+    mesh.triangles.reserve(cdt.triangles.size());
+    for (const CDT::Triangle& t : cdt.triangles) {
+      const auto& v = t.vertices;
+      if (v[0] >= n || v[1] >= n || v[2] >= n) return false;
+      mesh.triangles.push_back({v[0], v[1], v[2]});
+    }
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+std::uint64_t edge_key(std::uint32_t a, std::uint32_t b) {
+  if (a > b) std::swap(a, b);
+  return (static_cast<std::uint64_t>(a) << 32) | b;
+}
+
+Point midpoint(const std::vector<Point>& pts, std::uint32_t a, std::uint32_t b) {
+  if (a > b) std::swap(a, b);
+  return {(pts[b].x + pts[a].x) * 0.5, (pts[b].y + pts[a].y) * 0.5};
+}
+
+class InteriorEdges {
+ public:
+  explicit InteriorEdges(const PolygonMesh& mesh) : mesh_(mesh) {
+    uses_.reserve(mesh.triangles.size() * 2 + 8);
+    for (const auto& t : mesh.triangles) {
+      ++uses_[edge_key(t[0], t[1])];
+      ++uses_[edge_key(t[1], t[2])];
+      ++uses_[edge_key(t[0], t[2])];
+    }
+  }
+
+  // Shared by two triangles and not hugging its own ring: a chord of one ring that spans fewer
+  // than three ring steps only cuts off a boundary corner.
+  bool interior(std::uint32_t a, std::uint32_t b) const {
+    const auto it = uses_.find(edge_key(a, b));
+    if (it == uses_.end() || it->second < 2) return false;
+    const std::uint32_t ra = mesh_.ring_of[a];
+    if (ra != mesh_.ring_of[b]) return true;
+    const std::uint32_t pa = mesh_.position_in_ring[a];
+    const std::uint32_t pb = mesh_.position_in_ring[b];
+    const std::uint32_t d = pa > pb ? pa - pb : pb - pa;
+    const std::uint32_t steps = std::min(d, mesh_.ring_sizes[ra] - d);
+    return steps >= 3;
+  }
+
+ private:
+  const PolygonMesh& mesh_;
+  std::unordered_map<std::uint64_t, std::uint8_t> uses_;
+};
+
+}  // namespace
+
+PolygonMesh triangulate_polygon(const Ring& outer, const std::vector<Ring>& holes) {
+  PolygonMesh mesh;
+  std::size_t total = outer.size();
+  for (const Ring& h : holes) total += h.size();
+  if (total > kMaxMeshPoints) return mesh;
+  mesh.points.reserve(total);
+  mesh.ring_of.reserve(total);
+  mesh.position_in_ring.reserve(total);
+  append_ring(mesh, outer);
+  for (const Ring& hole : holes) append_ring(mesh, hole);
+  if (mesh.points.size() < 3 || mesh.ring_sizes.empty()) return mesh;
+  perturb(mesh.points);
+  mesh.triangulated = run_triangulator(mesh);
+  if (!mesh.triangulated) mesh.triangles.clear();
+  return mesh;
+}
+
+std::vector<Triangle> mesh_triangles(const PolygonMesh& mesh) {
+  std::vector<Triangle> out;
+  out.reserve(mesh.triangles.size());
+  for (const auto& t : mesh.triangles)
+    out.push_back({mesh.points[t[0]], mesh.points[t[1]], mesh.points[t[2]]});
+  return out;
+}
+
+std::vector<Segment> mesh_skeleton(const PolygonMesh& mesh) {
+  std::vector<Segment> segments;
+  if (mesh.triangles.empty()) return segments;
+  const InteriorEdges interior(mesh);
+  const std::vector<Point>& p = mesh.points;
+  segments.reserve(mesh.triangles.size());
+  for (const auto& t : mesh.triangles) {
+    const std::array<std::array<std::uint32_t, 2>, 3> edges{{{t[0], t[1]}, {t[1], t[2]}, {t[0], t[2]}}};
+    std::array<int, 3> inner{};
+    int count = 0;
+    for (int e = 0; e < 3; ++e)
+      if (interior.interior(edges[e][0], edges[e][1])) inner[count++] = e;
+    if (count == 2) {
+      segments.push_back({midpoint(p, edges[inner[0]][0], edges[inner[0]][1]),
+                          midpoint(p, edges[inner[1]][0], edges[inner[1]][1])});
+    } else if (count == 3) {
+      const Point g{(p[t[2]].x + (p[t[1]].x + p[t[0]].x)) / 3.0,
+                    (p[t[2]].y + (p[t[1]].y + p[t[0]].y)) / 3.0};
+      for (const auto& e : edges) segments.push_back({midpoint(p, e[0], e[1]), g});
+    }
+  }
+  return segments;
+}
+
+std::vector<Triangle> get_triangles(const Ring& outer, const std::vector<Ring>& holes) {
+  return mesh_triangles(triangulate_polygon(outer, holes));
+}
+
+std::vector<Segment> skeletonize(const Ring& outer, const std::vector<Ring>& holes) {
+  return mesh_skeleton(triangulate_polygon(outer, holes));
+}
+
+}  // namespace strandify

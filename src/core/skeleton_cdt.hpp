@@ -1,0 +1,34 @@
+// Constrained Delaunay triangulation of one polygon and the medial skeleton read off it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "types.hpp"
+
+namespace strandify {
+
+// One polygon prepared for and run through the triangulator: the perturbed point list (rings
+// one after another), each point's ring and position in it, and the index triangles.
+struct PolygonMesh {
+  std::vector<Point> points;
+  std::vector<std::uint32_t> ring_of;
+  std::vector<std::uint32_t> position_in_ring;
+  std::vector<std::uint32_t> ring_sizes;
+  std::vector<std::array<std::uint32_t, 3>> triangles;
+  bool triangulated = false;  // false when there was nothing to triangulate or it failed
+};
+
+// Rings of fewer than 3 points are left out; every point is perturbed by a fixed formula of its
+// index so that exactly cocircular and collinear configurations are broken the same way on every
+// run. A triangulator failure leaves `triangulated` false and no triangles.
+PolygonMesh triangulate_polygon(const Ring& outer, const std::vector<Ring>& holes);
+
+std::vector<Triangle> mesh_triangles(const PolygonMesh& mesh);
+std::vector<Segment> mesh_skeleton(const PolygonMesh& mesh);
+
+std::vector<Triangle> get_triangles(const Ring& outer, const std::vector<Ring>& holes);
+std::vector<Segment> skeletonize(const Ring& outer, const std::vector<Ring>& holes);
+
+}  // namespace strandify

@@ -1,0 +1,45 @@
+// The process-wide pool of worker threads that runs batch jobs. Created on first use, sized once
+// from the environment, and kept for the life of the process; a forked child starts afresh.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace strandify {
+
+// The worker count rule: RAYON_NUM_THREADS (> 0), else RAYON_RS_NUM_CPUS (> 0), else the CPUs
+// available to the process (affinity mask, reduced by a cgroup CPU quota), else 1.
+std::size_t configured_worker_count();
+
+// Parses an unsigned decimal with an optional leading '+', digits only, without overflow.
+std::optional<std::size_t> parse_thread_count(const char* text);
+
+// CPUs this process may run on, after the affinity mask and a cgroup CPU quota; 0 if unknown.
+std::size_t available_cpus();
+
+class WorkerPool {
+ public:
+  // The shared pool, created (with its threads) by the first call.
+  static WorkerPool& shared();
+
+  // Runs job(i) for every i in [0, count) on the workers, never on the calling thread, and
+  // returns when every job has finished or been abandoned. A job that returns false stops the
+  // run: no further job of this run starts; jobs already running finish. Returns false only if
+  // the pool has no worker thread at all.
+  bool run(std::size_t count, const std::function<bool(std::size_t)>& job);
+
+  std::size_t size() const;
+
+  WorkerPool(const WorkerPool&) = delete;
+  WorkerPool& operator=(const WorkerPool&) = delete;
+
+ private:
+  struct State;
+  explicit WorkerPool(std::size_t threads);
+  ~WorkerPool() = delete;  // lives as long as the process; its threads are never joined
+  State* state_;
+};
+
+}  // namespace strandify
