@@ -1,0 +1,35 @@
+"""Turn sketchy, overdrawn polylines into a clean network of centerline chains.
+
+The native functions :func:`strandify`, :func:`strandify_batch`,
+:func:`inflate_curves` and :func:`triangulate_curves` take plain lists of
+``(x, y)`` tuples.  :func:`centerlines` and :func:`centerlines_batch` accept
+NumPy arrays, shapely lines and lists of points, fill in sensible scale
+parameters and return :class:`Centerlines` objects that convert to shapely,
+GeoJSON, networkx, SVG and matplotlib.
+"""
+
+from ._internal import inflate_curves, strandify, strandify_batch, triangulate_curves
+from ._api import (
+    BatchJobError,
+    centerlines,
+    centerlines_batch,
+    suggest_parameters,
+)
+from ._convert import CurveLike, DrawingLike
+from ._result import Centerlines
+
+__all__ = [
+    "BatchJobError",
+    "Centerlines",
+    "CurveLike",
+    "DrawingLike",
+    "centerlines",
+    "centerlines_batch",
+    "inflate_curves",
+    "strandify",
+    "strandify_batch",
+    "suggest_parameters",
+    "triangulate_curves",
+]
+
+__version__ = "0.1.0"

@@ -1,0 +1,59 @@
+from collections.abc import Sequence
+from typing import SupportsFloat, SupportsIndex, TypeAlias
+
+import numpy as np
+
+_Real: TypeAlias = SupportsFloat | SupportsIndex
+_PointIn: TypeAlias = tuple[_Real, _Real]
+_CurvesIn: TypeAlias = Sequence[Sequence[_PointIn]]
+_Point: TypeAlias = tuple[float, float]
+_Chains: TypeAlias = list[list[_Point]]
+_Job: TypeAlias = tuple[
+    _CurvesIn,
+    _Real,
+    _Real,
+    _Real | None,
+    _Real | None,
+    _Real | None,
+    SupportsIndex | None,
+    _Real | None,
+    _Real | None,
+    _Real | None,
+    _Real | None,
+]
+
+def inflate_curves(
+    curves: _CurvesIn,
+    buffer_distance: _Real,
+    feature_size: _Real,
+    per_curve_widths: Sequence[Sequence[_Real]] | None = None,
+    merge_tolerance: _Real | None = None,
+) -> list[tuple[list[_Point], list[list[_Point]]]]: ...
+def triangulate_curves(
+    curves: _CurvesIn,
+    buffer_distance: _Real,
+    feature_size: _Real,
+    per_curve_widths: Sequence[Sequence[_Real]] | None = None,
+    subdivision_ratio: _Real | None = None,
+    resample: _Real | None = None,
+    boundary_simplification: _Real | None = None,
+    merge_tolerance: _Real | None = None,
+) -> list[tuple[_Point, _Point, _Point]]: ...
+def strandify(
+    curves: _CurvesIn,
+    buffer_distance: _Real,
+    feature_size: _Real,
+    simplification: _Real | None = None,
+    min_tip_fraction: _Real | None = None,
+    junction_merge_fraction: _Real | None = None,
+    per_curve_widths: Sequence[Sequence[_Real]] | None = None,
+    compute_widths: bool | np.bool_ = False,
+    subdivision_ratio: _Real | None = None,
+    max_nodes: SupportsIndex | None = None,
+    resample: _Real | None = None,
+    boundary_simplification: _Real | None = None,
+    merge_tolerance: _Real | None = None,
+) -> tuple[_Chains, list[_Point], list[tuple[int, int]], list[list[float]]]: ...
+def strandify_batch(
+    jobs: Sequence[_Job],
+) -> list[tuple[_Chains, list[_Point], list[tuple[int, int]]]]: ...

@@ -1,0 +1,232 @@
+"""The result of a centerline computation and its converters."""
+
+from __future__ import annotations
+
+import math
+from collections.abc import Sequence
+from dataclasses import dataclass
+from typing import TYPE_CHECKING, Any
+
+import numpy as np
+
+from ._convert import DrawingLike, FloatArray, IntArray, Point, bounds_of, diagonal, drawing_arrays, to_native
+from ._optional import require
+
+if TYPE_CHECKING:
+    from matplotlib.axes import Axes
+
+Bounds = tuple[float, float, float, float]
+
+
+def _chain_arrays(chains: Sequence[Sequence[Point]]) -> list[FloatArray]:
+    return [np.array(chain, dtype=np.float64).reshape(-1, 2) for chain in chains]
+
+
+def _num(value: float) -> str:
+    # repr is the shortest text that reads back to the same float, so written
+    # files round-trip exactly
+    return repr(float(value))
+
+
+@dataclass(frozen=True, eq=False)
+class Centerlines:
+    """Centerline chains of a drawing, with the nodes where they end.
+
+    Attributes
+    ----------
+    chains : list of (k, 2) float arrays
+        One polyline per chain.
+    nodes : (m, 2) float array
+        The chain end points, shared by chains that meet there.
+    chain_node_ids : (len(chains), 2) int array
+        For every chain the index of its start and end node in ``nodes``; both
+        are equal for a closed loop.
+    widths : list of (k,) float arrays, or None
+        The local stroke width at every chain point, when it was asked for.
+    """
+
+    chains: list[FloatArray]
+    nodes: FloatArray
+    chain_node_ids: IntArray
+    widths: list[FloatArray] | None = None
+
+    @classmethod
+    def from_native(
+        cls,
+        chains: Sequence[Sequence[Point]],
+        nodes: Sequence[Point],
+        chain_node_ids: Sequence[tuple[int, int]],
+        widths: Sequence[Sequence[float]] | None = None,
+    ) -> Centerlines:
+        """Wrap the lists returned by the native ``strandify`` functions."""
+        return cls(
+            chains=_chain_arrays(chains),
+            nodes=np.array(nodes, dtype=np.float64).reshape(-1, 2),
+            chain_node_ids=np.array(chain_node_ids, dtype=np.intp).reshape(-1, 2),
+            widths=None if widths is None else [np.array(w, dtype=np.float64) for w in widths],
+        )
+
+    def __len__(self) -> int:
+        return len(self.chains)
+
+    def __repr__(self) -> str:
+        return f"Centerlines({len(self.chains)} chains, {len(self.nodes)} nodes)"
+
+    @property
+    def bounds(self) -> Bounds | None:
+        """(min x, min y, max x, max y) of all chains, None when there are none."""
+        return bounds_of(self.chains)
+
+    # -- converters -----------------------------------------------------------------
+
+    def to_shapely(self) -> Any:
+        """The chains as a shapely ``MultiLineString``, one line per chain."""
+        shapely = require("shapely", "to_shapely()", "shapely")
+        return shapely.MultiLineString([c for c in self.chains])
+
+    def to_geojson(self) -> dict[str, Any]:
+        """A GeoJSON FeatureCollection with one LineString Feature per chain.
+
+        Each Feature's properties hold ``chain`` (its index), ``start_node`` and
+        ``end_node`` (indices into ``nodes``) and, when computed, ``widths``.
+        """
+        features = []
+        for k, chain in enumerate(self.chains):
+            start, end = (int(v) for v in self.chain_node_ids[k])
+            props: dict[str, Any] = {"chain": k, "start_node": start, "end_node": end}
+            if self.widths is not None:
+                props["widths"] = self.widths[k].tolist()
+            features.append(
+                {
+                    "type": "Feature",
+                    "geometry": {"type": "LineString", "coordinates": chain.tolist()},
+                    "properties": props,
+                }
+            )
+        return {"type": "FeatureCollection", "features": features}
+
+    def to_json(self) -> dict[str, Any]:
+        """Plain lists: ``chains``, ``nodes``, ``chain_node_ids`` (and ``widths``)."""
+        out: dict[str, Any] = {
+            "chains": [c.tolist() for c in self.chains],
+            "nodes": self.nodes.tolist(),
+            "chain_node_ids": self.chain_node_ids.tolist(),
+        }
+        if self.widths is not None:
+            out["widths"] = [w.tolist() for w in self.widths]
+        return out
+
+    def to_networkx(self) -> Any:
+        """A networkx ``MultiGraph``: one node per entry of ``nodes``, one edge per chain.
+
+        Nodes carry ``pos`` (x, y).  Edges are keyed by chain index and carry
+        ``chain`` (the index), ``points`` (the (k, 2) polyline, from the start
+        node to the end node), ``length`` and, when computed, ``widths``.  A
+        MultiGraph because two chains may join the same pair of nodes and a
+        loop joins a node to itself.
+        """
+        nx = require("networkx", "to_networkx()", "networkx")
+        graph = nx.MultiGraph()
+        for i, (x, y) in enumerate(self.nodes.tolist()):
+            graph.add_node(i, pos=(x, y))
+        for k, chain in enumerate(self.chains):
+            start, end = (int(v) for v in self.chain_node_ids[k])
+            attrs: dict[str, Any] = {
+                "chain": k,
+                "points": chain,
+                "length": float(np.hypot(*np.diff(chain, axis=0).T).sum()),
+            }
+            if self.widths is not None:
+                attrs["widths"] = self.widths[k]
+            graph.add_edge(start, end, key=k, **attrs)
+        return graph
+
+    def to_svg(
+        self,
+        *,
+        bounds: Bounds | None = None,
+        stroke: str = "black",
+        stroke_width: float | None = None,
+        y_up: bool = False,
+    ) -> str:
+        """An SVG document with one ``<polyline>`` per chain.
+
+        Coordinates are written unchanged as SVG user units.  SVG's y axis points
+        down; pass ``y_up=True`` for coordinates whose y axis points up (maps,
+        plots) to wrap the chains in a flip so the picture shows upright.
+        ``bounds`` (min x, min y, max x, max y) sets the visible area, by default
+        the chains' extent with a small margin.
+        """
+        box = bounds if bounds is not None else _padded(self.bounds)
+        minx, miny, maxx, maxy = box
+        width = maxx - minx if maxx > minx else 1.0
+        height = maxy - miny if maxy > miny else 1.0
+        if stroke_width is None:
+            stroke_width = max(math.hypot(width, height) / 400.0, 1e-9)
+        group = (
+            f'<g fill="none" stroke="{_attr(stroke)}" stroke-width="{_num(stroke_width)}" '
+            f'stroke-linecap="round" stroke-linejoin="round"'
+        )
+        if y_up:
+            group += f' transform="matrix(1 0 0 -1 0 {_num(miny + maxy)})"'
+        lines = [
+            '<?xml version="1.0" encoding="UTF-8"?>',
+            f'<svg xmlns="http://www.w3.org/2000/svg" viewBox="{_num(minx)} {_num(miny)} '
+            f'{_num(width)} {_num(height)}" width="{_num(width)}" height="{_num(height)}">',
+            group + ">",
+        ]
+        for k, chain in enumerate(self.chains):
+            start, end = (int(v) for v in self.chain_node_ids[k])
+            points = " ".join(f"{_num(x)},{_num(y)}" for x, y in chain.tolist())
+            lines.append(
+                f'<polyline id="chain-{k}" data-start-node="{start}" data-end-node="{end}" points="{points}"/>'
+            )
+        lines += ["</g>", "</svg>", ""]
+        return "\n".join(lines)
+
+    def plot(
+        self,
+        ax: Axes | None = None,
+        *,
+        strokes: DrawingLike | None = None,
+        color: str = "black",
+        stroke_color: str = "0.8",
+        show_nodes: bool = True,
+        invert_y: bool = False,
+    ) -> Axes:
+        """Draw the chains (and their nodes) with matplotlib; returns the Axes.
+
+        ``strokes``, any drawing, is drawn first in ``stroke_color`` so the
+        centerlines show on top of the input.  ``invert_y`` turns the y axis
+        downward, as in SVG and image coordinates.
+        """
+        require("matplotlib", "plot()", "plot")
+        from matplotlib.collections import LineCollection
+
+        if ax is None:
+            import matplotlib.pyplot as plt
+
+            ax = plt.gca()
+        if strokes is not None:
+            curves, _ = to_native(drawing_arrays(strokes))
+            ax.add_collection(LineCollection(curves, colors=stroke_color, linewidths=1.0, zorder=1))
+        if self.chains:
+            ax.add_collection(LineCollection(self.chains, colors=color, linewidths=1.8, zorder=2))
+        if show_nodes and len(self.nodes):
+            ax.plot(self.nodes[:, 0], self.nodes[:, 1], "o", color=color, markersize=3, zorder=3)
+        ax.set_aspect("equal", adjustable="datalim")
+        ax.autoscale_view()
+        if invert_y and not ax.yaxis_inverted():
+            ax.invert_yaxis()
+        return ax
+
+
+def _padded(box: Bounds | None) -> Bounds:
+    if box is None:
+        return (0.0, 0.0, 1.0, 1.0)
+    pad = diagonal(box) * 0.02 or 1.0
+    return (box[0] - pad, box[1] - pad, box[2] + pad, box[3] + pad)
+
+
+def _attr(text: str) -> str:
+    return text.replace("&", "&amp;").replace('"', "&quot;").replace("<", "&lt;")
