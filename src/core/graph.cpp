@@ -1,0 +1,456 @@
+// Skeleton graph: snapping segments into a graph, tip pruning, junction merging and chain
+// extraction.
+//
+// Every operation derives its adjacency from the edge list once, in edge order, as compressed
+// rows (CSR). Neighbour order is what decides every tie-break below, so it must never come from
+// a hash container. Hash containers here are only ever queried, never iterated.
+#include "graph.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "numeric.hpp"
+
+namespace strandify {
+namespace {
+
+constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+
+// ---------------------------------------------------------------------------------------------
+// Hashing of integer pairs (grid cells and unordered node pairs).
+
+struct PairKey {
+  std::uint64_t first;
+  std::uint64_t second;
+  bool operator==(const PairKey& o) const { return first == o.first && second == o.second; }
+};
+
+struct PairKeyHash {
+  static std::uint64_t mix(std::uint64_t z) {  // splitmix64 finaliser
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    return z ^ (z >> 31);
+  }
+  std::size_t operator()(const PairKey& k) const {
+    return static_cast<std::size_t>(mix(k.first * 0x9e3779b97f4a7c15ULL ^ mix(k.second)));
+  }
+};
+
+using PairSet = std::unordered_set<PairKey, PairKeyHash>;
+
+PairKey unordered_pair(NodeId a, NodeId b) {
+  return a < b ? PairKey{a, b} : PairKey{b, a};
+}
+
+double distance(const Point& p, const Point& q) { return std::hypot(q.x - p.x, q.y - p.y); }
+
+// An edge that breaks the graph invariants (an id out of range, a self-edge) cannot take part
+// in any walk; it is treated as absent so that no operation reads outside the node list.
+bool usable(const Edge& e, std::size_t node_count) {
+  return e.a < node_count && e.b < node_count && e.a != e.b;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Adjacency in compressed rows: the incidences of node v are [offset[v], offset[v + 1]), each
+// holding the neighbour and the id of the edge leading to it, in edge order.
+
+struct Adjacency {
+  std::vector<std::size_t> offset;
+  std::vector<NodeId> neighbour;
+  std::vector<std::size_t> edge_id;
+
+  std::size_t degree(NodeId v) const { return offset[v + 1] - offset[v]; }
+  std::size_t begin(NodeId v) const { return offset[v]; }
+  std::size_t end(NodeId v) const { return offset[v + 1]; }
+};
+
+Adjacency build_adjacency(const Graph& graph) {
+  const std::size_t n = graph.nodes.size();
+  Adjacency adj;
+  adj.offset.assign(n + 1, 0);
+  for (const Edge& e : graph.edges) {
+    if (!usable(e, n)) continue;
+    ++adj.offset[e.a + 1];
+    ++adj.offset[e.b + 1];
+  }
+  for (std::size_t v = 0; v < n; ++v) adj.offset[v + 1] += adj.offset[v];
+  adj.neighbour.resize(adj.offset[n]);
+  adj.edge_id.resize(adj.offset[n]);
+  std::vector<std::size_t> fill(adj.offset.begin(), adj.offset.end() - 1);
+  for (std::size_t id = 0; id < graph.edges.size(); ++id) {
+    const Edge& e = graph.edges[id];
+    if (!usable(e, n)) continue;
+    adj.neighbour[fill[e.a]] = e.b;
+    adj.edge_id[fill[e.a]++] = id;
+    adj.neighbour[fill[e.b]] = e.a;
+    adj.edge_id[fill[e.b]++] = id;
+  }
+  return adj;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Snapping.
+
+// Coordinate of a neighbouring cell; false where it would leave the integer range, since a
+// saturated cell has nothing beyond it (and the sum would overflow).
+bool neighbour_cell(std::int64_t c, int d, std::int64_t& out) {
+  if (d > 0 && c == std::numeric_limits<std::int64_t>::max()) return false;
+  if (d < 0 && c == std::numeric_limits<std::int64_t>::min()) return false;
+  out = c + d;
+  return true;
+}
+
+// Maps end points to nodes through a grid of cells. A cell that attaches to a neighbouring
+// cell's node becomes an alias of that node, so chains of nearby cells collapse into one node
+// without ever searching more than the 3 x 3 block around a point.
+class Snapper {
+ public:
+  Snapper(double cell_size, std::size_t expected_points, std::vector<Point>& nodes)
+      : cell_size_(cell_size), nodes_(nodes) {
+    cells_.reserve(expected_points);
+  }
+
+  NodeId node_of(const Point& p) {
+    const std::int64_t i = round_i64(p.x / cell_size_);
+    const std::int64_t j = round_i64(p.y / cell_size_);
+    const PairKey cell = key(i, j);
+    if (auto hit = cells_.find(cell); hit != cells_.end()) return hit->second;
+    const NodeId near = search_block(i, j);
+    if (near != kNone) {
+      cells_.emplace(cell, near);
+      return near;
+    }
+    const NodeId id = nodes_.size();
+    nodes_.push_back(p);
+    cells_.emplace(cell, id);
+    return id;
+  }
+
+ private:
+  static PairKey key(std::int64_t i, std::int64_t j) {
+    return {static_cast<std::uint64_t>(i), static_cast<std::uint64_t>(j)};
+  }
+
+  // First mapped cell of the block, rows (di) outside, columns (dj) inside. The centre cell is
+  // already known to be unmapped.
+  NodeId search_block(std::int64_t i, std::int64_t j) const {
+    for (int di = -1; di <= 1; ++di) {
+      std::int64_t ci;
+      if (!neighbour_cell(i, di, ci)) continue;
+      for (int dj = -1; dj <= 1; ++dj) {
+        std::int64_t cj;
+        if ((di == 0 && dj == 0) || !neighbour_cell(j, dj, cj)) continue;
+        if (auto hit = cells_.find(key(ci, cj)); hit != cells_.end()) return hit->second;
+      }
+    }
+    return kNone;
+  }
+
+  double cell_size_;
+  std::vector<Point>& nodes_;
+  std::unordered_map<PairKey, NodeId, PairKeyHash> cells_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Tip pruning.
+
+class TipPruner {
+ public:
+  TipPruner(const Graph& graph, double max_length)
+      : graph_(graph), adj_(build_adjacency(graph)), max_length_(max_length) {
+    const std::size_t m = graph.edges.size();
+    alive_.resize(m);
+    for (std::size_t id = 0; id < m; ++id) alive_[id] = usable(graph.edges[id], graph.nodes.size());
+    live_degree_.resize(graph.nodes.size());
+    for (NodeId v = 0; v < graph.nodes.size(); ++v) live_degree_[v] = adj_.degree(v);
+  }
+
+  // Passes until one removes nothing. Degrees are frozen per pass: a junction that loses
+  // branches during a pass is only seen as a tip (or chain node) in the next one.
+  void run() {
+    bool changed = true;
+    while (changed) {
+      changed = false;
+      pass_degree_ = live_degree_;
+      for (NodeId v = 0; v < pass_degree_.size(); ++v) {
+        if (pass_degree_[v] == 1 && prune_branch_from(v)) changed = true;
+      }
+    }
+  }
+
+  Graph result() const {
+    Graph out;
+    out.nodes = graph_.nodes;
+    std::size_t kept = 0;
+    for (unsigned char a : alive_) kept += a;
+    out.edges.reserve(kept);
+    for (std::size_t id = 0; id < alive_.size(); ++id) {
+      if (alive_[id]) out.edges.push_back(graph_.edges[id]);
+    }
+    return out;
+  }
+
+ private:
+  // The alive edge at `cur` not leading back to `prev`. Frozen pass degrees guarantee at most
+  // one, so the first found is the one.
+  std::size_t next_edge(NodeId cur, NodeId prev) const {
+    for (std::size_t k = adj_.begin(cur); k < adj_.end(cur); ++k) {
+      if (alive_[adj_.edge_id[k]] && adj_.neighbour[k] != prev) return k;
+    }
+    return kNone;
+  }
+
+  // Walks from tip v to the first node whose pass degree is not 2 and removes the branch when
+  // it is shorter than the limit (strictly; a NaN length never is).
+  bool prune_branch_from(NodeId v) {
+    branch_.clear();
+    double length = 0.0;
+    NodeId prev = kNone;
+    NodeId cur = v;
+    // A branch never repeats an edge on a valid graph; the cap keeps malformed input finite.
+    while (branch_.size() < alive_.size()) {
+      const std::size_t k = next_edge(cur, prev);
+      if (k == kNone) break;
+      const NodeId next = adj_.neighbour[k];
+      branch_.push_back(adj_.edge_id[k]);
+      length += distance(graph_.nodes[cur], graph_.nodes[next]);
+      if (pass_degree_[next] != 2) break;
+      prev = cur;
+      cur = next;
+    }
+    if (branch_.empty() || !(length < max_length_)) return false;
+    for (std::size_t id : branch_) {
+      alive_[id] = 0;
+      --live_degree_[graph_.edges[id].a];
+      --live_degree_[graph_.edges[id].b];
+    }
+    return true;
+  }
+
+  const Graph& graph_;
+  Adjacency adj_;
+  double max_length_;
+  std::vector<unsigned char> alive_;
+  std::vector<std::size_t> live_degree_;
+  std::vector<std::size_t> pass_degree_;
+  std::vector<std::size_t> branch_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Junction merging.
+
+struct MergeCandidate {
+  double length;
+  NodeId a;
+  NodeId b;
+  std::size_t path_begin;  // the path a .. b is path_nodes[path_begin, path_end)
+  std::size_t path_end;
+};
+
+// Short junction-to-junction connections, each pair once, in discovery order. All paths share
+// one node buffer so that a walk that does not qualify costs no allocation.
+struct CandidateList {
+  std::vector<MergeCandidate> candidates;
+  std::vector<NodeId> path_nodes;
+};
+
+CandidateList find_merge_candidates(const Graph& graph, const Adjacency& adj,
+                                    double max_distance) {
+  CandidateList found;
+  PairSet recorded;
+  const std::size_t n = graph.nodes.size();
+  const std::size_t max_steps = graph.edges.size();
+  for (NodeId v = 0; v < n; ++v) {
+    if (adj.degree(v) < 3) continue;
+    for (std::size_t k = adj.begin(v); k < adj.end(v); ++k) {
+      const std::size_t path_begin = found.path_nodes.size();
+      found.path_nodes.push_back(v);
+      NodeId prev = v;
+      NodeId cur = adj.neighbour[k];
+      double length = 0.0;
+      for (std::size_t steps = 0; steps < max_steps; ++steps) {
+        found.path_nodes.push_back(cur);
+        length += distance(graph.nodes[prev], graph.nodes[cur]);
+        if (adj.degree(cur) != 2) break;
+        NodeId next = kNone;
+        for (std::size_t s = adj.begin(cur); s < adj.end(cur); ++s) {
+          if (adj.neighbour[s] != prev) {
+            next = adj.neighbour[s];
+            break;
+          }
+        }
+        if (next == kNone) break;
+        prev = cur;
+        cur = next;
+      }
+      const NodeId e = found.path_nodes.back();
+      const bool qualifies = adj.degree(e) >= 3 && length <= max_distance;
+      if (qualifies && recorded.insert(unordered_pair(v, e)).second) {
+        found.candidates.push_back({length, v, e, path_begin, found.path_nodes.size()});
+      } else {
+        found.path_nodes.resize(path_begin);
+      }
+    }
+  }
+  return found;
+}
+
+// Disjoint sets whose union keeps a chosen root. Path halving only shortens the way to a root,
+// it never changes which node is the root, so results do not depend on it.
+class JunctionSets {
+ public:
+  explicit JunctionSets(std::size_t n) : parent_(n) {
+    for (std::size_t v = 0; v < n; ++v) parent_[v] = v;
+  }
+  NodeId root(NodeId v) {
+    while (parent_[v] != v) {
+      parent_[v] = parent_[parent_[v]];
+      v = parent_[v];
+    }
+    return v;
+  }
+  void attach(NodeId child_root, NodeId keep_root) { parent_[child_root] = keep_root; }
+
+ private:
+  std::vector<NodeId> parent_;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+Graph segments_to_graph(const std::vector<Segment>& segments, double snap) {
+  Graph graph;
+  graph.nodes.reserve(segments.size() + 1);
+  graph.edges.reserve(segments.size());
+  Snapper snapper(snap, 2 * segments.size(), graph.nodes);
+  PairSet pairs;
+  pairs.reserve(segments.size());
+  for (const Segment& s : segments) {
+    // Order matters: the `from` point may create the node the `to` point then joins.
+    const NodeId a = snapper.node_of(s.from);
+    const NodeId b = snapper.node_of(s.to);
+    if (a == b || !pairs.insert(unordered_pair(a, b)).second) continue;
+    graph.edges.push_back({a, b});
+  }
+  return graph;
+}
+
+Graph prune_short_tips(const Graph& graph, double max_length) {
+  TipPruner pruner(graph, max_length);
+  pruner.run();
+  return pruner.result();
+}
+
+Graph merge_close_junctions(const Graph& graph, double max_distance) {
+  const std::size_t n = graph.nodes.size();
+  const Adjacency adj = build_adjacency(graph);
+  CandidateList found = find_merge_candidates(graph, adj, max_distance);
+  // Lengths are never NaN here (NaN does not qualify), so the order is strict-weak.
+  std::stable_sort(
+      found.candidates.begin(), found.candidates.end(),
+      [](const MergeCandidate& l, const MergeCandidate& r) { return l.length < r.length; });
+
+  JunctionSets sets(n);
+  std::vector<Point> position = graph.nodes;
+  std::vector<unsigned char> removed(n, 0);
+  for (const MergeCandidate& c : found.candidates) {
+    const NodeId ra = sets.root(c.a);
+    const NodeId rb = sets.root(c.b);
+    if (ra == rb) continue;
+    // Running pairwise midpoint: later members weigh as much as the whole earlier cluster.
+    position[ra].x = (position[ra].x + position[rb].x) * 0.5;
+    position[ra].y = (position[ra].y + position[rb].y) * 0.5;
+    sets.attach(rb, ra);
+    for (std::size_t p = c.path_begin + 1; p + 1 < c.path_end; ++p) {
+      removed[found.path_nodes[p]] = 1;
+    }
+  }
+
+  // Root of every node that still has an edge; ids follow ascending root order.
+  std::vector<NodeId> root_of(n, kNone);
+  std::vector<unsigned char> survives(n, 0);
+  for (const Edge& e : graph.edges) {
+    if (!usable(e, n) || removed[e.a] || removed[e.b]) continue;
+    root_of[e.a] = sets.root(e.a);
+    root_of[e.b] = sets.root(e.b);
+    survives[root_of[e.a]] = 1;
+    survives[root_of[e.b]] = 1;
+  }
+  std::vector<NodeId> new_id(n, kNone);
+  Graph out;
+  for (NodeId v = 0; v < n; ++v) {
+    if (!survives[v]) continue;
+    new_id[v] = out.nodes.size();
+    out.nodes.push_back(position[v]);
+  }
+
+  PairSet emitted;
+  emitted.reserve(graph.edges.size());
+  out.edges.reserve(graph.edges.size());
+  for (const Edge& e : graph.edges) {
+    if (!usable(e, n) || removed[e.a] || removed[e.b]) continue;
+    const NodeId x = new_id[root_of[e.a]];
+    const NodeId y = new_id[root_of[e.b]];
+    if (x == y || !emitted.insert(unordered_pair(x, y)).second) continue;
+    out.edges.push_back({x, y});
+  }
+  return out;
+}
+
+std::vector<Chain> extract_chains(const Graph& graph) {
+  const std::size_t n = graph.nodes.size();
+  const Adjacency adj = build_adjacency(graph);
+  std::vector<unsigned char> visited(graph.edges.size(), 0);
+  std::vector<NodeId> path;
+  std::vector<Chain> chains;
+
+  // Walk from s along incidence k through degree-2 nodes. Each edge is consumed once, which
+  // both partitions the edges among chains and stops a loop at its first edge.
+  auto walk = [&](NodeId s, std::size_t k) {
+    if (visited[adj.edge_id[k]]) return;
+    visited[adj.edge_id[k]] = 1;
+    path.clear();
+    path.push_back(s);
+    NodeId prev = s;
+    NodeId cur = adj.neighbour[k];
+    path.push_back(cur);
+    while (adj.degree(cur) == 2) {
+      std::size_t step = adj.begin(cur);
+      if (adj.neighbour[step] == prev) ++step;
+      if (adj.neighbour[step] == prev || visited[adj.edge_id[step]]) break;
+      visited[adj.edge_id[step]] = 1;
+      prev = cur;
+      cur = adj.neighbour[step];
+      path.push_back(cur);
+    }
+    Chain chain;
+    chain.points.reserve(path.size());
+    for (NodeId v : path) chain.points.push_back(graph.nodes[v]);
+    chain.start = s;
+    chain.end = cur;
+    chain.start_is_tip = adj.degree(s) == 1;
+    chain.end_is_tip = adj.degree(cur) == 1;
+    chains.push_back(std::move(chain));
+  };
+
+  // Chains that end at tips or junctions first; what is left are loops of degree-2 nodes.
+  for (NodeId v = 0; v < n; ++v) {
+    const std::size_t d = adj.degree(v);
+    if (d == 0 || d == 2) continue;
+    for (std::size_t k = adj.begin(v); k < adj.end(v); ++k) walk(v, k);
+  }
+  for (NodeId v = 0; v < n; ++v) {
+    for (std::size_t k = adj.begin(v); k < adj.end(v); ++k) walk(v, k);
+  }
+  return chains;
+}
+
+}  // namespace strandify
