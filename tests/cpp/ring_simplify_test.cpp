@@ -168,6 +168,12 @@ TEST(subdivide_short_rings_and_edge_lengths) {
   // The fraction j/k is formed first, then applied to the edge vector.
   CHECK_EQ(out[4].y, 4.0 + (1.0 / 3.0) * -4.0);
   CHECK_EQ(out[5].x, 2.0 + (2.0 / 3.0) * -3.0);
+
+  // Ten pieces: 3/10 and 3 * (1/10) differ in the last bit.
+  const Ring long_edge = subdivide_ring({{0, 0}, {0, 10}}, 1.0);
+  CHECK_EQ(long_edge.size(), 20u);
+  CHECK_EQ(long_edge[3].y, (3.0 / 10.0) * 10.0);
+  CHECK_EQ(long_edge[3].y, 3.0);
 }
 
 TEST(subdivide_two_point_ring_goes_out_and_back) {
