@@ -1,0 +1,18 @@
+import math
+
+import pytest
+
+
+def line(x0, y0, x1, y1, n=40):
+    """A straight stroke sampled at n points, as a list of (x, y) tuples."""
+    return [(x0 + (x1 - x0) * i / (n - 1), y0 + (y1 - y0) * i / (n - 1)) for i in range(n)]
+
+
+def circle(cx, cy, r, n=120, closed=True):
+    pts = [(cx + r * math.cos(2 * math.pi * i / n), cy + r * math.sin(2 * math.pi * i / n)) for i in range(n)]
+    return pts + [pts[0]] if closed else pts
+
+
+@pytest.fixture
+def stroke():
+    return [line(0.0, 0.0, 20.0, 0.0)]

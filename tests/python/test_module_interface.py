@@ -1,0 +1,295 @@
+"""The Python face of the native module: binding, conversion rules, messages, docstrings."""
+import inspect
+import threading
+import time
+
+import pytest
+
+from strandify import _internal as m
+
+from conftest import line
+
+CURVES = [line(0.0, 0.0, 20.0, 0.0)]
+
+
+def test_module_exports_functions_in_order():
+    names = [n for n in vars(m) if not n.startswith("__")]
+    assert names == ["inflate_curves", "triangulate_curves", "strandify", "strandify_batch"]
+    assert m.__doc__ == ""
+
+
+@pytest.mark.parametrize(
+    "func, signature, doc_start",
+    [
+        (
+            m.strandify,
+            "(curves, buffer_distance, feature_size, simplification=None, min_tip_fraction=None, "
+            "junction_merge_fraction=None, per_curve_widths=None, compute_widths=False, "
+            "subdivision_ratio=None, max_nodes=None, resample=None, boundary_simplification=None, "
+            "merge_tolerance=None)",
+            "Strandify a list of polylines into clean centerline chains.",
+        ),
+        (m.strandify_batch, "(jobs)", "Process multiple independent curve-sets in parallel using Rayon.\n"),
+        (
+            m.inflate_curves,
+            "(curves, buffer_distance, feature_size, per_curve_widths=None, merge_tolerance=None)",
+            "Inflate a list of polylines by `buffer_distance`, union all results,\n",
+        ),
+        (
+            m.triangulate_curves,
+            "(curves, buffer_distance, feature_size, per_curve_widths=None, subdivision_ratio=None, "
+            "resample=None, boundary_simplification=None, merge_tolerance=None)",
+            "Return the CDT triangles for each inflated polygon, using the same\n",
+        ),
+    ],
+)
+def test_text_signatures_and_docstrings(func, signature, doc_start):
+    assert func.__text_signature__ == signature
+    assert func.__doc__.startswith(doc_start)
+    assert not func.__doc__.endswith("\n")
+    inspect.signature(func)  # the interpreter can parse it
+
+
+def test_strandify_doc_is_one_line():
+    assert m.strandify.__doc__ == "Strandify a list of polylines into clean centerline chains."
+
+
+def test_batch_doc_has_em_dash_line():
+    assert "merge_tolerance) \u2014 one independent strandify invocation with its own" in m.strandify_batch.__doc__
+    assert m.strandify_batch.__doc__.endswith("Returns a list of (chains, nodes, chain_node_ids) tuples, one per job.")
+
+
+def test_empty_curves_give_four_empty_lists():
+    assert m.strandify([], 1.0, 1.0) == ([], [], [], [])
+    assert m.inflate_curves([], 1.0, 1.0) == []
+    assert m.triangulate_curves([], 1.0, 1.0) == []
+    assert m.strandify_batch([]) == []
+
+
+def test_keywords_and_positions_bind_the_same():
+    a = m.strandify(CURVES, 1.0, 0.5)
+    b = m.strandify(feature_size=0.5, curves=CURVES, buffer_distance=1.0)
+    assert a == b
+
+
+@pytest.mark.parametrize(
+    "args, kwargs",
+    [
+        ((), {}),
+        ((CURVES, 1.0), {}),
+        ((CURVES, 1.0, 1.0), {"bogus": 1}),
+        ((CURVES, 1.0, 1.0), {"curves": CURVES}),
+        ((CURVES,) + (None,) * 13, {}),
+    ],
+)
+def test_binding_errors_are_type_errors(args, kwargs):
+    with pytest.raises(TypeError):
+        m.strandify(*args, **kwargs)
+
+
+@pytest.mark.parametrize(
+    "curves",
+    [
+        [[[0.0, 0.0], [1.0, 0.0]]],  # points as lists
+        "abc",
+        ["ab"],
+        [[(0.0, 0.0, 0.0)]],
+        [[(0.0,)]],
+        5,
+        {1: 2},
+        [iter([(0.0, 0.0)])],
+        [[(0.0, "x")]],
+    ],
+)
+def test_bad_curves_raise_prefixed_type_error(curves):
+    with pytest.raises(TypeError, match=r"^argument 'curves': "):
+        m.strandify(curves, 1.0, 1.0)
+
+
+def test_point_tuple_length_named_in_reason():
+    with pytest.raises(TypeError, match="length 2.*length 3"):
+        m.strandify([[(0.0, 0.0, 1.0)]], 1.0, 1.0)
+
+
+def test_numpy_rows_refused_but_numpy_floats_accepted():
+    np = pytest.importorskip("numpy")
+    arr = np.array([[0.0, 0.0], [10.0, 0.0]])
+    with pytest.raises(TypeError, match=r"^argument 'curves': "):
+        m.strandify([arr], 1.0, 1.0)
+    pts = [(np.float64(x), np.float32(0.0)) for x in range(20)]
+    assert m.strandify([pts], 1.0, 1.0) == m.strandify([[(float(x), 0.0) for x in range(20)]], 1.0, 1.0)
+
+
+def test_sequences_other_than_lists_are_read():
+    as_tuples = tuple(tuple(c) for c in CURVES)
+    assert m.strandify(as_tuples, 1.0, 0.5) == m.strandify(CURVES, 1.0, 0.5)
+
+
+class NoLen:
+    """A sequence whose __len__ fails: the length is only a hint."""
+
+    def __init__(self, items):
+        self.items = items
+
+    def __getitem__(self, i):
+        return self.items[i]
+
+    def __len__(self):
+        raise RuntimeError("no length")
+
+
+def test_failing_length_hint_is_ignored():
+    assert m.strandify(NoLen(CURVES), 1.0, 0.5) == m.strandify(CURVES, 1.0, 0.5)
+
+
+@pytest.mark.parametrize("name", ["buffer_distance", "feature_size"])
+def test_required_float_none_is_prefixed(name):
+    kwargs = {"curves": CURVES, "buffer_distance": 1.0, "feature_size": 1.0, name: None}
+    with pytest.raises(TypeError, match=rf"^argument '{name}': must be real number, not NoneType"):
+        m.strandify(**kwargs)
+
+
+@pytest.mark.parametrize(
+    "value, shown",
+    [(0, "0"), (-1, "-1"), (float("nan"), "NaN"), (float("inf"), "inf"), (float("-inf"), "-inf"),
+     (-0.0, "-0"), (-1e-6, "-0.000001"), (-1e21, "-1" + "0" * 21), (-2.5, "-2.5")],
+)
+def test_feature_size_message(value, shown):
+    msg = f"feature_size must be a positive finite number, got {shown}"
+    for call in (
+        lambda: m.strandify(CURVES, 1.0, value),
+        lambda: m.inflate_curves(CURVES, 1.0, value),
+        lambda: m.triangulate_curves(CURVES, 1.0, value),
+        lambda: m.strandify_batch([(CURVES, 1.0, value) + (None,) * 8]),
+    ):
+        with pytest.raises(ValueError) as err:
+            call()
+        assert str(err.value) == msg
+
+
+def test_feature_size_accepts_true_and_subnormal():
+    assert m.strandify([], 1.0, True) == ([], [], [], [])
+    assert m.strandify([], 1.0, 5e-324) == ([], [], [], [])
+
+
+@pytest.mark.parametrize("flag", [None, 0, 1, "yes", 1.0])
+def test_compute_widths_only_bools(flag):
+    with pytest.raises(TypeError, match=r"^argument 'compute_widths': "):
+        m.strandify(CURVES, 1.0, 1.0, compute_widths=flag)
+
+
+def test_compute_widths_numpy_bool():
+    np = pytest.importorskip("numpy")
+    out = m.strandify(CURVES, 1.0, 0.5, compute_widths=np.bool_(True))
+    assert len(out[3]) == len(out[0]) > 0
+    assert m.strandify(CURVES, 1.0, 0.5, compute_widths=np.bool_(False))[3] == []
+
+
+def test_max_nodes_conversion():
+    with pytest.raises(OverflowError):
+        m.strandify(CURVES, 1.0, 1.0, max_nodes=-1)
+    with pytest.raises(OverflowError):
+        m.strandify(CURVES, 1.0, 1.0, max_nodes=2**64)
+    with pytest.raises(TypeError, match=r"^argument 'max_nodes': "):
+        m.strandify(CURVES, 1.0, 1.0, max_nodes=2.0)
+    with pytest.raises(ValueError, match=r"^skeleton has \d+ nodes, exceeding max_nodes limit of 1$"):
+        m.strandify(CURVES, 1.0, 0.5, max_nodes=True)
+
+    class Index:
+        def __index__(self):
+            return 10**6
+
+    assert m.strandify(CURVES, 1.0, 0.5, max_nodes=Index()) == m.strandify(CURVES, 1.0, 0.5)
+
+
+def test_max_nodes_exact_limit_passes():
+    with pytest.raises(ValueError) as err:
+        m.strandify(CURVES, 1.0, 0.5, max_nodes=0)
+    n = int(str(err.value).split()[2])
+    assert m.strandify(CURVES, 1.0, 0.5, max_nodes=n) == m.strandify(CURVES, 1.0, 0.5)
+    with pytest.raises(ValueError, match=f"skeleton has {n} nodes, exceeding max_nodes limit of {n - 1}"):
+        m.strandify(CURVES, 1.0, 0.5, max_nodes=n - 1)
+
+
+def test_optional_float_conversion_errors_are_prefixed():
+    with pytest.raises(TypeError, match=r"^argument 'simplification': "):
+        m.strandify(CURVES, 1.0, 1.0, simplification="0.1")
+    with pytest.raises(TypeError, match=r"^argument 'merge_tolerance': "):
+        m.inflate_curves(CURVES, 1.0, 1.0, merge_tolerance=[])
+
+
+def test_first_failing_argument_decides():
+    with pytest.raises(TypeError, match=r"^argument 'curves': "):
+        m.strandify("bad", None, None, compute_widths=None)
+
+
+class Boom:
+    def __float__(self):
+        raise ZeroDivisionError("boom")
+
+
+def test_non_type_errors_propagate_unprefixed():
+    with pytest.raises(ZeroDivisionError, match="^boom$"):
+        m.strandify([[(Boom(), 0.0)]], 1.0, 1.0)
+
+
+@pytest.mark.parametrize(
+    "widths, message",
+    [
+        ([[], [], [1.0]], "per_curve_widths has an entry for curve 2 but only 2 curve(s) were given"),
+        ([[1.0], [], [1.0]],
+         "per_curve_widths[0] has 1 entries but curve 0 has 40 points; they must match "
+         "(or pass an empty list to use the uniform buffer)"),
+    ],
+)
+def test_width_list_messages(widths, message):
+    curves = [line(0, 0, 10, 0), line(0, 5, 10, 5)]
+    for func in (m.strandify, m.inflate_curves, m.triangulate_curves):
+        with pytest.raises(ValueError) as err:
+            func(curves, 1.0, 1.0, per_curve_widths=widths)
+        assert str(err.value) == message
+
+
+def test_feature_size_failure_before_width_failure():
+    for func in (m.inflate_curves, m.triangulate_curves):
+        with pytest.raises(ValueError, match="^feature_size must"):
+            func(CURVES, 1.0, 0.0, per_curve_widths=[[1.0]])
+
+
+def test_result_types():
+    chains, nodes, ids, widths = m.strandify(CURVES, 1.0, 0.5, compute_widths=True)
+    assert isinstance(chains, list) and chains and all(isinstance(c, list) for c in chains)
+    assert all(type(p) is tuple and len(p) == 2 and all(type(v) is float for v in p) for c in chains for p in c)
+    assert all(type(p) is tuple and type(p[0]) is float for p in nodes)
+    assert all(type(i) is tuple and all(type(v) is int for v in i) for i in ids)
+    assert [len(w) for w in widths] == [len(c) for c in chains]
+
+
+def test_results_are_deterministic():
+    curves = [line(0, 0, 20, 3), line(10, -8, 12, 9), line(-3, 4, 25, 4)]
+    first = m.strandify(curves, 0.8, 0.5, compute_widths=True)
+    for _ in range(3):
+        assert m.strandify(curves, 0.8, 0.5, compute_widths=True) == first
+
+
+def test_gil_released_during_strandify():
+    curves = [line(0, y, 400, y + 37, n=2000) for y in range(0, 400, 6)]
+    ticks = []
+    done = threading.Event()
+
+    def ticker():
+        while not done.is_set():
+            ticks.append(time.perf_counter())
+            time.sleep(0.001)
+
+    t = threading.Thread(target=ticker)
+    t.start()
+    start = time.perf_counter()
+    m.strandify(curves, 1.0, 0.5)
+    end = time.perf_counter()
+    done.set()
+    t.join()
+    during = [x for x in ticks if start < x < end]
+    # A call holding the interpreter lock would leave the ticker silent for its whole length.
+    assert end - start > 0.05
+    assert len(during) >= 5
