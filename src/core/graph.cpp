@@ -11,8 +11,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
-#include <unordered_map>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -32,18 +30,73 @@ struct PairKey {
   bool operator==(const PairKey& o) const { return first == o.first && second == o.second; }
 };
 
-struct PairKeyHash {
-  static std::uint64_t mix(std::uint64_t z) {  // splitmix64 finaliser
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-    return z ^ (z >> 31);
+std::uint64_t mix64(std::uint64_t z) {  // splitmix64 finaliser
+  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+  z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+  return z ^ (z >> 31);
+}
+
+// Open-addressing table from integer pairs to values, with linear probing in one flat array:
+// the per-point lookups of snapping and the per-edge pair checks allocate nothing but the
+// occasional doubling. Only lookups and insertions; it is never iterated.
+template <class Value>
+class PairTable {
+ public:
+  explicit PairTable(std::size_t expected) {
+    std::size_t capacity = 16;
+    while (capacity < 2 * expected && capacity < (std::numeric_limits<std::size_t>::max() >> 2)) {
+      capacity *= 2;
+    }
+    slots_.resize(capacity);
   }
-  std::size_t operator()(const PairKey& k) const {
-    return static_cast<std::size_t>(mix(k.first * 0x9e3779b97f4a7c15ULL ^ mix(k.second)));
+
+  const Value* find(const PairKey& key) const {
+    const Slot& slot = slots_[probe(key)];
+    return slot.used ? &slot.value : nullptr;
   }
+
+  // Adds key -> value unless the key is present; true when it was added.
+  bool insert(const PairKey& key, const Value& value) {
+    std::size_t at = probe(key);
+    if (slots_[at].used) return false;
+    if (2 * (size_ + 1) > slots_.size()) {
+      grow();
+      at = probe(key);
+    }
+    slots_[at] = {key, value, true};
+    ++size_;
+    return true;
+  }
+
+ private:
+  struct Slot {
+    PairKey key{0, 0};
+    Value value{};
+    bool used = false;
+  };
+
+  // The slot holding `key`, or the empty slot where it would go; the table is never full.
+  std::size_t probe(const PairKey& key) const {
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t at = static_cast<std::size_t>(mix64(key.first * 0x9e3779b97f4a7c15ULL ^
+                                                    mix64(key.second))) & mask;
+    while (slots_[at].used && !(slots_[at].key == key)) at = (at + 1) & mask;
+    return at;
+  }
+
+  void grow() {
+    std::vector<Slot> old(slots_.size() * 2);
+    old.swap(slots_);
+    for (const Slot& slot : old) {
+      if (slot.used) slots_[probe(slot.key)] = slot;
+    }
+  }
+
+  std::vector<Slot> slots_;
+  std::size_t size_ = 0;
 };
 
-using PairSet = std::unordered_set<PairKey, PairKeyHash>;
+using PairSet = PairTable<unsigned char>;
 
 PairKey unordered_pair(NodeId a, NodeId b) {
   return a < b ? PairKey{a, b} : PairKey{b, a};
@@ -112,24 +165,22 @@ bool neighbour_cell(std::int64_t c, int d, std::int64_t& out) {
 // without ever searching more than the 3 x 3 block around a point.
 class Snapper {
  public:
-  Snapper(double cell_size, std::size_t expected_points, std::vector<Point>& nodes)
-      : cell_size_(cell_size), nodes_(nodes) {
-    cells_.reserve(expected_points);
-  }
+  Snapper(double cell_size, std::size_t expected_cells, std::vector<Point>& nodes)
+      : cell_size_(cell_size), nodes_(nodes), cells_(expected_cells) {}
 
   NodeId node_of(const Point& p) {
     const std::int64_t i = round_i64(p.x / cell_size_);
     const std::int64_t j = round_i64(p.y / cell_size_);
     const PairKey cell = key(i, j);
-    if (auto hit = cells_.find(cell); hit != cells_.end()) return hit->second;
+    if (const NodeId* hit = cells_.find(cell)) return *hit;
     const NodeId near = search_block(i, j);
     if (near != kNone) {
-      cells_.emplace(cell, near);
+      cells_.insert(cell, near);
       return near;
     }
     const NodeId id = nodes_.size();
     nodes_.push_back(p);
-    cells_.emplace(cell, id);
+    cells_.insert(cell, id);
     return id;
   }
 
@@ -147,7 +198,7 @@ class Snapper {
       for (int dj = -1; dj <= 1; ++dj) {
         std::int64_t cj;
         if ((di == 0 && dj == 0) || !neighbour_cell(j, dj, cj)) continue;
-        if (auto hit = cells_.find(key(ci, cj)); hit != cells_.end()) return hit->second;
+        if (const NodeId* hit = cells_.find(key(ci, cj))) return *hit;
       }
     }
     return kNone;
@@ -155,7 +206,7 @@ class Snapper {
 
   double cell_size_;
   std::vector<Point>& nodes_;
-  std::unordered_map<PairKey, NodeId, PairKeyHash> cells_;
+  PairTable<NodeId> cells_;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -173,7 +224,9 @@ class TipPruner {
   }
 
   // Passes until one removes nothing. Degrees are frozen per pass: a junction that loses
-  // branches during a pass is only seen as a tip (or chain node) in the next one.
+  // branches during a pass is only seen as a tip (or chain node) in the next one. A junction
+  // turns into a tip only after losing at least two branches in one pass, so the number of
+  // passes grows with the nesting depth of short branches, logarithmically in their count.
   void run() {
     bool changed = true;
     while (changed) {
@@ -264,7 +317,7 @@ struct CandidateList {
 CandidateList find_merge_candidates(const Graph& graph, const Adjacency& adj,
                                     double max_distance) {
   CandidateList found;
-  PairSet recorded;
+  PairSet recorded(16);
   const std::size_t n = graph.nodes.size();
   const std::size_t max_steps = graph.edges.size();
   for (NodeId v = 0; v < n; ++v) {
@@ -292,7 +345,7 @@ CandidateList find_merge_candidates(const Graph& graph, const Adjacency& adj,
       }
       const NodeId e = found.path_nodes.back();
       const bool qualifies = adj.degree(e) >= 3 && length <= max_distance;
-      if (qualifies && recorded.insert(unordered_pair(v, e)).second) {
+      if (qualifies && recorded.insert(unordered_pair(v, e), 1)) {
         found.candidates.push_back({length, v, e, path_begin, found.path_nodes.size()});
       } else {
         found.path_nodes.resize(path_begin);
@@ -328,16 +381,15 @@ class JunctionSets {
 
 Graph segments_to_graph(const std::vector<Segment>& segments, double snap) {
   Graph graph;
-  graph.nodes.reserve(segments.size() + 1);
+  graph.nodes.reserve(segments.size());
   graph.edges.reserve(segments.size());
-  Snapper snapper(snap, 2 * segments.size(), graph.nodes);
-  PairSet pairs;
-  pairs.reserve(segments.size());
+  Snapper snapper(snap, segments.size(), graph.nodes);
+  PairSet pairs(segments.size());
   for (const Segment& s : segments) {
     // Order matters: the `from` point may create the node the `to` point then joins.
     const NodeId a = snapper.node_of(s.from);
     const NodeId b = snapper.node_of(s.to);
-    if (a == b || !pairs.insert(unordered_pair(a, b)).second) continue;
+    if (a == b || !pairs.insert(unordered_pair(a, b), 1)) continue;
     graph.edges.push_back({a, b});
   }
   return graph;
@@ -392,14 +444,13 @@ Graph merge_close_junctions(const Graph& graph, double max_distance) {
     out.nodes.push_back(position[v]);
   }
 
-  PairSet emitted;
-  emitted.reserve(graph.edges.size());
+  PairSet emitted(graph.edges.size());
   out.edges.reserve(graph.edges.size());
   for (const Edge& e : graph.edges) {
     if (!usable(e, n) || removed[e.a] || removed[e.b]) continue;
     const NodeId x = new_id[root_of[e.a]];
     const NodeId y = new_id[root_of[e.b]];
-    if (x == y || !emitted.insert(unordered_pair(x, y)).second) continue;
+    if (x == y || !emitted.insert(unordered_pair(x, y), 1)) continue;
     out.edges.push_back({x, y});
   }
   return out;
