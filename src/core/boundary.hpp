@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -25,17 +26,24 @@ Ring subdivide_ring(const Ring& ring, double max_edge);
 
 // --- uniform resampling with corner anchors ----------------------------------------------
 
+// Ascending indices of the vertices where the direction of travel turns by more than
+// `corner_angle` (radians), to either side.
 std::vector<std::size_t> corner_anchors(const Ring& ring, double corner_angle);
+// Points a, a+1, ..., b with cyclic indices; a == b goes once around (n + 1 points).
 std::vector<Point> ring_span(const Ring& ring, std::size_t a, std::size_t b);
+// Equal arc-length pieces of an open path, about `spacing` long; keeps both ends.
 std::vector<Point> resample_span_open(const std::vector<Point>& span, double spacing);
+// Resamples the ring by arc length between corner anchors, which survive exactly.
 Ring resample_ring(const Ring& ring, double spacing, double corner_angle);
 
 // --- curvature index and adaptive refinement ---------------------------------------------
 
+// Sharply turning boundary vertices of one call, bucketed on a uniform grid.
 class CurvatureIndex {
  public:
   explicit CurvatureIndex(double cell_size);
 
+  // Records every vertex of `ring` that turns by at least `angle_threshold`.
   void add_ring(const Ring& ring, double angle_threshold);
   // Largest turning angle near `q`, full weight within `inner`, fading to 0 at `outer`.
   double max_angle_near(Point q, double inner, double outer) const;
@@ -57,26 +65,78 @@ class CurvatureIndex {
     std::size_t operator()(const CellKey& k) const;
   };
 
+  CellKey key_of(Point p) const;
+  double weighted_angle(const Entry& e, Point q, double inner, double outer) const;
+
   double cell_size_;
   double inv_cell_;
   std::vector<Entry> entries_;
   std::unordered_map<CellKey, std::vector<std::size_t>, CellHash> cells_;
 };
 
+// Subdivides each edge more finely the sharper the boundary turns near its midpoint.
 Ring refine_ring_from_index(const Ring& ring, const CurvatureIndex& index, double buffer_distance,
                             double ratio);
+// Arc-length walk with a step that shrinks near recorded turns; keeps both ends.
 std::vector<Point> adaptive_resample_span_open(const std::vector<Point>& span,
                                                const CurvatureIndex& index, double spacing,
                                                double buffer_distance, double ratio);
+// resample_ring with every span walked by adaptive_resample_span_open.
 Ring resample_ring_adaptive(const Ring& ring, const CurvatureIndex& index, double spacing,
                             double buffer_distance, double ratio, double corner_angle);
 
+// --- point counts, computed without emitting the points ----------------------------------
+
+// Exactly ring.size() of the corresponding function's result, as a double so that absurd
+// spacings give huge counts instead of wrapping.
+double subdivided_ring_size(const Ring& ring, double max_edge);
+double resample_ring_size(const Ring& ring, double spacing, double corner_angle);
+double refined_ring_size(const Ring& ring, const CurvatureIndex& index, double buffer_distance,
+                         double ratio);
+
+// Size of resample_ring_adaptive's result, counted by walking the ring, but only until more
+// than `budget` points have been counted: `complete` is then false, `points` exceeds the
+// budget and `arc_walked` tells how much of the boundary length the count covers.
+struct WalkCount {
+  double points = 0.0;
+  double arc_walked = 0.0;
+  bool complete = true;
+};
+WalkCount adaptive_ring_size(const Ring& ring, const CurvatureIndex& index, double spacing,
+                             double buffer_distance, double ratio, double corner_angle,
+                             double budget);
+
+namespace detail {
+// The ring shape both resamplers share: anchors, one span per pair of consecutive anchors
+// (each span's last sample dropped), or the whole closed ring when there is no anchor.
+using SpanResampler = std::function<std::vector<Point>(const std::vector<Point>&)>;
+using SpanSizer = std::function<double(const std::vector<Point>&)>;
+Ring resample_ring_by_spans(const Ring& ring, double spacing, double corner_angle,
+                            const SpanResampler& resample_span);
+double ring_size_by_spans(const Ring& ring, double spacing, double corner_angle,
+                          const SpanSizer& span_size);
+// Arc length of an open path, accumulated from its first point in order.
+double span_length(const std::vector<Point>& span);
+double edge_length(Point a, Point b);
+// Cosine of the turning angle at `p`, or NaN when an incident edge is shorter than 1e-12 (such
+// a vertex has no turning angle, and NaN fails every comparison).
+double turning_cosine(Point prev, Point p, Point next);
+}  // namespace detail
+
 // --- the stage ---------------------------------------------------------------------------
+
+// No call creates more boundary points than this. Far above any drawing at a sensible scale
+// (at the default edge length of 1.5 x feature_size it is a total boundary length of thirty
+// million feature sizes), yet low enough that the points and their triangulation still fit
+// in memory. Beyond it the parameters, not the drawing, are at fault: a feature_size or
+// resample spacing tiny relative to the drawing.
+inline constexpr std::uint64_t kMaxBoundaryPoints = 20000000;
 
 struct BoundaryOptions {
   std::optional<double> subdivision_ratio;
   std::optional<double> resample;
   std::optional<double> boundary_simplification;
+  std::uint64_t max_points = kMaxBoundaryPoints;  // lowered only by tests
 };
 
 // Settings derived once per call from feature_size, buffer_distance and the options, plus the
@@ -86,12 +146,19 @@ struct BoundaryOptions {
 class BoundaryConditioner {
  public:
   // Builds the index over all rings of `polygons` (complete before any ring is refined).
-  // Fails when the settings would create an unreasonable number of boundary points.
+  // Fails when the settings would create more than kMaxBoundaryPoints boundary points.
   static Outcome<BoundaryConditioner> build(const std::vector<Polygon>& polygons,
                                             double feature_size, double buffer_distance,
                                             const BoundaryOptions& options);
 
+  // With `simplify` false the rings are not simplified; everything else is unchanged. When the
+  // unsimplified rings of the build call could exceed the point limit, simplifies() is false
+  // and so is `simplify` ignored: the polygon is then always conditioned with simplification.
   Polygon condition(const Polygon& polygon, bool simplify) const;
+  // The same as condition(polygons[i], true) for the polygons of the build call, but reuses
+  // the simplification (and subdivision) that build already did.
+  Polygon condition_built(std::size_t i) const;
+  std::size_t built_size() const { return first_pass_.size(); }
   bool simplifies() const;  // whether `simplify` makes any difference
 
   // public for the derived-settings tests
@@ -103,9 +170,27 @@ class BoundaryConditioner {
   double index_cell_size = 1.0;
   double index_angle_threshold = 0.0;
   double buffer_distance = 0.0;
+  std::uint64_t max_points = kMaxBoundaryPoints;
 
  private:
-  std::optional<CurvatureIndex> index_;
+  friend Outcome<std::vector<Polygon>> preprocess_boundaries(std::vector<Polygon> polygons,
+                                                             double feature_size,
+                                                             double buffer_distance,
+                                                             const BoundaryOptions& options);
+
+  void derive(double feature_size, double buffer_distance, const BoundaryOptions& options);
+  std::optional<std::string> prepare(const std::vector<Polygon>& polygons);
+  std::optional<std::string> check_refined_size() const;
+  double first_pass_size(const Ring& ring) const;
+  double refined_size_bound(double points, double perimeter) const;
+  double refinement_step_floor() const;
+  Ring first_pass(const Ring& ring, bool simplify) const;
+  Ring finish(const Ring& first_pass_ring) const;
+  Ring finish(Ring&& first_pass_ring) const;
+
+  std::optional<CurvatureIndex> index_;  // present exactly when refinement is enabled
+  std::vector<Polygon> first_pass_;      // the build call's rings, simplified (and subdivided)
+  bool unsimplified_fits_ = true;
 };
 
 // The whole stage: every ring simplified, subdivided or resampled, then refined.

@@ -1,0 +1,333 @@
+// The boundary preprocessing stage: settings derived once per call, the curvature index over
+// every ring of the call, and the conditioning of each polygon against it.
+#include <cmath>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "boundary.hpp"
+#include "numeric.hpp"
+
+namespace strandify {
+namespace {
+
+constexpr double kCornerAngle = 1.0471975511965976;      // 60 degrees
+constexpr double kSubdividedThreshold = 0.7853981633974483;  // 45 degrees
+constexpr double kHalfPi = 1.5707963267948966;
+// The point bounds divide by a smallest spacing that the refiners compute with a few roundings;
+// a slightly smaller divisor keeps the bound an upper bound.
+constexpr double kRoundingSlack = 0.999;
+
+std::string too_many_points(double estimate, std::uint64_t limit, const char* remedy) {
+  return "boundary preprocessing would create about " +
+         std::to_string(saturate_u64(std::round(estimate))) +
+         " points, more than the limit of " + std::to_string(limit) + "; " + remedy;
+}
+
+double ring_perimeter(const Ring& ring) {
+  const std::size_t n = ring.size();
+  double total = 0.0;
+  for (std::size_t i = 0; i < n; ++i) total += detail::edge_length(ring[i], ring[(i + 1) % n]);
+  return total;
+}
+
+template <class F>
+void for_each_ring(const std::vector<Polygon>& polygons, F&& f) {
+  for (const Polygon& p : polygons) {
+    f(p.outer);
+    for (const Ring& h : p.holes) f(h);
+  }
+}
+
+template <class F>
+void for_each_ring(std::vector<Polygon>& polygons, F&& f) {
+  for (Polygon& p : polygons) {
+    f(p.outer);
+    for (Ring& h : p.holes) f(h);
+  }
+}
+
+template <class F>
+std::vector<Polygon> map_rings(const std::vector<Polygon>& polygons, F&& f) {
+  std::vector<Polygon> out;
+  out.reserve(polygons.size());
+  for (const Polygon& p : polygons) {
+    Polygon q;
+    q.outer = f(p.outer);
+    q.holes.reserve(p.holes.size());
+    for (const Ring& h : p.holes) q.holes.push_back(f(h));
+    out.push_back(std::move(q));
+  }
+  return out;
+}
+
+}  // namespace
+
+double subdivided_ring_size(const Ring& ring, double max_edge) {
+  const std::size_t n = ring.size();
+  if (n <= 1) return static_cast<double>(n);
+  double total = 0.0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const double len = detail::edge_length(ring[i], ring[(i + 1) % n]);
+    // An edge that is not finite stays whole, as in subdivide_ring.
+    const double k = (len > max_edge && std::isfinite(len)) ? std::ceil(len / max_edge) : 0.0;
+    total += k >= 2.0 ? k : 1.0;
+  }
+  return total;
+}
+
+// --- settings ----------------------------------------------------------------------------
+
+void BoundaryConditioner::derive(double feature_size, double bd, const BoundaryOptions& o) {
+  buffer_distance = bd;
+  if (o.boundary_simplification) {
+    const double v = *o.boundary_simplification;
+    simplification_tolerance = v > 0.0 ? v : 0.0;  // NaN disables simplification too
+  } else {
+    simplification_tolerance = 0.05 * feature_size;
+  }
+  max_edge = 1.5 * feature_size;
+  max_points = o.max_points;
+
+  if (o.subdivision_ratio) {
+    const double v = *o.subdivision_ratio;
+    refinement_ratio = v > 0.0 ? (v > 0.01 ? v : 0.01) : v;
+  } else {
+    refinement_ratio = 0.5;
+  }
+
+  const double cell = 4.0 * bd;
+  // An infinite (or overflowing) refinement radius would make every query span the whole
+  // plane and the refined spacing meaningless; such a buffer distance refines nothing.
+  refinement_enabled =
+      bd > 0.0 && (!o.subdivision_ratio || *o.subdivision_ratio > 0.0) && std::isfinite(cell);
+  index_cell_size = (std::isfinite(cell) && cell > 0.0) ? cell : 1.0;
+
+  resample_spacing.reset();
+  if (o.resample && *o.resample > 0.0) resample_spacing = *o.resample;
+
+  if (resample_spacing) {
+    const double a = *resample_spacing / (10.0 * bd);
+    const double clamped_low = a > 0.0 ? a : 0.0;
+    index_angle_threshold = clamped_low < kHalfPi ? clamped_low : kHalfPi;
+  } else {
+    index_angle_threshold = kSubdividedThreshold;
+  }
+}
+
+bool BoundaryConditioner::simplifies() const {
+  return simplification_tolerance > 0.0 && unsimplified_fits_;
+}
+
+// --- point bounds ------------------------------------------------------------------------
+
+// Size of a ring after subdivision or uniform resampling, without refinement.
+double BoundaryConditioner::first_pass_size(const Ring& ring) const {
+  if (resample_spacing) return resample_ring_size(ring, *resample_spacing, kCornerAngle);
+  return subdivided_ring_size(ring, max_edge);
+}
+
+// The smallest spacing refinement can produce: near a turn the subdivision spacing eases down
+// to ratio x bd (or up to it, for a ratio above 1); the adaptive step is smallest at the
+// sharpest weighted turn, which is below 4 radians, and never below its floor of 1e-6.
+double BoundaryConditioner::refinement_step_floor() const {
+  const double bd = buffer_distance;
+  const double ratio = refinement_ratio;
+  if (!resample_spacing) return (ratio < 1.0 ? ratio : 1.0) * bd * kRoundingSlack;
+  const double h = *resample_spacing;
+  const double min_spacing = ratio * bd < h ? ratio * bd : h;
+  double sharpest = h * std::sqrt((h / 4.0) / (10.0 * bd));
+  if (sharpest > h) sharpest = h;
+  if (sharpest < min_spacing) sharpest = min_spacing;
+  return (sharpest > 1e-6 ? sharpest : 1e-6) * kRoundingSlack;
+}
+
+// An upper bound on the refined size of a ring whose first pass has `points` points and the
+// given perimeter. Subdividing an edge of length l at spacing at least f gives at most
+// 1 + l / f points; an adaptive span emits its two ends and at most one sample per step, and
+// there are no more spans than points.
+double BoundaryConditioner::refined_size_bound(double points, double perimeter) const {
+  const double floor = refinement_step_floor();
+  if (!resample_spacing) return points + perimeter / floor;
+  return perimeter / floor + 2.0 * points + 3.0;
+}
+
+// The exact refined size is counted only when the cheap bound exceeds the limit: refinement
+// usually densifies a small part of the boundary, so the bound is far too pessimistic to
+// reject a call on.
+std::optional<std::string> BoundaryConditioner::check_refined_size() const {
+  const double limit = static_cast<double>(max_points);
+  double bound = 0.0;
+  for_each_ring(first_pass_, [&](const Ring& r) {
+    bound += refined_size_bound(static_cast<double>(r.size()), ring_perimeter(r));
+  });
+  if (!(bound > limit)) return std::nullopt;
+
+  const double bd = buffer_distance;
+  const double ratio = refinement_ratio;
+  if (!resample_spacing) {
+    double total = 0.0;
+    for_each_ring(first_pass_,
+                  [&](const Ring& r) { total += refined_ring_size(r, *index_, bd, ratio); });
+    if (total > limit)
+      return too_many_points(total, max_points, "increase subdivision_ratio or set it to 0");
+    return std::nullopt;
+  }
+
+  // The adaptive walk has no closed form; it is counted, but only up to the limit, and the
+  // count is extrapolated over the boundary length it did not reach.
+  const double h = *resample_spacing;
+  double total = 0.0, walked = 0.0, perimeter = 0.0;
+  bool complete = true;
+  for_each_ring(first_pass_, [&](const Ring& r) {
+    perimeter += ring_perimeter(r);
+    if (!complete) return;
+    const WalkCount c = adaptive_ring_size(r, *index_, h, bd, ratio, kCornerAngle, limit - total);
+    total += c.points;
+    walked += c.arc_walked;
+    complete = c.complete;
+  });
+  if (!complete && walked > 0.0 && perimeter > walked) {
+    const double extrapolated = total * (perimeter / walked);
+    if (extrapolated > total) total = extrapolated;
+  }
+  if (!complete || total > limit)
+    return too_many_points(total, max_points,
+                           "increase resample or subdivision_ratio, or set subdivision_ratio to 0");
+  return std::nullopt;
+}
+
+// --- building ----------------------------------------------------------------------------
+
+std::optional<std::string> BoundaryConditioner::prepare(const std::vector<Polygon>& polygons) {
+  const double limit = static_cast<double>(max_points);
+  const double tol = simplification_tolerance;
+  const bool simplify = tol > 0.0;
+  if (simplify) first_pass_ = map_rings(polygons, [tol](const Ring& r) { return rdp(r, tol); });
+  const std::vector<Polygon>& source = simplify ? first_pass_ : polygons;
+
+  // Nothing is subdivided or resampled before the whole call is known to stay in bounds.
+  double size = 0.0;
+  for_each_ring(source, [&](const Ring& r) { size += first_pass_size(r); });
+  if (size > limit)
+    return too_many_points(size, max_points, resample_spacing ? "increase resample" : "increase feature_size");
+
+  if (!resample_spacing) {
+    if (simplify) {
+      for_each_ring(first_pass_, [&](Ring& r) { r = subdivide_ring(r, max_edge); });
+    } else {
+      first_pass_ = map_rings(polygons, [&](const Ring& r) { return subdivide_ring(r, max_edge); });
+    }
+  } else if (!simplify) {
+    first_pass_ = polygons;
+  }
+
+  if (refinement_enabled) {
+    // Every ring of the call goes into the index before any ring is refined, so a sharp turn
+    // on one ring densifies whatever boundary lies near it, on any ring.
+    CurvatureIndex& index = index_.emplace(index_cell_size);
+    if (resample_spacing) {
+      for_each_ring(first_pass_, [&](const Ring& r) {
+        index.add_ring(resample_ring(r, *resample_spacing, kCornerAngle), index_angle_threshold);
+      });
+    } else {
+      for_each_ring(first_pass_, [&](const Ring& r) { index.add_ring(r, index_angle_threshold); });
+    }
+    if (auto failure = check_refined_size()) return failure;
+  }
+
+  // A polygon whose simplified rings fail to triangulate may be conditioned again without
+  // simplification; allow that only when even all polygons at once would stay in bounds.
+  if (simplify) {
+    double unsimplified = 0.0;
+    for_each_ring(polygons, [&](const Ring& r) {
+      if (!refinement_enabled) {
+        unsimplified += first_pass_size(r);
+      } else {
+        const double points =
+            resample_spacing ? static_cast<double>(r.size()) : subdivided_ring_size(r, max_edge);
+        unsimplified += refined_size_bound(points, ring_perimeter(r));
+      }
+    });
+    unsimplified_fits_ = unsimplified <= limit;
+  }
+  return std::nullopt;
+}
+
+Outcome<BoundaryConditioner> BoundaryConditioner::build(const std::vector<Polygon>& polygons,
+                                                        double feature_size,
+                                                        double buffer_distance,
+                                                        const BoundaryOptions& options) {
+  Outcome<BoundaryConditioner> out;
+  out.value.derive(feature_size, buffer_distance, options);
+  if (auto failure = out.value.prepare(polygons))
+    return Outcome<BoundaryConditioner>::fail(std::move(*failure));
+  return out;
+}
+
+// --- conditioning ------------------------------------------------------------------------
+
+Ring BoundaryConditioner::first_pass(const Ring& ring, bool simplify) const {
+  const bool simplified = simplify && simplification_tolerance > 0.0;
+  if (resample_spacing) return simplified ? rdp(ring, simplification_tolerance) : ring;
+  if (simplified) return subdivide_ring(rdp(ring, simplification_tolerance), max_edge);
+  return subdivide_ring(ring, max_edge);
+}
+
+Ring BoundaryConditioner::finish(const Ring& ring) const {
+  const double bd = buffer_distance;
+  if (!resample_spacing) return index_ ? refine_ring_from_index(ring, *index_, bd, refinement_ratio) : ring;
+  const double h = *resample_spacing;
+  if (!index_) return resample_ring(ring, h, kCornerAngle);
+  return resample_ring_adaptive(ring, *index_, h, bd, refinement_ratio, kCornerAngle);
+}
+
+Ring BoundaryConditioner::finish(Ring&& ring) const {
+  if (!resample_spacing && !index_) return std::move(ring);  // subdivision was all there was
+  return finish(static_cast<const Ring&>(ring));
+}
+
+Polygon BoundaryConditioner::condition(const Polygon& polygon, bool simplify) const {
+  const bool s = simplify || !unsimplified_fits_;
+  Polygon out;
+  out.outer = finish(first_pass(polygon.outer, s));
+  out.holes.reserve(polygon.holes.size());
+  for (const Ring& h : polygon.holes) out.holes.push_back(finish(first_pass(h, s)));
+  return out;
+}
+
+Polygon BoundaryConditioner::condition_built(std::size_t i) const {
+  if (i >= first_pass_.size()) return {};
+  const Polygon& p = first_pass_[i];
+  Polygon out;
+  out.outer = finish(p.outer);
+  out.holes.reserve(p.holes.size());
+  for (const Ring& h : p.holes) out.holes.push_back(finish(h));
+  return out;
+}
+
+Outcome<std::vector<Polygon>> preprocess_boundaries(std::vector<Polygon> polygons,
+                                                    double feature_size, double buffer_distance,
+                                                    const BoundaryOptions& options) {
+  using Result = Outcome<std::vector<Polygon>>;
+  auto built = BoundaryConditioner::build(polygons, feature_size, buffer_distance, options);
+  if (!built.ok()) return Result::fail(std::move(*built.failure));
+  std::vector<Polygon>().swap(polygons);  // the first pass holds everything still needed
+
+  BoundaryConditioner& c = built.value;
+  Result out;
+  out.value.reserve(c.first_pass_.size());
+  for (Polygon& p : c.first_pass_) {
+    Polygon q;
+    q.outer = c.finish(std::move(p.outer));
+    q.holes.reserve(p.holes.size());
+    for (Ring& h : p.holes) q.holes.push_back(c.finish(std::move(h)));
+    out.value.push_back(std::move(q));
+    p = Polygon();
+  }
+  return out;
+}
+
+}  // namespace strandify

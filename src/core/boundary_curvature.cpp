@@ -1,0 +1,284 @@
+// The curvature index (sharply turning boundary vertices on a grid) and the two refiners that
+// densify the boundary near those turns.
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "boundary.hpp"
+#include "numeric.hpp"
+
+namespace strandify {
+namespace {
+
+constexpr double kMinTurn = 0.2617993877991494;     // 15 degrees: below it an edge stays whole
+constexpr double kTurnRange = 1.3089969389957472;   // 75 degrees: from 15 to 90 degrees
+constexpr double kRightAngle = 1.5707963267948966;  // sharper turns refine no further
+constexpr double kStepFloor = 1e-6;
+
+// Refinement looks for turns within 4 x buffer_distance, at full weight up to 3 x.
+double inner_radius(double bd) { return 3.0 * bd; }
+double outer_radius(double bd) { return 4.0 * bd; }
+
+// Target edge length near a weighted turn A: bd at 15 degrees, easing quadratically down to
+// ratio x bd at 90 degrees and beyond; infinite (never split) below 15 degrees.
+double refine_spacing(double angle, double bd, double ratio) {
+  if (angle < kMinTurn) return INFINITY;
+  double t = ((angle < kRightAngle ? angle : kRightAngle) - kMinTurn) / kTurnRange;
+  if (t < 0.0) t = 0.0;
+  if (t > 1.0) t = 1.0;
+  return (t * t) * (ratio * bd - bd) + bd;
+}
+
+// Pieces of the edge a-b, as the unrounded ceiling (possibly huge); below 2 means whole.
+double refine_pieces(Point a, Point b, const CurvatureIndex& index, double bd, double ratio) {
+  const Point mid{(a.x + b.x) * 0.5, (a.y + b.y) * 0.5};
+  const double angle = index.max_angle_near(mid, inner_radius(bd), outer_radius(bd));
+  const double sigma = refine_spacing(angle, bd, ratio);
+  const double len = detail::edge_length(a, b);
+  return len > sigma ? std::ceil(len / sigma) : 0.0;
+}
+
+// Step of the adaptive walk at a position whose weighted turn is A: h on gentle boundary,
+// shrinking with 1/sqrt(A) above the angle h / (10 bd), never below min_spacing.
+double adaptive_step(double angle, double h, double bd, double min_spacing) {
+  double sigma = h;
+  if (!(angle <= 1e-9) && !(h / angle >= 10.0 * bd)) {
+    sigma = h * std::sqrt((h / angle) / (10.0 * bd));
+    if (sigma < min_spacing) sigma = min_spacing;
+    if (sigma > h) sigma = h;
+  }
+  // A NaN spacing would stall the walk; the floor applies to it as well.
+  return sigma > kStepFloor ? sigma : kStepFloor;
+}
+
+// Walks the span, handing every sample to `emit` until it returns false. Returns the arc
+// position reached, so that a caller that stopped early knows how far the walk got.
+template <class Emit>
+double walk_adaptive(const std::vector<Point>& p, const CurvatureIndex& index, double h,
+                     double bd, double ratio, Emit&& emit) {
+  const std::size_t n = p.size();
+  if (n == 0) return 0.0;
+  if (n == 1) {
+    emit(p[0]);
+    return 0.0;
+  }
+  std::vector<double> cumulative(n);
+  cumulative[0] = 0.0;
+  for (std::size_t i = 1; i < n; ++i)
+    cumulative[i] = cumulative[i - 1] + detail::edge_length(p[i - 1], p[i]);
+  const double total = cumulative[n - 1];
+  // A length that is not finite would never be reached by any number of steps.
+  if (!(total > 1e-12) || std::isinf(total)) {
+    if (emit(p[0])) emit(p[n - 1]);
+    return std::isfinite(total) ? total : 0.0;
+  }
+
+  const double min_spacing = ratio * bd < h ? ratio * bd : h;
+  Point last = p[0];
+  if (!emit(last)) return 0.0;
+  double s = 0.0;
+  std::size_t j = 0;
+  for (;;) {
+    const double angle = index.max_angle_near(last, inner_radius(bd), outer_radius(bd));
+    const double step = adaptive_step(angle, h, bd, min_spacing);
+    // Also stop once a step no longer moves the position (far beyond 2^53 steps), where the
+    // walk could otherwise never reach the end.
+    if (s + step >= total - 0.5 * step || s + step == s) {
+      emit(p[n - 1]);
+      return total;
+    }
+    s = s + step;
+    while (j < n - 1 && s > cumulative[j + 1]) ++j;
+    if (j == n - 1) {
+      last = p[n - 1];
+    } else {
+      const double piece = cumulative[j + 1] - cumulative[j];
+      const double f = piece > 1e-12 ? (s - cumulative[j]) / piece : 0.0;
+      last = {p[j].x + f * (p[j + 1].x - p[j].x), p[j].y + f * (p[j + 1].y - p[j].y)};
+    }
+    if (!emit(last)) return s;
+  }
+}
+
+}  // namespace
+
+// --- the index ---------------------------------------------------------------------------
+
+CurvatureIndex::CurvatureIndex(double cell_size)
+    : cell_size_(cell_size), inv_cell_(1.0 / cell_size) {}
+
+std::size_t CurvatureIndex::CellHash::operator()(const CellKey& k) const {
+  // splitmix64 finaliser over both coordinates; only lookups depend on it.
+  std::uint64_t h = static_cast<std::uint64_t>(k.x) * 0x9E3779B97F4A7C15ull;
+  h ^= static_cast<std::uint64_t>(k.y) + 0x7F4A7C159E3779B9ull + (h << 6) + (h >> 2);
+  h ^= h >> 30;
+  h *= 0xBF58476D1CE4E5B9ull;
+  h ^= h >> 27;
+  h *= 0x94D049BB133111EBull;
+  h ^= h >> 31;
+  return static_cast<std::size_t>(h);
+}
+
+CurvatureIndex::CellKey CurvatureIndex::key_of(Point p) const {
+  return {floor_i64(p.x * inv_cell_), floor_i64(p.y * inv_cell_)};
+}
+
+void CurvatureIndex::add_ring(const Ring& ring, double angle_threshold) {
+  const std::size_t n = ring.size();
+  if (n < 3) return;
+  for (std::size_t i = 0; i < n; ++i) {
+    const Point p = ring[i];
+    const double c = detail::turning_cosine(ring[(i + n - 1) % n], p, ring[(i + 1) % n]);
+    const double angle = std::acos(c);
+    if (!(angle >= angle_threshold)) continue;  // inclusive; NaN never qualifies
+    cells_[key_of(p)].push_back(entries_.size());
+    entries_.push_back({p, angle});
+  }
+}
+
+double CurvatureIndex::weighted_angle(const Entry& e, Point q, double inner,
+                                      double outer) const {
+  const double dx = e.position.x - q.x;
+  const double dy = e.position.y - q.y;
+  const double d2 = dx * dx + dy * dy;
+  if (!(d2 <= outer * outer)) return 0.0;
+  const double d = std::sqrt(d2);
+  const double w = d <= inner ? 1.0 : 1.0 - (d - inner) / (outer - inner);
+  return w * e.angle;
+}
+
+double CurvatureIndex::max_angle_near(Point q, double inner, double outer) const {
+  if (cells_.empty()) return 0.0;
+  const std::int64_t x0 = floor_i64((q.x - outer) * inv_cell_);
+  const std::int64_t x1 = floor_i64((q.x + outer) * inv_cell_);
+  const std::int64_t y0 = floor_i64((q.y - outer) * inv_cell_);
+  const std::int64_t y1 = floor_i64((q.y + outer) * inv_cell_);
+  if (x1 < x0 || y1 < y0) return 0.0;
+
+  double best = 0.0;
+  auto consider = [&](std::size_t entry) {
+    const double v = weighted_angle(entries_[entry], q, inner, outer);
+    if (v > best) best = v;  // a NaN never wins
+  };
+
+  // Radii that are huge relative to the cell size (a fallback cell size, a tiny or huge
+  // buffer distance, saturated keys) can span more cells than there are entries; visiting
+  // every entry whose cell lies in the range then finds exactly the same entries, faster.
+  const double cells_in_range = (static_cast<double>(x1) - static_cast<double>(x0) + 1.0) *
+                                (static_cast<double>(y1) - static_cast<double>(y0) + 1.0);
+  const double entry_count = static_cast<double>(entries_.size());
+  if (cells_in_range > 9.0 && cells_in_range > entry_count) {
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+      const CellKey k = key_of(entries_[i].position);
+      if (k.x >= x0 && k.x <= x1 && k.y >= y0 && k.y <= y1) consider(i);
+    }
+    return best;
+  }
+  for (std::int64_t cx = x0;; ++cx) {
+    for (std::int64_t cy = y0;; ++cy) {
+      const auto it = cells_.find({cx, cy});
+      if (it != cells_.end()) {
+        for (const std::size_t entry : it->second) consider(entry);
+      }
+      if (cy == y1) break;
+    }
+    if (cx == x1) break;
+  }
+  return best;
+}
+
+// --- refiners ----------------------------------------------------------------------------
+
+Ring refine_ring_from_index(const Ring& ring, const CurvatureIndex& index, double buffer_distance,
+                            double ratio) {
+  const std::size_t n = ring.size();
+  if (n < 3 || ratio <= 0.0) return ring;
+
+  // One query per edge; the piece counts are kept so that the output is allocated once.
+  std::vector<std::uint64_t> pieces(n);
+  std::uint64_t total = n;
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint64_t k =
+        saturate_u64(refine_pieces(ring[i], ring[(i + 1) % n], index, buffer_distance, ratio));
+    pieces[i] = k;
+    if (k >= 2) total = (total > UINT64_MAX - (k - 1)) ? UINT64_MAX : total + (k - 1);
+  }
+
+  Ring out;
+  if (total <= kMaxBoundaryPoints) out.reserve(static_cast<std::size_t>(total));
+  for (std::size_t i = 0; i < n; ++i) {
+    const Point a = ring[i];
+    const Point b = ring[(i + 1) % n];
+    out.push_back(a);
+    const std::uint64_t k = pieces[i];
+    if (k < 2) continue;
+    const double kd = static_cast<double>(k);
+    for (std::uint64_t j = 1; j < k; ++j) {
+      const double s = static_cast<double>(j) / kd;
+      out.push_back({a.x + s * (b.x - a.x), a.y + s * (b.y - a.y)});
+    }
+  }
+  return out;
+}
+
+std::vector<Point> adaptive_resample_span_open(const std::vector<Point>& span,
+                                               const CurvatureIndex& index, double spacing,
+                                               double buffer_distance, double ratio) {
+  std::vector<Point> out;
+  const double expected = detail::span_length(span) / spacing + 2.0;
+  if (expected < static_cast<double>(kMaxBoundaryPoints))
+    out.reserve(static_cast<std::size_t>(saturate_u64(expected)));
+  walk_adaptive(span, index, spacing, buffer_distance, ratio, [&out](Point p) {
+    out.push_back(p);
+    return true;
+  });
+  return out;
+}
+
+Ring resample_ring_adaptive(const Ring& ring, const CurvatureIndex& index, double spacing,
+                            double buffer_distance, double ratio, double corner_angle) {
+  return detail::resample_ring_by_spans(
+      ring, spacing, corner_angle, [&](const std::vector<Point>& span) {
+        return adaptive_resample_span_open(span, index, spacing, buffer_distance, ratio);
+      });
+}
+
+// --- point counts ------------------------------------------------------------------------
+
+double refined_ring_size(const Ring& ring, const CurvatureIndex& index, double buffer_distance,
+                         double ratio) {
+  const std::size_t n = ring.size();
+  if (n < 3 || ratio <= 0.0) return static_cast<double>(n);
+  double total = 0.0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const double k = refine_pieces(ring[i], ring[(i + 1) % n], index, buffer_distance, ratio);
+    total += k >= 2.0 ? k : 1.0;
+  }
+  return total;
+}
+
+WalkCount adaptive_ring_size(const Ring& ring, const CurvatureIndex& index, double spacing,
+                             double buffer_distance, double ratio, double corner_angle,
+                             double budget) {
+  WalkCount count;
+  double kept = 0.0;  // samples of the finished spans, each without its last one
+  const double size = detail::ring_size_by_spans(
+      ring, spacing, corner_angle, [&](const std::vector<Point>& span) -> double {
+        if (!count.complete) return 1.0;  // the count is abandoned; skip the remaining spans
+        double c = 0.0;
+        const double reached =
+            walk_adaptive(span, index, spacing, buffer_distance, ratio, [&](Point) {
+              c += 1.0;
+              return kept + (c - 1.0) <= budget;
+            });
+        count.arc_walked += reached;
+        if (c > 0.0) kept += c - 1.0;
+        if (kept > budget) count.complete = false;
+        return c;
+      });
+  count.points = count.complete ? size : kept;
+  return count;
+}
+
+}  // namespace strandify
