@@ -10,7 +10,7 @@ from typing import Any
 import numpy.typing as npt
 
 from . import _internal
-from ._convert import DrawingLike, FloatArray, bounds_of, diagonal, drawing_arrays, to_native
+from ._convert import Curve, DrawingLike, bounds_of, diagonal, read_curves, to_native
 from ._optional import require
 from ._result import Centerlines
 
@@ -19,7 +19,7 @@ from ._result import Centerlines
 BUFFER_FRACTION = 0.01
 #: Without a ``feature_size``, it is this multiple of the buffer distance (and
 #: the other way round when only ``feature_size`` is given).
-FEATURE_PER_BUFFER = 1.0
+FEATURE_PER_BUFFER = 2.0
 
 _JOB_FAILURE = re.compile(r"strandify_batch job (\d+) failed: (.*)", re.DOTALL)
 
@@ -41,18 +41,18 @@ def suggest_parameters(
     """The ``(buffer_distance, feature_size)`` used when they are left out.
 
     The buffer distance defaults to ``BUFFER_FRACTION`` (1%) of the diagonal of
-    the drawing's bounding box and the feature size to ``FEATURE_PER_BUFFER``
+    the drawing's bounding box and the feature size to ``FEATURE_PER_BUFFER`` (2)
     times the buffer distance.  Given only one of them, the other follows from
     it by that same ratio.  A drawing without extent falls back to 1.
     """
-    return _resolve(drawing_arrays(curves), buffer_distance, feature_size)
+    return _resolve(read_curves(curves), buffer_distance, feature_size)
 
 
 def _resolve(
-    arrays: Sequence[FloatArray], buffer_distance: float | None, feature_size: float | None
+    curves: Sequence[Curve], buffer_distance: float | None, feature_size: float | None
 ) -> tuple[float, float]:
     if buffer_distance is None and feature_size is None:
-        buffer_distance = diagonal(bounds_of(arrays)) * BUFFER_FRACTION or 1.0
+        buffer_distance = diagonal(bounds_of(curves)) * BUFFER_FRACTION or 1.0
     if feature_size is None:
         assert buffer_distance is not None
         feature_size = buffer_distance * FEATURE_PER_BUFFER
@@ -91,9 +91,9 @@ def centerlines(
     :func:`suggest_parameters`; every other keyword has the meaning and default
     of :func:`strandify.strandify`.
     """
-    arrays = drawing_arrays(curves)
-    native, widths = to_native(arrays, per_curve_widths)
-    buffer_distance, feature_size = _resolve(arrays, buffer_distance, feature_size)
+    read = read_curves(curves)
+    native, widths = to_native(read, per_curve_widths)
+    buffer_distance, feature_size = _resolve(read, buffer_distance, feature_size)
     chains, nodes, ids, chain_widths = _internal.strandify(
         native,
         buffer_distance,
@@ -191,11 +191,11 @@ def _job(
     options: tuple[Any, ...],
 ) -> tuple[Any, ...]:
     try:
-        arrays = drawing_arrays(drawing)
+        read = read_curves(drawing)
     except (TypeError, ValueError) as exc:
         raise type(exc)(f"drawing {index}: {exc}") from None
-    curves, _ = to_native(arrays)
-    d, f = _resolve(arrays, buffer_distance, feature_size)
+    curves, _ = to_native(read)
+    d, f = _resolve(read, buffer_distance, feature_size)
     return (curves, d, f, *options)
 
 

@@ -9,7 +9,7 @@ from typing import TYPE_CHECKING, Any
 
 import numpy as np
 
-from ._convert import DrawingLike, FloatArray, IntArray, Point, bounds_of, diagonal, drawing_arrays, to_native
+from ._convert import DrawingLike, FloatArray, IntArray, Point, bounds_of, diagonal, read_curves, to_native
 from ._optional import require
 
 if TYPE_CHECKING:
@@ -208,10 +208,10 @@ class Centerlines:
 
             ax = plt.gca()
         if strokes is not None:
-            curves, _ = to_native(drawing_arrays(strokes))
-            ax.add_collection(LineCollection(curves, colors=stroke_color, linewidths=1.0, zorder=1))
+            curves, _ = to_native(read_curves(strokes))
+            ax.add_collection(LineCollection(curves, colors=stroke_color, linewidths=0.8, zorder=1))
         if self.chains:
-            ax.add_collection(LineCollection(self.chains, colors=color, linewidths=1.8, zorder=2))
+            ax.add_collection(LineCollection(self.chains, colors=color, linewidths=1.4, zorder=2))
         if show_nodes and len(self.nodes):
             ax.plot(self.nodes[:, 0], self.nodes[:, 1], "o", color=color, markersize=3, zorder=3)
         ax.set_aspect("equal", adjustable="datalim")

@@ -324,7 +324,7 @@ def render_png(result: Centerlines, drawing: Drawing, dpi: int = 150) -> bytes:
     fig = Figure(figsize=(width, height), dpi=dpi)
     FigureCanvasAgg(fig)
     ax = fig.add_axes((0.02, 0.02, 0.96, 0.96))
-    result.plot(ax, strokes=drawing.curves, stroke_color="#c8c8c8", color="#1a1a1a", invert_y=not drawing.y_up)
+    result.plot(ax, strokes=drawing.curves, stroke_color="#b4b4b4", color="#111111", invert_y=not drawing.y_up)
     ax.set_xlim(minx, maxx)
     ax.set_ylim((miny, maxy) if drawing.y_up else (maxy, miny))
     ax.set_axis_off()
