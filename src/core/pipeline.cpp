@@ -168,9 +168,10 @@ Outcome<std::vector<MeshedPolygon>> mesh_polygons(const std::vector<Polygon>& po
   const BoundaryConditioner& cond = conditioner.value;
   Result out;
   out.value.reserve(polygons.size());
-  for (const Polygon& polygon : polygons) {
+  for (std::size_t i = 0; i < polygons.size(); ++i) {
+    const Polygon& polygon = polygons[i];
     MeshedPolygon m;
-    m.rings = cond.condition(polygon, true);
+    m.rings = cond.condition_built(i);  // reuses the simplification the build already did
     if (m.rings.outer.size() >= 3) m.mesh = triangulate_polygon(m.rings.outer, m.rings.holes);
     // Simplification does not preserve topology: a simplified ring may cross itself or a
     // neighbour, or collapse, and the triangulator then has nothing to give. The unsimplified
