@@ -212,7 +212,8 @@ std::optional<std::string> BoundaryConditioner::prepare(const std::vector<Polygo
   double size = 0.0;
   for_each_ring(source, [&](const Ring& r) { size += first_pass_size(r); });
   if (size > limit)
-    return too_many_points(size, max_points, resample_spacing ? "increase resample" : "increase feature_size");
+    return too_many_points(size, max_points,
+                           resample_spacing ? "increase resample" : "increase feature_size");
 
   if (!resample_spacing) {
     if (simplify) {
@@ -278,7 +279,8 @@ Ring BoundaryConditioner::first_pass(const Ring& ring, bool simplify) const {
 
 Ring BoundaryConditioner::finish(const Ring& ring) const {
   const double bd = buffer_distance;
-  if (!resample_spacing) return index_ ? refine_ring_from_index(ring, *index_, bd, refinement_ratio) : ring;
+  if (!resample_spacing)
+    return index_ ? refine_ring_from_index(ring, *index_, bd, refinement_ratio) : ring;
   const double h = *resample_spacing;
   if (!index_) return resample_ring(ring, h, kCornerAngle);
   return resample_ring_adaptive(ring, *index_, h, bd, refinement_ratio, kCornerAngle);

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -71,7 +72,13 @@ class CurvatureIndex {
   double cell_size_;
   double inv_cell_;
   std::vector<Entry> entries_;
+  // Cells whose key saturated (coordinates beyond 2^63 cells from the origin, as with a tiny
+  // cell size) would gather a whole quadrant of entries in one bucket and make every query
+  // scan it. Their entries are kept ordered by the saturated coordinate instead, so a query
+  // looks only at those within reach.
   std::unordered_map<CellKey, std::vector<std::size_t>, CellHash> cells_;
+  std::multimap<double, std::size_t> saturated_x_;  // x key saturated, ordered by x
+  std::multimap<double, std::size_t> saturated_y_;  // only the y key saturated, ordered by y
 };
 
 // Subdivides each edge more finely the sharper the boundary turns near its midpoint.

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
+#include <map>
 #include <vector>
 
 #include "boundary.hpp"
@@ -101,6 +103,11 @@ double walk_adaptive(const std::vector<Point>& p, const CurvatureIndex& index, d
   }
 }
 
+bool is_saturated(std::int64_t key) {
+  return key == std::numeric_limits<std::int64_t>::min() ||
+         key == std::numeric_limits<std::int64_t>::max();
+}
+
 }  // namespace
 
 // --- the index ---------------------------------------------------------------------------
@@ -132,7 +139,15 @@ void CurvatureIndex::add_ring(const Ring& ring, double angle_threshold) {
     const double c = detail::turning_cosine(ring[(i + n - 1) % n], p, ring[(i + 1) % n]);
     const double angle = std::acos(c);
     if (!(angle >= angle_threshold)) continue;  // inclusive; NaN never qualifies
-    cells_[key_of(p)].push_back(entries_.size());
+    const CellKey k = key_of(p);
+    const std::size_t id = entries_.size();
+    if (is_saturated(k.x)) {
+      saturated_x_.emplace(p.x, id);
+    } else if (is_saturated(k.y)) {
+      saturated_y_.emplace(p.y, id);
+    } else {
+      cells_[k].push_back(id);
+    }
     entries_.push_back({p, angle});
   }
 }
@@ -149,7 +164,7 @@ double CurvatureIndex::weighted_angle(const Entry& e, Point q, double inner,
 }
 
 double CurvatureIndex::max_angle_near(Point q, double inner, double outer) const {
-  if (cells_.empty()) return 0.0;
+  if (entries_.empty()) return 0.0;
   const std::int64_t x0 = floor_i64((q.x - outer) * inv_cell_);
   const std::int64_t x1 = floor_i64((q.x + outer) * inv_cell_);
   const std::int64_t y0 = floor_i64((q.y - outer) * inv_cell_);
@@ -158,33 +173,43 @@ double CurvatureIndex::max_angle_near(Point q, double inner, double outer) const
 
   double best = 0.0;
   auto consider = [&](std::size_t entry) {
+    const CellKey k = key_of(entries_[entry].position);
+    if (k.x < x0 || k.x > x1 || k.y < y0 || k.y > y1) return;
     const double v = weighted_angle(entries_[entry], q, inner, outer);
     if (v > best) best = v;  // a NaN never wins
   };
 
-  // Radii that are huge relative to the cell size (a fallback cell size, a tiny or huge
-  // buffer distance, saturated keys) can span more cells than there are entries; visiting
-  // every entry whose cell lies in the range then finds exactly the same entries, faster.
+  // Radii that are huge relative to the cell size (a fallback cell size, a huge buffer
+  // distance, a range reaching a saturated key) can span more cells than there are entries;
+  // visiting every entry finds exactly the same ones, faster.
   const double cells_in_range = (static_cast<double>(x1) - static_cast<double>(x0) + 1.0) *
                                 (static_cast<double>(y1) - static_cast<double>(y0) + 1.0);
-  const double entry_count = static_cast<double>(entries_.size());
-  if (cells_in_range > 9.0 && cells_in_range > entry_count) {
-    for (std::size_t i = 0; i < entries_.size(); ++i) {
-      const CellKey k = key_of(entries_[i].position);
-      if (k.x >= x0 && k.x <= x1 && k.y >= y0 && k.y <= y1) consider(i);
-    }
+  if (cells_in_range > 9.0 && cells_in_range > static_cast<double>(entries_.size())) {
+    for (std::size_t i = 0; i < entries_.size(); ++i) consider(i);
     return best;
   }
-  for (std::int64_t cx = x0;; ++cx) {
-    for (std::int64_t cy = y0;; ++cy) {
-      const auto it = cells_.find({cx, cy});
-      if (it != cells_.end()) {
-        for (const std::size_t entry : it->second) consider(entry);
+  if (!cells_.empty()) {
+    for (std::int64_t cx = x0;; ++cx) {
+      for (std::int64_t cy = y0;; ++cy) {
+        const auto it = cells_.find({cx, cy});
+        if (it != cells_.end()) {
+          for (const std::size_t entry : it->second) consider(entry);
+        }
+        if (cy == y1) break;
       }
-      if (cy == y1) break;
+      if (cx == x1) break;
     }
-    if (cx == x1) break;
   }
+  // Any entry within `outer` of q differs from it by less than `reach` in each coordinate,
+  // even after rounding (and when outer * outer underflows to zero).
+  const double reach = 2.0 * (2.0 * std::fabs(outer) + 1e-150);
+  if (!(reach >= 0.0)) return best;  // a NaN radius reaches nothing
+  auto search = [&](const std::multimap<double, std::size_t>& by, double centre) {
+    const auto end = by.upper_bound(centre + reach);
+    for (auto it = by.lower_bound(centre - reach); it != end; ++it) consider(it->second);
+  };
+  if (!saturated_x_.empty() && (is_saturated(x0) || is_saturated(x1))) search(saturated_x_, q.x);
+  if (!saturated_y_.empty() && (is_saturated(y0) || is_saturated(y1))) search(saturated_y_, q.y);
   return best;
 }
 

@@ -276,7 +276,33 @@ TEST(index_cell_range_guard_gives_the_same_answers) {
   fallback.add_ring(right_angle_at_origin(), k45);
   CHECK_EQ(fallback.max_angle_near({5, 5}, 3e300, 4e300), kPi * 0.75);
   CHECK_EQ(fallback.max_angle_near({5, 5}, kInf, kInf), kPi * 0.75);
-  CHECK_EQ(tiny.max_angle_near({0, 0}, 1e-300, 2e-300), normal.max_angle_near({0, 0}, 1e-300, 2e-300));
+  CHECK_EQ(tiny.max_angle_near({0, 0}, 1e-300, 2e-300),
+           normal.max_angle_near({0, 0}, 1e-300, 2e-300));
+  CHECK(std::chrono::steady_clock::now() - start < std::chrono::seconds(1));
+}
+
+TEST(index_with_saturated_keys_stays_fast_and_exact) {
+  // With an infinite reciprocal every key off the axes saturates, so a plain grid would put a
+  // whole quadrant into one bucket and scan it for every query.
+  Ring zigzag;
+  const int n = 40000;
+  for (int i = 0; i < n; ++i) zigzag.push_back({1.0 + i, 1.0 + (i % 2) * 5.0});
+  zigzag.push_back({double(n), -3.0});
+  CurvatureIndex sat(1e-320);
+  sat.add_ring(zigzag, k45);
+  CHECK_EQ(sat.size(), std::size_t(n + 1));
+  CurvatureIndex grid(4.0);
+  grid.add_ring(zigzag, k45);
+  const double turn = grid.max_angle_near(zigzag[1], 3, 4);  // the same at every zigzag vertex
+  CHECK(turn > 2.7);
+  const auto start = std::chrono::steady_clock::now();
+  int wrong = 0;
+  for (int i = 1; i + 1 < n; ++i) {
+    const Point at = zigzag[i];
+    if (!(sat.max_angle_near(at, 3e-320, 4e-320) == turn)) ++wrong;
+    if (!(sat.max_angle_near({at.x + 0.5, at.y}, 3e-320, 4e-320) == 0.0)) ++wrong;
+  }
+  CHECK_EQ(wrong, 0);
   CHECK(std::chrono::steady_clock::now() - start < std::chrono::seconds(1));
 }
 
@@ -534,8 +560,9 @@ TEST(condition_without_simplification_skips_only_that_step) {
     }
     for (const Polygon& p : polys) {
       const Polygon raw = c.condition(p, false);
-      const Ring expected = h ? resample_ring_adaptive(p.outer, index, *h, 0.8, 0.5, k60)
-                              : refine_ring_from_index(subdivide_ring(p.outer, 1.5), index, 0.8, 0.5);
+      const Ring expected =
+          h ? resample_ring_adaptive(p.outer, index, *h, 0.8, 0.5, k60)
+            : refine_ring_from_index(subdivide_ring(p.outer, 1.5), index, 0.8, 0.5);
       CHECK(same_bits(raw.outer, expected));
       CHECK_EQ(raw.holes.size(), p.holes.size());
     }
