@@ -96,8 +96,12 @@ def _sequence_curve(seq: Sequence[Any], index: int) -> Curve:
         return _array_curve(seq, index)  # points that are not pairs: numpy names the shape
     if not tuples:
         return Curve(_EMPTY, [])
-    if set(map(len, tuples)) != {2}:
-        return _array_curve(seq, index)
+    lengths = set(map(len, tuples))
+    if lengths != {2}:
+        if len(lengths) == 1:
+            shape = (len(tuples), lengths.pop())
+            raise ValueError(f"curve {index}: expected points of shape (n, 2), got shape {shape}")
+        raise ValueError(f"curve {index}: expected (x, y) pairs, got points of lengths {sorted(lengths)}")
     try:
         flat = np.fromiter(itertools.chain.from_iterable(tuples), np.float64, 2 * len(tuples))
     except (TypeError, ValueError) as exc:

@@ -20,6 +20,7 @@ FeatureCollection, see :meth:`Centerlines.to_geojson`) and ``.json`` (see
 
 from __future__ import annotations
 
+import io
 import json
 import math
 import os
@@ -32,7 +33,7 @@ import numpy as np
 
 from ._convert import FloatArray, bounds_of, diagonal
 from ._optional import require
-from ._result import Bounds, Centerlines
+from ._result import Bounds, Centerlines, _num
 
 INPUT_FORMATS = (".svg", ".geojson", ".json")
 OUTPUT_FORMATS = (".svg", ".geojson", ".json")
@@ -42,6 +43,7 @@ OUTPUT_FORMATS = (".svg", ".geojson", ".json")
 # never shows in the centerlines.
 _FLATTEN_FRACTION = 1.0 / 1000.0
 _MAX_PIECES_PER_SEGMENT = 1000
+_SVG_NS = "http://www.w3.org/2000/svg"
 
 
 class DrawingError(ValueError):
@@ -173,35 +175,36 @@ def _geojson_curves(data: dict[str, Any]) -> list[FloatArray]:
     curves: list[FloatArray] = []
     # an explicit stack: a hostile file could nest collections deep enough to
     # exhaust the interpreter's recursion limit
-    stack: list[tuple[Any, str]] = [(data, "GeoJSON")]
+    stack: list[tuple[Any, str]] = [(data, "")]
     while stack:
         obj, where = stack.pop()
+        at = f"{where}: " if where else ""
         if obj is None:
             continue  # a Feature without geometry
         if not isinstance(obj, dict):
-            raise DrawingError(f"{where}: expected a GeoJSON object")
+            raise DrawingError(f"{at}expected a GeoJSON object")
         kind = obj.get("type")
         if kind == "FeatureCollection":
             features = obj.get("features")
             if not isinstance(features, list):
-                raise DrawingError(f'{where}: a FeatureCollection needs a "features" list')
+                raise DrawingError(f'{at}a FeatureCollection needs a "features" list')
             stack.extend((f, f"feature {i}") for i, f in reversed(list(enumerate(features))))
         elif kind == "Feature":
             stack.append((obj.get("geometry"), where))
         elif kind == "GeometryCollection":
             geoms = obj.get("geometries")
             if not isinstance(geoms, list):
-                raise DrawingError(f'{where}: a GeometryCollection needs a "geometries" list')
+                raise DrawingError(f'{at}a GeometryCollection needs a "geometries" list')
             stack.extend((g, where) for g in reversed(geoms))
         elif kind == "LineString":
-            curves.append(_points(obj.get("coordinates"), f"{where}: LineString"))
+            curves.append(_points(obj.get("coordinates"), f"{at}LineString"))
         elif kind == "MultiLineString":
             lines = obj.get("coordinates")
             if not isinstance(lines, list):
-                raise DrawingError(f"{where}: MultiLineString coordinates must be a list of lines")
-            curves.extend(_points(line, f"{where}: MultiLineString") for line in lines)
+                raise DrawingError(f"{at}MultiLineString coordinates must be a list of lines")
+            curves.extend(_points(line, f"{at}MultiLineString") for line in lines)
         elif not isinstance(kind, str):
-            raise DrawingError(f'{where}: missing or invalid "type"')
+            raise DrawingError(f'{at}missing or invalid "type"')
     return curves
 
 
@@ -212,30 +215,45 @@ def _read_svg(path: Path) -> Drawing:
     se = require("svgelements", "reading SVG", "svg")
     text = _read_text(path)
     try:
-        ET.fromstring(text)  # svgelements skips over broken markup; refuse it up front
+        root = ET.fromstring(text)  # svgelements skips over broken markup; refuse it up front
     except ET.ParseError as exc:
         raise DrawingError(f"invalid SVG: {exc}") from None
+    if root.tag not in ("svg", f"{{{_SVG_NS}}}svg"):
+        raise DrawingError("invalid SVG: the root element is not <svg>")
+    viewbox = _viewbox(root)
+    if viewbox is not None:
+        # Coordinates stay in the units the drawing was made in.  svgelements
+        # would map them through the viewBox into the viewport, and mapping them
+        # back costs exactness, so the root's viewBox is taken off before parsing;
+        # its size becomes the root's size, which percentages resolve against.
+        del root.attrib["viewBox"]
+        root.set("width", _num(viewbox[2] - viewbox[0]))
+        root.set("height", _num(viewbox[3] - viewbox[1]))
     try:
-        svg = se.SVG.parse(path, reify=True)
+        svg = se.SVG.parse(io.BytesIO(ET.tostring(root)), reify=True)
+        shapes = [list(se.Path(e)) for e in svg.elements() if isinstance(e, se.Shape)]
     except Exception as exc:  # svgelements raises assorted errors on odd input
         raise DrawingError(f"invalid SVG: {exc}") from None
-    if not isinstance(svg, se.SVG):
-        raise DrawingError("invalid SVG: no <svg> root element")
-    segments = [list(se.Path(e)) for e in svg.elements() if isinstance(e, se.Shape)]
-    step = _flatten_step(se, segments)
-    curves = [c for shape in segments for c in _flatten(se, shape, step)]
-    # svgelements maps everything into the root viewport; undo that last step
-    # so coordinates stay in the units the drawing was made in
-    viewbox = None
-    if svg.viewbox is not None:
-        inverse = ~se.Matrix(svg.viewbox_transform)
-        curves = [_apply(inverse, c) for c in curves]
-        vb = svg.viewbox
-        viewbox = (float(vb.x), float(vb.y), float(vb.x + vb.width), float(vb.y + vb.height))
+    step = _flatten_step(shapes)
+    curves = [c for shape in shapes for c in _flatten(se, shape, step)]
     return Drawing(curves, y_up=False, viewbox=viewbox)
 
 
-def _flatten_step(se: Any, shapes: list[list[Any]]) -> float:
+def _viewbox(root: ET.Element) -> Bounds | None:
+    """The root's viewBox as (min x, min y, max x, max y), if it has a usable one."""
+    text = root.get("viewBox")
+    if text is None:
+        return None
+    try:
+        x, y, w, h = (float(v) for v in text.replace(",", " ").split())
+    except ValueError:
+        return None
+    if not (w > 0 and h > 0 and all(map(math.isfinite, (x, y, w, h)))):
+        return None
+    return (x, y, x + w, y + h)
+
+
+def _flatten_step(shapes: list[list[Any]]) -> float:
     ends = [(s.end.x, s.end.y) for shape in shapes for s in shape if s.end is not None]
     if not ends:
         return 1.0
@@ -275,12 +293,6 @@ def _sample(seg: Any, step: float) -> list[tuple[float, float]]:
     return list(map(tuple, pts.tolist()))
 
 
-def _apply(matrix: Any, pts: FloatArray) -> FloatArray:
-    a, b, c, d, e, f = matrix.a, matrix.b, matrix.c, matrix.d, matrix.e, matrix.f
-    x, y = pts[:, 0], pts[:, 1]
-    return np.column_stack((a * x + c * y + e, b * x + d * y + f))
-
-
 # -- writing -------------------------------------------------------------------------
 
 
@@ -311,8 +323,6 @@ def render(result: Centerlines, ext: str, drawing: Drawing | None = None) -> byt
 
 def render_png(result: Centerlines, drawing: Drawing, dpi: int = 150) -> bytes:
     """A PNG of the input strokes (light) under the centerlines (dark)."""
-    import io
-
     require("matplotlib", "--png", "plot")
     from matplotlib.backends.backend_agg import FigureCanvasAgg
     from matplotlib.figure import Figure
