@@ -134,9 +134,10 @@ double turning_cosine(Point prev, Point p, Point next);
 
 // No call creates more boundary points than this. Far above any drawing at a sensible scale
 // (at the default edge length of 1.5 x feature_size it is a total boundary length of thirty
-// million feature sizes), yet low enough that the points and their triangulation still fit
-// in memory. Beyond it the parameters, not the drawing, are at fault: a feature_size or
-// resample spacing tiny relative to the drawing.
+// million feature sizes), yet low enough that a workstation still holds the point lists (a few
+// hundred megabytes) and their triangulation (a few gigabytes). Beyond it the parameters, not
+// the drawing, are at fault: a feature_size, resample spacing or buffer_distance tiny
+// relative to the drawing.
 inline constexpr std::uint64_t kMaxBoundaryPoints = 20000000;
 
 struct BoundaryOptions {
@@ -153,14 +154,14 @@ struct BoundaryOptions {
 class BoundaryConditioner {
  public:
   // Builds the index over all rings of `polygons` (complete before any ring is refined).
-  // Fails when the settings would create more than kMaxBoundaryPoints boundary points.
+  // Fails when the settings would create more than options.max_points boundary points.
   static Outcome<BoundaryConditioner> build(const std::vector<Polygon>& polygons,
                                             double feature_size, double buffer_distance,
                                             const BoundaryOptions& options);
 
   // With `simplify` false the rings are not simplified; everything else is unchanged. When the
   // unsimplified rings of the build call could exceed the point limit, simplifies() is false
-  // and so is `simplify` ignored: the polygon is then always conditioned with simplification.
+  // and `simplify` is ignored: the polygon is then always conditioned with simplification.
   Polygon condition(const Polygon& polygon, bool simplify) const;
   // The same as condition(polygons[i], true) for the polygons of the build call, but reuses
   // the simplification (and subdivision) that build already did.

@@ -25,7 +25,7 @@ double outer_radius(double bd) { return 4.0 * bd; }
 // Target edge length near a weighted turn A: bd at 15 degrees, easing quadratically down to
 // ratio x bd at 90 degrees and beyond; infinite (never split) below 15 degrees.
 double refine_spacing(double angle, double bd, double ratio) {
-  if (angle < kMinTurn) return INFINITY;
+  if (angle < kMinTurn) return std::numeric_limits<double>::infinity();
   double t = ((angle < kRightAngle ? angle : kRightAngle) - kMinTurn) / kTurnRange;
   if (t < 0.0) t = 0.0;
   if (t > 1.0) t = 1.0;
