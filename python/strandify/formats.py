@@ -103,23 +103,24 @@ def _nothing_found(ext: str) -> str:
     return "no curves found"
 
 
-def _read_text(path: Path) -> str:
+def _read_bytes(path: Path) -> bytes:
     try:
-        return path.read_text(encoding="utf-8")
+        return path.read_bytes()
     except FileNotFoundError:
         raise DrawingError("file not found") from None
     except IsADirectoryError:
         raise DrawingError("is a directory, not a file") from None
     except PermissionError:
         raise DrawingError("permission denied") from None
-    except UnicodeDecodeError:
-        raise DrawingError("not a UTF-8 text file") from None
     except OSError as exc:
         raise DrawingError(exc.strerror or str(exc)) from None
 
 
 def _load_json(path: Path) -> Any:
-    text = _read_text(path)
+    try:
+        text = _read_bytes(path).decode("utf-8-sig")
+    except UnicodeDecodeError:
+        raise DrawingError("not a UTF-8 text file") from None
     try:
         return json.loads(text)
     except json.JSONDecodeError as exc:
@@ -213,9 +214,9 @@ def _geojson_curves(data: dict[str, Any]) -> list[FloatArray]:
 
 def _read_svg(path: Path) -> Drawing:
     se = require("svgelements", "reading SVG", "svg")
-    text = _read_text(path)
+    data = _read_bytes(path)  # as bytes, so the XML declaration decides the encoding
     try:
-        root = ET.fromstring(text)  # svgelements skips over broken markup; refuse it up front
+        root = ET.fromstring(data)  # svgelements skips over broken markup; refuse it up front
     except ET.ParseError as exc:
         raise DrawingError(f"invalid SVG: {exc}") from None
     if root.tag not in ("svg", f"{{{_SVG_NS}}}svg"):

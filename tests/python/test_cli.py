@@ -188,6 +188,22 @@ class TestReading:
         with pytest.raises(DrawingError, match="^not a UTF-8 text file$"):
             read_drawing(binary)
 
+    def test_encodings(self, tmp_path: Path) -> None:
+        bom = tmp_path / "bom.json"
+        bom.write_bytes(b"\xef\xbb\xbf[[[0, 0], [1, 1]]]")
+        assert [c.tolist() for c in read_drawing(bom).curves] == [[[0.0, 0.0], [1.0, 1.0]]]
+        pytest.importorskip("svgelements")
+        latin = tmp_path / "latin.svg"
+        latin.write_bytes(
+            b'<?xml version="1.0" encoding="ISO-8859-1"?>\n<svg xmlns="http://www.w3.org/2000/svg">'
+            b'<title>caf\xe9</title><polyline points="0,0 5,5"/></svg>'
+        )
+        assert [c.tolist() for c in read_drawing(latin).curves] == [[[0.0, 0.0], [5.0, 5.0]]]
+        garbage = tmp_path / "garbage.svg"
+        garbage.write_bytes(b"\x00\x01\x02")
+        with pytest.raises(DrawingError, match="^invalid SVG: "):
+            read_drawing(garbage)
+
     def test_deeply_nested_geojson_does_not_blow_the_stack(self, tmp_path: Path) -> None:
         inner: dict[str, Any] = {"type": "LineString", "coordinates": [[0, 0], [1, 1]]}
         text = json.dumps(inner)
