@@ -110,6 +110,8 @@ def _sequence_curve(seq: Sequence[Any], index: int) -> Curve:
 
 
 def _read_curve(obj: object, index: int) -> list[Curve]:
+    if type(obj) is list or type(obj) is tuple:  # the common case, first
+        return [_sequence_curve(obj, index)]
     if _is_geometry(obj):
         return _geometry_curves(obj)
     if isinstance(obj, (str, bytes)) or obj is None:
