@@ -98,7 +98,9 @@ def main(argv: Sequence[str] | None = None) -> int:
     try:
         args = build_parser().parse_args(argv)
     except SystemExit as exc:  # usage errors and --help; keep main() returning
-        return exc.code if isinstance(exc.code, int) else 2
+        if exc.code is None or isinstance(exc.code, int):
+            return exc.code or 0
+        return 2
     try:
         _run(args)
     except CliError as exc:
@@ -157,6 +159,10 @@ def _targets(template: str, inputs: list[Path], allowed: tuple[str, ...], what: 
             raise CliError(f"{seen[dst.resolve()]} and {src} would both be written to {dst}")
         if dst.resolve() == src.resolve():
             raise CliError(f"{dst}: refusing to overwrite the input")
+        if dst.is_dir():
+            # caught before anything is written: a failed rename later would
+            # leave the other outputs half done
+            raise CliError(f"{dst}: is a directory")
         seen[dst.resolve()] = src
     return paths
 

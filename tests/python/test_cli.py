@@ -406,6 +406,14 @@ class TestFailures:
         assert err.startswith(f"strandify: error: {blocker / 'out.svg'}: cannot write: ")
         assert err.count("\n") == 1
 
+    def test_output_that_is_a_directory(self, tmp_path: Path, capsys: pytest.CaptureFixture[str]) -> None:
+        a = write(tmp_path, "a.json", plus_json())
+        b = write(tmp_path, "b.json", plus_json())
+        (tmp_path / "b.svg").mkdir()
+        code, err = run(capsys, a, b, "-o", tmp_path / "{stem}.svg")
+        assert (code, err) == (1, f"strandify: error: {tmp_path / 'b.svg'}: is a directory\n")
+        assert not (tmp_path / "a.svg").exists()
+
     def test_missing_png_support_is_explained(self, tmp_path: Path, capsys: pytest.CaptureFixture[str], monkeypatch: pytest.MonkeyPatch) -> None:
         monkeypatch.setitem(sys.modules, "matplotlib", None)
         src = write(tmp_path, "a.json", plus_json())
