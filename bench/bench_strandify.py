@@ -10,7 +10,7 @@ disturbs them as little as possible:
 3. many tiny jobs (one 2-point curve each): what a batch costs per job against a plain call.
 
 This is a benchmark, not a test: it prints numbers and fails only if the batch and the single
-calls disagree. Run ``python bench/bench_strandify.py [--quick]``.
+calls disagree. Run ``python bench/bench_strandify.py [--quick] [--repeats N]``.
 """
 
 from __future__ import annotations
@@ -218,16 +218,24 @@ def main(argv: list[str] | None = None) -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--quick", action="store_true",
                         help="smaller inputs and fewer repeats, for a check that it runs")
+    parser.add_argument("--repeats", type=int, default=None,
+                        help="repeats of every measurement (best one counts); more help on a "
+                             "busy machine")
     args = parser.parse_args(argv)
-    if args.quick:
-        bench_single(strokes=50, repeats=2)
-        bench_batch(drawings=24, strokes=20, repeats=1)
-        bench_tiny(count=500, repeats=2)
-    else:
-        bench_single(strokes=200, repeats=5)
-        bench_batch(drawings=200, strokes=20, repeats=3)
-        bench_tiny(count=2000, repeats=7)
+    if args.repeats is not None and args.repeats < 1:
+        parser.error("--repeats must be at least 1")
 
+    def repeats(default: int) -> int:
+        return args.repeats if args.repeats is not None else default
+
+    if args.quick:
+        bench_single(strokes=50, repeats=repeats(2))
+        bench_batch(drawings=24, strokes=20, repeats=repeats(1))
+        bench_tiny(count=500, repeats=repeats(2))
+    else:
+        bench_single(strokes=200, repeats=repeats(5))
+        bench_batch(drawings=200, strokes=20, repeats=repeats(3))
+        bench_tiny(count=2000, repeats=repeats(7))
 
 if __name__ == "__main__":
     main()

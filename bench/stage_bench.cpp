@@ -206,7 +206,8 @@ struct Sizes {
   std::size_t graph_nodes = 0;
   std::size_t graph_edges = 0;
   std::size_t pruned_edges = 0;
-  std::size_t merged_nodes = 0;
+  std::size_t cleaned_nodes = 0;
+  std::size_t cleaned_edges = 0;
   std::size_t chains = 0;
   std::size_t output_points = 0;
 };
@@ -357,7 +358,8 @@ CenterlineResult run_staged(const std::vector<Curve>& input, const Settings& s, 
     Stopwatch w(sec[kJunctions]);
     graph = merge_close_junctions(graph, s.junction_distance());
   }
-  z.merged_nodes = z.graph_nodes - graph.nodes.size();
+  z.cleaned_nodes = graph.nodes.size();
+  z.cleaned_edges = graph.edges.size();
   std::vector<Chain> chains;
   {
     Stopwatch w(sec[kChains]);
@@ -448,8 +450,10 @@ void print_sizes(const Sizes& z, std::size_t input_points, std::size_t strokes) 
   std::printf("conditioned   %zu ring points, %zu retried without simplification\n",
               z.boundary_points, z.retries);
   std::printf("meshed        %zu triangles, %zu skeleton segments\n", z.triangles, z.segments);
-  std::printf("graph         %zu nodes, %zu edges; %zu edges pruned, %zu nodes merged away\n",
-              z.graph_nodes, z.graph_edges, z.pruned_edges, z.merged_nodes);
+  std::printf("graph         %zu nodes, %zu edges; %zu edges pruned\n", z.graph_nodes,
+              z.graph_edges, z.pruned_edges);
+  std::printf("cleaned       %zu nodes, %zu edges after junction merging\n", z.cleaned_nodes,
+              z.cleaned_edges);
   std::printf("output        %zu chains, %zu points\n\n", z.chains, z.output_points);
 }
 
