@@ -42,26 +42,7 @@ bool to_job(PyObject* obj, Job& job) {
          to_optional_double(e[10], o.merge_tolerance);
 }
 
-bool to_jobs(PyObject* obj, std::vector<Job>& jobs) {
-  if (PyUnicode_Check(obj) || !PySequence_Check(obj)) {
-    PyErr_Format(PyExc_TypeError, "expected a sequence, got %.200s", Py_TYPE(obj)->tp_name);
-    return false;
-  }
-  const Py_ssize_t hint = PyObject_LengthHint(obj, 0);
-  if (hint < 0) {
-    PyErr_Clear();
-  } else {
-    jobs.reserve(static_cast<std::size_t>(hint));
-  }
-  Ref it(PyObject_GetIter(obj));
-  if (!it) return false;
-  while (PyObject* raw = PyIter_Next(it.get())) {
-    Ref element(raw);
-    jobs.emplace_back();
-    if (!to_job(element.get(), jobs.back())) return false;
-  }
-  return !PyErr_Occurred();
-}
+bool to_jobs(PyObject* obj, std::vector<Job>& jobs) { return convert_sequence(obj, jobs, to_job); }
 
 // The first failure to arrive is kept; later ones, or ones that find the store busy, are
 // dropped without waiting.

@@ -12,36 +12,6 @@ bool same_name(PyObject* key, const char* name) {
 
 const char* type_name(PyObject* obj) { return Py_TYPE(obj)->tp_name; }
 
-// Strings pass the interpreter's sequence check but are never a list of anything here.
-bool check_list_argument(PyObject* obj) {
-  if (PyUnicode_Check(obj) || !PySequence_Check(obj)) {
-    PyErr_Format(PyExc_TypeError, "expected a sequence, got %.200s", type_name(obj));
-    return false;
-  }
-  return true;
-}
-
-// Iterates a list argument, converting each element with `item`; the reported length is only
-// a capacity hint.
-template <class T, class F>
-bool convert_sequence(PyObject* obj, std::vector<T>& out, F item) {
-  if (!check_list_argument(obj)) return false;
-  const Py_ssize_t hint = PyObject_LengthHint(obj, 0);
-  if (hint < 0) {
-    PyErr_Clear();
-  } else {
-    out.reserve(static_cast<std::size_t>(hint));
-  }
-  Ref it(PyObject_GetIter(obj));
-  if (!it) return false;
-  while (PyObject* raw = PyIter_Next(it.get())) {
-    Ref element(raw);
-    out.emplace_back();
-    if (!item(element.get(), out.back())) return false;
-  }
-  return !PyErr_Occurred();
-}
-
 bool to_point(PyObject* obj, Point& out) {
   if (!PyTuple_Check(obj)) {
     PyErr_Format(PyExc_TypeError, "expected a point as an (x, y) tuple, got %.200s",
@@ -114,6 +84,14 @@ PyObject* doubles_to_list(const std::vector<double>& values) {
 }
 
 }  // namespace
+
+bool check_list_argument(PyObject* obj) {
+  if (PyUnicode_Check(obj) || !PySequence_Check(obj)) {
+    PyErr_Format(PyExc_TypeError, "expected a sequence, got %.200s", type_name(obj));
+    return false;
+  }
+  return true;
+}
 
 bool bind_arguments(const char* function, const char* const* names, Py_ssize_t count,
                     Py_ssize_t required, PyObject* const* args, Py_ssize_t nargs,

@@ -45,6 +45,30 @@ bool bind_arguments(const char* function, const char* const* names, Py_ssize_t c
 // Re-raises a pending TypeError as "argument '{name}': {reason}"; other errors pass unchanged.
 void prefix_type_error(const char* name);
 
+// Any sequence but str (which passes the interpreter's sequence check); TypeError otherwise.
+bool check_list_argument(PyObject* obj);
+
+// Iterates a list argument, converting each element with `item`; the reported length is only
+// a capacity hint.
+template <class T, class F>
+bool convert_sequence(PyObject* obj, std::vector<T>& out, F item) {
+  if (!check_list_argument(obj)) return false;
+  const Py_ssize_t hint = PyObject_LengthHint(obj, 0);
+  if (hint < 0) {
+    PyErr_Clear();
+  } else {
+    out.reserve(static_cast<std::size_t>(hint));
+  }
+  Ref it(PyObject_GetIter(obj));
+  if (!it) return false;
+  while (PyObject* raw = PyIter_Next(it.get())) {
+    Ref element(raw);
+    out.emplace_back();
+    if (!item(element.get(), out.back())) return false;
+  }
+  return !PyErr_Occurred();
+}
+
 bool to_double(PyObject* obj, double& out);
 bool to_optional_double(PyObject* obj, std::optional<double>& out);
 bool to_curves(PyObject* obj, std::vector<Curve>& out);

@@ -79,11 +79,10 @@ PyObject* inflate_curves_entry(PyObject*, PyObject* const* args, Py_ssize_t narg
   if (!convert.ok) return nullptr;
   // Kept under the interpreter lock: this is an inspection call, not a production path.
   Outcome<std::vector<Polygon>> result;
-  try {
-    result = buffer_pipeline(curves, buffer_distance, feature_size, widths, merge_tolerance);
-  } catch (...) {
-    return PyErr_NoMemory();
-  }
+  if (!run_with_gil([&] {
+        result = buffer_pipeline(curves, buffer_distance, feature_size, widths, merge_tolerance);
+      }))
+    return nullptr;
   if (!result.ok()) return raise_failure(*result.failure);
   return polygons_to_list(result.value);
 }
@@ -107,12 +106,11 @@ PyObject* triangulate_curves_entry(PyObject*, PyObject* const* args, Py_ssize_t 
       (7, to_optional_double, merge_tolerance);
   if (!convert.ok) return nullptr;
   Outcome<std::vector<Triangle>> result;
-  try {
-    result = triangulation_pipeline(curves, buffer_distance, feature_size, widths, boundary,
-                                    merge_tolerance);
-  } catch (...) {
-    return PyErr_NoMemory();
-  }
+  if (!run_with_gil([&] {
+        result = triangulation_pipeline(curves, buffer_distance, feature_size, widths, boundary,
+                                        merge_tolerance);
+      }))
+    return nullptr;
   if (!result.ok()) return raise_failure(*result.failure);
   return triangles_to_list(result.value);
 }
