@@ -38,6 +38,7 @@ DrawingLike: TypeAlias = "npt.ArrayLike | BaseGeometry | Iterable[CurveLike]"
 _LINE_TYPES = ("LineString", "LinearRing")
 _MULTI_TYPES = ("MultiLineString", "GeometryCollection")
 _EMPTY = np.empty((0, 2), dtype=np.float64)
+_END = object()
 
 
 class Curve(NamedTuple):
@@ -45,6 +46,16 @@ class Curve(NamedTuple):
 
     points: FloatArray
     tuples: list[Any] | None = None
+
+
+class CurveList(list[Curve]):
+    """Curves as read.  ``stacked`` holds all their points in one array when
+    they were read in one pass, so whole-drawing checks need one NumPy call
+    instead of one per curve."""
+
+    stacked: FloatArray | None = None
+    #: whether ``stacked`` is known to hold no NaN
+    gapless: bool = False
 
 
 def _is_geometry(obj: object) -> bool:
@@ -125,6 +136,53 @@ def _read_curve(obj: object, index: int) -> list[Curve]:
     return [_array_curve(obj, index)]
 
 
+def _read_point_lists(items: Sequence[Any]) -> CurveList | None:
+    """Every curve at once, for a drawing made only of lists of points.
+
+    Returns None when anything is off; reading curve by curve then finds and
+    names the culprit.
+    """
+    try:
+        tuple_lists = [list(map(tuple, item)) for item in items]
+    except TypeError:
+        return None
+    counts = list(map(len, tuple_lists))
+    total = sum(counts)
+    coords = itertools.chain.from_iterable(itertools.chain.from_iterable(tuple_lists))
+    try:
+        stacked = np.fromiter(coords, np.float64, 2 * total).reshape(-1, 2)
+    except (TypeError, ValueError):
+        return None  # too few coordinates, or one that is not a number
+    if next(coords, _END) is not _END:
+        return None  # too many coordinates
+    # Points of other lengths that happen to add up to two per point are left
+    # to the native call, which refuses any point that is not a pair; only where
+    # the points are cut apart at gaps must they be checked here.
+    gapless = not np.isnan(stacked).any()
+    if not gapless and set(map(len, itertools.chain.from_iterable(tuple_lists))) != {2}:
+        return None
+    curves = CurveList()
+    start = 0
+    for tuples, end in zip(tuple_lists, itertools.accumulate(counts)):
+        curves.append(Curve(stacked[start:end], tuples))
+        start = end
+    curves.stacked = stacked
+    curves.gapless = gapless
+    return curves
+
+
+def _read_arrays(items: Sequence[Any]) -> CurveList | None:
+    """Every curve at once, for a drawing made only of numeric (n, 2) arrays."""
+    if not all(
+        type(a) is np.ndarray and a.ndim == 2 and a.shape[1] == 2 and a.dtype.kind in "fiu" for a in items
+    ):
+        return None
+    curves = CurveList(Curve(np.asarray(a, dtype=np.float64)) for a in items)
+    curves.stacked = np.concatenate([c.points for c in curves]) if curves else _EMPTY
+    curves.gapless = not np.isnan(curves.stacked).any()
+    return curves
+
+
 def read_curves(drawing: DrawingLike) -> list[Curve]:
     """Read a drawing into :class:`Curve` values, NaN rows kept (see drawing_arrays)."""
     if drawing is None:
@@ -147,6 +205,12 @@ def read_curves(drawing: DrawingLike) -> list[Curve]:
     items = drawing if isinstance(drawing, Sequence) else list(drawing)
     if len(items) and _looks_like_point(items[0]):
         return _read_curve(items, 0)
+    if all(type(item) is list or type(item) is tuple for item in items):
+        fast = _read_point_lists(items)
+    else:
+        fast = _read_arrays(items)
+    if fast is not None:
+        return fast
     out: list[Curve] = []
     for index, item in enumerate(items):
         out.extend(_read_curve(item, index))
@@ -185,16 +249,25 @@ def to_native(
     they draw nothing.  Width lists are cut in step with their curves, so they
     stay aligned with the curves the native call sees.
     """
+    stacked = curves.stacked if isinstance(curves, CurveList) else None
+    gapless = stacked is not None and isinstance(curves, CurveList) and curves.gapless
     read = [c if isinstance(c, Curve) else Curve(c) for c in curves]
     widths = None if per_curve_widths is None else _check_widths(read, per_curve_widths)
     out: list[list[Point]] = []
     out_widths: list[list[float]] | None = None if widths is None else []
+    # without gaps, the tuples still missing come from one conversion of all
+    # points, sliced per curve, rather than a conversion per curve
+    all_tuples = _tuples(stacked) if gapless and stacked is not None and any(c.tuples is None for c in read) else None
+    start = 0
     for i, (arr, tuples) in enumerate(read):
-        bad = np.isnan(arr).any(axis=1) if len(arr) and np.isnan(arr).any() else None
+        begin, start = start, start + len(arr)
+        bad = None if gapless or not np.isnan(arr).any() else np.isnan(arr).any(axis=1)
         if bad is None:
             if len(arr) < 2:
                 continue
-            out.append(tuples if tuples is not None else _tuples(arr))
+            if tuples is None:
+                tuples = all_tuples[begin:start] if all_tuples is not None else _tuples(arr)
+            out.append(tuples)
             pieces = [slice(0, len(arr))]
         else:
             pieces = [s for s in _runs(bad) if s.stop - s.start >= 2]
@@ -229,21 +302,22 @@ def _check_widths(curves: Sequence[Curve], per_curve_widths: Sequence[npt.ArrayL
 
 def bounds_of(curves: Iterable[Curve | FloatArray]) -> tuple[float, float, float, float] | None:
     """(min x, min y, max x, max y) over the finite points, None when there are none."""
-    arrays = [c.points if isinstance(c, Curve) else c for c in curves]
-    arrays = [a for a in arrays if len(a)]
-    if not arrays:
+    if isinstance(curves, CurveList) and curves.stacked is not None:
+        pts = curves.stacked
+    else:
+        arrays = [c.points if isinstance(c, Curve) else c for c in curves]
+        arrays = [a for a in arrays if len(a)]
+        pts = np.concatenate(arrays) if arrays else _EMPTY
+    if not len(pts):
         return None
-    pts = np.concatenate(arrays)
-    if not np.isfinite(pts).all():
-        pts = pts[np.isfinite(pts).all(axis=1)]
-        if not len(pts):
-            return None
-    # reducing the rows of an (n, 2) array along axis 0 is an order of
-    # magnitude slower than reducing two contiguous columns
-    cols = np.ascontiguousarray(pts.T)
-    lo = cols.min(axis=1)
-    hi = cols.max(axis=1)
-    return float(lo[0]), float(lo[1]), float(hi[0]), float(hi[1])
+    # the columns as strided views: reducing an (n, 2) array along axis 0 is
+    # several times slower
+    x, y = pts[:, 0], pts[:, 1]
+    box = (float(x.min()), float(y.min()), float(x.max()), float(y.max()))
+    if all(map(math.isfinite, box)):
+        return box
+    finite = np.isfinite(pts).all(axis=1)
+    return bounds_of([pts[finite]]) if finite.any() else None
 
 
 def diagonal(box: tuple[float, float, float, float] | None) -> float:

@@ -19,7 +19,14 @@ Bounds = tuple[float, float, float, float]
 
 
 def _chain_arrays(chains: Sequence[Sequence[Point]]) -> list[FloatArray]:
-    return [np.array(chain, dtype=np.float64).reshape(-1, 2) for chain in chains]
+    return [np.array(chain, dtype=np.float64) for chain in chains]
+
+
+def _array(items: Sequence[tuple[Any, Any]], dtype: type[np.generic]) -> Any:
+    # right after the native call NumPy's code is cold, and every further kind
+    # of NumPy operation costs more than the conversion itself: stick to
+    # np.array alone
+    return np.array(items, dtype=dtype) if len(items) else np.empty((0, 2), dtype=dtype)
 
 
 def _num(value: float) -> str:
@@ -61,8 +68,8 @@ class Centerlines:
         """Wrap the lists returned by the native ``strandify`` functions."""
         return cls(
             chains=_chain_arrays(chains),
-            nodes=np.array(nodes, dtype=np.float64).reshape(-1, 2),
-            chain_node_ids=np.array(chain_node_ids, dtype=np.intp).reshape(-1, 2),
+            nodes=_array(nodes, np.float64),
+            chain_node_ids=_array(chain_node_ids, np.intp),
             widths=None if widths is None else [np.array(w, dtype=np.float64) for w in widths],
         )
 

@@ -94,6 +94,15 @@ class TestInputShapes:
         for call in record_strandify.calls:
             assert call[0] == [line]
 
+    def test_points_that_are_not_pairs(self) -> None:
+        # lengths that add up to two per point must not slip through as pairs
+        with pytest.raises(TypeError, match="argument 'curves'"):
+            centerlines([[(0.0, 0.0, 0.0), (1.0,)], PLUS[0]], D, F)
+        with pytest.raises(ValueError, match=r"curve 0: .*lengths \[1, 3\]"):
+            centerlines([[(0.0, 0.0, math.nan), (1.0,)], PLUS[0]], D, F)
+        with pytest.raises(ValueError, match=r"curve 1: .*lengths \[2, 3\]"):
+            centerlines([PLUS[0], [(0.0, 0.0), (1.0, 2.0, None)]], D, F)
+
     def test_integer_points_are_converted(self, record_strandify: Recorder) -> None:
         centerlines([np.array([[0, 0], [10, 0]])], D, F)
         (curves,) = [c[0] for c in record_strandify.calls]
