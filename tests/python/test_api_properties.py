@@ -71,6 +71,9 @@ def test_arrays_and_lists_reach_the_native_call_alike(drawing: list[list[tuple[f
     expected = reference_split(drawing)
     assert native_input(arrays)[0] == expected
     assert native_input(as_lists)[0] == expected
+    # a mix of kinds takes the curve-by-curve road and must agree too
+    mixed = [a if i % 2 else c for i, (a, c) in enumerate(zip(arrays, as_lists))]
+    assert native_input(mixed)[0] == expected
 
 
 @settings
