@@ -30,10 +30,13 @@ them are flipped so they show upright.
 """
 
 EPILOG = f"""\
-Defaults: D is {BUFFER_FRACTION:g} x the diagonal of each drawing's bounding box
-and F is {FEATURE_PER_BUFFER:g} x D; given only one of D and F, the other follows
-from it by that ratio. Strokes closer than about 2 x D merge into one
-centerline; side branches shorter than about 2 x F are pruned.
+Defaults: D is {BUFFER_FRACTION:g} x the diagonal of each drawing's bounding box, and
+F is {FEATURE_PER_BUFFER:g} x D; given only one of them, the other follows by that ratio.
+Strokes closer than about 2 x D merge into one centerline; side branches
+shorter than about 2 x F are pruned.
+
+--jobs sets RAYON_NUM_THREADS, which sizes the worker pool when the batch
+first runs; without it the environment's value, or one thread per CPU, is used.
 
 On error, nothing is written and the exit status is 1.
 """
@@ -88,7 +91,7 @@ def build_parser() -> argparse.ArgumentParser:
     )
     parser.add_argument(
         "-j", "--jobs", type=_positive_int, metavar="N",
-        help="worker threads for the batch (sets RAYON_NUM_THREADS; default: one per CPU)",
+        help="worker threads for the batch (default: one per CPU)",
     )
     return parser
 
