@@ -222,38 +222,6 @@ class Stopwatch {
   Clock::time_point start_;
 };
 
-double nearest_width(const Point& p, const std::vector<Point>& boundary) {
-  double best = std::numeric_limits<double>::infinity();
-  for (const Point& b : boundary) {
-    const double dx = p.x - b.x;
-    const double dy = p.y - b.y;
-    const double d = dx * dx + dy * dy;
-    if (d < best) best = d;
-  }
-  return 2.0 * std::sqrt(best);
-}
-
-// The node numbering of the driver: first mention, start before end.
-void number_chain_ends(const std::vector<Chain>& chains, std::size_t node_count,
-                       CenterlineResult& result) {
-  constexpr std::uint64_t kUnset = std::numeric_limits<std::uint64_t>::max();
-  std::vector<std::uint64_t> index(node_count, kUnset);
-  result.chain_node_ids.reserve(chains.size());
-  auto index_of = [&](NodeId id, const Point& position) {
-    if (index[id] == kUnset) {
-      index[id] = result.nodes.size();
-      result.nodes.push_back(position);
-    }
-    return index[id];
-  };
-  for (std::size_t k = 0; k < chains.size(); ++k) {
-    const std::vector<Point>& pts = result.chains[k];
-    const std::uint64_t s = index_of(chains[k].start, pts.front());
-    const std::uint64_t e = index_of(chains[k].end, pts.back());
-    result.chain_node_ids.emplace_back(s, e);
-  }
-}
-
 // strandify_inner with default options, one stage at a time. The conditioning and
 // triangulation loop (with its retry without simplification) mirrors mesh_polygons so that
 // the two stages can be timed apart.
@@ -379,19 +347,9 @@ CenterlineResult run_staged(const std::vector<Curve>& input, const Settings& s, 
   }
   if (s.compute_widths) {
     Stopwatch w(sec[kWidths]);
-    std::vector<Point> boundary;
-    boundary.reserve(z.boundary_points);
-    for (const MeshedPolygon& m : meshed) {
-      boundary.insert(boundary.end(), m.rings.outer.begin(), m.rings.outer.end());
-      for (const Ring& h : m.rings.holes) boundary.insert(boundary.end(), h.begin(), h.end());
-    }
+    const std::vector<Point> boundary = boundary_vertices(meshed);
     result.chain_widths.reserve(result.chains.size());
-    for (const Curve& chain : result.chains) {
-      std::vector<double> widths;
-      widths.reserve(chain.size());
-      for (const Point& p : chain) widths.push_back(nearest_width(p, boundary));
-      result.chain_widths.push_back(std::move(widths));
-    }
+    for (const Curve& chain : result.chains) result.chain_widths.push_back(widths_along(chain, boundary));
   }
   return result;
 }

@@ -80,6 +80,17 @@ Outcome<std::vector<Polygon>> buffer_polygons(const std::vector<Curve>& curves,
   return out;
 }
 
+Graph cleaned_graph(Graph graph, const CenterlineOptions& o) {
+  const double fs = o.feature_size;
+  const double tip_length = o.min_tip_fraction.value_or(kDefaultTipFraction) * fs;
+  if (tip_length > 0.0) graph = prune_short_tips(graph, tip_length);
+  const double junction_fraction = o.junction_merge_fraction.value_or(kDefaultJunctionFraction);
+  if (junction_fraction > 0.0) graph = merge_close_junctions(graph, fs * junction_fraction);
+  return graph;
+}
+
+}  // namespace
+
 std::vector<Point> boundary_vertices(const std::vector<MeshedPolygon>& meshed) {
   std::vector<Point> out;
   std::size_t total = 0;
@@ -113,15 +124,6 @@ std::vector<double> widths_along(const std::vector<Point>& chain,
   return widths;
 }
 
-Graph cleaned_graph(Graph graph, const CenterlineOptions& o) {
-  const double fs = o.feature_size;
-  const double tip_length = o.min_tip_fraction.value_or(kDefaultTipFraction) * fs;
-  if (tip_length > 0.0) graph = prune_short_tips(graph, tip_length);
-  const double junction_fraction = o.junction_merge_fraction.value_or(kDefaultJunctionFraction);
-  if (junction_fraction > 0.0) graph = merge_close_junctions(graph, fs * junction_fraction);
-  return graph;
-}
-
 // Output node indices follow the order of first mention, start before end within a chain.
 void number_chain_ends(const std::vector<Chain>& chains, std::size_t node_count,
                        CenterlineResult& result) {
@@ -142,8 +144,6 @@ void number_chain_ends(const std::vector<Chain>& chains, std::size_t node_count,
     result.chain_node_ids.emplace_back(s, e);
   }
 }
-
-}  // namespace
 
 std::string format_float(double value) {
   if (std::isnan(value)) return "NaN";

@@ -62,4 +62,13 @@ Outcome<std::vector<MeshedPolygon>> mesh_polygons(const std::vector<Polygon>& po
                                                   double feature_size, double buffer_distance,
                                                   const BoundaryOptions& boundary);
 
+// The last steps of the centerline driver, shared with the stage benchmark.
+std::vector<Point> boundary_vertices(const std::vector<MeshedPolygon>& meshed);
+// Twice the distance from each chain point to the nearest boundary vertex (not edge).
+std::vector<double> widths_along(const std::vector<Point>& chain,
+                                 const std::vector<Point>& boundary);
+// Output node indices in order of first mention, start before end within a chain.
+void number_chain_ends(const std::vector<Chain>& chains, std::size_t node_count,
+                       CenterlineResult& result);
+
 }  // namespace strandify
