@@ -204,7 +204,7 @@ def bench_tiny(count: int, repeats: int) -> None:
     print(f"tiny jobs: {count} jobs of one 2-point curve")
     print(f"  strandify per call   {1e6 * per_call:9.2f} us")
     print(f"  batch per job        {1e6 * per_job:9.2f} us   ({per_job / per_call:.2f}x a call, "
-          f"{1e6 * (per_job - per_call):+.2f} us)")
+          f"{1e6 * (per_job - per_call):+.2f} us, {times.cores_used():.2f} cores busy)")
 
 
 def cpu_count() -> int:
