@@ -349,7 +349,8 @@ CenterlineResult run_staged(const std::vector<Curve>& input, const Settings& s, 
     Stopwatch w(sec[kWidths]);
     const std::vector<Point> boundary = boundary_vertices(meshed);
     result.chain_widths.reserve(result.chains.size());
-    for (const Curve& chain : result.chains) result.chain_widths.push_back(widths_along(chain, boundary));
+    for (const Curve& chain : result.chains)
+      result.chain_widths.push_back(widths_along(chain, boundary));
   }
   return result;
 }
