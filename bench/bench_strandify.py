@@ -27,6 +27,9 @@ from strandify import _internal
 
 T = TypeVar("T")
 Curve = list[tuple[float, float]]
+# curves, buffer_distance, feature_size, then the eight optional knobs left at their defaults
+Job = tuple[list[Curve], float, float, None, None, None, None, None, None, None, None]
+Result = tuple[list[Curve], list[tuple[float, float]], list[tuple[int, int]]]
 
 BUFFER_DISTANCE = 2.0
 FEATURE_SIZE = 1.0
@@ -115,21 +118,17 @@ def point_count(curves: list[Curve]) -> int:
 
 
 def best_of(repeats: int, fn: Callable[[], T]) -> tuple[float, T]:
-    best = math.inf
-    result = None
-    for _ in range(repeats):
-        start = time.perf_counter()
-        result = fn()
-        best = min(best, time.perf_counter() - start)
-    return best, result  # type: ignore[return-value]
+    best, _, result = timed(fn)
+    for _ in range(repeats - 1):
+        best = min(best, timed(fn)[0])
+    return best, result
 
 
-def job(curves: list[Curve]) -> tuple:
-    # curves, buffer_distance, feature_size, then the eight optional knobs left at their defaults
-    return (curves, BUFFER_DISTANCE, FEATURE_SIZE) + (None,) * 8
+def job(curves: list[Curve]) -> Job:
+    return (curves, BUFFER_DISTANCE, FEATURE_SIZE, None, None, None, None, None, None, None, None)
 
 
-def run_one_by_one(jobs: list[tuple]) -> list[tuple]:
+def run_one_by_one(jobs: list[Job]) -> list[Result]:
     return [_internal.strandify(j[0], j[1], j[2])[:3] for j in jobs]
 
 
@@ -151,7 +150,7 @@ class BatchTimes:
         return self.batch_cpu / self.batch
 
 
-def compare_batch(jobs: list[tuple], repeats: int) -> BatchTimes:
+def compare_batch(jobs: list[Job], repeats: int) -> BatchTimes:
     """Best times of the jobs one by one and as one batch, measured in alternation so that a
     change of load on the machine hits both alike."""
     times = BatchTimes()
