@@ -347,7 +347,8 @@ CenterlineResult run_staged(const std::vector<Curve>& input, const Settings& s, 
   }
   if (s.compute_widths) {
     Stopwatch w(sec[kWidths]);
-    const std::vector<Point> boundary = boundary_vertices(meshed);
+    const std::vector<Point> boundary_points = boundary_vertices(meshed);
+    const NearestVertexIndex boundary(boundary_points);
     result.chain_widths.reserve(result.chains.size());
     for (const Curve& chain : result.chains)
       result.chain_widths.push_back(widths_along(chain, boundary));

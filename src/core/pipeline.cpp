@@ -7,6 +7,7 @@
 #include "chain_finish.hpp"
 #include "graph.hpp"
 #include "inflate.hpp"
+#include "nearest_vertex.hpp"
 #include "input_prep.hpp"
 
 namespace strandify {
@@ -108,23 +109,13 @@ std::vector<Point> boundary_vertices(const std::vector<MeshedPolygon>& meshed) {
 
 // Twice the distance to the nearest boundary vertex (not edge); NaN distances never win.
 std::vector<double> widths_along(const std::vector<Point>& chain,
-                                 const std::vector<Point>& boundary) {
+                                 const NearestVertexIndex& boundary) {
   std::vector<double> widths;
   widths.reserve(chain.size());
-  for (const Point& p : chain) {
-    double best = std::numeric_limits<double>::infinity();
-    for (const Point& b : boundary) {
-      const double dx = p.x - b.x;
-      const double dy = p.y - b.y;
-      const double d = dx * dx + dy * dy;
-      if (d < best) best = d;
-    }
-    widths.push_back(2.0 * std::sqrt(best));
-  }
+  for (const Point& p : chain) widths.push_back(2.0 * std::sqrt(boundary.min_squared_distance(p)));
   return widths;
 }
 
-// Output node indices follow the order of first mention, start before end within a chain.
 void number_chain_ends(const std::vector<Chain>& chains, std::size_t node_count,
                        CenterlineResult& result) {
   constexpr std::uint64_t kUnset = std::numeric_limits<std::uint64_t>::max();
@@ -226,9 +217,10 @@ Outcome<CenterlineResult> strandify_inner(const std::vector<Curve>& curves,
 
   if (o.compute_widths) {
     const std::vector<Point> boundary_points = boundary_vertices(meshed.value);
+    const NearestVertexIndex boundary(boundary_points);
     result.chain_widths.reserve(result.chains.size());
     for (const auto& chain : result.chains)
-      result.chain_widths.push_back(widths_along(chain, boundary_points));
+      result.chain_widths.push_back(widths_along(chain, boundary));
   }
   return out;
 }

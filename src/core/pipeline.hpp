@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "boundary.hpp"
+#include "nearest_vertex.hpp"
 #include "skeleton_cdt.hpp"
 #include "types.hpp"
 
@@ -66,7 +67,7 @@ Outcome<std::vector<MeshedPolygon>> mesh_polygons(const std::vector<Polygon>& po
 std::vector<Point> boundary_vertices(const std::vector<MeshedPolygon>& meshed);
 // Twice the distance from each chain point to the nearest boundary vertex (not edge).
 std::vector<double> widths_along(const std::vector<Point>& chain,
-                                 const std::vector<Point>& boundary);
+                                 const NearestVertexIndex& boundary);
 // Output node indices in order of first mention, start before end within a chain.
 void number_chain_ends(const std::vector<Chain>& chains, std::size_t node_count,
                        CenterlineResult& result);
