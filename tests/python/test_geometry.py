@@ -168,3 +168,29 @@ def test_merge_tolerance_none_zero_nan():
     assert len(merged) == len(unmerged) == 1
     assert unmerged == nan
     assert merged != unmerged
+
+
+@pytest.mark.parametrize(
+    "curves",
+    [
+        [line(-20, 0, 20, 0), line(0, -20, 0, 20)],
+        [line(0, 30, 40, 30), line(20, 30, 20, 0), circle(60, 10, 8)],
+        [circle(0, 0, 10), line(10, 0, 25, 3)],
+        [line(0, 0, 0, 40), line(30, 0, 30, 40), line(0, 20, 30, 20), line(-5, 5, 35, 35)],
+    ],
+)
+def test_skeleton_nodes_come_from_the_returned_triangles(curves):
+    """triangulate_curves returns the very triangles the skeleton is read from: every chain end
+    that is not a tip is, bit for bit, an edge midpoint or a centroid of one of them."""
+    tris = m.triangulate_curves(curves, 1.0, 1.0)
+    candidates = set()
+    for a, b, c in tris:
+        for p, q in ((a, b), (b, c), (a, c)):
+            candidates.add(((p[0] + q[0]) * 0.5, (p[1] + q[1]) * 0.5))
+        candidates.add(((c[0] + (b[0] + a[0])) / 3, (c[1] + (b[1] + a[1])) / 3))
+    # no pruning or merging, so no node is moved to a midpoint of two junctions
+    chains, nodes, ids, _ = m.strandify(curves, 1.0, 1.0, min_tip_fraction=0.0, junction_merge_fraction=0.0)
+    deg = degrees(ids)
+    inner = [nodes[n] for n, d in deg.items() if d != 1]
+    assert inner
+    assert all(p in candidates for p in inner)
