@@ -35,6 +35,15 @@ double turning_cosine(Point prev, Point p, Point next) {
   return c;
 }
 
+// The ring as an open path that returns to its first point.
+std::vector<Point> closed_path(const Ring& ring) {
+  std::vector<Point> path;
+  path.reserve(ring.size() + 1);
+  path.assign(ring.begin(), ring.end());
+  path.push_back(ring[0]);
+  return path;
+}
+
 Ring resample_ring_by_spans(const Ring& ring, double spacing, double corner_angle,
                             const SpanResampler& resample_span) {
   const std::size_t n = ring.size();
@@ -42,10 +51,7 @@ Ring resample_ring_by_spans(const Ring& ring, double spacing, double corner_angl
   const std::vector<std::size_t> anchors = corner_anchors(ring, corner_angle);
 
   if (anchors.empty()) {
-    std::vector<Point> path;
-    path.reserve(n + 1);
-    path.assign(ring.begin(), ring.end());
-    path.push_back(ring[0]);
+    const std::vector<Point> path = closed_path(ring);
     std::vector<Point> r = resample_span(path);
     if (r.size() <= 3) return ring;
     r.pop_back();  // the return to the first point
@@ -72,10 +78,7 @@ double ring_size_by_spans(const Ring& ring, double spacing, double corner_angle,
   const std::vector<std::size_t> anchors = corner_anchors(ring, corner_angle);
 
   if (anchors.empty()) {
-    std::vector<Point> path;
-    path.reserve(n + 1);
-    path.assign(ring.begin(), ring.end());
-    path.push_back(ring[0]);
+    const std::vector<Point> path = closed_path(ring);
     const double c = span_size(path);
     return c > 3.0 ? c - 1.0 : unchanged;
   }
