@@ -15,86 +15,12 @@
 #include <vector>
 
 #include "numeric.hpp"
+#include "pair_table.hpp"
 
 namespace strandify {
 namespace {
 
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
-
-// ---------------------------------------------------------------------------------------------
-// Hashing of integer pairs (grid cells and unordered node pairs).
-
-struct PairKey {
-  std::uint64_t first;
-  std::uint64_t second;
-  bool operator==(const PairKey& o) const { return first == o.first && second == o.second; }
-};
-
-std::uint64_t mix64(std::uint64_t z) {  // splitmix64 finaliser
-  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-  z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-  return z ^ (z >> 31);
-}
-
-// Open-addressing table from integer pairs to values, with linear probing in one flat array:
-// the per-point lookups of snapping and the per-edge pair checks allocate nothing but the
-// occasional doubling. Only lookups and insertions; it is never iterated.
-template <class Value>
-class PairTable {
- public:
-  explicit PairTable(std::size_t expected) {
-    std::size_t capacity = 16;
-    while (capacity < 2 * expected && capacity < (std::numeric_limits<std::size_t>::max() >> 2)) {
-      capacity *= 2;
-    }
-    slots_.resize(capacity);
-  }
-
-  const Value* find(const PairKey& key) const {
-    const Slot& slot = slots_[probe(key)];
-    return slot.used ? &slot.value : nullptr;
-  }
-
-  // Adds key -> value unless the key is present; true when it was added.
-  bool insert(const PairKey& key, const Value& value) {
-    std::size_t at = probe(key);
-    if (slots_[at].used) return false;
-    if (2 * (size_ + 1) > slots_.size()) {
-      grow();
-      at = probe(key);
-    }
-    slots_[at] = {key, value, true};
-    ++size_;
-    return true;
-  }
-
- private:
-  struct Slot {
-    PairKey key{0, 0};
-    Value value{};
-    bool used = false;
-  };
-
-  // The slot holding `key`, or the empty slot where it would go; the table is never full.
-  std::size_t probe(const PairKey& key) const {
-    const std::size_t mask = slots_.size() - 1;
-    std::size_t at = static_cast<std::size_t>(mix64(key.first * 0x9e3779b97f4a7c15ULL ^
-                                                    mix64(key.second))) & mask;
-    while (slots_[at].used && !(slots_[at].key == key)) at = (at + 1) & mask;
-    return at;
-  }
-
-  void grow() {
-    std::vector<Slot> old(slots_.size() * 2);
-    old.swap(slots_);
-    for (const Slot& slot : old) {
-      if (slot.used) slots_[probe(slot.key)] = slot;
-    }
-  }
-
-  std::vector<Slot> slots_;
-  std::size_t size_ = 0;
-};
 
 using PairSet = PairTable<unsigned char>;
 

@@ -43,6 +43,17 @@ double resolve_merge_tolerance(std::optional<double> given, double feature_size)
   return *given > 0.0 ? *given : 0.0;  // NaN and negatives give 0
 }
 
+// Concatenation that moves instead of copying when the target is still empty, which is the
+// common case of a drawing that unions into one polygon.
+template <class T>
+void append(std::vector<T>& target, std::vector<T>&& items) {
+  if (target.empty()) {
+    target = std::move(items);
+  } else {
+    target.insert(target.end(), items.begin(), items.end());
+  }
+}
+
 struct PreparedCurves {
   std::vector<Curve> curves;
   std::optional<WidthLists> widths;
@@ -195,8 +206,7 @@ Outcome<CenterlineResult> strandify_inner(const std::vector<Curve>& curves,
 
   std::vector<Segment> segments;
   for (const MeshedPolygon& m : meshed.value) {
-    std::vector<Segment> s = mesh_skeleton(m.mesh);
-    segments.insert(segments.end(), s.begin(), s.end());
+    append(segments, mesh_skeleton(m.mesh));
   }
   Result out;
   if (segments.empty()) return out;
@@ -246,8 +256,7 @@ Outcome<std::vector<Triangle>> triangulation_pipeline(
   if (!meshed.ok()) return Result::fail(*meshed.failure);
   Result out;
   for (const MeshedPolygon& m : meshed.value) {
-    std::vector<Triangle> t = mesh_triangles(m.mesh);
-    out.value.insert(out.value.end(), t.begin(), t.end());
+    append(out.value, mesh_triangles(m.mesh));
   }
   return out;
 }

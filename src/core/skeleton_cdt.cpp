@@ -2,9 +2,9 @@
 
 #include <cmath>
 #include <limits>
-#include <unordered_map>
 
 #include "CDT.h"
+#include "pair_table.hpp"
 
 namespace strandify {
 namespace {
@@ -72,9 +72,8 @@ bool run_triangulator(PolygonMesh& mesh) {
   }
 }
 
-std::uint64_t edge_key(std::uint32_t a, std::uint32_t b) {
-  if (a > b) std::swap(a, b);
-  return (static_cast<std::uint64_t>(a) << 32) | b;
+PairKey edge_key(std::uint32_t a, std::uint32_t b) {
+  return a < b ? PairKey{a, b} : PairKey{b, a};
 }
 
 Point midpoint(const std::vector<Point>& pts, std::uint32_t a, std::uint32_t b) {
@@ -84,20 +83,21 @@ Point midpoint(const std::vector<Point>& pts, std::uint32_t a, std::uint32_t b) 
 
 class InteriorEdges {
  public:
-  explicit InteriorEdges(const PolygonMesh& mesh) : mesh_(mesh) {
-    uses_.reserve(mesh.triangles.size() * 2 + 8);
+  // About three edges for every two triangles.
+  explicit InteriorEdges(const PolygonMesh& mesh)
+      : mesh_(mesh), uses_(mesh.triangles.size() * 3 / 2 + 8) {
     for (const auto& t : mesh.triangles) {
-      ++uses_[edge_key(t[0], t[1])];
-      ++uses_[edge_key(t[1], t[2])];
-      ++uses_[edge_key(t[0], t[2])];
+      ++uses_.find_or_insert(edge_key(t[0], t[1]), 0);
+      ++uses_.find_or_insert(edge_key(t[1], t[2]), 0);
+      ++uses_.find_or_insert(edge_key(t[0], t[2]), 0);
     }
   }
 
   // Shared by two triangles and not hugging its own ring: a chord of one ring that spans fewer
   // than three ring steps only cuts off a boundary corner.
   bool interior(std::uint32_t a, std::uint32_t b) const {
-    const auto it = uses_.find(edge_key(a, b));
-    if (it == uses_.end() || it->second < 2) return false;
+    const std::uint8_t* uses = uses_.find(edge_key(a, b));
+    if (!uses || *uses < 2) return false;
     const std::uint32_t ra = mesh_.ring_of[a];
     if (ra != mesh_.ring_of[b]) return true;
     const std::uint32_t pa = mesh_.position_in_ring[a];
@@ -109,7 +109,7 @@ class InteriorEdges {
 
  private:
   const PolygonMesh& mesh_;
-  std::unordered_map<std::uint64_t, std::uint8_t> uses_;
+  PairTable<std::uint8_t> uses_;
 };
 
 }  // namespace
