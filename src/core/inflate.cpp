@@ -122,14 +122,41 @@ struct OuterCandidate {
 struct HoleCandidate {
   Ring ring;
   double area;
-  double min_y;
-  double max_y;
-  bool assigned = false;
 };
+
+struct Bounds {
+  double min_y, max_y;
+};
+
+Bounds bounds_of(const Ring& ring) {
+  Bounds b{ring[0].y, ring[0].y};
+  for (const Point& p : ring) {
+    b.min_y = std::min(b.min_y, p.y);
+    b.max_y = std::max(b.max_y, p.y);
+  }
+  return b;
+}
 
 // Below the lowest or at/above the highest vertex no edge can flip the crossing test, so such
 // a hole is skipped without running it; the outcome is identical.
-bool within_y_range(double min_y, double max_y, Point p) { return p.y >= min_y && p.y < max_y; }
+bool may_contain(const Bounds& b, Point p) { return p.y >= b.min_y && p.y < b.max_y; }
+
+// Union rings never cross, so the outer candidates that contain a hole are nested inside one
+// another, and the one of smallest area is the hole's true owner. Handing a hole to any larger
+// container (a frame around the drawing, say) would fill the region between them.
+std::size_t owner_of(const HoleCandidate& hole, const std::vector<OuterCandidate>& outers,
+                     const std::vector<Bounds>& bounds) {
+  std::size_t owner = outers.size();
+  const Point probe = hole.ring[0];
+  for (std::size_t k = 0; k < outers.size(); ++k) {
+    const OuterCandidate& outer = outers[k];
+    if (!(hole.area < outer.area)) continue;
+    if (owner < outers.size() && !(outer.area < outers[owner].area)) continue;  // ties: first wins
+    if (!may_contain(bounds[k], probe) || !point_in_ring(probe, outer.ring)) continue;
+    owner = k;
+  }
+  return owner;
+}
 
 std::vector<Polygon> assemble_polygons(const c2::PathsD& rings, double feature_size) {
   const double min_hole_area = 0.1 * feature_size * feature_size;
@@ -144,32 +171,22 @@ std::vector<Polygon> assemble_polygons(const c2::PathsD& rings, double feature_s
       const double length = open_length(ring);
       outers.push_back({std::move(ring), length, area});
     } else if (-area >= min_hole_area) {
-      holes.push_back({std::move(ring), -area, 0.0, 0.0});
+      holes.push_back({std::move(ring), -area});
     }
   }
   std::stable_sort(outers.begin(), outers.end(),
                    [](const OuterCandidate& a, const OuterCandidate& b) { return a.length < b.length; });
 
-  std::vector<Polygon> polygons;
-  polygons.reserve(outers.size());
-  for (OuterCandidate& outer : outers) {
-    double min_y = outer.ring[0].y, max_y = outer.ring[0].y;
-    for (const Point& p : outer.ring) {
-      min_y = std::min(min_y, p.y);
-      max_y = std::max(max_y, p.y);
-    }
-    Polygon polygon;
-    for (HoleCandidate& hole : holes) {
-      if (hole.assigned || !(hole.area < outer.area)) continue;
-      const Point probe = hole.ring[0];
-      if (!within_y_range(min_y, max_y, probe)) continue;
-      if (!point_in_ring(probe, outer.ring)) continue;
-      polygon.holes.push_back(std::move(hole.ring));
-      hole.assigned = true;
-    }
-    polygon.outer = std::move(outer.ring);
-    polygons.push_back(std::move(polygon));
+  std::vector<Bounds> bounds;
+  bounds.reserve(outers.size());
+  for (const OuterCandidate& outer : outers) bounds.push_back(bounds_of(outer.ring));
+  std::vector<Polygon> polygons(outers.size());
+  // Holes are taken in union order, so every polygon's holes keep that order.
+  for (HoleCandidate& hole : holes) {
+    const std::size_t owner = owner_of(hole, outers, bounds);
+    if (owner < outers.size()) polygons[owner].holes.push_back(std::move(hole.ring));
   }
+  for (std::size_t k = 0; k < outers.size(); ++k) polygons[k].outer = std::move(outers[k].ring);
   return polygons;
 }
 
