@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <exception>
 
 #include "clipper2/clipper.h"
@@ -12,7 +13,6 @@ namespace {
 
 namespace c2 = Clipper2Lib;
 
-constexpr int kPrecision = 6;
 constexpr double kScale = 1e6;
 constexpr double kMinPointGap2 = 1e-10;
 
@@ -35,25 +35,50 @@ bool offsettable(const Curve& curve, double max_abs_radius) {
   return max_abs_coordinate(curve) + 2.0 * max_abs_radius <= kMaxInflationExtent;
 }
 
-c2::PathD to_path(const Curve& curve) {
-  c2::PathD path;
-  path.reserve(curve.size());
-  for (const Point& p : curve) path.emplace_back(p.x, p.y);
-  return path;
-}
-
-c2::PathsD inflate_uniform(const Curve& curve, double buffer_distance, double feature_size) {
-  if (!offsettable(curve, std::fabs(buffer_distance))) return {};
-  c2::PathsD paths{to_path(curve)};
-  return c2::InflatePaths(paths, buffer_distance, c2::JoinType::Square, c2::EndType::Square, 0.0,
-                          kPrecision, 0.2 * feature_size);
-}
-
 c2::Path64 scaled_path(const Curve& curve) {
   c2::Path64 path;
   path.reserve(curve.size());
   for (const Point& p : curve) path.emplace_back(round_i64(p.x * kScale), round_i64(p.y * kScale));
   return path;
+}
+
+bool all_coincide(const c2::Path64& path) {
+  if (path.empty()) return false;
+  for (const c2::Point64& p : path)
+    if (p != path[0]) return false;
+  return true;
+}
+
+// A curve whose points all coincide at 10^6 resolution is buffered as an axis-aligned square of
+// half-side ceil(delta) scaled units, as the offsetter would, but built here: the offsetter
+// keeps that half-side in an int and overflows for radii above about 2147 units. The square
+// goes through the same positive-fill clean-up the offsetter gives its own output.
+c2::Paths64 square_around(c2::Point64 centre, double scaled_delta) {
+  if (!(scaled_delta >= 1.0)) return {};
+  const std::int64_t d = saturate_i64(std::ceil(scaled_delta));
+  c2::Rect64 square(centre.x - d, centre.y - d, centre.x + d, centre.y + d);
+  c2::Clipper64 clipper;
+  clipper.PreserveCollinear(false);
+  clipper.AddSubject({square.AsPath()});
+  c2::Paths64 out;
+  clipper.Execute(c2::ClipType::Union, c2::FillRule::Positive, out);
+  return out;
+}
+
+// Offsets at 10^6 scale; the integer paths go straight into the union, which works at the
+// same scale, so no coordinate is rounded twice.
+c2::Paths64 inflate_uniform(const Curve& curve, double buffer_distance, double feature_size) {
+  if (!offsettable(curve, std::fabs(buffer_distance))) return {};
+  c2::Path64 path = scaled_path(curve);
+  // A zero radius leaves the curve as it is: the union then reads it as a closed path.
+  if (buffer_distance == 0.0) return {std::move(path)};
+  const double delta = buffer_distance * kScale;
+  if (std::fabs(delta) >= 0.5 && all_coincide(path)) return square_around(path[0], std::fabs(delta));
+  c2::ClipperOffset offsetter(0.0, 0.2 * feature_size * kScale);
+  offsetter.AddPaths({std::move(path)}, c2::JoinType::Square, c2::EndType::Square);
+  c2::Paths64 solution;
+  offsetter.Execute(delta, solution);
+  return solution;
 }
 
 double max_abs_width(const WidthList& widths) {
@@ -65,28 +90,48 @@ double max_abs_width(const WidthList& widths) {
   return m;
 }
 
-// Signed area of a ring by the shoelace formula, wrapping from the last point to the first.
-double signed_area(const c2::PathD& ring) {
-  double twice = 0.0;
+// Signed area by the shoelace formula, wrapping from the last point to the first, taken
+// relative to the first point: on absolute coordinates far from the origin the products cancel
+// catastrophically and a ring can change sign.
+double signed_area(const Ring& ring) {
   const std::size_t n = ring.size();
+  if (n == 0) return 0.0;
+  const Point o = ring[0];
+  double twice = 0.0;
   for (std::size_t k = 0; k < n; ++k) {
-    const c2::PointD& a = ring[k];
-    const c2::PointD& b = ring[(k + 1) % n];
-    twice += a.x * b.y - b.x * a.y;
+    const Point& a = ring[k];
+    const Point& b = ring[(k + 1) % n];
+    twice += (a.x - o.x) * (b.y - o.y) - (b.x - o.x) * (a.y - o.y);
   }
   return 0.5 * twice;
 }
 
-Ring cleaned_ring(const c2::PathD& ring) {
+Ring unscaled(const c2::Path64& path) {
+  Ring ring;
+  ring.reserve(path.size());
+  for (const c2::Point64& p : path)
+    ring.push_back({static_cast<double>(p.x) / kScale, static_cast<double>(p.y) / kScale});
+  return ring;
+}
+
+// Drops points within 1e-10 (squared) of the last kept one, and then trailing points that
+// repeat the first: a ring is stored open.
+Ring cleaned_ring(const Ring& ring) {
   Ring out;
   out.reserve(ring.size());
-  for (const c2::PointD& p : ring) {
+  for (const Point& p : ring) {
     if (!out.empty()) {
       const double dx = p.x - out.back().x;
       const double dy = p.y - out.back().y;
       if (!(dx * dx + dy * dy > kMinPointGap2)) continue;  // NaN distances are dropped too
     }
-    out.push_back({p.x, p.y});
+    out.push_back(p);
+  }
+  while (out.size() > 1) {
+    const double dx = out.back().x - out[0].x;
+    const double dy = out.back().y - out[0].y;
+    if (dx * dx + dy * dy > kMinPointGap2) break;
+    out.pop_back();
   }
   return out;
 }
@@ -158,12 +203,13 @@ std::size_t owner_of(const HoleCandidate& hole, const std::vector<OuterCandidate
   return owner;
 }
 
-std::vector<Polygon> assemble_polygons(const c2::PathsD& rings, double feature_size) {
+std::vector<Polygon> assemble_polygons(const c2::Paths64& rings, double feature_size) {
   const double min_hole_area = 0.1 * feature_size * feature_size;
   std::vector<OuterCandidate> outers;
   std::vector<HoleCandidate> holes;
-  for (const c2::PathD& raw : rings) {
-    if (raw.size() < 2) continue;
+  for (const c2::Path64& path : rings) {
+    if (path.size() < 2) continue;
+    const Ring raw = unscaled(path);
     Ring ring = cleaned_ring(raw);
     if (ring.size() < 3) continue;
     const double area = signed_area(raw);
@@ -190,9 +236,41 @@ std::vector<Polygon> assemble_polygons(const c2::PathsD& rings, double feature_s
   return polygons;
 }
 
-template <class Paths>
-void append_rings(c2::PathsD& all, const Paths& paths) {
-  for (const auto& p : paths) all.push_back(p);
+c2::Paths64 offset_variable(const Curve& curve, const WidthList& widths, double feature_size) {
+  if (widths.size() != curve.size()) return {};  // callers guarantee equal lengths
+  c2::Path64 path = scaled_path(curve);
+  if (all_coincide(path)) return square_around(path[0], widths[0] * kScale);
+  c2::ClipperOffset offsetter(2.0, 0.2 * feature_size * kScale, false, false);
+  offsetter.AddPath(path, c2::JoinType::Square, c2::EndType::Square);
+  // The offsetter may collapse coincident points; its vertex index still selects the width by
+  // position in the full list, which is what callers of this stage have always seen.
+  c2::Paths64 solution;
+  offsetter.Execute(
+      [&widths](const c2::Path64&, const c2::PathD&, std::size_t curr, std::size_t) {
+        return curr < widths.size() ? widths[curr] * kScale : 0.0;
+      },
+      solution);
+  return solution;
+}
+
+c2::Paths64 offset_paths(const std::vector<Curve>& curves, const std::optional<WidthLists>& widths,
+                         double buffer_distance, double feature_size) {
+  c2::Paths64 offsets;
+  for (std::size_t i = 0; i < curves.size(); ++i) {
+    const Curve& curve = curves[i];
+    if (curve.size() < 2) continue;
+    const bool variable = widths && i < widths->size() && !(*widths)[i].empty();
+    c2::Paths64 paths;
+    if (variable) {
+      const WidthList& w = (*widths)[i];
+      if (w.size() != curve.size() || !offsettable(curve, max_abs_width(w))) continue;
+      paths = offset_variable(curve, w, feature_size);
+    } else {
+      paths = inflate_uniform(curve, buffer_distance, feature_size);
+    }
+    for (c2::Path64& p : paths) offsets.push_back(std::move(p));
+  }
+  return offsets;
 }
 
 }  // namespace
@@ -200,26 +278,9 @@ void append_rings(c2::PathsD& all, const Paths& paths) {
 std::vector<Ring> inflate_curve_variable(const Curve& curve, const WidthList& widths,
                                          double feature_size) {
   std::vector<Ring> rings;
-  if (widths.size() != curve.size()) return rings;  // callers guarantee equal lengths
-  c2::ClipperOffset offsetter(2.0, 0.2 * feature_size * kScale, false, false);
-  offsetter.AddPath(scaled_path(curve), c2::JoinType::Square, c2::EndType::Square);
-  // The offsetter may collapse coincident points; its vertex index still selects the width by
-  // position in the full list, which is what callers of this stage have always seen.
-  WidthList w = widths;
-  c2::Paths64 solution;
-  offsetter.Execute(
-      [w = std::move(w)](const c2::Path64&, const c2::PathD&, std::size_t curr, std::size_t) {
-        return curr < w.size() ? w[curr] * kScale : 0.0;
-      },
-      solution);
+  const c2::Paths64 solution = offset_variable(curve, widths, feature_size);
   rings.reserve(solution.size());
-  for (const c2::Path64& path : solution) {
-    Ring ring;
-    ring.reserve(path.size());
-    for (const c2::Point64& p : path)
-      ring.push_back({static_cast<double>(p.x) / kScale, static_cast<double>(p.y) / kScale});
-    rings.push_back(std::move(ring));
-  }
+  for (const c2::Path64& path : solution) rings.push_back(unscaled(path));
   return rings;
 }
 
@@ -227,33 +288,17 @@ std::vector<Polygon> inflate(const std::vector<Curve>& curves,
                              const std::optional<WidthLists>& widths, double buffer_distance,
                              double feature_size) {
   if (curves.empty()) return {};
-  c2::PathsD offsets;
+  c2::Paths64 rings;
   try {
-    for (std::size_t i = 0; i < curves.size(); ++i) {
-      const Curve& curve = curves[i];
-      if (curve.size() < 2) continue;
-      const bool variable = widths && i < widths->size() && !(*widths)[i].empty();
-      if (variable) {
-        const WidthList& w = (*widths)[i];
-        if (w.size() != curve.size() || !offsettable(curve, max_abs_width(w))) continue;
-        for (const Ring& ring : inflate_curve_variable(curve, w, feature_size)) {
-          c2::PathD path;
-          path.reserve(ring.size());
-          for (const Point& p : ring) path.emplace_back(p.x, p.y);
-          offsets.push_back(std::move(path));
-        }
-      } else {
-        append_rings(offsets, inflate_uniform(curve, buffer_distance, feature_size));
-      }
-    }
+    const c2::Paths64 offsets = offset_paths(curves, widths, buffer_distance, feature_size);
     if (offsets.empty()) return {};
-    const c2::PathsD rings = c2::Union(offsets, c2::FillRule::NonZero, kPrecision);
-    return assemble_polygons(rings, feature_size);
-  } catch (...) {
-    // The offsetter and the union report range problems by throwing; a call that cannot be
-    // buffered yields no polygons rather than an exception through the pipeline.
+    rings = c2::Union(offsets, c2::FillRule::NonZero);
+  } catch (const c2::Clipper2Exception&) {
+    // The library reports range problems by throwing; such a call yields no polygons. Running
+    // out of memory is not one of them and reaches the caller.
     return {};
   }
+  return assemble_polygons(rings, feature_size);
 }
 
 }  // namespace strandify

@@ -147,13 +147,35 @@ void number_chain_ends(const std::vector<Chain>& chains, std::size_t node_count,
   }
 }
 
+// The shortest round-tripping digits come from the scientific form; they are then written out
+// positionally. (Fixed-notation to_chars prints the exact binary value of large magnitudes,
+// -999999999999999983222784 for -1e24, which is not the shortest decimal.)
 std::string format_float(double value) {
   if (std::isnan(value)) return "NaN";
   if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
-  // Fixed notation at the shortest precision that round-trips: 1e21 is written in full.
-  char buffer[400];
-  const auto res = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
-  return std::string(buffer, res.ptr);
+  char buffer[64];
+  const auto res =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+  const std::string text(buffer, res.ptr);
+  const std::size_t e = text.find('e');
+  const bool negative = text[0] == '-';
+  std::string digits;
+  for (std::size_t k = negative ? 1 : 0; k < e; ++k)
+    if (text[k] != '.') digits += text[k];
+  const int exponent = std::stoi(text.substr(e + 1));
+  // value = 0.d1d2...dn x 10^(exponent + 1): the decimal point goes after `point` digits.
+  const long point = static_cast<long>(exponent) + 1;
+  const long n = static_cast<long>(digits.size());
+  std::string out = negative ? "-" : "";
+  if (point <= 0) {
+    out += "0." + std::string(static_cast<std::size_t>(-point), '0') + digits;
+  } else if (point >= n) {
+    out += digits + std::string(static_cast<std::size_t>(point - n), '0');
+  } else {
+    out += digits.substr(0, static_cast<std::size_t>(point)) + "." +
+           digits.substr(static_cast<std::size_t>(point));
+  }
+  return out;
 }
 
 std::optional<std::string> validate_feature_size(double feature_size) {

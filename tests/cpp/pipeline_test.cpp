@@ -14,6 +14,12 @@ TEST(float_formatting_is_shortest_and_never_exponent) {
   CHECK_EQ(format_float(1e21), std::string("1000000000000000000000"));
   CHECK_EQ(format_float(0.1), std::string("0.1"));
   CHECK_EQ(format_float(-2.5e-7), std::string("-0.00000025"));
+  // Shortest round-tripping digits, not the exact binary value of a large magnitude.
+  CHECK_EQ(format_float(-1e24), std::string("-1000000000000000000000000"));
+  CHECK_EQ(format_float(123.456), std::string("123.456"));
+  CHECK_EQ(format_float(1.5e300), std::string("15") + std::string(299, '0'));
+  CHECK_EQ(format_float(5e-324), std::string("0.") + std::string(323, '0') + "5");
+  CHECK_EQ(format_float(-1234567.0), std::string("-1234567"));
   CHECK_EQ(format_float(std::numeric_limits<double>::quiet_NaN()), std::string("NaN"));
   CHECK_EQ(format_float(std::numeric_limits<double>::infinity()), std::string("inf"));
   CHECK_EQ(format_float(-std::numeric_limits<double>::infinity()), std::string("-inf"));
