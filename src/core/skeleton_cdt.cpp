@@ -1,6 +1,7 @@
 #include "skeleton_cdt.hpp"
 
 #include <cmath>
+#include <deque>
 #include <limits>
 
 #include "CDT.h"
@@ -47,27 +48,99 @@ std::vector<CDT::Edge> contour_edges(const PolygonMesh& mesh) {
   return edges;
 }
 
-bool run_triangulator(PolygonMesh& mesh) {
+using Triangulator = CDT::Triangulation<double>;
+constexpr CDT::VertInd kSuperVertices = 3;  // the triangulator's super-triangle comes first
+
+// The triangles of the polygon, read off a triangulation that still has its super-triangle:
+// those of odd depth, where depth is the fewest constraint edges crossed from outside the outer
+// ring. This is the selection the triangulator's own outer-and-hole removal makes (its layered
+// peel computes the same shortest crossing counts), done as one 0-1 breadth-first fill over flat
+// arrays instead of hashed sets, and kept in triangle index order as that removal keeps it.
+// Only valid when every constraint edge is a ring edge, inserted once and never split.
+bool odd_depth_triangles(const Triangulator& cdt, PolygonMesh& mesh) {
+  const auto n = static_cast<std::uint32_t>(mesh.points.size());
+  const std::vector<CDT::Triangle>& triangles = cdt.triangles;
+  auto ring_edge = [&](CDT::VertInd a, CDT::VertInd b) {
+    if (a < kSuperVertices || b < kSuperVertices) return false;
+    a -= kSuperVertices;
+    b -= kSuperVertices;
+    const std::uint32_t ring = mesh.ring_of[a];
+    if (ring != mesh.ring_of[b]) return false;
+    const std::uint32_t pa = mesh.position_in_ring[a], pb = mesh.position_in_ring[b];
+    const std::uint32_t d = pa > pb ? pa - pb : pb - pa;
+    return d == 1 || d + 1 == mesh.ring_sizes[ring];
+  };
+  constexpr CDT::LayerDepth kUnreached = std::numeric_limits<CDT::LayerDepth>::max();
+  std::vector<CDT::LayerDepth> depth(triangles.size(), kUnreached);
+  std::deque<CDT::TriInd> queue;
+  const CDT::TriInd seed = cdt.VertTrisInternal()[0];
+  depth[seed] = 0;
+  queue.push_back(seed);
+  while (!queue.empty()) {
+    const CDT::TriInd t = queue.front();
+    queue.pop_front();
+    const CDT::Triangle& tri = triangles[t];
+    for (CDT::Index i = 0; i < 3; ++i) {
+      const CDT::TriInd next = tri.neighbors[CDT::opoNbr(i)];
+      if (next == CDT::noNeighbor) continue;
+      const bool crossing = ring_edge(tri.vertices[CDT::ccw(i)], tri.vertices[CDT::cw(i)]);
+      const CDT::LayerDepth d = static_cast<CDT::LayerDepth>(depth[t] + (crossing ? 1 : 0));
+      if (!(d < depth[next])) continue;
+      depth[next] = d;
+      if (crossing) {
+        queue.push_back(next);
+      } else {
+        queue.push_front(next);
+      }
+    }
+  }
+  std::size_t kept = 0;
+  for (CDT::LayerDepth d : depth) kept += d % 2;
+  mesh.triangles.reserve(kept);
+  for (std::size_t t = 0; t < triangles.size(); ++t) {
+    if (depth[t] % 2 == 0) continue;
+    const auto& v = triangles[t].vertices;
+    if (v[0] < kSuperVertices || v[1] < kSuperVertices || v[2] < kSuperVertices) return false;
+    const std::array<std::uint32_t, 3> local{v[0] - kSuperVertices, v[1] - kSuperVertices,
+                                             v[2] - kSuperVertices};
+    if (local[0] >= n || local[1] >= n || local[2] >= n) return false;
+    mesh.triangles.push_back(local);
+  }
+  return true;
+}
+
+bool library_removal(Triangulator& cdt, PolygonMesh& mesh) {
+  cdt.eraseOuterTrianglesAndHoles();
+  const auto n = static_cast<std::uint32_t>(mesh.points.size());
+  if (cdt.vertices.size() != n) return false;
+  mesh.triangles.reserve(cdt.triangles.size());
+  for (const CDT::Triangle& t : cdt.triangles) {
+    const auto& v = t.vertices;
+    if (v[0] >= n || v[1] >= n || v[2] >= n) return false;
+    mesh.triangles.push_back({v[0], v[1], v[2]});
+  }
+  return true;
+}
+
+bool run_triangulator(PolygonMesh& mesh, OuterRemoval removal) {
   try {
     // Intersecting constraints are refused rather than resolved: resolving would add points,
     // and the triangles must stay an exact function of the given rings.
-    CDT::Triangulation<double> cdt(CDT::VertexInsertionOrder::Auto,
-                                   CDT::IntersectingConstraintEdges::NotAllowed, 0.0);
+    Triangulator cdt(CDT::VertexInsertionOrder::Auto, CDT::IntersectingConstraintEdges::NotAllowed,
+                     0.0);
     cdt.insertVertices(
         mesh.points.begin(), mesh.points.end(), [](const Point& p) { return p.x; },
         [](const Point& p) { return p.y; });
     cdt.insertEdges(contour_edges(mesh));
-    cdt.eraseOuterTrianglesAndHoles();
     const auto n = static_cast<std::uint32_t>(mesh.points.size());
-    if (cdt.vertices.size() != n) return false;  // points were added: not a usable result
-    mesh.triangles.reserve(cdt.triangles.size());
-    for (const CDT::Triangle& t : cdt.triangles) {
-      const auto& v = t.vertices;
-      if (v[0] >= n || v[1] >= n || v[2] >= n) return false;
-      mesh.triangles.push_back({v[0], v[1], v[2]});
-    }
-    return true;
-  } catch (...) {
+    if (cdt.vertices.size() != n + kSuperVertices) return false;  // points were added
+    const bool plain_rings = cdt.pieceToOriginals.empty() && cdt.overlapCount.empty() &&
+                             cdt.fixedEdges.size() == mesh.points.size();
+    if (removal == OuterRemoval::depth_fill && plain_rings) return odd_depth_triangles(cdt, mesh);
+    return library_removal(cdt, mesh);
+  } catch (const CDT::Error&) {
+    // Duplicate points or crossing rings: the polygon has no triangulation. Running out of
+    // memory is not such a case and reaches the caller.
     return false;
   }
 }
@@ -114,7 +187,8 @@ class InteriorEdges {
 
 }  // namespace
 
-PolygonMesh triangulate_polygon(const Ring& outer, const std::vector<Ring>& holes) {
+PolygonMesh triangulate_polygon(const Ring& outer, const std::vector<Ring>& holes,
+                                OuterRemoval removal) {
   PolygonMesh mesh;
   std::size_t total = outer.size();
   for (const Ring& h : holes) total += h.size();
@@ -126,7 +200,7 @@ PolygonMesh triangulate_polygon(const Ring& outer, const std::vector<Ring>& hole
   for (const Ring& hole : holes) append_ring(mesh, hole);
   if (mesh.points.size() < 3 || mesh.ring_sizes.empty()) return mesh;
   perturb(mesh.points);
-  mesh.triangulated = run_triangulator(mesh);
+  mesh.triangulated = run_triangulator(mesh, removal);
   if (!mesh.triangulated) mesh.triangles.clear();
   return mesh;
 }

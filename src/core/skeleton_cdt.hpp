@@ -20,10 +20,16 @@ struct PolygonMesh {
   bool triangulated = false;  // false when there was nothing to triangulate or it failed
 };
 
+// How the triangles outside the outer ring and inside the holes are dropped: by our own depth
+// fill (the default), or by the triangulator's own removal, which selects the very same
+// triangles more slowly and is kept to check that claim.
+enum class OuterRemoval { depth_fill, library };
+
 // Rings of fewer than 3 points are left out; every point is perturbed by a fixed formula of its
 // index so that exactly cocircular and collinear configurations are broken the same way on every
 // run. A triangulator failure leaves `triangulated` false and no triangles.
-PolygonMesh triangulate_polygon(const Ring& outer, const std::vector<Ring>& holes);
+PolygonMesh triangulate_polygon(const Ring& outer, const std::vector<Ring>& holes,
+                                OuterRemoval removal = OuterRemoval::depth_fill);
 
 std::vector<Triangle> mesh_triangles(const PolygonMesh& mesh);
 std::vector<Segment> mesh_skeleton(const PolygonMesh& mesh);

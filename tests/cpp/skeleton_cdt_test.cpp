@@ -2,6 +2,9 @@
 #include <set>
 
 #include "check.hpp"
+#include "boundary.hpp"
+#include "pipeline.hpp"
+#include "sketch.hpp"
 #include "skeleton_cdt.hpp"
 
 using namespace strandify;
@@ -141,4 +144,57 @@ TEST(same_polygon_same_bits) {
     CHECK(same(a[i].from, b[i].from));
     CHECK(same(a[i].to, b[i].to));
   }
+}
+
+namespace {
+
+bool same_mesh(const PolygonMesh& a, const PolygonMesh& b) {
+  return a.triangulated == b.triangulated && a.triangles == b.triangles;
+}
+
+// Loops drawn inside each other, so that the union has holes and islands in holes.
+std::vector<Curve> nested_loops(std::uint64_t seed) {
+  sketch::SplitMix64 rng(seed);
+  std::vector<Curve> curves;
+  const int loops = rng.between(1, 5);
+  for (int k = 0; k < loops; ++k) {
+    const double r = rng.uniform(3.0, 30.0);
+    const Point c{rng.uniform(30.0, 70.0), rng.uniform(30.0, 70.0)};
+    const int n = rng.between(6, 40);
+    Curve loop;
+    for (int i = 0; i <= n; ++i) {
+      const double a = sketch::kTwoPi * i / n;
+      loop.push_back({c.x + r * sketch::poly_cos(a), c.y + r * sketch::poly_sin(a)});
+    }
+    curves.push_back(loop);
+  }
+  return curves;
+}
+
+}  // namespace
+
+// The depth fill must select exactly the triangles, in exactly the order, that the
+// triangulator's own removal of outer triangles and holes leaves.
+TEST(depth_fill_keeps_the_triangles_the_library_removal_keeps) {
+  std::size_t polygons = 0, with_holes = 0;
+  auto compare = [&](const std::vector<Curve>& curves, double bd, double fs) {
+    const auto buffers = buffer_pipeline(curves, bd, fs, std::nullopt, std::nullopt).value;
+    const auto conditioner = BoundaryConditioner::build(buffers, fs, bd, {});
+    CHECK(conditioner.ok());
+    for (std::size_t i = 0; i < buffers.size(); ++i) {
+      const Polygon p = conditioner.value.condition_built(i);
+      if (p.outer.size() < 3) continue;
+      const PolygonMesh fill = triangulate_polygon(p.outer, p.holes, OuterRemoval::depth_fill);
+      const PolygonMesh library = triangulate_polygon(p.outer, p.holes, OuterRemoval::library);
+      CHECK(same_mesh(fill, library));
+      ++polygons;
+      if (!p.holes.empty()) ++with_holes;
+    }
+  };
+  for (std::uint64_t seed = 1; seed <= 60; ++seed) {
+    compare(sketch::make_sketch(seed).curves, 1.0, 1.0);
+    compare(nested_loops(seed), 1.0, 0.5);
+  }
+  CHECK(polygons > 200);
+  CHECK(with_holes > 50);
 }
