@@ -3,7 +3,6 @@
 from __future__ import annotations
 
 import itertools
-import re
 from collections.abc import Iterable, Iterator, Sequence, Sized
 from typing import Any
 
@@ -20,8 +19,6 @@ BUFFER_FRACTION = 0.01
 #: Without a ``feature_size``, it is this multiple of the buffer distance (and
 #: the other way round when only ``feature_size`` is given).
 FEATURE_PER_BUFFER = 2.0
-
-_JOB_FAILURE = re.compile(r"strandify_batch job (\d+) failed: (.*)", re.DOTALL)
 
 
 class BatchJobError(ValueError):
@@ -162,10 +159,10 @@ def centerlines_batch(
             try:
                 out = _internal.strandify_batch(jobs)
             except ValueError as exc:
-                match = _JOB_FAILURE.fullmatch(str(exc))
-                if match is None:
+                index = getattr(exc, "job_index", None)
+                if index is None:
                     raise
-                raise BatchJobError(offset + int(match.group(1)), match.group(2)) from None
+                raise BatchJobError(offset + index, exc.reason) from None  # type: ignore[attr-defined]
             results.extend(Centerlines.from_native(*r) for r in out)
             if bar is not None:
                 bar.update(len(chunk))

@@ -32,32 +32,37 @@ bool to_job(PyObject* obj, Job& job) {
   }
   PyObject* const* e = &PyTuple_GET_ITEM(obj, 0);
   CenterlineOptions& o = job.options;
+  TuningOptions& t = o.tuning;
   return to_curves(e[0], job.curves) && to_double(e[1], o.buffer_distance) &&
-         to_double(e[2], o.feature_size) && to_optional_double(e[3], o.simplification) &&
-         to_optional_double(e[4], o.min_tip_fraction) &&
-         to_optional_double(e[5], o.junction_merge_fraction) &&
-         to_optional_count(e[6], o.max_nodes) && to_optional_double(e[7], o.subdivision_ratio) &&
-         to_optional_double(e[8], o.resample) &&
-         to_optional_double(e[9], o.boundary_simplification) &&
-         to_optional_double(e[10], o.merge_tolerance);
+         to_double(e[2], o.feature_size) && to_optional_double(e[3], t.simplification) &&
+         to_optional_double(e[4], t.min_tip_fraction) &&
+         to_optional_double(e[5], t.junction_merge_fraction) &&
+         to_optional_count(e[6], o.max_nodes) && to_optional_double(e[7], t.subdivision_ratio) &&
+         to_optional_double(e[8], t.resample) &&
+         to_optional_double(e[9], t.boundary_simplification) &&
+         to_optional_double(e[10], t.merge_tolerance);
 }
 
 bool to_jobs(PyObject* obj, std::vector<Job>& jobs) { return convert_sequence(obj, jobs, to_job); }
 
 // The first failure to arrive is kept; later ones, or ones that find the store busy, are
-// dropped without waiting.
+// dropped without waiting. Running out of memory in any job is remembered apart: it is raised
+// as MemoryError, never as a job failure.
 class FirstFailure {
  public:
-  void offer(std::string message) {
+  void offer(Failure failure) {
     if (!mutex_.try_lock()) return;
-    if (!message_) message_ = std::move(message);
+    if (!failure_) failure_ = std::move(failure);
     mutex_.unlock();
   }
-  const std::optional<std::string>& message() const { return message_; }
+  const std::optional<Failure>& failure() const { return failure_; }
+  void out_of_memory() { out_of_memory_.store(true, std::memory_order_relaxed); }
+  bool ran_out_of_memory() const { return out_of_memory_.load(std::memory_order_relaxed); }
 
  private:
   std::mutex mutex_;
-  std::optional<std::string> message_;
+  std::optional<Failure> failure_;
+  std::atomic<bool> out_of_memory_{false};
 };
 
 }  // namespace
@@ -84,10 +89,13 @@ PyObject* strandify_batch_entry(PyObject*, PyObject* const* args, Py_ssize_t nar
       try {
         r = strandify_inner(jobs[i].curves, jobs[i].options);
       } catch (...) {
-        r.failure = "out of memory";  // only allocation can throw in the pipeline
+        failure.out_of_memory();  // only allocation can throw in the pipeline
+        stop.store(true, std::memory_order_relaxed);
+        return false;
       }
       if (!r.ok()) {
-        failure.offer("strandify_batch job " + std::to_string(i) + " failed: " + *r.failure);
+        r.failure->job_index = i;
+        failure.offer(std::move(*r.failure));
         stop.store(true, std::memory_order_relaxed);
         return false;
       }
@@ -101,7 +109,8 @@ PyObject* strandify_batch_entry(PyObject*, PyObject* const* args, Py_ssize_t nar
     PyErr_SetString(PyExc_RuntimeError, "strandify_batch could not start any worker thread");
     return nullptr;
   }
-  if (failure.message()) return raise_failure(*failure.message());
+  if (failure.ran_out_of_memory()) return PyErr_NoMemory();
+  if (failure.failure()) return raise_failure(*failure.failure());
 
   Ref list(PyList_New(static_cast<Py_ssize_t>(results.size())));
   if (!list) return nullptr;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace strandify::binding {
 namespace {
@@ -252,8 +253,26 @@ PyObject* triangles_to_list(const std::vector<Triangle>& triangles) {
   });
 }
 
-PyObject* raise_failure(const std::string& message) {
-  PyErr_SetString(PyExc_ValueError, message.c_str());
+PyObject* raise_failure(const Failure& failure) {
+  if (!failure.job_index) {
+    PyErr_SetString(PyExc_ValueError, failure.message.c_str());
+    return nullptr;
+  }
+  const std::string text = "strandify_batch job " + std::to_string(*failure.job_index) +
+                           " failed: " + failure.message;
+  Ref message(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+  if (!message) return nullptr;
+  Ref error(PyObject_CallOneArg(PyExc_ValueError, message.get()));
+  if (!error) return nullptr;
+  Ref index(PyLong_FromSize_t(*failure.job_index));
+  if (!index) return nullptr;
+  Ref reason(PyUnicode_FromStringAndSize(failure.message.data(),
+                                         static_cast<Py_ssize_t>(failure.message.size())));
+  if (!reason) return nullptr;
+  if (PyObject_SetAttrString(error.get(), "job_index", index.get()) < 0 ||
+      PyObject_SetAttrString(error.get(), "reason", reason.get()) < 0)
+    return nullptr;
+  PyErr_SetRaisedException(error.release());
   return nullptr;
 }
 

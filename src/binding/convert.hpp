@@ -90,7 +90,9 @@ PyObject* centerline_to_tuple(const CenterlineResult& result, bool with_widths);
 PyObject* polygons_to_list(const std::vector<Polygon>& polygons);
 PyObject* triangles_to_list(const std::vector<Triangle>& triangles);
 
-// Raises a pipeline failure message as ValueError. Returns null.
-PyObject* raise_failure(const std::string& message);
+// Raises a pipeline failure as ValueError with its message. A batch job's failure reads
+// "strandify_batch job {i} failed: {message}" and carries `job_index` and `reason` (the
+// message) as attributes, so callers need not parse the text. Returns null.
+PyObject* raise_failure(const Failure& failure);
 
 }  // namespace strandify::binding

@@ -48,12 +48,14 @@ PyObject* strandify_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
   CenterlineOptions o;
   Converter convert{slots, kStrandifyParams};
   convert(0, to_curves, curves)(1, to_double, o.buffer_distance)(2, to_double, o.feature_size)
-      (3, to_optional_double, o.simplification)(4, to_optional_double, o.min_tip_fraction)
-      (5, to_optional_double, o.junction_merge_fraction)
+      (3, to_optional_double, o.tuning.simplification)
+      (4, to_optional_double, o.tuning.min_tip_fraction)
+      (5, to_optional_double, o.tuning.junction_merge_fraction)
       (6, to_optional_width_lists, o.per_curve_widths)(7, to_flag, o.compute_widths)
-      (8, to_optional_double, o.subdivision_ratio)(9, to_optional_count, o.max_nodes)
-      (10, to_optional_double, o.resample)(11, to_optional_double, o.boundary_simplification)
-      (12, to_optional_double, o.merge_tolerance);
+      (8, to_optional_double, o.tuning.subdivision_ratio)(9, to_optional_count, o.max_nodes)
+      (10, to_optional_double, o.tuning.resample)
+      (11, to_optional_double, o.tuning.boundary_simplification)
+      (12, to_optional_double, o.tuning.merge_tolerance);
   if (!convert.ok) return nullptr;
   if (auto failure = validate_feature_size(o.feature_size)) return raise_failure(*failure);
 

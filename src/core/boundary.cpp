@@ -8,22 +8,28 @@
 #include <vector>
 
 #include "boundary.hpp"
+#include "assert.hpp"
 #include "numeric.hpp"
 
 namespace strandify {
 namespace {
 
 constexpr double kCornerAngle = 1.0471975511965976;      // 60 degrees
-constexpr double kSubdividedThreshold = 0.7853981633974483;  // 45 degrees
-constexpr double kHalfPi = 1.5707963267948966;
 // The point bounds divide by a smallest spacing that the refiners compute with a few roundings;
 // a slightly smaller divisor keeps the bound an upper bound.
 constexpr double kRoundingSlack = 0.999;
 
-std::string too_many_points(double estimate, std::uint64_t limit, const char* remedy) {
-  return "boundary preprocessing would create about " +
-         std::to_string(saturate_u64(std::round(estimate))) +
-         " points, more than the limit of " + std::to_string(limit) + "; " + remedy;
+// A count too large for 64 bits (or infinite) is not "about" anything; printing the saturated
+// value would only look like a real estimate.
+Failure too_many_points(double estimate, std::uint64_t limit, const char* remedy) {
+  const double rounded = std::round(estimate);
+  const std::string count = rounded < 18446744073709551616.0
+                                ? "about " + std::to_string(saturate_u64(rounded)) + " points"
+                                : "more points than can be counted";
+  return {FailureKind::boundary_points,
+          "boundary preprocessing would create " + count + ", more than the limit of " +
+              std::to_string(limit) + "; " + remedy,
+          std::nullopt};
 }
 
 double ring_perimeter(const Ring& ring) {
@@ -80,65 +86,36 @@ double subdivided_ring_size(const Ring& ring, double max_edge) {
 
 // --- settings ----------------------------------------------------------------------------
 
-void BoundaryConditioner::derive(double feature_size, double bd, const BoundaryOptions& o) {
-  buffer_distance = bd;
-  if (o.boundary_simplification) {
-    const double v = *o.boundary_simplification;
-    simplification_tolerance = v > 0.0 ? v : 0.0;  // NaN disables simplification too
-  } else {
-    simplification_tolerance = 0.05 * feature_size;
-  }
-  max_edge = 1.5 * feature_size;
-  max_points = o.max_points;
-
-  if (o.subdivision_ratio) {
-    const double v = *o.subdivision_ratio;
-    refinement_ratio = v > 0.0 ? (v > 0.01 ? v : 0.01) : v;
-  } else {
-    refinement_ratio = 0.5;
-  }
-
-  const double cell = 4.0 * bd;
-  // An infinite (or overflowing) refinement radius would make every query span the whole
-  // plane and the refined spacing meaningless; such a buffer distance refines nothing.
-  refinement_enabled =
-      bd > 0.0 && (!o.subdivision_ratio || *o.subdivision_ratio > 0.0) && std::isfinite(cell);
-  index_cell_size = (std::isfinite(cell) && cell > 0.0) ? cell : 1.0;
-
-  resample_spacing.reset();
-  if (o.resample && *o.resample > 0.0) resample_spacing = *o.resample;
-
-  if (resample_spacing) {
-    const double a = *resample_spacing / (10.0 * bd);
-    const double clamped_low = a > 0.0 ? a : 0.0;
-    index_angle_threshold = clamped_low < kHalfPi ? clamped_low : kHalfPi;
-  } else {
-    index_angle_threshold = kSubdividedThreshold;
-  }
+BoundarySettings resolve_boundary(double feature_size, double buffer_distance,
+                                  const BoundaryOptions& o) {
+  BoundarySettings s = resolve_boundary(feature_size, buffer_distance, o.subdivision_ratio,
+                                        o.resample, o.boundary_simplification);
+  s.max_points = o.max_points;
+  return s;
 }
 
 bool BoundaryConditioner::simplifies() const {
-  return simplification_tolerance > 0.0 && unsimplified_fits_;
+  return s_.simplification_tolerance > 0.0 && unsimplified_fits_;
 }
 
 // --- point bounds ------------------------------------------------------------------------
 
 // Size of a ring after subdivision or uniform resampling, without refinement.
 double BoundaryConditioner::first_pass_size(const Ring& ring) const {
-  if (resample_spacing) return resample_ring_size(ring, *resample_spacing, kCornerAngle);
-  return subdivided_ring_size(ring, max_edge);
+  if (s_.resample_spacing) return resample_ring_size(ring, *s_.resample_spacing, kCornerAngle);
+  return subdivided_ring_size(ring, s_.max_edge);
 }
 
 // The smallest spacing refinement can produce: near a turn the subdivision spacing eases down
 // to ratio x bd (or up to it, for a ratio above 1); the adaptive step is smallest at the
 // sharpest weighted turn, which is below 4 radians, and never below its floor of 1e-6.
 double BoundaryConditioner::refinement_step_floor() const {
-  const double bd = buffer_distance;
-  const double ratio = refinement_ratio;
-  if (!resample_spacing) return (ratio < 1.0 ? ratio : 1.0) * bd * kRoundingSlack;
-  const double h = *resample_spacing;
+  const double bd = s_.refinement.buffer_distance;
+  const double ratio = s_.refinement.ratio;
+  if (!s_.resample_spacing) return (ratio < 1.0 ? ratio : 1.0) * bd * kRoundingSlack;
+  const double h = *s_.resample_spacing;
   const double min_spacing = ratio * bd < h ? ratio * bd : h;
-  double sharpest = h * std::sqrt((h / 4.0) / (10.0 * bd));
+  double sharpest = h * std::sqrt((h / 4.0) / s_.refinement.adaptive_scale);
   if (sharpest > h) sharpest = h;
   if (sharpest < min_spacing) sharpest = min_spacing;
   return (sharpest > 1e-6 ? sharpest : 1e-6) * kRoundingSlack;
@@ -150,41 +127,39 @@ double BoundaryConditioner::refinement_step_floor() const {
 // there are no more spans than points.
 double BoundaryConditioner::refined_size_bound(double points, double perimeter) const {
   const double floor = refinement_step_floor();
-  if (!resample_spacing) return points + perimeter / floor;
+  if (!s_.resample_spacing) return points + perimeter / floor;
   return perimeter / floor + 2.0 * points + 3.0;
 }
 
 // The exact refined size is counted only when the cheap bound exceeds the limit: refinement
 // usually densifies a small part of the boundary, so the bound is far too pessimistic to
 // reject a call on.
-std::optional<std::string> BoundaryConditioner::check_refined_size() const {
-  const double limit = static_cast<double>(max_points);
+std::optional<Failure> BoundaryConditioner::check_refined_size() const {
+  const double limit = static_cast<double>(s_.max_points);
   double bound = 0.0;
   for_each_ring(first_pass_, [&](const Ring& r) {
     bound += refined_size_bound(static_cast<double>(r.size()), ring_perimeter(r));
   });
   if (!(bound > limit)) return std::nullopt;
 
-  const double bd = buffer_distance;
-  const double ratio = refinement_ratio;
-  if (!resample_spacing) {
+  if (!s_.resample_spacing) {
     double total = 0.0;
     for_each_ring(first_pass_,
-                  [&](const Ring& r) { total += refined_ring_size(r, *index_, bd, ratio); });
+                  [&](const Ring& r) { total += refined_ring_size(r, *index_, s_.refinement); });
     if (total > limit)
-      return too_many_points(total, max_points, "increase subdivision_ratio or set it to 0");
+      return too_many_points(total, s_.max_points, "increase subdivision_ratio or set it to 0");
     return std::nullopt;
   }
 
   // The adaptive walk has no closed form; it is counted, but only up to the limit, and the
   // count is extrapolated over the boundary length it did not reach.
-  const double h = *resample_spacing;
+  const double h = *s_.resample_spacing;
   double total = 0.0, walked = 0.0, perimeter = 0.0;
   bool complete = true;
   for_each_ring(first_pass_, [&](const Ring& r) {
     perimeter += ring_perimeter(r);
     if (!complete) return;
-    const WalkCount c = adaptive_ring_size(r, *index_, h, bd, ratio, kCornerAngle, limit - total);
+    const WalkCount c = adaptive_ring_size(r, *index_, h, s_.refinement, kCornerAngle, limit - total);
     total += c.points;
     walked += c.arc_walked;
     complete = c.complete;
@@ -194,16 +169,16 @@ std::optional<std::string> BoundaryConditioner::check_refined_size() const {
     if (extrapolated > total) total = extrapolated;
   }
   if (!complete || total > limit)
-    return too_many_points(total, max_points,
+    return too_many_points(total, s_.max_points,
                            "increase resample or subdivision_ratio, or set subdivision_ratio to 0");
   return std::nullopt;
 }
 
 // --- building ----------------------------------------------------------------------------
 
-std::optional<std::string> BoundaryConditioner::prepare(const std::vector<Polygon>& polygons) {
-  const double limit = static_cast<double>(max_points);
-  const double tol = simplification_tolerance;
+std::optional<Failure> BoundaryConditioner::prepare(const std::vector<Polygon>& polygons) {
+  const double limit = static_cast<double>(s_.max_points);
+  const double tol = s_.simplification_tolerance;
   const bool simplify = tol > 0.0;
   if (simplify) first_pass_ = map_rings(polygons, [tol](const Ring& r) { return rdp(r, tol); });
   const std::vector<Polygon>& source = simplify ? first_pass_ : polygons;
@@ -212,29 +187,29 @@ std::optional<std::string> BoundaryConditioner::prepare(const std::vector<Polygo
   double size = 0.0;
   for_each_ring(source, [&](const Ring& r) { size += first_pass_size(r); });
   if (size > limit)
-    return too_many_points(size, max_points,
-                           resample_spacing ? "increase resample" : "increase feature_size");
+    return too_many_points(size, s_.max_points,
+                           s_.resample_spacing ? "increase resample" : "increase feature_size");
 
-  if (!resample_spacing) {
+  if (!s_.resample_spacing) {
     if (simplify) {
-      for_each_ring(first_pass_, [&](Ring& r) { r = subdivide_ring(r, max_edge); });
+      for_each_ring(first_pass_, [&](Ring& r) { r = subdivide_ring(r, s_.max_edge); });
     } else {
-      first_pass_ = map_rings(polygons, [&](const Ring& r) { return subdivide_ring(r, max_edge); });
+      first_pass_ = map_rings(polygons, [&](const Ring& r) { return subdivide_ring(r, s_.max_edge); });
     }
   } else if (!simplify) {
     first_pass_ = polygons;
   }
 
-  if (refinement_enabled) {
+  if (s_.refinement_enabled) {
     // Every ring of the call goes into the index before any ring is refined, so a sharp turn
     // on one ring densifies whatever boundary lies near it, on any ring.
-    CurvatureIndex& index = index_.emplace(index_cell_size);
-    if (resample_spacing) {
+    CurvatureIndex& index = index_.emplace(s_.index_cell_size);
+    if (s_.resample_spacing) {
       for_each_ring(first_pass_, [&](const Ring& r) {
-        index.add_ring(resample_ring(r, *resample_spacing, kCornerAngle), index_angle_threshold);
+        index.add_ring(resample_ring(r, *s_.resample_spacing, kCornerAngle), s_.index_angle_threshold);
       });
     } else {
-      for_each_ring(first_pass_, [&](const Ring& r) { index.add_ring(r, index_angle_threshold); });
+      for_each_ring(first_pass_, [&](const Ring& r) { index.add_ring(r, s_.index_angle_threshold); });
     }
     if (auto failure = check_refined_size()) return failure;
   }
@@ -244,11 +219,11 @@ std::optional<std::string> BoundaryConditioner::prepare(const std::vector<Polygo
   if (simplify) {
     double unsimplified = 0.0;
     for_each_ring(polygons, [&](const Ring& r) {
-      if (!refinement_enabled) {
+      if (!s_.refinement_enabled) {
         unsimplified += first_pass_size(r);
       } else {
         const double points =
-            resample_spacing ? static_cast<double>(r.size()) : subdivided_ring_size(r, max_edge);
+            s_.resample_spacing ? static_cast<double>(r.size()) : subdivided_ring_size(r, s_.max_edge);
         unsimplified += refined_size_bound(points, ring_perimeter(r));
       }
     });
@@ -258,36 +233,40 @@ std::optional<std::string> BoundaryConditioner::prepare(const std::vector<Polygo
 }
 
 Outcome<BoundaryConditioner> BoundaryConditioner::build(const std::vector<Polygon>& polygons,
-                                                        double feature_size,
-                                                        double buffer_distance,
-                                                        const BoundaryOptions& options) {
+                                                        const BoundarySettings& settings) {
   Outcome<BoundaryConditioner> out;
-  out.value.derive(feature_size, buffer_distance, options);
+  out.value.s_ = settings;
   if (auto failure = out.value.prepare(polygons))
     return Outcome<BoundaryConditioner>::fail(std::move(*failure));
   return out;
 }
 
+Outcome<BoundaryConditioner> BoundaryConditioner::build(const std::vector<Polygon>& polygons,
+                                                        double feature_size,
+                                                        double buffer_distance,
+                                                        const BoundaryOptions& options) {
+  return build(polygons, resolve_boundary(feature_size, buffer_distance, options));
+}
+
 // --- conditioning ------------------------------------------------------------------------
 
 Ring BoundaryConditioner::first_pass(const Ring& ring, bool simplify) const {
-  const bool simplified = simplify && simplification_tolerance > 0.0;
-  if (resample_spacing) return simplified ? rdp(ring, simplification_tolerance) : ring;
-  if (simplified) return subdivide_ring(rdp(ring, simplification_tolerance), max_edge);
-  return subdivide_ring(ring, max_edge);
+  const bool simplified = simplify && s_.simplification_tolerance > 0.0;
+  if (s_.resample_spacing) return simplified ? rdp(ring, s_.simplification_tolerance) : ring;
+  if (simplified) return subdivide_ring(rdp(ring, s_.simplification_tolerance), s_.max_edge);
+  return subdivide_ring(ring, s_.max_edge);
 }
 
 Ring BoundaryConditioner::finish(const Ring& ring) const {
-  const double bd = buffer_distance;
-  if (!resample_spacing)
-    return index_ ? refine_ring_from_index(ring, *index_, bd, refinement_ratio) : ring;
-  const double h = *resample_spacing;
+  if (!s_.resample_spacing)
+    return index_ ? refine_ring_from_index(ring, *index_, s_.refinement) : ring;
+  const double h = *s_.resample_spacing;
   if (!index_) return resample_ring(ring, h, kCornerAngle);
-  return resample_ring_adaptive(ring, *index_, h, bd, refinement_ratio, kCornerAngle);
+  return resample_ring_adaptive(ring, *index_, h, s_.refinement, kCornerAngle);
 }
 
 Ring BoundaryConditioner::finish(Ring&& ring) const {
-  if (!resample_spacing && !index_) return std::move(ring);  // subdivision was all there was
+  if (!s_.resample_spacing && !index_) return std::move(ring);  // subdivision was all there was
   return finish(static_cast<const Ring&>(ring));
 }
 
@@ -301,6 +280,7 @@ Polygon BoundaryConditioner::condition(const Polygon& polygon, bool simplify) co
 }
 
 Polygon BoundaryConditioner::condition_built(std::size_t i) const {
+  STRANDIFY_ASSERT(i < first_pass_.size());
   if (i >= first_pass_.size()) return {};
   const Polygon& p = first_pass_[i];
   Polygon out;
@@ -311,10 +291,9 @@ Polygon BoundaryConditioner::condition_built(std::size_t i) const {
 }
 
 Outcome<std::vector<Polygon>> preprocess_boundaries(std::vector<Polygon> polygons,
-                                                    double feature_size, double buffer_distance,
-                                                    const BoundaryOptions& options) {
+                                                    const BoundarySettings& settings) {
   using Result = Outcome<std::vector<Polygon>>;
-  auto built = BoundaryConditioner::build(polygons, feature_size, buffer_distance, options);
+  auto built = BoundaryConditioner::build(polygons, settings);
   if (!built.ok()) return Result::fail(std::move(*built.failure));
   std::vector<Polygon>().swap(polygons);  // the first pass holds everything still needed
 
@@ -330,6 +309,13 @@ Outcome<std::vector<Polygon>> preprocess_boundaries(std::vector<Polygon> polygon
     p = Polygon();
   }
   return out;
+}
+
+Outcome<std::vector<Polygon>> preprocess_boundaries(std::vector<Polygon> polygons,
+                                                    double feature_size, double buffer_distance,
+                                                    const BoundaryOptions& options) {
+  return preprocess_boundaries(std::move(polygons),
+                               resolve_boundary(feature_size, buffer_distance, options));
 }
 
 }  // namespace strandify

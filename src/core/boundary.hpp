@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "settings.hpp"
 #include "types.hpp"
 
 namespace strandify {
@@ -82,13 +83,22 @@ class CurvatureIndex {
 };
 
 // Subdivides each edge more finely the sharper the boundary turns near its midpoint.
-Ring refine_ring_from_index(const Ring& ring, const CurvatureIndex& index, double buffer_distance,
-                            double ratio);
+Ring refine_ring_from_index(const Ring& ring, const CurvatureIndex& index,
+                            const RefinementSettings& refinement);
 // Arc-length walk with a step that shrinks near recorded turns; keeps both ends.
 std::vector<Point> adaptive_resample_span_open(const std::vector<Point>& span,
                                                const CurvatureIndex& index, double spacing,
-                                               double buffer_distance, double ratio);
+                                               const RefinementSettings& refinement);
 // resample_ring with every span walked by adaptive_resample_span_open.
+Ring resample_ring_adaptive(const Ring& ring, const CurvatureIndex& index, double spacing,
+                            const RefinementSettings& refinement, double corner_angle);
+
+// The same with the refinement settings resolved from (buffer_distance, ratio).
+Ring refine_ring_from_index(const Ring& ring, const CurvatureIndex& index, double buffer_distance,
+                            double ratio);
+std::vector<Point> adaptive_resample_span_open(const std::vector<Point>& span,
+                                               const CurvatureIndex& index, double spacing,
+                                               double buffer_distance, double ratio);
 Ring resample_ring_adaptive(const Ring& ring, const CurvatureIndex& index, double spacing,
                             double buffer_distance, double ratio, double corner_angle);
 
@@ -98,8 +108,8 @@ Ring resample_ring_adaptive(const Ring& ring, const CurvatureIndex& index, doubl
 // spacings give huge counts instead of wrapping.
 double subdivided_ring_size(const Ring& ring, double max_edge);
 double resample_ring_size(const Ring& ring, double spacing, double corner_angle);
-double refined_ring_size(const Ring& ring, const CurvatureIndex& index, double buffer_distance,
-                         double ratio);
+double refined_ring_size(const Ring& ring, const CurvatureIndex& index,
+                         const RefinementSettings& refinement);
 
 // Size of resample_ring_adaptive's result, counted by walking the ring, but only until more
 // than `budget` points have been counted: `complete` is then false, `points` exceeds the
@@ -110,7 +120,7 @@ struct WalkCount {
   bool complete = true;
 };
 WalkCount adaptive_ring_size(const Ring& ring, const CurvatureIndex& index, double spacing,
-                             double buffer_distance, double ratio, double corner_angle,
+                             const RefinementSettings& refinement, double corner_angle,
                              double budget);
 
 namespace detail {
@@ -132,14 +142,6 @@ double turning_cosine(Point prev, Point p, Point next);
 
 // --- the stage ---------------------------------------------------------------------------
 
-// No call creates more boundary points than this. Far above any drawing at a sensible scale
-// (at the default edge length of 1.5 x feature_size it is a total boundary length of thirty
-// million feature sizes), yet low enough that a workstation still holds the point lists (a few
-// hundred megabytes) and their triangulation (a few gigabytes). Beyond it the parameters, not
-// the drawing, are at fault: a feature_size, resample spacing or buffer_distance tiny
-// relative to the drawing.
-inline constexpr std::uint64_t kMaxBoundaryPoints = 20000000;
-
 struct BoundaryOptions {
   std::optional<double> subdivision_ratio;
   std::optional<double> resample;
@@ -147,14 +149,16 @@ struct BoundaryOptions {
   std::uint64_t max_points = kMaxBoundaryPoints;  // lowered only by tests
 };
 
-// Settings derived once per call from feature_size, buffer_distance and the options, plus the
-// curvature index over every ring of the call. Conditioning a polygon is then a pure function
-// of the polygon, so a polygon can be conditioned again (for instance without simplification)
-// against the very same index.
+// The boundary settings of one call plus the curvature index over every ring of the call.
+// Conditioning a polygon is then a pure function of the polygon, so a polygon can be
+// conditioned again (for instance without simplification) against the very same index.
 class BoundaryConditioner {
  public:
   // Builds the index over all rings of `polygons` (complete before any ring is refined).
-  // Fails when the settings would create more than options.max_points boundary points.
+  // Fails when the settings would create more than settings.max_points boundary points.
+  static Outcome<BoundaryConditioner> build(const std::vector<Polygon>& polygons,
+                                            const BoundarySettings& settings);
+  // The same with the settings resolved from feature_size, buffer_distance and the options.
   static Outcome<BoundaryConditioner> build(const std::vector<Polygon>& polygons,
                                             double feature_size, double buffer_distance,
                                             const BoundaryOptions& options);
@@ -169,26 +173,14 @@ class BoundaryConditioner {
   std::size_t built_size() const { return first_pass_.size(); }
   bool simplifies() const;  // whether `simplify` makes any difference
 
-  // public for the derived-settings tests
-  double simplification_tolerance = 0.0;
-  double max_edge = 0.0;
-  double refinement_ratio = 0.5;
-  bool refinement_enabled = false;
-  std::optional<double> resample_spacing;
-  double index_cell_size = 1.0;
-  double index_angle_threshold = 0.0;
-  double buffer_distance = 0.0;
-  std::uint64_t max_points = kMaxBoundaryPoints;
+  const BoundarySettings& settings() const { return s_; }
 
  private:
   friend Outcome<std::vector<Polygon>> preprocess_boundaries(std::vector<Polygon> polygons,
-                                                             double feature_size,
-                                                             double buffer_distance,
-                                                             const BoundaryOptions& options);
+                                                             const BoundarySettings& settings);
 
-  void derive(double feature_size, double buffer_distance, const BoundaryOptions& options);
-  std::optional<std::string> prepare(const std::vector<Polygon>& polygons);
-  std::optional<std::string> check_refined_size() const;
+  std::optional<Failure> prepare(const std::vector<Polygon>& polygons);
+  std::optional<Failure> check_refined_size() const;
   double first_pass_size(const Ring& ring) const;
   double refined_size_bound(double points, double perimeter) const;
   double refinement_step_floor() const;
@@ -196,6 +188,7 @@ class BoundaryConditioner {
   Ring finish(const Ring& first_pass_ring) const;
   Ring finish(Ring&& first_pass_ring) const;
 
+  BoundarySettings s_;
   std::optional<CurvatureIndex> index_;  // present exactly when refinement is enabled
   std::vector<Polygon> first_pass_;      // the build call's rings, simplified (and subdivided)
   bool unsimplified_fits_ = true;
@@ -203,7 +196,13 @@ class BoundaryConditioner {
 
 // The whole stage: every ring simplified, subdivided or resampled, then refined.
 Outcome<std::vector<Polygon>> preprocess_boundaries(std::vector<Polygon> polygons,
+                                                    const BoundarySettings& settings);
+Outcome<std::vector<Polygon>> preprocess_boundaries(std::vector<Polygon> polygons,
                                                     double feature_size, double buffer_distance,
                                                     const BoundaryOptions& options);
+
+// Boundary settings resolved from the options, with the options' point limit.
+BoundarySettings resolve_boundary(double feature_size, double buffer_distance,
+                                  const BoundaryOptions& options);
 
 }  // namespace strandify

@@ -18,10 +18,6 @@ constexpr double kTurnRange = 1.3089969389957472;   // 75 degrees: from 15 to 90
 constexpr double kRightAngle = 1.5707963267948966;  // sharper turns refine no further
 constexpr double kStepFloor = 1e-6;
 
-// Refinement looks for turns within 4 x buffer_distance, at full weight up to 3 x.
-double inner_radius(double bd) { return 3.0 * bd; }
-double outer_radius(double bd) { return 4.0 * bd; }
-
 // Target edge length near a weighted turn A: bd at 15 degrees, easing quadratically down to
 // ratio x bd at 90 degrees and beyond; infinite (never split) below 15 degrees.
 double refine_spacing(double angle, double bd, double ratio) {
@@ -33,20 +29,21 @@ double refine_spacing(double angle, double bd, double ratio) {
 }
 
 // Pieces of the edge a-b, as the unrounded ceiling (possibly huge); below 2 means whole.
-double refine_pieces(Point a, Point b, const CurvatureIndex& index, double bd, double ratio) {
+double refine_pieces(Point a, Point b, const CurvatureIndex& index,
+                     const RefinementSettings& r) {
   const Point mid{(a.x + b.x) * 0.5, (a.y + b.y) * 0.5};
-  const double angle = index.max_angle_near(mid, inner_radius(bd), outer_radius(bd));
-  const double sigma = refine_spacing(angle, bd, ratio);
+  const double angle = index.max_angle_near(mid, r.inner_radius, r.outer_radius);
+  const double sigma = refine_spacing(angle, r.buffer_distance, r.ratio);
   const double len = detail::edge_length(a, b);
   return len > sigma ? std::ceil(len / sigma) : 0.0;
 }
 
 // Step of the adaptive walk at a position whose weighted turn is A: h on gentle boundary,
-// shrinking with 1/sqrt(A) above the angle h / (10 bd), never below min_spacing.
-double adaptive_step(double angle, double h, double bd, double min_spacing) {
+// shrinking with 1/sqrt(A) above the angle h / adaptive_scale, never below min_spacing.
+double adaptive_step(double angle, double h, double adaptive_scale, double min_spacing) {
   double sigma = h;
-  if (!(angle <= 1e-9) && !(h / angle >= 10.0 * bd)) {
-    sigma = h * std::sqrt((h / angle) / (10.0 * bd));
+  if (!(angle <= 1e-9) && !(h / angle >= adaptive_scale)) {
+    sigma = h * std::sqrt((h / angle) / adaptive_scale);
     if (sigma < min_spacing) sigma = min_spacing;
     if (sigma > h) sigma = h;
   }
@@ -58,7 +55,9 @@ double adaptive_step(double angle, double h, double bd, double min_spacing) {
 // position reached, so that a caller that stopped early knows how far the walk got.
 template <class Emit>
 double walk_adaptive(const std::vector<Point>& p, const CurvatureIndex& index, double h,
-                     double bd, double ratio, Emit&& emit) {
+                     const RefinementSettings& r, Emit&& emit) {
+  const double bd = r.buffer_distance;
+  const double ratio = r.ratio;
   const std::size_t n = p.size();
   if (n == 0) return 0.0;
   if (n == 1) {
@@ -82,8 +81,8 @@ double walk_adaptive(const std::vector<Point>& p, const CurvatureIndex& index, d
   double s = 0.0;
   std::size_t j = 0;
   for (;;) {
-    const double angle = index.max_angle_near(last, inner_radius(bd), outer_radius(bd));
-    const double step = adaptive_step(angle, h, bd, min_spacing);
+    const double angle = index.max_angle_near(last, r.inner_radius, r.outer_radius);
+    const double step = adaptive_step(angle, h, r.adaptive_scale, min_spacing);
     // Also stop once a step no longer moves the position (far beyond 2^53 steps), where the
     // walk could otherwise never reach the end.
     if (s + step >= total - 0.5 * step || s + step == s) {
@@ -215,17 +214,17 @@ double CurvatureIndex::max_angle_near(Point q, double inner, double outer) const
 
 // --- refiners ----------------------------------------------------------------------------
 
-Ring refine_ring_from_index(const Ring& ring, const CurvatureIndex& index, double buffer_distance,
-                            double ratio) {
+Ring refine_ring_from_index(const Ring& ring, const CurvatureIndex& index,
+                            const RefinementSettings& refinement) {
   const std::size_t n = ring.size();
-  if (n < 3 || ratio <= 0.0) return ring;
+  if (n < 3 || refinement.ratio <= 0.0) return ring;
 
   // One query per edge; the piece counts are kept so that the output is allocated once.
   std::vector<std::uint64_t> pieces(n);
   std::uint64_t total = n;
   for (std::size_t i = 0; i < n; ++i) {
     const std::uint64_t k =
-        saturate_u64(refine_pieces(ring[i], ring[(i + 1) % n], index, buffer_distance, ratio));
+        saturate_u64(refine_pieces(ring[i], ring[(i + 1) % n], index, refinement));
     pieces[i] = k;
     if (k >= 2) total = (total > UINT64_MAX - (k - 1)) ? UINT64_MAX : total + (k - 1);
   }
@@ -249,12 +248,12 @@ Ring refine_ring_from_index(const Ring& ring, const CurvatureIndex& index, doubl
 
 std::vector<Point> adaptive_resample_span_open(const std::vector<Point>& span,
                                                const CurvatureIndex& index, double spacing,
-                                               double buffer_distance, double ratio) {
+                                               const RefinementSettings& refinement) {
   std::vector<Point> out;
   const double expected = detail::span_length(span) / spacing + 2.0;
   if (expected < static_cast<double>(kMaxBoundaryPoints))
     out.reserve(static_cast<std::size_t>(saturate_u64(expected)));
-  walk_adaptive(span, index, spacing, buffer_distance, ratio, [&out](Point p) {
+  walk_adaptive(span, index, spacing, refinement, [&out](Point p) {
     out.push_back(p);
     return true;
   });
@@ -262,29 +261,47 @@ std::vector<Point> adaptive_resample_span_open(const std::vector<Point>& span,
 }
 
 Ring resample_ring_adaptive(const Ring& ring, const CurvatureIndex& index, double spacing,
-                            double buffer_distance, double ratio, double corner_angle) {
+                            const RefinementSettings& refinement, double corner_angle) {
   return detail::resample_ring_by_spans(
       ring, spacing, corner_angle, [&](const std::vector<Point>& span) {
-        return adaptive_resample_span_open(span, index, spacing, buffer_distance, ratio);
+        return adaptive_resample_span_open(span, index, spacing, refinement);
       });
+}
+
+Ring refine_ring_from_index(const Ring& ring, const CurvatureIndex& index, double buffer_distance,
+                            double ratio) {
+  return refine_ring_from_index(ring, index, resolve_refinement(buffer_distance, ratio));
+}
+
+std::vector<Point> adaptive_resample_span_open(const std::vector<Point>& span,
+                                               const CurvatureIndex& index, double spacing,
+                                               double buffer_distance, double ratio) {
+  return adaptive_resample_span_open(span, index, spacing,
+                                     resolve_refinement(buffer_distance, ratio));
+}
+
+Ring resample_ring_adaptive(const Ring& ring, const CurvatureIndex& index, double spacing,
+                            double buffer_distance, double ratio, double corner_angle) {
+  return resample_ring_adaptive(ring, index, spacing, resolve_refinement(buffer_distance, ratio),
+                                corner_angle);
 }
 
 // --- point counts ------------------------------------------------------------------------
 
-double refined_ring_size(const Ring& ring, const CurvatureIndex& index, double buffer_distance,
-                         double ratio) {
+double refined_ring_size(const Ring& ring, const CurvatureIndex& index,
+                         const RefinementSettings& refinement) {
   const std::size_t n = ring.size();
-  if (n < 3 || ratio <= 0.0) return static_cast<double>(n);
+  if (n < 3 || refinement.ratio <= 0.0) return static_cast<double>(n);
   double total = 0.0;
   for (std::size_t i = 0; i < n; ++i) {
-    const double k = refine_pieces(ring[i], ring[(i + 1) % n], index, buffer_distance, ratio);
+    const double k = refine_pieces(ring[i], ring[(i + 1) % n], index, refinement);
     total += k >= 2.0 ? k : 1.0;
   }
   return total;
 }
 
 WalkCount adaptive_ring_size(const Ring& ring, const CurvatureIndex& index, double spacing,
-                             double buffer_distance, double ratio, double corner_angle,
+                             const RefinementSettings& refinement, double corner_angle,
                              double budget) {
   WalkCount count;
   double kept = 0.0;  // samples of the finished spans, each without its last one
@@ -293,7 +310,7 @@ WalkCount adaptive_ring_size(const Ring& ring, const CurvatureIndex& index, doub
         if (!count.complete) return 1.0;  // the count is abandoned; skip the remaining spans
         double c = 0.0;
         const double reached =
-            walk_adaptive(span, index, spacing, buffer_distance, ratio, [&](Point) {
+            walk_adaptive(span, index, spacing, refinement, [&](Point) {
               c += 1.0;
               return kept + (c - 1.0) <= budget;
             });

@@ -10,10 +10,6 @@
 namespace strandify {
 namespace {
 
-constexpr int kSmoothingIterations = 3;
-constexpr double kSmoothingLambda = 0.5;
-constexpr double kSmoothingMu = -0.53;
-
 // One umbrella pass: every interior point moves by `factor` toward the midpoint of its
 // neighbours, all read from `from` so the update is simultaneous. End points stay put.
 void umbrella_pass(const std::vector<Point>& from, std::vector<Point>& to, double factor) {
@@ -54,8 +50,15 @@ std::vector<Point> smooth_chain_taubin(const std::vector<Point>& points, int ite
 }
 
 std::vector<Point> finish_chain(const Chain& chain, double simplification_tolerance) {
-  std::vector<Point> p =
-      smooth_chain_taubin(chain.points, kSmoothingIterations, kSmoothingLambda, kSmoothingMu);
+  ChainSettings settings;
+  settings.simplification_tolerance = simplification_tolerance;
+  return finish_chain(chain, settings);
+}
+
+std::vector<Point> finish_chain(const Chain& chain, const ChainSettings& settings) {
+  const double simplification_tolerance = settings.simplification_tolerance;
+  std::vector<Point> p = smooth_chain_taubin(chain.points, settings.smoothing_iterations,
+                                             settings.smoothing_lambda, settings.smoothing_mu);
   const std::size_t n = p.size();
   // The end tip goes first, so in a three-point chain the start pull already sees it moved.
   if (chain.end_is_tip && n >= 3) {

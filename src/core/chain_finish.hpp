@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "settings.hpp"
 #include "types.hpp"
 
 namespace strandify {
@@ -10,7 +11,9 @@ namespace strandify {
 std::vector<Point> smooth_chain_taubin(const std::vector<Point>& points, int iterations,
                                        double lambda, double mu);
 
-// Smooths, straightens tip ends (end before start) and simplifies when tolerance > 0.
+// Smooths, straightens tip ends (end before start) and simplifies when the tolerance is > 0.
+std::vector<Point> finish_chain(const Chain& chain, const ChainSettings& settings);
+// The same with the default smoothing and the given simplification tolerance.
 std::vector<Point> finish_chain(const Chain& chain, double simplification_tolerance);
 
 }  // namespace strandify

@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "clipper2/clipper.h"
+#include "assert.hpp"
 #include "numeric.hpp"
 
 namespace strandify {
@@ -67,14 +68,14 @@ c2::Paths64 square_around(c2::Point64 centre, double scaled_delta) {
 
 // Offsets at 10^6 scale; the integer paths go straight into the union, which works at the
 // same scale, so no coordinate is rounded twice.
-c2::Paths64 inflate_uniform(const Curve& curve, double buffer_distance, double feature_size) {
+c2::Paths64 inflate_uniform(const Curve& curve, double buffer_distance, double arc_tolerance) {
   if (!offsettable(curve, std::fabs(buffer_distance))) return {};
   c2::Path64 path = scaled_path(curve);
   // A zero radius leaves the curve as it is: the union then reads it as a closed path.
   if (buffer_distance == 0.0) return {std::move(path)};
   const double delta = buffer_distance * kScale;
   if (std::fabs(delta) >= 0.5 && all_coincide(path)) return square_around(path[0], std::fabs(delta));
-  c2::ClipperOffset offsetter(0.0, 0.2 * feature_size * kScale);
+  c2::ClipperOffset offsetter(0.0, arc_tolerance * kScale);
   offsetter.AddPaths({std::move(path)}, c2::JoinType::Square, c2::EndType::Square);
   c2::Paths64 solution;
   offsetter.Execute(delta, solution);
@@ -203,8 +204,7 @@ std::size_t owner_of(const HoleCandidate& hole, const std::vector<OuterCandidate
   return owner;
 }
 
-std::vector<Polygon> assemble_polygons(const c2::Paths64& rings, double feature_size) {
-  const double min_hole_area = 0.1 * feature_size * feature_size;
+std::vector<Polygon> assemble_polygons(const c2::Paths64& rings, double min_hole_area) {
   std::vector<OuterCandidate> outers;
   std::vector<HoleCandidate> holes;
   for (const c2::Path64& path : rings) {
@@ -236,11 +236,12 @@ std::vector<Polygon> assemble_polygons(const c2::Paths64& rings, double feature_
   return polygons;
 }
 
-c2::Paths64 offset_variable(const Curve& curve, const WidthList& widths, double feature_size) {
-  if (widths.size() != curve.size()) return {};  // callers guarantee equal lengths
+c2::Paths64 offset_variable(const Curve& curve, const WidthList& widths, double arc_tolerance) {
+  STRANDIFY_ASSERT(widths.size() == curve.size());
+  if (widths.size() != curve.size()) return {};
   c2::Path64 path = scaled_path(curve);
   if (all_coincide(path)) return square_around(path[0], widths[0] * kScale);
-  c2::ClipperOffset offsetter(2.0, 0.2 * feature_size * kScale, false, false);
+  c2::ClipperOffset offsetter(2.0, arc_tolerance * kScale, false, false);
   offsetter.AddPath(path, c2::JoinType::Square, c2::EndType::Square);
   // The offsetter may collapse coincident points; its vertex index still selects the width by
   // position in the full list, which is what callers of this stage have always seen.
@@ -254,7 +255,7 @@ c2::Paths64 offset_variable(const Curve& curve, const WidthList& widths, double 
 }
 
 c2::Paths64 offset_paths(const std::vector<Curve>& curves, const std::optional<WidthLists>& widths,
-                         double buffer_distance, double feature_size) {
+                         const InflationSettings& s) {
   c2::Paths64 offsets;
   for (std::size_t i = 0; i < curves.size(); ++i) {
     const Curve& curve = curves[i];
@@ -264,9 +265,9 @@ c2::Paths64 offset_paths(const std::vector<Curve>& curves, const std::optional<W
     if (variable) {
       const WidthList& w = (*widths)[i];
       if (w.size() != curve.size() || !offsettable(curve, max_abs_width(w))) continue;
-      paths = offset_variable(curve, w, feature_size);
+      paths = offset_variable(curve, w, s.arc_tolerance);
     } else {
-      paths = inflate_uniform(curve, buffer_distance, feature_size);
+      paths = inflate_uniform(curve, s.buffer_distance, s.arc_tolerance);
     }
     for (c2::Path64& p : paths) offsets.push_back(std::move(p));
   }
@@ -278,7 +279,8 @@ c2::Paths64 offset_paths(const std::vector<Curve>& curves, const std::optional<W
 std::vector<Ring> inflate_curve_variable(const Curve& curve, const WidthList& widths,
                                          double feature_size) {
   std::vector<Ring> rings;
-  const c2::Paths64 solution = offset_variable(curve, widths, feature_size);
+  const c2::Paths64 solution =
+      offset_variable(curve, widths, resolve_inflation(0.0, feature_size).arc_tolerance);
   rings.reserve(solution.size());
   for (const c2::Path64& path : solution) rings.push_back(unscaled(path));
   return rings;
@@ -287,10 +289,16 @@ std::vector<Ring> inflate_curve_variable(const Curve& curve, const WidthList& wi
 std::vector<Polygon> inflate(const std::vector<Curve>& curves,
                              const std::optional<WidthLists>& widths, double buffer_distance,
                              double feature_size) {
+  return inflate(curves, widths, resolve_inflation(buffer_distance, feature_size));
+}
+
+std::vector<Polygon> inflate(const std::vector<Curve>& curves,
+                             const std::optional<WidthLists>& widths,
+                             const InflationSettings& settings) {
   if (curves.empty()) return {};
   c2::Paths64 rings;
   try {
-    const c2::Paths64 offsets = offset_paths(curves, widths, buffer_distance, feature_size);
+    const c2::Paths64 offsets = offset_paths(curves, widths, settings);
     if (offsets.empty()) return {};
     rings = c2::Union(offsets, c2::FillRule::NonZero);
   } catch (const c2::Clipper2Exception&) {
@@ -298,7 +306,7 @@ std::vector<Polygon> inflate(const std::vector<Curve>& curves,
     // out of memory is not one of them and reaches the caller.
     return {};
   }
-  return assemble_polygons(rings, feature_size);
+  return assemble_polygons(rings, settings.min_hole_area);
 }
 
 }  // namespace strandify

@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "settings.hpp"
 #include "types.hpp"
 
 namespace strandify {
@@ -13,6 +14,10 @@ namespace strandify {
 // returns the Polygons in ascending order of outer boundary length. Curves whose coordinates,
 // radius or widths are not finite, or lie beyond the integer range the offsetter works in, add
 // no buffer.
+std::vector<Polygon> inflate(const std::vector<Curve>& curves,
+                             const std::optional<WidthLists>& widths,
+                             const InflationSettings& settings);
+// The same with the settings resolved from buffer_distance and feature_size.
 std::vector<Polygon> inflate(const std::vector<Curve>& curves,
                              const std::optional<WidthLists>& widths, double buffer_distance,
                              double feature_size);

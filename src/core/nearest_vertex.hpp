@@ -14,7 +14,10 @@ namespace strandify {
 
 class NearestVertexIndex {
  public:
+  // The index refers to `vertices` and must not outlive it; a temporary would be gone before
+  // the first query.
   explicit NearestVertexIndex(const std::vector<Point>& vertices);
+  explicit NearestVertexIndex(std::vector<Point>&&) = delete;
 
   // Smallest (p.x - b.x)^2 + (p.y - b.y)^2 over all vertices b; +infinity when there are none
   // and NaN distances never win.

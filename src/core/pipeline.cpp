@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "assert.hpp"
 #include "chain_finish.hpp"
 #include "graph.hpp"
 #include "inflate.hpp"
@@ -13,34 +14,27 @@
 namespace strandify {
 namespace {
 
-constexpr double kDecimationFraction = 0.15;
-constexpr double kDefaultMergeFraction = 0.01;
-constexpr double kDefaultTipFraction = 2.0;
-constexpr double kDefaultJunctionFraction = 1.5;
-
 std::string unsigned_text(std::uint64_t v) { return std::to_string(v); }
 
-std::optional<std::string> check_width_lists(const std::vector<Curve>& curves,
-                                             const std::optional<WidthLists>& widths) {
+std::optional<Failure> check_width_lists(const std::vector<Curve>& curves,
+                                         const std::optional<WidthLists>& widths) {
   if (!widths) return std::nullopt;
+  auto fail = [](std::string message) {
+    return Failure{FailureKind::width_lists, std::move(message), std::nullopt};
+  };
   for (std::size_t i = 0; i < widths->size(); ++i) {
     const WidthList& w = (*widths)[i];
     if (w.empty()) continue;
     if (i >= curves.size())
-      return "per_curve_widths has an entry for curve " + unsigned_text(i) + " but only " +
-             unsigned_text(curves.size()) + " curve(s) were given";
+      return fail("per_curve_widths has an entry for curve " + unsigned_text(i) + " but only " +
+                  unsigned_text(curves.size()) + " curve(s) were given");
     if (w.size() != curves[i].size())
-      return "per_curve_widths[" + unsigned_text(i) + "] has " + unsigned_text(w.size()) +
-             " entries but curve " + unsigned_text(i) + " has " +
-             unsigned_text(curves[i].size()) +
-             " points; they must match (or pass an empty list to use the uniform buffer)";
+      return fail("per_curve_widths[" + unsigned_text(i) + "] has " + unsigned_text(w.size()) +
+                  " entries but curve " + unsigned_text(i) + " has " +
+                  unsigned_text(curves[i].size()) +
+                  " points; they must match (or pass an empty list to use the uniform buffer)");
   }
   return std::nullopt;
-}
-
-double resolve_merge_tolerance(std::optional<double> given, double feature_size) {
-  if (!given) return kDefaultMergeFraction * feature_size;
-  return *given > 0.0 ? *given : 0.0;  // NaN and negatives give 0
 }
 
 // Concatenation that moves instead of copying when the target is still empty, which is the
@@ -54,54 +48,53 @@ void append(std::vector<T>& target, std::vector<T>&& items) {
   }
 }
 
-struct PreparedCurves {
-  std::vector<Curve> curves;
-  std::optional<WidthLists> widths;
-};
+Outcome<std::vector<Polygon>> buffer_polygons(const std::vector<Curve>& curves,
+                                              const std::optional<WidthLists>& widths,
+                                              const Settings& settings) {
+  auto prepared = prepare_curves(curves, widths, settings);
+  if (!prepared.ok()) return Outcome<std::vector<Polygon>>::fail(std::move(*prepared.failure));
+  Outcome<std::vector<Polygon>> out;
+  out.value = inflate(prepared.value.curves, prepared.value.widths, settings.inflation);
+  return out;
+}
 
-// Width-list check, merging, decimation: the input preparation every pipeline shares.
+TuningOptions inspection_options(const BoundaryOptions& boundary,
+                                 std::optional<double> merge_tolerance) {
+  TuningOptions t;
+  t.subdivision_ratio = boundary.subdivision_ratio;
+  t.resample = boundary.resample;
+  t.boundary_simplification = boundary.boundary_simplification;
+  t.merge_tolerance = merge_tolerance;
+  return t;
+}
+
+}  // namespace
+
 Outcome<PreparedCurves> prepare_curves(const std::vector<Curve>& curves,
                                        const std::optional<WidthLists>& widths,
-                                       double buffer_distance, double feature_size,
-                                       std::optional<double> merge_tolerance) {
-  if (auto failure = check_width_lists(curves, widths)) return Outcome<PreparedCurves>::fail(*failure);
+                                       const Settings& settings) {
+  if (auto failure = check_width_lists(curves, widths))
+    return Outcome<PreparedCurves>::fail(std::move(*failure));
   Outcome<PreparedCurves> out;
-  const double tolerance = resolve_merge_tolerance(merge_tolerance, feature_size);
   MergedCurves merged;
-  if (tolerance > 0.0) {
-    merged = merge_connected(curves, widths, buffer_distance, tolerance);
+  if (settings.merge_tolerance > 0.0) {
+    merged = merge_connected(curves, widths, settings.buffer_distance, settings.merge_tolerance);
   } else {
     merged.curves = curves;
     merged.widths = widths;
   }
   // Giving width lists at all switches decimation off, so they stay aligned with the points.
   out.value.curves = decimate_curves(merged.curves, merged.widths.has_value(),
-                                     kDecimationFraction * feature_size);
+                                     settings.decimation_spacing);
   out.value.widths = std::move(merged.widths);
   return out;
 }
 
-Outcome<std::vector<Polygon>> buffer_polygons(const std::vector<Curve>& curves,
-                                              double buffer_distance, double feature_size,
-                                              const std::optional<WidthLists>& widths,
-                                              std::optional<double> merge_tolerance) {
-  auto prepared = prepare_curves(curves, widths, buffer_distance, feature_size, merge_tolerance);
-  if (!prepared.ok()) return Outcome<std::vector<Polygon>>::fail(*prepared.failure);
-  Outcome<std::vector<Polygon>> out;
-  out.value = inflate(prepared.value.curves, prepared.value.widths, buffer_distance, feature_size);
-  return out;
-}
-
-Graph cleaned_graph(Graph graph, const CenterlineOptions& o) {
-  const double fs = o.feature_size;
-  const double tip_length = o.min_tip_fraction.value_or(kDefaultTipFraction) * fs;
-  if (tip_length > 0.0) graph = prune_short_tips(graph, tip_length);
-  const double junction_fraction = o.junction_merge_fraction.value_or(kDefaultJunctionFraction);
-  if (junction_fraction > 0.0) graph = merge_close_junctions(graph, fs * junction_fraction);
+Graph cleaned_graph(Graph graph, const Settings& s) {
+  if (s.tip_length > 0.0) graph = prune_short_tips(graph, s.tip_length);
+  if (s.junction_merge_fraction > 0.0) graph = merge_close_junctions(graph, s.junction_merge_distance);
   return graph;
 }
-
-}  // namespace
 
 std::vector<Point> boundary_vertices(const std::vector<MeshedPolygon>& meshed) {
   std::vector<Point> out;
@@ -133,6 +126,7 @@ void number_chain_ends(const std::vector<Chain>& chains, std::size_t node_count,
   std::vector<std::uint64_t> index(node_count, kUnset);
   result.chain_node_ids.reserve(chains.size());
   auto index_of = [&](NodeId id, const Point& position) {
+    STRANDIFY_ASSERT(id < node_count);
     if (index[id] == kUnset) {
       index[id] = result.nodes.size();
       result.nodes.push_back(position);
@@ -178,17 +172,18 @@ std::string format_float(double value) {
   return out;
 }
 
-std::optional<std::string> validate_feature_size(double feature_size) {
+std::optional<Failure> validate_feature_size(double feature_size) {
   if (feature_size > 0.0 && std::isfinite(feature_size)) return std::nullopt;
-  return "feature_size must be a positive finite number, got " + format_float(feature_size);
+  return Failure{FailureKind::invalid_feature_size,
+                 "feature_size must be a positive finite number, got " + format_float(feature_size),
+                 std::nullopt};
 }
 
 Outcome<std::vector<MeshedPolygon>> mesh_polygons(const std::vector<Polygon>& polygons,
-                                                  double feature_size, double buffer_distance,
-                                                  const BoundaryOptions& boundary) {
+                                                  const BoundarySettings& boundary) {
   using Result = Outcome<std::vector<MeshedPolygon>>;
-  auto conditioner = BoundaryConditioner::build(polygons, feature_size, buffer_distance, boundary);
-  if (!conditioner.ok()) return Result::fail(*conditioner.failure);
+  auto conditioner = BoundaryConditioner::build(polygons, boundary);
+  if (!conditioner.ok()) return Result::fail(std::move(*conditioner.failure));
   const BoundaryConditioner& cond = conditioner.value;
   Result out;
   out.value.reserve(polygons.size());
@@ -218,13 +213,11 @@ Outcome<std::vector<MeshedPolygon>> mesh_polygons(const std::vector<Polygon>& po
 Outcome<CenterlineResult> strandify_inner(const std::vector<Curve>& curves,
                                           const CenterlineOptions& o) {
   using Result = Outcome<CenterlineResult>;
-  const double fs = o.feature_size;
-  auto polygons = buffer_polygons(curves, o.buffer_distance, fs, o.per_curve_widths,
-                                  o.merge_tolerance);
-  if (!polygons.ok()) return Result::fail(*polygons.failure);
-  const BoundaryOptions boundary{o.subdivision_ratio, o.resample, o.boundary_simplification};
-  auto meshed = mesh_polygons(polygons.value, fs, o.buffer_distance, boundary);
-  if (!meshed.ok()) return Result::fail(*meshed.failure);
+  const Settings settings = resolve_settings(o.buffer_distance, o.feature_size, o.tuning);
+  auto polygons = buffer_polygons(curves, o.per_curve_widths, settings);
+  if (!polygons.ok()) return Result::fail(std::move(*polygons.failure));
+  auto meshed = mesh_polygons(polygons.value, settings.boundary);
+  if (!meshed.ok()) return Result::fail(std::move(*meshed.failure));
 
   std::vector<Segment> segments;
   for (const MeshedPolygon& m : meshed.value) {
@@ -233,18 +226,18 @@ Outcome<CenterlineResult> strandify_inner(const std::vector<Curve>& curves,
   Result out;
   if (segments.empty()) return out;
 
-  Graph graph = segments_to_graph(segments, fs / 20.0);
+  Graph graph = segments_to_graph(segments, settings.snap_distance);
   segments = {};
   if (o.max_nodes && graph.nodes.size() > *o.max_nodes)
-    return Result::fail("skeleton has " + unsigned_text(graph.nodes.size()) +
-                        " nodes, exceeding max_nodes limit of " + unsigned_text(*o.max_nodes));
-  graph = cleaned_graph(std::move(graph), o);
+    return Result::fail(FailureKind::node_limit,
+                        "skeleton has " + unsigned_text(graph.nodes.size()) +
+                            " nodes, exceeding max_nodes limit of " + unsigned_text(*o.max_nodes));
+  graph = cleaned_graph(std::move(graph), settings);
   const std::vector<Chain> chains = extract_chains(graph);
 
-  const double tolerance = o.simplification.value_or(fs / 10.0);
   CenterlineResult& result = out.value;
   result.chains.reserve(chains.size());
-  for (const Chain& chain : chains) result.chains.push_back(finish_chain(chain, tolerance));
+  for (const Chain& chain : chains) result.chains.push_back(finish_chain(chain, settings.chains));
   number_chain_ends(chains, graph.nodes.size(), result);
 
   if (o.compute_widths) {
@@ -262,8 +255,10 @@ Outcome<std::vector<Polygon>> buffer_pipeline(const std::vector<Curve>& curves,
                                               const std::optional<WidthLists>& per_curve_widths,
                                               std::optional<double> merge_tolerance) {
   if (auto failure = validate_feature_size(feature_size))
-    return Outcome<std::vector<Polygon>>::fail(*failure);
-  return buffer_polygons(curves, buffer_distance, feature_size, per_curve_widths, merge_tolerance);
+    return Outcome<std::vector<Polygon>>::fail(std::move(*failure));
+  const Settings settings =
+      resolve_settings(buffer_distance, feature_size, inspection_options({}, merge_tolerance));
+  return buffer_polygons(curves, per_curve_widths, settings);
 }
 
 Outcome<std::vector<Triangle>> triangulation_pipeline(
@@ -271,11 +266,14 @@ Outcome<std::vector<Triangle>> triangulation_pipeline(
     const std::optional<WidthLists>& per_curve_widths, const BoundaryOptions& boundary,
     std::optional<double> merge_tolerance) {
   using Result = Outcome<std::vector<Triangle>>;
-  auto polygons = buffer_pipeline(curves, buffer_distance, feature_size, per_curve_widths,
-                                  merge_tolerance);
-  if (!polygons.ok()) return Result::fail(*polygons.failure);
-  auto meshed = mesh_polygons(polygons.value, feature_size, buffer_distance, boundary);
-  if (!meshed.ok()) return Result::fail(*meshed.failure);
+  if (auto failure = validate_feature_size(feature_size)) return Result::fail(std::move(*failure));
+  Settings settings = resolve_settings(buffer_distance, feature_size,
+                                       inspection_options(boundary, merge_tolerance));
+  settings.boundary.max_points = boundary.max_points;
+  auto polygons = buffer_polygons(curves, per_curve_widths, settings);
+  if (!polygons.ok()) return Result::fail(std::move(*polygons.failure));
+  auto meshed = mesh_polygons(polygons.value, settings.boundary);
+  if (!meshed.ok()) return Result::fail(std::move(*meshed.failure));
   Result out;
   for (const MeshedPolygon& m : meshed.value) {
     append(out.value, mesh_triangles(m.mesh));

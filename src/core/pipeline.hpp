@@ -9,6 +9,7 @@
 
 #include "boundary.hpp"
 #include "nearest_vertex.hpp"
+#include "settings.hpp"
 #include "skeleton_cdt.hpp"
 #include "types.hpp"
 
@@ -17,23 +18,17 @@ namespace strandify {
 struct CenterlineOptions {
   double buffer_distance = 0.0;
   double feature_size = 1.0;  // validated by the caller
-  std::optional<double> simplification;
-  std::optional<double> min_tip_fraction;
-  std::optional<double> junction_merge_fraction;
+  TuningOptions tuning;
   std::optional<WidthLists> per_curve_widths;
   bool compute_widths = false;
-  std::optional<double> subdivision_ratio;
   std::optional<std::uint64_t> max_nodes;
-  std::optional<double> resample;
-  std::optional<double> boundary_simplification;
-  std::optional<double> merge_tolerance;
 };
 
 // Shortest decimal that reads back to the same double, never in exponent form; NaN, inf, -inf.
 std::string format_float(double value);
 
 // The one check every entry point makes before any work.
-std::optional<std::string> validate_feature_size(double feature_size);
+std::optional<Failure> validate_feature_size(double feature_size);
 
 Outcome<CenterlineResult> strandify_inner(const std::vector<Curve>& curves,
                                           const CenterlineOptions& options);
@@ -52,6 +47,18 @@ Outcome<std::vector<Triangle>> triangulation_pipeline(
     const std::optional<WidthLists>& per_curve_widths, const BoundaryOptions& boundary,
     std::optional<double> merge_tolerance);
 
+// --- the stages of the centerline driver, in order, shared with the stage benchmark -------
+
+struct PreparedCurves {
+  std::vector<Curve> curves;
+  std::optional<WidthLists> widths;
+};
+
+// Width-list check, merging, decimation: the input preparation every pipeline shares.
+Outcome<PreparedCurves> prepare_curves(const std::vector<Curve>& curves,
+                                       const std::optional<WidthLists>& widths,
+                                       const Settings& settings);
+
 // A conditioned polygon together with its triangulation: the one decision about which rings
 // are triangulated, shared by the skeleton, the width measurement and triangulate_curves.
 struct MeshedPolygon {
@@ -60,10 +67,11 @@ struct MeshedPolygon {
 };
 
 Outcome<std::vector<MeshedPolygon>> mesh_polygons(const std::vector<Polygon>& polygons,
-                                                  double feature_size, double buffer_distance,
-                                                  const BoundaryOptions& boundary);
+                                                  const BoundarySettings& boundary);
 
-// The last steps of the centerline driver, shared with the stage benchmark.
+// Tip pruning, then junction merging, as the settings switch them on.
+Graph cleaned_graph(Graph graph, const Settings& settings);
+
 std::vector<Point> boundary_vertices(const std::vector<MeshedPolygon>& meshed);
 // Twice the distance from each chain point to the nearest boundary vertex (not edge).
 std::vector<double> widths_along(const std::vector<Point>& chain,

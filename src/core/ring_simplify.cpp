@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "boundary.hpp"
+#include "assert.hpp"
 #include "numeric.hpp"
 
 namespace strandify {
@@ -51,6 +52,7 @@ Farthest farthest_from_chord(const std::vector<Point>& p, std::size_t lo, std::s
 // output lists them in index order. Marking those points from an explicit stack of index
 // ranges therefore yields the identical subsequence without recursion depth growing with n.
 std::vector<Point> rdp(const std::vector<Point>& points, double epsilon) {
+  STRANDIFY_ASSERT(epsilon > 0.0);
   const std::size_t n = points.size();
   if (n <= 2) return points;
 
@@ -102,6 +104,7 @@ std::uint64_t piece_count(double len, double max_edge) {
 }  // namespace
 
 Ring subdivide_ring(const Ring& ring, double max_edge) {
+  STRANDIFY_ASSERT(max_edge > 0.0);
   const std::size_t n = ring.size();
   if (n <= 1) return ring;
 

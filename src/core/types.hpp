@@ -69,17 +69,38 @@ struct CenterlineResult {
   std::vector<std::vector<double>> chain_widths;
 };
 
-// A pipeline either produces a value or rejects its input with a message; nothing throws.
+// Why a pipeline rejected its input. The message is the text the caller sees; the kind lets
+// callers tell the cases apart without reading the text.
+enum class FailureKind : std::uint8_t {
+  invalid_feature_size,  // not a positive finite number
+  width_lists,           // per_curve_widths inconsistent with the curves
+  node_limit,            // skeleton above max_nodes
+  boundary_points,       // boundary preprocessing would create too many points
+  work_limit,            // the parameters ask for more work than any call may do
+};
+
+struct Failure {
+  FailureKind kind = FailureKind::invalid_feature_size;
+  std::string message;
+  std::optional<std::size_t> job_index;  // the batch job that failed, set by the batch
+};
+
+// A pipeline either produces a value or rejects its input with a Failure; nothing throws but
+// memory exhaustion.
 template <class T>
-struct Outcome {
+struct [[nodiscard]] Outcome {
   T value{};
-  std::optional<std::string> failure;
+  std::optional<Failure> failure;
 
   bool ok() const { return !failure.has_value(); }
-  static Outcome fail(std::string message) {
+  const std::string& message() const { return failure->message; }
+  static Outcome fail(Failure f) {
     Outcome out;
-    out.failure = std::move(message);
+    out.failure = std::move(f);
     return out;
+  }
+  static Outcome fail(FailureKind kind, std::string message) {
+    return fail(Failure{kind, std::move(message), std::nullopt});
   }
 };
 

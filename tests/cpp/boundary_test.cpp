@@ -385,10 +385,10 @@ TEST(point_counts_match_the_functions) {
       if (subdivided_ring_size(r, s) != double(subdivide_ring(r, s).size())) ++mismatches;
       if (resample_ring_size(r, s, k60) != double(resample_ring(r, s, k60).size())) ++mismatches;
       for (double bd : {0.5, 1.0}) {
-        if (refined_ring_size(r, index, bd, 0.3) !=
+        if (refined_ring_size(r, index, resolve_refinement(bd, 0.3)) !=
             double(refine_ring_from_index(r, index, bd, 0.3).size()))
           ++mismatches;
-        const WalkCount w = adaptive_ring_size(r, index, s, bd, 0.3, k60, 1e9);
+        const WalkCount w = adaptive_ring_size(r, index, s, resolve_refinement(bd, 0.3), k60, 1e9);
         if (!w.complete ||
             w.points != double(resample_ring_adaptive(r, index, s, bd, 0.3, k60).size()))
           ++mismatches;
@@ -397,7 +397,7 @@ TEST(point_counts_match_the_functions) {
   }
   CHECK_EQ(mismatches, 0);
   // A small budget stops the walk early and says how far it got.
-  const WalkCount partial = adaptive_ring_size(square(0, 0, 100), index, 0.1, 1.0, 0.3, k60, 50);
+  const WalkCount partial = adaptive_ring_size(square(0, 0, 100), index, 0.1, resolve_refinement(1.0, 0.3), k60, 50);
   CHECK(!partial.complete);
   CHECK(partial.points > 50);
   CHECK(partial.arc_walked > 0 && partial.arc_walked < 20);
@@ -407,47 +407,47 @@ TEST(point_counts_match_the_functions) {
 
 TEST(derived_settings) {
   const BoundaryConditioner d = settings(2.0, 1.0, options());
-  CHECK_EQ(d.simplification_tolerance, 0.1);
-  CHECK_EQ(d.max_edge, 3.0);
-  CHECK_EQ(d.refinement_ratio, 0.5);
-  CHECK(d.refinement_enabled);
-  CHECK(!d.resample_spacing);
-  CHECK_EQ(d.index_cell_size, 4.0);
-  CHECK_EQ(d.index_angle_threshold, k45);
+  CHECK_EQ(d.settings().simplification_tolerance, 0.1);
+  CHECK_EQ(d.settings().max_edge, 3.0);
+  CHECK_EQ(d.settings().refinement.ratio, 0.5);
+  CHECK(d.settings().refinement_enabled);
+  CHECK(!d.settings().resample_spacing);
+  CHECK_EQ(d.settings().index_cell_size, 4.0);
+  CHECK_EQ(d.settings().index_angle_threshold, k45);
 
-  CHECK_EQ(settings(2, 1, options({}, {}, 0.3)).simplification_tolerance, 0.3);
-  CHECK_EQ(settings(2, 1, options({}, {}, -1.0)).simplification_tolerance, 0.0);
-  CHECK_EQ(settings(2, 1, options({}, {}, kNaN)).simplification_tolerance, 0.0);
+  CHECK_EQ(settings(2, 1, options({}, {}, 0.3)).settings().simplification_tolerance, 0.3);
+  CHECK_EQ(settings(2, 1, options({}, {}, -1.0)).settings().simplification_tolerance, 0.0);
+  CHECK_EQ(settings(2, 1, options({}, {}, kNaN)).settings().simplification_tolerance, 0.0);
   CHECK(!settings(2, 1, options({}, {}, kNaN)).simplifies());
 
-  CHECK_EQ(settings(2, 1, options(0.001)).refinement_ratio, 0.01);
-  CHECK_EQ(settings(2, 1, options(2.0)).refinement_ratio, 2.0);
-  CHECK(settings(2, 1, options(2.0)).refinement_enabled);
-  CHECK_EQ(settings(2, 1, options(-2.0)).refinement_ratio, -2.0);
-  CHECK(!settings(2, 1, options(-2.0)).refinement_enabled);
-  CHECK(!settings(2, 1, options(0.0)).refinement_enabled);
-  CHECK(std::isnan(settings(2, 1, options(kNaN)).refinement_ratio));
-  CHECK(!settings(2, 1, options(kNaN)).refinement_enabled);
+  CHECK_EQ(settings(2, 1, options(0.001)).settings().refinement.ratio, 0.01);
+  CHECK_EQ(settings(2, 1, options(2.0)).settings().refinement.ratio, 2.0);
+  CHECK(settings(2, 1, options(2.0)).settings().refinement_enabled);
+  CHECK_EQ(settings(2, 1, options(-2.0)).settings().refinement.ratio, -2.0);
+  CHECK(!settings(2, 1, options(-2.0)).settings().refinement_enabled);
+  CHECK(!settings(2, 1, options(0.0)).settings().refinement_enabled);
+  CHECK(std::isnan(settings(2, 1, options(kNaN)).settings().refinement.ratio));
+  CHECK(!settings(2, 1, options(kNaN)).settings().refinement_enabled);
 
   for (double bd : {0.0, -1.0, kNaN, kInf, 1e308}) {
     const BoundaryConditioner c = settings(2, bd, options());
-    CHECK(!c.refinement_enabled);
-    CHECK_EQ(c.index_cell_size, 1.0);
+    CHECK(!c.settings().refinement_enabled);
+    CHECK_EQ(c.settings().index_cell_size, 1.0);
   }
   const BoundaryConditioner sub = settings(2, 5e-324, options());
-  CHECK(sub.refinement_enabled);
-  CHECK_EQ(sub.index_cell_size, 4 * 5e-324);
+  CHECK(sub.settings().refinement_enabled);
+  CHECK_EQ(sub.settings().index_cell_size, 4 * 5e-324);
 
   for (double r : {0.0, -1.0, kNaN}) {
     const BoundaryConditioner c = settings(2, 1, options({}, r));
-    CHECK(!c.resample_spacing);
-    CHECK_EQ(c.index_angle_threshold, k45);
+    CHECK(!c.settings().resample_spacing);
+    CHECK_EQ(c.settings().index_angle_threshold, k45);
   }
   const BoundaryConditioner b = settings(2, 1, options({}, 2.0));
-  CHECK(b.resample_spacing && *b.resample_spacing == 2.0);
-  CHECK_EQ(b.index_angle_threshold, 2.0 / 10.0);
-  CHECK_EQ(settings(2, 1, options({}, 100.0)).index_angle_threshold, k90);
-  CHECK_EQ(settings(2, -1, options({}, 2.0)).index_angle_threshold, 0.0);
+  CHECK(b.settings().resample_spacing && *b.settings().resample_spacing == 2.0);
+  CHECK_EQ(b.settings().index_angle_threshold, 2.0 / 10.0);
+  CHECK_EQ(settings(2, 1, options({}, 100.0)).settings().index_angle_threshold, k90);
+  CHECK_EQ(settings(2, -1, options({}, 2.0)).settings().index_angle_threshold, 0.0);
 }
 
 TEST(stage_matches_the_step_by_step_reference) {
@@ -469,8 +469,8 @@ TEST(stage_matches_the_step_by_step_reference) {
   for (const Case& c : cases) {
     const BoundaryConditioner s = settings(c.fs, c.bd, c.o);
     const std::vector<Polygon> expected =
-        reference_stage(polys, c.fs, c.bd, s.simplification_tolerance, s.refinement_ratio,
-                        s.refinement_enabled, s.resample_spacing, s.index_angle_threshold);
+        reference_stage(polys, c.fs, c.bd, s.settings().simplification_tolerance, s.settings().refinement.ratio,
+                        s.settings().refinement_enabled, s.settings().resample_spacing, s.settings().index_angle_threshold);
     auto got = preprocess_boundaries(polys, c.fs, c.bd, c.o);
     CHECK(got.ok());
     CHECK(same_polygons(got.value, expected));
@@ -553,7 +553,7 @@ TEST(condition_without_simplification_skips_only_that_step) {
       for (const Ring* r : rings) {
         const Ring s = rdp(*r, 0.05);
         if (h)
-          index.add_ring(resample_ring(s, *h, k60), c.index_angle_threshold);
+          index.add_ring(resample_ring(s, *h, k60), c.settings().index_angle_threshold);
         else
           index.add_ring(subdivide_ring(s, 1.5), k45);
       }
@@ -596,15 +596,15 @@ TEST(tiny_spacings_fail_with_a_message_naming_the_parameter) {
   p.outer = square(0, 0, 10);
   auto sub = preprocess_boundaries({p}, 5e-324, 1.0, options());
   CHECK(!sub.ok());
-  CHECK_EQ(*sub.failure,
-           std::string("boundary preprocessing would create about 18446744073709551615 points, "
+  CHECK_EQ(sub.message(),
+           std::string("boundary preprocessing would create more points than can be counted, "
                        "more than the limit of 20000000; increase feature_size"));
   auto small_fs = preprocess_boundaries({p}, 1e-6, 1.0, options());
   CHECK(!small_fs.ok());
-  CHECK(small_fs.failure->find("about 26666668 points") != std::string::npos);
+  CHECK(small_fs.message().find("about 26666668 points") != std::string::npos);
   auto res = preprocess_boundaries({p}, 1.0, 1.0, options({}, 1e-9));
   CHECK(!res.ok());
-  CHECK_EQ(*res.failure,
+  CHECK_EQ(res.message(),
            std::string("boundary preprocessing would create about 40000000000 points, more than "
                        "the limit of 20000000; increase resample"));
   // A hole corner right at the middle of a long outer edge, with a tiny buffer distance,
@@ -614,7 +614,7 @@ TEST(tiny_spacings_fail_with_a_message_naming_the_parameter) {
   spike.holes.push_back({{50, 1e-6}, {60, 50}, {40, 50}});
   auto refined = preprocess_boundaries({spike}, 100.0, 1e-6, options(0.01));
   CHECK(!refined.ok());
-  CHECK(refined.failure->find("; increase subdivision_ratio or set it to 0") != std::string::npos);
+  CHECK(refined.message().find("; increase subdivision_ratio or set it to 0") != std::string::npos);
   CHECK(preprocess_boundaries({spike}, 100.0, 1e-6, options(0.0)).ok());
 }
 
@@ -637,7 +637,7 @@ TEST(point_limit_counts_refinement_exactly_before_failing) {
     o.max_points = n - 1;
     auto over = preprocess_boundaries({p}, 1.0, 0.5, o);
     CHECK(!over.ok());
-    CHECK(over.failure->find("about " + std::to_string(n) + " points, more than the limit of " +
+    CHECK(over.message().find("about " + std::to_string(n) + " points, more than the limit of " +
                              std::to_string(n - 1)) != std::string::npos);
     // A walk stopped early extrapolates over the boundary it did not reach.
     double base = 0.0;
@@ -647,8 +647,8 @@ TEST(point_limit_counts_refinement_exactly_before_failing) {
     auto early = preprocess_boundaries({p}, 1.0, 0.5, o);
     CHECK(!early.ok());
     const std::string prefix = "boundary preprocessing would create about ";
-    CHECK(early.failure->rfind(prefix, 0) == 0);
-    const double estimate = std::stod(early.failure->substr(prefix.size()));
+    CHECK(early.message().rfind(prefix, 0) == 0);
+    const double estimate = std::stod(early.message().substr(prefix.size()));
     CHECK(estimate > double(o.max_points) && estimate < 2.0 * n);
     if (!h) CHECK_EQ(estimate, double(n));
   }

@@ -32,11 +32,15 @@ TEST(feature_size_validation) {
   CHECK(!validate_feature_size(5e-324));
   CHECK(validate_feature_size(0.0));
   CHECK(validate_feature_size(std::numeric_limits<double>::infinity()));
-  CHECK_EQ(validate_feature_size(-1.0).value_or(""),
+  CHECK_EQ(validate_feature_size(-1.0)->message,
            std::string("feature_size must be a positive finite number, got -1"));
 }
 
 namespace {
+std::string failure_text(const Outcome<CenterlineResult>& r) {
+  return r.ok() ? std::string() : r.message();
+}
+
 Curve line(double x0, double y0, double x1, double y1, int n) {
   Curve c;
   for (int i = 0; i < n; ++i) c.push_back({x0 + (x1 - x0) * i / (n - 1), y0 + (y1 - y0) * i / (n - 1)});
@@ -49,14 +53,28 @@ TEST(lowest_failing_width_index_decides) {
   o.buffer_distance = 1.0;
   const std::vector<Curve> curves{line(0, 0, 5, 0, 3), line(0, 3, 5, 3, 4)};
   o.per_curve_widths = WidthLists{{}, {}, {1.0}};
-  CHECK_EQ(strandify_inner(curves, o).failure.value_or(""),
+  CHECK_EQ(failure_text(strandify_inner(curves, o)),
            std::string("per_curve_widths has an entry for curve 2 but only 2 curve(s) were given"));
   o.per_curve_widths = WidthLists{{}, {1.0, 1.0}, {1.0}};
-  CHECK_EQ(strandify_inner(curves, o).failure.value_or(""),
+  CHECK_EQ(failure_text(strandify_inner(curves, o)),
            std::string("per_curve_widths[1] has 2 entries but curve 1 has 4 points; they must match "
                        "(or pass an empty list to use the uniform buffer)"));
+  CHECK(strandify_inner(curves, o).failure->kind == FailureKind::width_lists);
   o.per_curve_widths = WidthLists{{}, {}, {}, {}};
   CHECK(strandify_inner(curves, o).ok());
+}
+
+TEST(failures_carry_their_kind) {
+  CHECK(validate_feature_size(0.0)->kind == FailureKind::invalid_feature_size);
+  CenterlineOptions o;
+  o.buffer_distance = 1.0;
+  o.max_nodes = 1;
+  const auto r = strandify_inner({line(0, 0, 40, 0, 41)}, o);
+  CHECK(!r.ok() && r.failure->kind == FailureKind::node_limit && !r.failure->job_index);
+  o.max_nodes.reset();
+  o.feature_size = 1e-6;
+  const auto big = strandify_inner({line(0, 0, 40, 0, 41)}, o);
+  CHECK(!big.ok() && big.failure->kind == FailureKind::boundary_points);
 }
 
 TEST(empty_skeleton_is_not_a_node_limit_failure) {
@@ -96,7 +114,7 @@ TEST(triangles_are_those_the_skeleton_uses) {
   const auto tris = triangulation_pipeline(curves, 1.0, 1.0, std::nullopt, {}, std::nullopt);
   auto polys = buffer_pipeline(curves, 1.0, 1.0, std::nullopt, std::nullopt);
   CHECK(tris.ok() && polys.ok());
-  const auto meshed = mesh_polygons(polys.value, 1.0, 1.0, {});
+  const auto meshed = mesh_polygons(polys.value, resolve_boundary(1.0, 1.0, BoundaryOptions{}));
   std::size_t n = 0;
   for (const MeshedPolygon& m : meshed.value) n += m.mesh.triangles.size();
   CHECK_EQ(tris.value.size(), n);

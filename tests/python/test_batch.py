@@ -91,6 +91,17 @@ def test_failing_job_reports_its_position():
     msg = str(err.value)
     assert msg.startswith("strandify_batch job 4 failed: skeleton has ")
     assert msg.endswith(" nodes, exceeding max_nodes limit of 1")
+    # the position and the reason travel as attributes, so nobody has to parse the text
+    assert type(err.value) is ValueError
+    assert err.value.job_index == 4
+    assert msg == f"strandify_batch job 4 failed: {err.value.reason}"
+    assert err.value.reason.startswith("skeleton has ")
+
+
+def test_a_single_call_failure_has_no_job_index():
+    with pytest.raises(ValueError) as err:
+        m.strandify(drawing(0), 1.0, 1.0, max_nodes=1)
+    assert not hasattr(err.value, "job_index")
 
 
 def test_one_failure_reported_when_many_fail():

@@ -1,0 +1,104 @@
+#include "settings.hpp"
+
+#include <cmath>
+
+namespace strandify {
+namespace {
+
+constexpr double kDefaultMergeFraction = 0.01;
+constexpr double kDecimationFraction = 0.15;
+constexpr double kArcToleranceFraction = 0.2;
+constexpr double kMinHoleAreaFraction = 0.1;
+constexpr double kSimplificationFraction = 0.05;
+constexpr double kMaxEdgeFraction = 1.5;
+constexpr double kDefaultRefinementRatio = 0.5;
+constexpr double kMinRefinementRatio = 0.01;
+constexpr double kDefaultTipFraction = 2.0;
+constexpr double kDefaultJunctionFraction = 1.5;
+constexpr double kSubdividedThreshold = 0.7853981633974483;  // 45 degrees
+constexpr double kHalfPi = 1.5707963267948966;
+
+// Given: the larger of the value and 0, NaN giving 0; absent: the default.
+double non_negative_or(std::optional<double> given, double fallback) {
+  if (!given) return fallback;
+  return *given > 0.0 ? *given : 0.0;
+}
+
+}  // namespace
+
+InflationSettings resolve_inflation(double buffer_distance, double feature_size) {
+  InflationSettings s;
+  s.buffer_distance = buffer_distance;
+  s.arc_tolerance = kArcToleranceFraction * feature_size;
+  s.min_hole_area = kMinHoleAreaFraction * feature_size * feature_size;
+  return s;
+}
+
+// Refinement looks for turns within 4 x buffer_distance, at full weight up to 3 x: a turn
+// bends the medial axis within about a buffer radius of it, and the extra reach lets the
+// spacing ease in. The adaptive walk shrinks its step for turns sharper than
+// spacing / (10 x buffer_distance).
+RefinementSettings resolve_refinement(double buffer_distance, double ratio) {
+  RefinementSettings r;
+  r.buffer_distance = buffer_distance;
+  r.ratio = ratio;
+  r.inner_radius = 3.0 * buffer_distance;
+  r.outer_radius = 4.0 * buffer_distance;
+  r.adaptive_scale = 10.0 * buffer_distance;
+  return r;
+}
+
+BoundarySettings resolve_boundary(double feature_size, double bd,
+                                  std::optional<double> subdivision_ratio,
+                                  std::optional<double> resample,
+                                  std::optional<double> boundary_simplification) {
+  BoundarySettings s;
+  s.simplification_tolerance =
+      non_negative_or(boundary_simplification, kSimplificationFraction * feature_size);
+  s.max_edge = kMaxEdgeFraction * feature_size;
+
+  double ratio = kDefaultRefinementRatio;
+  if (subdivision_ratio) {
+    const double v = *subdivision_ratio;
+    ratio = v > 0.0 ? (v > kMinRefinementRatio ? v : kMinRefinementRatio) : v;
+  }
+  s.refinement = resolve_refinement(bd, ratio);
+
+  const double cell = s.refinement.outer_radius;
+  // An infinite (or overflowing) refinement radius would make every query span the whole
+  // plane and the refined spacing meaningless; such a buffer distance refines nothing.
+  s.refinement_enabled =
+      bd > 0.0 && (!subdivision_ratio || *subdivision_ratio > 0.0) && std::isfinite(cell);
+  s.index_cell_size = (std::isfinite(cell) && cell > 0.0) ? cell : 1.0;
+
+  if (resample && *resample > 0.0) s.resample_spacing = *resample;
+  if (s.resample_spacing) {
+    const double a = *s.resample_spacing / s.refinement.adaptive_scale;
+    const double clamped_low = a > 0.0 ? a : 0.0;
+    s.index_angle_threshold = clamped_low < kHalfPi ? clamped_low : kHalfPi;
+  } else {
+    s.index_angle_threshold = kSubdividedThreshold;
+  }
+  return s;
+}
+
+Settings resolve_settings(double buffer_distance, double feature_size, const TuningOptions& o) {
+  const double fs = feature_size;
+  Settings s;
+  s.buffer_distance = buffer_distance;
+  s.feature_size = fs;
+  s.merge_tolerance = non_negative_or(o.merge_tolerance, kDefaultMergeFraction * fs);
+  s.decimation_spacing = kDecimationFraction * fs;
+  s.inflation = resolve_inflation(buffer_distance, fs);
+  s.boundary = resolve_boundary(fs, buffer_distance, o.subdivision_ratio, o.resample,
+                                o.boundary_simplification);
+  // True divisions, not multiplications by 0.05 and 0.1: the bits differ.
+  s.snap_distance = fs / 20.0;
+  s.tip_length = o.min_tip_fraction.value_or(kDefaultTipFraction) * fs;
+  s.junction_merge_fraction = o.junction_merge_fraction.value_or(kDefaultJunctionFraction);
+  s.junction_merge_distance = fs * s.junction_merge_fraction;
+  s.chains.simplification_tolerance = o.simplification.value_or(fs / 10.0);
+  return s;
+}
+
+}  // namespace strandify

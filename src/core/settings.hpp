@@ -1,0 +1,90 @@
+// Every threshold the stages use, derived once per call from buffer_distance, feature_size and
+// the caller's options. Stages read their part of the one Settings value and derive nothing
+// themselves, so a rule such as "refinement looks 4 x buffer_distance around a turn" lives in
+// exactly one place.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+namespace strandify {
+
+// The tuning options a caller may leave open (absent), as the entry points receive them.
+struct TuningOptions {
+  std::optional<double> simplification;
+  std::optional<double> min_tip_fraction;
+  std::optional<double> junction_merge_fraction;
+  std::optional<double> subdivision_ratio;
+  std::optional<double> resample;
+  std::optional<double> boundary_simplification;
+  std::optional<double> merge_tolerance;
+};
+
+// No call creates more boundary points than this. Far above any drawing at a sensible scale
+// (at the default edge length of 1.5 x feature_size it is a total boundary length of thirty
+// million feature sizes), yet low enough that a workstation still holds the point lists (a few
+// hundred megabytes) and their triangulation (a few gigabytes). Beyond it the parameters, not
+// the drawing, are at fault: a feature_size, resample spacing or buffer_distance tiny
+// relative to the drawing.
+inline constexpr std::uint64_t kMaxBoundaryPoints = 20000000;
+
+struct InflationSettings {
+  double buffer_distance = 0.0;
+  double arc_tolerance = 0.0;  // in coordinate units
+  double min_hole_area = 0.0;
+};
+
+// Where and how finely boundary refinement densifies around sharp turns.
+struct RefinementSettings {
+  double buffer_distance = 0.0;
+  double ratio = 0.5;          // spacing near a right-angle turn, as a fraction of bd
+  double inner_radius = 0.0;   // turns count at full weight within this distance
+  double outer_radius = 0.0;   // ... fading to nothing at this one
+  double adaptive_scale = 0.0; // turns sharper than spacing / adaptive_scale shrink the step
+};
+
+struct BoundarySettings {
+  double simplification_tolerance = 0.0;  // rdp of every ring; 0 disables
+  double max_edge = 0.0;                  // subdivision edge length
+  std::optional<double> resample_spacing;
+  bool refinement_enabled = false;
+  RefinementSettings refinement;
+  double index_cell_size = 1.0;
+  double index_angle_threshold = 0.0;
+  std::uint64_t max_points = kMaxBoundaryPoints;
+};
+
+struct ChainSettings {
+  int smoothing_iterations = 3;
+  double smoothing_lambda = 0.5;
+  double smoothing_mu = -0.53;
+  double simplification_tolerance = 0.0;  // rdp of every chain; not > 0 disables
+};
+
+struct Settings {
+  double buffer_distance = 0.0;
+  double feature_size = 1.0;
+  double merge_tolerance = 0.0;  // merging runs only when > 0
+  double decimation_spacing = 0.0;
+  InflationSettings inflation;
+  BoundarySettings boundary;
+  double snap_distance = 0.0;
+  double tip_length = 0.0;  // pruning runs only when > 0
+  double junction_merge_fraction = 0.0;
+  double junction_merge_distance = 0.0;  // merging runs only when the fraction is > 0
+  ChainSettings chains;
+};
+
+// feature_size must already be validated (positive and finite).
+Settings resolve_settings(double buffer_distance, double feature_size, const TuningOptions& options);
+
+// The parts, for callers (and tests) that run one stage on its own; resolve_settings is built
+// from exactly these.
+InflationSettings resolve_inflation(double buffer_distance, double feature_size);
+RefinementSettings resolve_refinement(double buffer_distance, double ratio);
+BoundarySettings resolve_boundary(double feature_size, double buffer_distance,
+                                  std::optional<double> subdivision_ratio,
+                                  std::optional<double> resample,
+                                  std::optional<double> boundary_simplification);
+
+}  // namespace strandify
