@@ -1,6 +1,6 @@
-// Times every stage of the centerline pipeline on a synthetic sketch, calling the core functions
-// directly in the order strandify_inner runs them, and checks that the staged run gives exactly
-// what strandify_inner gives. Not a test: the numbers depend on the machine and its load.
+// Times every stage of the centerline pipeline on a synthetic sketch, calling the driver's own
+// stage functions in the order strandify_inner runs them, and checks that the staged run gives
+// exactly what strandify_inner gives. Not a test: the numbers depend on the machine and its load.
 //
 //   stage_bench [--repeats N] [--strokes N] [--seed N] [--widths]
 //
@@ -150,31 +150,13 @@ std::size_t point_count(const std::vector<Polygon>& polygons) {
 
 // --- the staged pipeline -----------------------------------------------------------------
 
-// The parameters strandify_inner derives from feature_size when every option is left open.
-struct Settings {
-  double buffer_distance = 2.0;
-  double feature_size = 1.0;
-  bool compute_widths = false;
-
-  double merge_tolerance() const { return 0.01 * feature_size; }
-  double decimation() const { return 0.15 * feature_size; }
-  double snap() const { return feature_size / 20.0; }
-  double tip_length() const { return 2.0 * feature_size; }
-  double junction_distance() const { return feature_size * 1.5; }
-  double chain_tolerance() const { return feature_size / 10.0; }
-};
-
 enum Stage {
-  kMerge,
-  kDecimate,
+  kPrepare,
   kInflate,
-  kBoundaryBuild,
-  kBoundaryCondition,
-  kTriangulate,
+  kMesh,
   kSkeleton,
   kGraph,
-  kPrune,
-  kJunctions,
+  kClean,
   kChains,
   kFinish,
   kNumbering,
@@ -183,13 +165,15 @@ enum Stage {
 };
 
 const char* const kStageNames[kStageCount] = {
-    "merge_connected",       "decimate_curves",  "inflate",          "BoundaryConditioner::build",
-    "condition",             "triangulate_polygon", "mesh_skeleton", "segments_to_graph",
-    "prune_short_tips",      "merge_close_junctions", "extract_chains", "finish_chain",
-    "node numbering",        "widths"};
+    "prepare_curves",  "inflate",        "mesh_polygons", "mesh_skeleton", "segments_to_graph",
+    "cleaned_graph",   "extract_chains", "finish_chain",  "node numbering", "widths"};
 
 struct StageTimes {
   double seconds[kStageCount] = {};
+  // The triangulator alone over the conditioned rings, with each way of dropping the outer
+  // triangles and holes (identical triangles; only the time differs).
+  double depth_fill = 0.0;
+  double library_removal = 0.0;
 };
 
 // Sizes between the stages, to read the times against.
@@ -200,12 +184,10 @@ struct Sizes {
   std::size_t holes = 0;
   std::size_t inflated_points = 0;
   std::size_t boundary_points = 0;
-  std::size_t retries = 0;
   std::size_t triangles = 0;
   std::size_t segments = 0;
   std::size_t graph_nodes = 0;
   std::size_t graph_edges = 0;
-  std::size_t pruned_edges = 0;
   std::size_t cleaned_nodes = 0;
   std::size_t cleaned_edges = 0;
   std::size_t chains = 0;
@@ -222,81 +204,59 @@ class Stopwatch {
   Clock::time_point start_;
 };
 
-// strandify_inner with default options, one stage at a time. The conditioning and
-// triangulation loop (with its retry without simplification) mirrors mesh_polygons so that
-// the two stages can be timed apart.
-CenterlineResult run_staged(const std::vector<Curve>& input, const Settings& s, StageTimes& t,
-                            Sizes& z) {
+template <class T>
+T expect_ok(Outcome<T>&& outcome, const char* stage) {
+  if (!outcome.ok()) {
+    std::fprintf(stderr, "%s refused the drawing: %s\n", stage, outcome.message().c_str());
+    std::exit(2);
+  }
+  return std::move(outcome.value);
+}
+
+// strandify_inner, one driver stage at a time, with the driver's own stage functions and the
+// one Settings value it resolves.
+CenterlineResult run_staged(const std::vector<Curve>& input, const CenterlineOptions& options,
+                            StageTimes& t, Sizes& z) {
   double* sec = t.seconds;
   CenterlineResult result;
+  const Settings settings =
+      resolve_settings(options.buffer_distance, options.feature_size, options.tuning);
 
-  MergedCurves merged;
+  PreparedCurves prepared;
   {
-    Stopwatch w(sec[kMerge]);
-    merged = merge_connected(input, std::nullopt, s.buffer_distance, s.merge_tolerance());
+    Stopwatch w(sec[kPrepare]);
+    prepared = expect_ok(prepare_curves(input, options.per_curve_widths, settings), "input");
   }
-  std::vector<Curve> curves;
-  {
-    Stopwatch w(sec[kDecimate]);
-    curves = decimate_curves(merged.curves, merged.widths.has_value(), s.decimation());
-  }
-  z.merged_curves = merged.curves.size();
-  z.decimated_points = point_count(curves);
+  z.merged_curves = prepared.curves.size();
+  z.decimated_points = point_count(prepared.curves);
 
   std::vector<Polygon> polygons;
   {
     Stopwatch w(sec[kInflate]);
-    polygons = inflate(curves, merged.widths, s.buffer_distance, s.feature_size);
+    polygons = inflate(prepared.curves, prepared.widths, settings.inflation);
   }
   z.polygons = polygons.size();
   for (const Polygon& p : polygons) z.holes += p.holes.size();
   z.inflated_points = point_count(polygons);
 
-  std::optional<Outcome<BoundaryConditioner>> conditioner;
-  {
-    Stopwatch w(sec[kBoundaryBuild]);
-    conditioner.emplace(
-        BoundaryConditioner::build(polygons, s.feature_size, s.buffer_distance, {}));
-  }
-  if (!conditioner->ok()) {
-    std::fprintf(stderr, "boundary preprocessing refused the drawing: %s\n",
-                 conditioner->failure->c_str());
-    std::exit(2);
-  }
-  const BoundaryConditioner& cond = conditioner->value;
-
   std::vector<MeshedPolygon> meshed;
-  meshed.reserve(polygons.size());
-  for (const Polygon& polygon : polygons) {
-    MeshedPolygon m;
-    {
-      Stopwatch w(sec[kBoundaryCondition]);
-      m.rings = cond.condition(polygon, true);
-    }
-    if (m.rings.outer.size() >= 3) {
-      Stopwatch w(sec[kTriangulate]);
-      m.mesh = triangulate_polygon(m.rings.outer, m.rings.holes);
-    }
-    if (m.mesh.triangles.empty() && cond.simplifies()) {
-      ++z.retries;
-      Polygon retry;
-      {
-        Stopwatch w(sec[kBoundaryCondition]);
-        retry = cond.condition(polygon, false);
-      }
-      if (retry.outer.size() >= 3) {
-        Stopwatch w(sec[kTriangulate]);
-        PolygonMesh mesh = triangulate_polygon(retry.outer, retry.holes);
-        if (!mesh.triangles.empty()) {
-          m.rings = std::move(retry);
-          m.mesh = std::move(mesh);
-        }
-      }
-    }
+  {
+    Stopwatch w(sec[kMesh]);
+    meshed = expect_ok(mesh_polygons(polygons, settings.boundary), "boundary preprocessing");
+  }
+  for (const MeshedPolygon& m : meshed) {
     z.boundary_points += m.rings.outer.size();
     for (const Ring& h : m.rings.holes) z.boundary_points += h.size();
     z.triangles += m.mesh.triangles.size();
-    meshed.push_back(std::move(m));
+    if (m.rings.outer.size() < 3) continue;
+    {
+      Stopwatch w(t.depth_fill);
+      (void)triangulate_polygon(m.rings.outer, m.rings.holes, OuterRemoval::depth_fill);
+    }
+    {
+      Stopwatch w(t.library_removal);
+      (void)triangulate_polygon(m.rings.outer, m.rings.holes, OuterRemoval::library);
+    }
   }
 
   std::vector<Segment> segments;
@@ -313,18 +273,13 @@ CenterlineResult run_staged(const std::vector<Curve>& input, const Settings& s, 
   Graph graph;
   {
     Stopwatch w(sec[kGraph]);
-    graph = segments_to_graph(segments, s.snap());
+    graph = segments_to_graph(segments, settings.snap_distance);
   }
   z.graph_nodes = graph.nodes.size();
   z.graph_edges = graph.edges.size();
   {
-    Stopwatch w(sec[kPrune]);
-    graph = prune_short_tips(graph, s.tip_length());
-  }
-  z.pruned_edges = z.graph_edges - graph.edges.size();
-  {
-    Stopwatch w(sec[kJunctions]);
-    graph = merge_close_junctions(graph, s.junction_distance());
+    Stopwatch w(sec[kClean]);
+    graph = cleaned_graph(std::move(graph), settings);
   }
   z.cleaned_nodes = graph.nodes.size();
   z.cleaned_edges = graph.edges.size();
@@ -337,15 +292,14 @@ CenterlineResult run_staged(const std::vector<Curve>& input, const Settings& s, 
   {
     Stopwatch w(sec[kFinish]);
     result.chains.reserve(chains.size());
-    for (const Chain& chain : chains)
-      result.chains.push_back(finish_chain(chain, s.chain_tolerance()));
+    for (const Chain& chain : chains) result.chains.push_back(finish_chain(chain, settings.chains));
   }
   z.output_points = point_count(result.chains);
   {
     Stopwatch w(sec[kNumbering]);
     number_chain_ends(chains, graph.nodes.size(), result);
   }
-  if (s.compute_widths) {
+  if (options.compute_widths) {
     Stopwatch w(sec[kWidths]);
     const std::vector<Point> boundary_points = boundary_vertices(meshed);
     const NearestVertexIndex boundary(boundary_points);
@@ -407,13 +361,11 @@ void print_sizes(const Sizes& z, std::size_t input_points, std::size_t strokes) 
               z.decimated_points);
   std::printf("inflated      %zu polygons, %zu holes, %zu ring points\n", z.polygons, z.holes,
               z.inflated_points);
-  std::printf("conditioned   %zu ring points, %zu retried without simplification\n",
-              z.boundary_points, z.retries);
+  std::printf("conditioned   %zu ring points\n", z.boundary_points);
   std::printf("meshed        %zu triangles, %zu skeleton segments\n", z.triangles, z.segments);
-  std::printf("graph         %zu nodes, %zu edges; %zu edges pruned\n", z.graph_nodes,
-              z.graph_edges, z.pruned_edges);
-  std::printf("cleaned       %zu nodes, %zu edges after junction merging\n", z.cleaned_nodes,
-              z.cleaned_edges);
+  std::printf("graph         %zu nodes, %zu edges\n", z.graph_nodes, z.graph_edges);
+  std::printf("cleaned       %zu nodes, %zu edges after pruning and junction merging\n",
+              z.cleaned_nodes, z.cleaned_edges);
   std::printf("output        %zu chains, %zu points\n\n", z.chains, z.output_points);
 }
 
@@ -424,17 +376,16 @@ int main(int argc, char** argv) {
   const std::vector<Curve> curves = synthetic_drawing(args.shape);
   const std::size_t input_points = point_count(curves);
 
-  Settings settings;
-  settings.compute_widths = args.widths;
   CenterlineOptions options;
-  options.buffer_distance = settings.buffer_distance;
-  options.feature_size = settings.feature_size;
-  options.compute_widths = settings.compute_widths;
+  options.buffer_distance = 2.0;
+  options.feature_size = 1.0;
+  options.compute_widths = args.widths;
 
   // Per stage the best of the repeats: the least disturbed by whatever else runs on the machine.
   StageTimes best;
   std::fill(std::begin(best.seconds), std::end(best.seconds),
             std::numeric_limits<double>::infinity());
+  best.depth_fill = best.library_removal = std::numeric_limits<double>::infinity();
   double best_staged = std::numeric_limits<double>::infinity();
   double best_direct = std::numeric_limits<double>::infinity();
   Sizes sizes;
@@ -442,7 +393,7 @@ int main(int argc, char** argv) {
     StageTimes t;
     Sizes z;
     const auto start = Clock::now();
-    const CenterlineResult staged = run_staged(curves, settings, t, z);
+    const CenterlineResult staged = run_staged(curves, options, t, z);
     const auto middle = Clock::now();
     const Outcome<CenterlineResult> direct = strandify_inner(curves, options);
     const auto end = Clock::now();
@@ -454,6 +405,8 @@ int main(int argc, char** argv) {
     best_staged = std::min(best_staged, std::chrono::duration<double>(middle - start).count());
     best_direct = std::min(best_direct, std::chrono::duration<double>(end - middle).count());
     for (int k = 0; k < kStageCount; ++k) best.seconds[k] = std::min(best.seconds[k], t.seconds[k]);
+    best.depth_fill = std::min(best.depth_fill, t.depth_fill);
+    best.library_removal = std::min(best.library_removal, t.library_removal);
     sizes = z;
   }
 
@@ -470,6 +423,9 @@ int main(int argc, char** argv) {
     std::printf("%-28s %10.3f %6.1f%%  (compute_widths only, not in the sum)\n",
                 kStageNames[kWidths], 1e3 * best.seconds[kWidths],
                 100.0 * best.seconds[kWidths] / total);
+  std::printf("\ntriangulation alone: depth fill %.3f ms, library removal %.3f ms (%.2fx)\n",
+              1e3 * best.depth_fill, 1e3 * best.library_removal,
+              best.library_removal / best.depth_fill);
   std::printf("\nstaged run, best          %10.3f ms\n", 1e3 * best_staged);
   std::printf("strandify_inner, best     %10.3f ms\n", 1e3 * best_direct);
   std::printf("throughput                %10.0f input points/s (strandify_inner%s)\n",

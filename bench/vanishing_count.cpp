@@ -118,7 +118,7 @@ int main(int argc, char** argv) {
         ++first_fail;
         if (show > 0) {
           --show;
-          const Diagnosis d = diagnose(simplified_rings(p, cond.value.simplification_tolerance));
+          const Diagnosis d = diagnose(simplified_rings(p, cond.value.settings().simplification_tolerance));
           std::printf("seed %llu: polygon of %zu outer points, %zu holes fails simplified "
                       "(%d self-crossings, %d ring crossings, %d collapsed rings); retry %s\n",
                       static_cast<unsigned long long>(seed), p.outer.size(), p.holes.size(),

@@ -1,3 +1,4 @@
+#include <type_traits>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -65,3 +66,7 @@ TEST(empty_and_non_finite) {
   CHECK(std::isinf(index.min_squared_distance({std::nan(""), 0})));
   CHECK(std::isinf(index.min_squared_distance({std::numeric_limits<double>::infinity(), 0})));
 }
+
+// The index keeps a reference to its vertices: building it from a temporary must not compile.
+static_assert(!std::is_constructible_v<NearestVertexIndex, std::vector<Point>&&>);
+static_assert(std::is_constructible_v<NearestVertexIndex, const std::vector<Point>&>);
