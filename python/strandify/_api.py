@@ -405,7 +405,7 @@ def _job(
     options: tuple[Any, ...],
 ) -> tuple[tuple[Any, ...], tuple[Any, list[FloatArray], float, float]]:
     try:
-        crs = crs_of(drawing)
+        crs = crs_of(drawing, stacklevel=5)
         read = read_curves(drawing)
         curves, _ = to_native(read)
         d, f = _resolve(read, buffer_distance, feature_size)

@@ -88,21 +88,35 @@ def _is_geopandas(obj: object) -> bool:
     return type(obj).__module__.startswith("geopandas") and hasattr(obj, "crs")
 
 
-def crs_of(drawing: object) -> Any:
+def crs_of(drawing: object, stacklevel: int = 3) -> Any:
     """The CRS a GeoDataFrame or GeoSeries carries, else None; warns for degrees."""
     if not _is_geopandas(drawing):
         return None
     crs = getattr(drawing, "crs", None)
-    if crs is not None and getattr(crs, "is_geographic", False):
+    check_crs(crs, stacklevel=stacklevel + 1)
+    return crs
+
+
+def check_crs(crs: Any, where: str = "", stacklevel: int = 2) -> None:
+    """Warn with :class:`GeographicCrsWarning` when ``crs`` counts in degrees."""
+    if crs is None:
+        return
+    if isinstance(crs, str):
+        try:
+            import pyproj
+
+            crs = pyproj.CRS.from_user_input(crs)
+        except Exception:  # no pyproj, or a name it does not know: nothing to tell
+            return
+    if getattr(crs, "is_geographic", False):
         warnings.warn(
             GeographicCrsWarning(
-                f"the drawing's CRS {crs.to_string()} counts in degrees, but buffer_distance and "
-                f"feature_size are lengths; reproject to a projected CRS first, e.g. "
-                f"gdf.to_crs(gdf.estimate_utm_crs())"
+                f"{where}the CRS {crs.to_string()} counts in degrees, but buffer distances and "
+                f"feature sizes are lengths; reproject to a projected CRS first (e.g. the UTM zone "
+                f"of the data: gdf.to_crs(gdf.estimate_utm_crs()), or ogr2ogr -t_srs)"
             ),
-            stacklevel=4,
+            stacklevel=stacklevel + 1,
         )
-    return crs
 
 
 def _geo_curves(drawing: Any) -> list[Curve]:

@@ -133,11 +133,11 @@ class Centerlines:
                 [float(w.mean()) if len(w) else math.nan for w in self.widths], dtype=np.float64
             )
         chains = gpd.GeoDataFrame(
-            columns, geometry=shapely.linestrings(self.chains) if self.chains else [], crs=crs
+            columns, geometry=[shapely.LineString(c) for c in self.chains], crs=crs
         )
         nodes = gpd.GeoDataFrame(
             {"node": np.arange(len(self.nodes), dtype=np.int64), "degree": self.degrees().astype(np.int64)},
-            geometry=shapely.points(self.nodes.reshape(-1, 2)) if len(self.nodes) else [],
+            geometry=[shapely.Point(p) for p in self.nodes.reshape(-1, 2).tolist()],
             crs=crs,
         )
         return GeoFrames(chains, nodes)

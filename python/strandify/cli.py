@@ -16,7 +16,7 @@ from typing import Any, NamedTuple
 
 from . import __version__, formats
 from ._api import BUFFER_PER_STROKE, FEATURE_PER_BUFFER, BatchJobError, _resolve, run_batch
-from ._convert import Curve
+from ._convert import Curve, check_crs
 from ._result import Centerlines
 
 DESCRIPTION = """\
@@ -231,6 +231,7 @@ class _File:
     drawing: formats.Drawing | None = None
     error: str | None = None
     parts: list[tuple[formats.Layer | None, Centerlines]] | None = None
+    source: str = ""
 
 
 def _run(args: argparse.Namespace) -> bool:
@@ -259,8 +260,10 @@ def _run(args: argparse.Namespace) -> bool:
         try:
             if f.name == "<stdin>":
                 data = sys.stdin.buffer.read()
-                f.drawing = formats.read_drawing(f.path, data=data, fmt=args.input_format or formats.sniff(data), by_stroke=args.by_stroke)
+                f.source = args.input_format or formats.sniff(data)
+                f.drawing = formats.read_drawing(f.path, data=data, fmt=f.source, by_stroke=args.by_stroke)
             else:
+                f.source = f.path.suffix.lower()
                 f.drawing = formats.read_drawing(f.path, by_stroke=args.by_stroke)
         except (formats.DrawingError, ImportError) as exc:
             fail(f, str(exc))
@@ -292,6 +295,7 @@ def _compute(args: argparse.Namespace, files: list[_File], fail: Any) -> None:
     for f in files:
         drawing = f.drawing
         assert drawing is not None
+        check_crs(drawing.crs, where=f"{f.name}: ")
         try:
             d = args.buffer_distance.resolve(drawing) if args.buffer_distance else None
             fs = args.feature_size.resolve(drawing) if args.feature_size else None
@@ -373,8 +377,7 @@ def _output_ext(args: argparse.Namespace, f: _File) -> str:
         return Path(args.output).suffix.lower()
     if args.output_format:
         return str(args.output_format)
-    source = f.path.suffix.lower() if f.name != "<stdin>" else (args.input_format or "")
-    return source if source in formats.OUTPUT_FORMATS else ".geojson"
+    return f.source if f.source in formats.OUTPUT_FORMATS else ".geojson"
 
 
 def _outputs(args: argparse.Namespace, names: list[str], paths: list[Path]) -> list[Path]:

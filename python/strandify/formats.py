@@ -36,6 +36,7 @@ import json
 import math
 import os
 import tempfile
+import warnings
 import xml.etree.ElementTree as ET
 from dataclasses import dataclass, replace
 from pathlib import Path
@@ -265,7 +266,7 @@ def _read_gis(path: Path, ext: str) -> Drawing:
             if crs is None and frame.crs is not None:
                 crs = frame.crs
             geoms = frame.geometry
-            lines = geoms[geoms.notna() & ~geoms.is_empty & geoms.geom_type.isin(["LineString", "MultiLineString", "LinearRing"])]
+            lines = geoms[geoms.geom_type.isin(["LineString", "MultiLineString", "LinearRing"]) & ~geoms.is_empty]
             curves.extend(c.points for c in read_curves(lines))
     except DrawingError:
         raise
@@ -302,11 +303,11 @@ def _curve_list(items: Any, key: str | None) -> list[FloatArray]:
 def _points(coords: Any, what: str) -> FloatArray:
     """A list of [x, y(, ...)] positions as an (n, 2) array; extra ordinates are dropped."""
     bad = DrawingError(f"{what}: expected a list of [x, y] number pairs")
-    if not isinstance(coords, list):
+    if not isinstance(coords, (list, tuple)):  # tuples: mappings from __geo_interface__
         raise bad
     if not coords:
         return np.empty((0, 2), dtype=np.float64)
-    if any(isinstance(v, (str, bool)) for p in coords if isinstance(p, list) for v in p):
+    if any(isinstance(v, (str, bool)) for p in coords if isinstance(p, (list, tuple)) for v in p):
         raise bad
     try:
         arr = np.array(coords, dtype=np.float64)
@@ -334,6 +335,8 @@ def geojson_curves(data: dict[str, Any]) -> list[FloatArray]:
         kind = obj.get("type")
         if kind == "FeatureCollection":
             features = obj.get("features")
+            if isinstance(features, tuple):
+                features = list(features)
             if not isinstance(features, list):
                 raise DrawingError(f'{at}a FeatureCollection needs a "features" list')
             stack.extend((f, f"feature {i}") for i, f in reversed(list(enumerate(features))))
@@ -341,6 +344,8 @@ def geojson_curves(data: dict[str, Any]) -> list[FloatArray]:
             stack.append((obj.get("geometry"), where))
         elif kind == "GeometryCollection":
             geoms = obj.get("geometries")
+            if isinstance(geoms, tuple):
+                geoms = list(geoms)
             if not isinstance(geoms, list):
                 raise DrawingError(f'{at}a GeometryCollection needs a "geometries" list')
             stack.extend((g, where) for g in reversed(geoms))
@@ -348,7 +353,7 @@ def geojson_curves(data: dict[str, Any]) -> list[FloatArray]:
             curves.append(_points(obj.get("coordinates"), f"{at}LineString"))
         elif kind == "MultiLineString":
             lines = obj.get("coordinates")
-            if not isinstance(lines, list):
+            if not isinstance(lines, (list, tuple)):
                 raise DrawingError(f"{at}MultiLineString coordinates must be a list of lines")
             curves.extend(_points(line, f"{at}MultiLineString") for line in lines)
         elif not isinstance(kind, str):
@@ -600,7 +605,10 @@ def _render_gpkg(parts: list[Part]) -> bytes:
         for name, frames in (("chains", chains), ("nodes", nodes)):
             frame = gpd.GeoDataFrame(pd.concat(frames, ignore_index=True), geometry="geometry", crs=crs)
             kind = "LineString" if name == "chains" else "Point"
-            pyogrio.write_dataframe(frame, target, layer=name, driver="GPKG", geometry_type=kind)
+            with warnings.catch_warnings():
+                # a drawing without CRS (an SVG, plain JSON) is written without one, as asked
+                warnings.filterwarnings("ignore", message=".*'crs' was not provided")
+                pyogrio.write_dataframe(frame, target, layer=name, driver="GPKG", geometry_type=kind)
         return target.read_bytes()
 
 
