@@ -35,6 +35,7 @@ import io
 import json
 import math
 import os
+import re
 import tempfile
 import warnings
 import xml.etree.ElementTree as ET
@@ -398,14 +399,18 @@ def _mark(root: ET.Element) -> list[str]:
     return names
 
 
-def _svg_length(se: Any, text: str | None) -> float | None:
+_SVG_LENGTH = re.compile(r"\s*([-+]?(?:\d+\.?\d*|\.\d+)(?:[eE][-+]?\d+)?)\s*([a-zA-Z]*)\s*")
+
+
+def _svg_length(text: str | None) -> float | None:
     """A root width or height in CSS pixels; None for none, percentages and nonsense."""
-    if text is None or text.strip().endswith("%"):
+    match = _SVG_LENGTH.fullmatch(text) if text is not None else None
+    if match is None:
         return None
-    try:
-        value = float(se.Length(text).value())
-    except Exception:
+    unit = match.group(2).lower() or "px"
+    if unit not in SVG_UNITS:
         return None
+    value = float(match.group(1)) * SVG_UNITS[unit]
     return value if value > 0 and math.isfinite(value) else None
 
 
@@ -427,7 +432,7 @@ def _read_svg(data: bytes, by_stroke: bool = False) -> Drawing:
     if root.tag not in ("svg", f"{{{_SVG_NS}}}svg"):
         raise DrawingError("invalid SVG: the root element is not <svg>")
     width_text, height_text = root.get("width"), root.get("height")
-    width_px, height_px = _svg_length(se, width_text), _svg_length(se, height_text)
+    width_px, height_px = _svg_length(width_text), _svg_length(height_text)
     viewbox = _viewbox(root)
     px_per_unit = 1.0
     if viewbox is not None:
