@@ -43,23 +43,28 @@ def _command() -> Any:
     vp = require("vpype", "the vpype command", "vpype")
     vpype_cli = require("vpype_cli", "the vpype command", "vpype", "vpype")
 
-    @click.command("strandify")
-    @click.option("-d", "--buffer-distance", type=vpype_cli.LengthType(), default=None,
-                  help="Radius around each stroke (default: from the strokes' lengths).")
-    @click.option("-f", "--feature-size", type=vpype_cli.LengthType(), default=None,
-                  help="Size of the smallest detail worth keeping (default: 2 x the buffer distance).")
-    @click.option("--simplification", type=vpype_cli.LengthType(), default=None, help="Chain simplification tolerance.")
-    @click.option("--min-tip-fraction", type=float, default=None, help="Prune side branches shorter than this times F.")
-    @click.option("--junction-merge-fraction", type=float, default=None, help="Merge junctions closer than this times F.")
-    @click.option("--resample", type=vpype_cli.LengthType(), default=None, help="Boundary resampling spacing.")
-    @click.option("--merge-tolerance", type=vpype_cli.LengthType(), default=None, help="Join curve ends closer than this.")
-    @vpype_cli.layer_processor
-    def strandify(lines: Any, **options: Any) -> Any:
-        """Replace the lines of each layer by their centerlines."""
-        given = {k: v for k, v in options.items() if v is not None}
-        return vp.LineCollection(process(lines, **given))
+    length = vpype_cli.LengthType()
+    options = [
+        click.option("-d", "--buffer-distance", type=length, default=None,
+                     help="Radius around each stroke (default: from the strokes' lengths)."),
+        click.option("-f", "--feature-size", type=length, default=None,
+                     help="Size of the smallest detail worth keeping (default: 2 x the buffer distance)."),
+        click.option("--simplification", type=length, default=None, help="Chain simplification tolerance."),
+        click.option("--min-tip-fraction", type=float, default=None, help="Prune side branches shorter than this times F."),
+        click.option("--junction-merge-fraction", type=float, default=None, help="Merge junctions closer than this times F."),
+        click.option("--resample", type=length, default=None, help="Boundary resampling spacing."),
+        click.option("--merge-tolerance", type=length, default=None, help="Join curve ends closer than this."),
+    ]
 
-    return strandify
+    def strandify(lines: Any, **given: Any) -> Any:
+        """Replace the lines of each layer by their centerlines."""
+        return vp.LineCollection(process(lines, **{k: v for k, v in given.items() if v is not None}))
+
+    # applied as calls rather than decorators: click and vpype are untyped
+    command: Any = vpype_cli.layer_processor(strandify)
+    for option in reversed(options):
+        command = option(command)
+    return click.command("strandify")(command)
 
 
 def __getattr__(name: str) -> Any:
