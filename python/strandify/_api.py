@@ -120,7 +120,10 @@ def _resolve(
                 f"feature_size derived from buffer_distance {buffer_distance!r} is not finite; pass feature_size"
             )
     if buffer_distance is None:
-        derived = float(feature_size) / FEATURE_PER_BUFFER
+        try:
+            derived = float(feature_size) / FEATURE_PER_BUFFER
+        except (TypeError, ValueError):
+            return 1.0, feature_size  # the native call names the bad feature_size
         if not (derived > 0 and math.isfinite(derived)):
             # a feature size too small (or not a number) for any buffer: say so here,
             # rather than let the native call quietly return nothing
