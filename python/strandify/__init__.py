@@ -11,18 +11,24 @@ GeoJSON, networkx, SVG and matplotlib.
 from ._internal import inflate_curves, strandify, strandify_batch, triangulate_curves
 from ._api import (
     BatchJobError,
+    BatchResults,
     centerlines,
     centerlines_batch,
     suggest_parameters,
 )
-from ._convert import CurveLike, DrawingLike
-from ._result import Centerlines
+from ._checks import LostStrokesWarning
+from ._convert import CurveLike, DrawingLike, GeographicCrsWarning
+from ._result import Centerlines, GeoFrames
 
 __all__ = [
     "BatchJobError",
+    "BatchResults",
     "Centerlines",
     "CurveLike",
     "DrawingLike",
+    "GeoFrames",
+    "GeographicCrsWarning",
+    "LostStrokesWarning",
     "centerlines",
     "centerlines_batch",
     "inflate_curves",

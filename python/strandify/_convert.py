@@ -15,7 +15,8 @@ from __future__ import annotations
 
 import itertools
 import math
-from collections.abc import Iterable, Sequence
+import warnings
+from collections.abc import Iterable, Mapping, Sequence
 from typing import TYPE_CHECKING, Any, NamedTuple, TypeAlias
 
 import numpy as np
@@ -77,6 +78,67 @@ def _geometry_curves(geom: Any) -> list[Curve]:
         f"cannot use a {kind} as strokes; only LineString, LinearRing, MultiLineString "
         f"and collections of them are drawn (use .boundary for polygon outlines)"
     )
+
+
+class GeographicCrsWarning(UserWarning):
+    """The drawing's coordinates are degrees, while buffer distances are lengths."""
+
+
+def _is_geopandas(obj: object) -> bool:
+    return type(obj).__module__.startswith("geopandas") and hasattr(obj, "crs")
+
+
+def crs_of(drawing: object, stacklevel: int = 3) -> Any:
+    """The CRS a GeoDataFrame or GeoSeries carries, else None; warns for degrees."""
+    if not _is_geopandas(drawing):
+        return None
+    crs = getattr(drawing, "crs", None)
+    check_crs(crs, stacklevel=stacklevel + 1)
+    return crs
+
+
+def check_crs(crs: Any, where: str = "", stacklevel: int = 2) -> None:
+    """Warn with :class:`GeographicCrsWarning` when ``crs`` counts in degrees."""
+    if crs is None:
+        return
+    if isinstance(crs, str):
+        try:
+            import pyproj
+
+            crs = pyproj.CRS.from_user_input(crs)
+        except Exception:  # no pyproj, or a name it does not know: nothing to tell
+            return
+    if getattr(crs, "is_geographic", False):
+        warnings.warn(
+            GeographicCrsWarning(
+                f"{where}the CRS {crs.to_string()} counts in degrees, but buffer distances and "
+                f"feature sizes are lengths; reproject to a projected CRS first (e.g. the UTM zone "
+                f"of the data: gdf.to_crs(gdf.estimate_utm_crs()), or ogr2ogr -t_srs)"
+            ),
+            stacklevel=stacklevel + 1,
+        )
+
+
+def _geo_curves(drawing: Any) -> list[Curve]:
+    """Curves of a GeoDataFrame or GeoSeries: None and empty geometries are skipped."""
+    geoms = drawing.geometry if hasattr(drawing, "geometry") else drawing
+    out: list[Curve] = []
+    for index, geom in enumerate(geoms):
+        if geom is None or getattr(geom, "is_empty", False):
+            continue
+        if not _is_geometry(geom):
+            raise TypeError(f"row {index}: expected a geometry, got {type(geom).__name__}")
+        try:
+            out.extend(_geometry_curves(geom))
+        except TypeError as exc:
+            raise TypeError(f"row {index}: {exc}") from None
+    return out
+
+
+def _mapping_curves(data: Any) -> list[Curve]:
+    from .formats import geojson_curves  # formats builds on this module
+
+    return [Curve(np.asarray(c, dtype=np.float64)) for c in geojson_curves(data)]
 
 
 def _looks_like_point(obj: object) -> bool:
@@ -189,6 +251,14 @@ def read_curves(drawing: DrawingLike) -> list[Curve]:
         raise TypeError("expected a drawing (a list of curves), got None")
     if _is_geometry(drawing):
         return _geometry_curves(drawing)
+    if _is_geopandas(drawing):
+        return _geo_curves(drawing)
+    if isinstance(drawing, Mapping):
+        if "type" not in drawing:
+            raise TypeError('expected a drawing (a list of curves), got a mapping without a GeoJSON "type"')
+        return _mapping_curves(drawing)
+    if hasattr(drawing, "__geo_interface__") and not isinstance(drawing, np.ndarray):
+        return _mapping_curves(drawing.__geo_interface__)
     if isinstance(drawing, (str, bytes)):
         raise TypeError(f"expected a drawing (a list of curves), got {type(drawing).__name__}")
     if isinstance(drawing, np.ndarray) and drawing.dtype != object:

@@ -5,7 +5,7 @@ from __future__ import annotations
 import math
 from collections.abc import Sequence
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any
+from typing import TYPE_CHECKING, Any, NamedTuple
 
 import numpy as np
 
@@ -50,12 +50,16 @@ class Centerlines:
         are equal for a closed loop.
     widths : list of (k,) float arrays, or None
         The local stroke width at every chain point, when it was asked for.
+    crs : pyproj CRS or None
+        The coordinate reference system of the input, when it carried one (a
+        GeoDataFrame, GeoSeries or a GIS file); the converters pass it on.
     """
 
     chains: list[FloatArray]
     nodes: FloatArray
     chain_node_ids: IntArray
     widths: list[FloatArray] | None = None
+    crs: Any = None
 
     @classmethod
     def from_native(
@@ -64,6 +68,8 @@ class Centerlines:
         nodes: Sequence[Point],
         chain_node_ids: Sequence[tuple[int, int]],
         widths: Sequence[Sequence[float]] | None = None,
+        *,
+        crs: Any = None,
     ) -> Centerlines:
         """Wrap the lists returned by the native ``strandify`` functions."""
         return cls(
@@ -71,6 +77,7 @@ class Centerlines:
             nodes=_array(nodes, np.float64),
             chain_node_ids=_array(chain_node_ids, np.intp),
             widths=None if widths is None else [np.array(w, dtype=np.float64) for w in widths],
+            crs=crs,
         )
 
     def __len__(self) -> int:
@@ -91,11 +98,58 @@ class Centerlines:
         shapely = require("shapely", "to_shapely()", "shapely")
         return shapely.MultiLineString([c for c in self.chains])
 
+    def lengths(self) -> FloatArray:
+        """The length of every chain."""
+        return np.array([float(np.hypot(*np.diff(c, axis=0).T).sum()) for c in self.chains], dtype=np.float64)
+
+    def degrees(self) -> IntArray:
+        """How many chain ends meet at every node (a closed loop counts twice)."""
+        counts = np.zeros(len(self.nodes), dtype=np.intp)
+        if len(self.chain_node_ids):
+            np.add.at(counts, self.chain_node_ids.reshape(-1), 1)
+        return counts
+
+    def to_geopandas(self, crs: Any = None) -> GeoFrames:
+        """Two GeoDataFrames, ``chains`` and ``nodes``, in the CRS of the input.
+
+        ``chains`` has a LineString per chain with columns ``chain``,
+        ``start_node``, ``end_node``, ``length`` and, when widths were
+        measured, ``mean_width``; ``nodes`` has a Point per node with ``node``
+        and ``degree``.  ``crs`` overrides the CRS kept from the input.
+        Needs the ``gis`` extra.
+        """
+        gpd = require("geopandas", "to_geopandas()", "gis")
+        shapely = require("shapely", "to_geopandas()", "gis")
+        crs = self.crs if crs is None else crs
+        ids = self.chain_node_ids.reshape(-1, 2)
+        columns: dict[str, Any] = {
+            "chain": np.arange(len(self.chains), dtype=np.int64),
+            "start_node": ids[:, 0].astype(np.int64),
+            "end_node": ids[:, 1].astype(np.int64),
+            "length": self.lengths(),
+        }
+        if self.widths is not None:
+            columns["mean_width"] = np.array(
+                [float(w.mean()) if len(w) else math.nan for w in self.widths], dtype=np.float64
+            )
+        chains = gpd.GeoDataFrame(
+            columns, geometry=[shapely.LineString(c) for c in self.chains], crs=crs
+        )
+        nodes = gpd.GeoDataFrame(
+            {"node": np.arange(len(self.nodes), dtype=np.int64), "degree": self.degrees().astype(np.int64)},
+            geometry=[shapely.Point(p) for p in self.nodes.reshape(-1, 2).tolist()],
+            crs=crs,
+        )
+        return GeoFrames(chains, nodes)
+
     def to_geojson(self) -> dict[str, Any]:
         """A GeoJSON FeatureCollection with one LineString Feature per chain.
 
         Each Feature's properties hold ``chain`` (its index), ``start_node`` and
         ``end_node`` (indices into ``nodes``) and, when computed, ``widths``.
+        With a CRS other than WGS 84 the collection names it in a ``crs``
+        member, the way GDAL writes and reads it, so the coordinates are not
+        taken for longitudes and latitudes.
         """
         features = []
         for k, chain in enumerate(self.chains):
@@ -110,7 +164,11 @@ class Centerlines:
                     "properties": props,
                 }
             )
-        return {"type": "FeatureCollection", "features": features}
+        out: dict[str, Any] = {"type": "FeatureCollection", "features": features}
+        name = crs_name(self.crs)
+        if name is not None:
+            out["crs"] = {"type": "name", "properties": {"name": name}}
+        return out
 
     def to_json(self) -> dict[str, Any]:
         """Plain lists: ``chains``, ``nodes``, ``chain_node_ids`` (and ``widths``)."""
@@ -155,21 +213,25 @@ class Centerlines:
         stroke: str = "black",
         stroke_width: float | None = None,
         y_up: bool = False,
+        width: str | None = None,
+        height: str | None = None,
     ) -> str:
         """An SVG document with one ``<polyline>`` per chain.
 
         Coordinates are written unchanged as SVG user units.  SVG's y axis points
         down; pass ``y_up=True`` for coordinates whose y axis points up (maps,
         plots) to wrap the chains in a flip so the picture shows upright.
-        ``bounds`` (min x, min y, max x, max y) sets the visible area, by default
-        the chains' extent with a small margin.
+        ``bounds`` (min x, min y, max x, max y) sets the visible area (the
+        viewBox), by default the chains' extent with a small margin.  ``width``
+        and ``height`` set the physical size, e.g. ``"210mm"``; by default one
+        user unit is one pixel.
         """
         box = bounds if bounds is not None else _padded(self.bounds)
         minx, miny, maxx, maxy = box
-        width = maxx - minx if maxx > minx else 1.0
-        height = maxy - miny if maxy > miny else 1.0
+        w = maxx - minx if maxx > minx else 1.0
+        h = maxy - miny if maxy > miny else 1.0
         if stroke_width is None:
-            stroke_width = max(math.hypot(width, height) / 400.0, 1e-9)
+            stroke_width = max(math.hypot(w, h) / 400.0, 1e-9)
         group = (
             f'<g fill="none" stroke="{_attr(stroke)}" stroke-width="{_num(stroke_width)}" '
             f'stroke-linecap="round" stroke-linejoin="round"'
@@ -179,15 +241,11 @@ class Centerlines:
         lines = [
             '<?xml version="1.0" encoding="UTF-8"?>',
             f'<svg xmlns="http://www.w3.org/2000/svg" viewBox="{_num(minx)} {_num(miny)} '
-            f'{_num(width)} {_num(height)}" width="{_num(width)}" height="{_num(height)}">',
+            f'{_num(w)} {_num(h)}" width="{_attr(width) if width else _num(w)}" '
+            f'height="{_attr(height) if height else _num(h)}">',
             group + ">",
         ]
-        for k, chain in enumerate(self.chains):
-            start, end = (int(v) for v in self.chain_node_ids[k])
-            points = " ".join(f"{_num(x)},{_num(y)}" for x, y in chain.tolist())
-            lines.append(
-                f'<polyline id="chain-{k}" data-start-node="{start}" data-end-node="{end}" points="{points}"/>'
-            )
+        lines += svg_polylines(self)
         lines += ["</g>", "</svg>", ""]
         return "\n".join(lines)
 
@@ -226,6 +284,41 @@ class Centerlines:
         if invert_y and not ax.yaxis_inverted():
             ax.invert_yaxis()
         return ax
+
+
+def svg_polylines(result: Centerlines, prefix: str = "") -> list[str]:
+    """One ``<polyline>`` element per chain, ids ``{prefix}chain-{k}``."""
+    out = []
+    for k, chain in enumerate(result.chains):
+        start, end = (int(v) for v in result.chain_node_ids[k])
+        points = " ".join(f"{_num(x)},{_num(y)}" for x, y in chain.tolist())
+        out.append(
+            f'<polyline id="{prefix}chain-{k}" data-start-node="{start}" data-end-node="{end}" points="{points}"/>'
+        )
+    return out
+
+
+class GeoFrames(NamedTuple):
+    """The GeoDataFrames of :meth:`Centerlines.to_geopandas`."""
+
+    chains: Any
+    nodes: Any
+
+
+def crs_name(crs: Any) -> str | None:
+    """The name of ``crs`` for a GeoJSON ``crs`` member; None for none or WGS 84."""
+    if crs is None:
+        return None
+    if isinstance(crs, str):
+        text = crs
+    else:
+        authority = crs.to_authority() if hasattr(crs, "to_authority") else None
+        if authority is None:
+            return str(crs.to_wkt()) if hasattr(crs, "to_wkt") else str(crs)
+        text = f"urn:ogc:def:crs:{authority[0]}::{authority[1]}"
+    if text.upper() in ("EPSG:4326", "URN:OGC:DEF:CRS:EPSG::4326", "URN:OGC:DEF:CRS:OGC:1.3:CRS84", "OGC:CRS84"):
+        return None
+    return text
 
 
 def _padded(box: Bounds | None) -> Bounds:

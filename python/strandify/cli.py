@@ -5,55 +5,116 @@ from __future__ import annotations
 import argparse
 import math
 import os
+import re
 import sys
 import tempfile
+import warnings
 from collections.abc import Sequence
+from dataclasses import dataclass
 from pathlib import Path
+from typing import Any, NamedTuple
 
-from . import formats
-from ._api import BUFFER_FRACTION, FEATURE_PER_BUFFER, BatchJobError, centerlines_batch
+from . import __version__, formats
+from ._api import BUFFER_PER_STROKE, FEATURE_PER_BUFFER, BatchJobError, _resolve, run_batch
+from ._convert import Curve, check_crs
+from ._result import Centerlines
 
 DESCRIPTION = """\
 Turn sketchy, overdrawn strokes into clean centerlines.
 
 Inputs are SVG (paths, polylines, polygons, lines, rects, circles and
-ellipses, transforms applied, curves flattened), GeoJSON (LineString and
-MultiLineString, bare or in Features and FeatureCollections) or JSON (a list
-of curves, each a list of [x, y] pairs). The output format follows the
-extension of OUTPUT: .svg, .geojson or .json. Several inputs run as one
-parallel batch; OUTPUT (and PREVIEW) must then contain {stem}, which is
-replaced by each input's file name without extension, e.g. out/{stem}.svg.
+ellipses, transforms applied, curves flattened; fill-only and hidden shapes
+skipped), GeoJSON (LineString and MultiLineString, bare or in Features and
+FeatureCollections), JSON (a list of curves, each a list of [x, y] pairs) and,
+with the gis extra, GeoPackage, Shapefile and GPX tracks. The output format
+follows the extension of OUTPUT: .svg, .geojson, .json or .gpkg. Several
+inputs run as one parallel batch; OUTPUT (and PREVIEW) must then contain
+{stem}, which is replaced by each input's file name without extension, e.g.
+out/{stem}.svg. "-" reads standard input or writes standard output (the
+format then comes from --from and --to, or from a look at the input).
 
-SVG coordinates are kept in the SVG's user units, y pointing down; GeoJSON and
-JSON coordinates are taken as y pointing up, and SVG output and previews of
-them are flipped so they show upright.
+SVG coordinates are kept in the SVG's user units, y pointing down, and SVG
+output keeps the input's width, height and viewBox, so a drawing keeps its
+physical size; Inkscape layers (and, with --by-stroke, stroke colours) run as
+drawings of their own and come back as layers. GeoJSON, JSON and GIS
+coordinates are taken as y pointing up, and SVG output and previews of them
+are flipped so they show upright; their CRS is kept in GeoJSON and GeoPackage
+output.
 """
 
 EPILOG = f"""\
-Defaults: D is {BUFFER_FRACTION:g} x the diagonal of each drawing's bounding box, and
+Lengths (D, F, --simplification, --resample, --boundary-simplification,
+--merge-tolerance) are in the drawing's own units, or carry a unit: px, mm,
+cm, in, pt or pc for SVG (e.g. -d 0.5mm), m, km or ft for a projected CRS.
+
+Defaults: D is {BUFFER_PER_STROKE:g} x the median length of each drawing's strokes, and
 F is {FEATURE_PER_BUFFER:g} x D; given only one of them, the other follows by that ratio.
 Strokes closer than about 2 x D merge into one centerline; side branches
-shorter than about 2 x F are pruned.
+shorter than about 2 x F are pruned. A warning tells when a separate group
+of strokes gave no centerline at all.
 
 --jobs sets RAYON_NUM_THREADS, which sizes the worker pool when the batch
 first runs; without it the environment's value, or one thread per CPU, is used.
 
-On error, nothing is written and the exit status is 1.
+On error, nothing is written and the exit status is 1. With --keep-going a
+file that fails is reported and skipped, the others are written, and the exit
+status is still 1.
 """
+
+STDIO = "-"
+_LENGTH = re.compile(r"\s*([-+]?(?:\d+\.?\d*|\.\d+)(?:[eE][-+]?\d+)?|[-+]?(?:nan|inf|infinity))\s*([a-zA-Z-]*)\s*")
 
 
 class CliError(Exception):
     """A problem to report on one line, without a traceback."""
 
 
-def _positive_float(text: str) -> float:
+class Length(NamedTuple):
+    """A length as given: a number and an optional unit."""
+
+    value: float
+    unit: str
+
+    def __str__(self) -> str:
+        return f"{self.value:g}{self.unit}"
+
+    def resolve(self, drawing: formats.Drawing) -> float:
+        return self.value if not self.unit else drawing.length(self.value, self.unit)
+
+
+def _number(text: str, *, positive: bool) -> float:
     try:
         value = float(text)
     except ValueError:
         raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
-    if not (value > 0 and math.isfinite(value)):
-        raise argparse.ArgumentTypeError(f"must be a positive finite number, got {text!r}")
+    ok = value > 0 if positive else value >= 0
+    if not (ok and math.isfinite(value)):
+        kind = "positive" if positive else "non-negative"
+        raise argparse.ArgumentTypeError(f"must be a {kind} finite number, got {text!r}")
     return value
+
+
+def _length(positive: bool) -> Any:
+    def parse(text: str) -> Length:
+        match = _LENGTH.fullmatch(text)
+        if match is None:
+            raise argparse.ArgumentTypeError(f"not a length: {text!r} (a number, optionally with a unit such as mm)")
+        unit = match.group(2).lower()
+        value = _number(match.group(1), positive=positive)
+        known = {*formats.SVG_UNITS, *formats.MAP_UNITS}
+        if unit and unit not in known:
+            raise argparse.ArgumentTypeError(f"unknown unit {unit!r} in {text!r}; expected one of {', '.join(sorted(known))}")
+        return Length(value, unit)
+
+    return parse
+
+
+def _fraction(text: str) -> float:
+    return _number(text, positive=False)
+
+
+def _positive_float(text: str) -> float:
+    return _number(text, positive=True)
 
 
 def _positive_int(text: str) -> int:
@@ -66,6 +127,24 @@ def _positive_int(text: str) -> int:
     return value
 
 
+def _format(text: str) -> str:
+    ext = "." + text.lower().lstrip(".")
+    return ext
+
+
+#: The tuning options of the API: (flag, keyword, is a length, parser, help).
+TUNING: tuple[tuple[str, str, Any, str], ...] = (
+    ("--simplification", "simplification", _length(False), "tolerance of the final chain simplification (default F/10)"),
+    ("--min-tip-fraction", "min_tip_fraction", _fraction, "side branches shorter than this times F are pruned"),
+    ("--junction-merge-fraction", "junction_merge_fraction", _fraction, "junctions closer than this times F merge"),
+    ("--max-nodes", "max_nodes", _positive_int, "refuse drawings whose skeleton has more nodes than this"),
+    ("--subdivision-ratio", "subdivision_ratio", _fraction, "boundary refinement ratio"),
+    ("--resample", "resample", _length(False), "resample the buffer boundary at this spacing"),
+    ("--boundary-simplification", "boundary_simplification", _length(False), "tolerance of the boundary simplification"),
+    ("--merge-tolerance", "merge_tolerance", _length(False), "curve ends closer than this are joined"),
+)
+
+
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="strandify",
@@ -73,18 +152,31 @@ def build_parser() -> argparse.ArgumentParser:
         epilog=EPILOG,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
-    parser.add_argument("inputs", nargs="+", metavar="INPUT", help="drawing to read (.svg, .geojson, .json)")
     parser.add_argument(
-        "-o", "--output", required=True, metavar="OUTPUT", help="file to write (.svg, .geojson, .json)"
+        "inputs", nargs="+", metavar="INPUT",
+        help="drawing to read (.svg, .geojson, .json, .gpkg, .shp, .gpx), or - for standard input",
     )
     parser.add_argument(
-        "-d", "--buffer-distance", type=_positive_float, metavar="D",
+        "-o", "--output", required=True, metavar="OUTPUT",
+        help="file to write (.svg, .geojson, .json, .gpkg), or - for standard output",
+    )
+    parser.add_argument(
+        "-d", "--buffer-distance", type=_length(True), metavar="D",
         help="radius around each stroke; strokes whose buffers overlap become one (default: see below)",
     )
     parser.add_argument(
-        "-f", "--feature-size", type=_positive_float, metavar="F",
+        "-f", "--feature-size", type=_length(True), metavar="F",
         help="size of the smallest detail worth keeping (default: see below)",
     )
+    tuning = parser.add_argument_group("tuning")
+    for flag, dest, kind, text in TUNING:
+        tuning.add_argument(flag, dest=dest, type=kind, metavar="X", help=text)
+    parser.add_argument(
+        "--by-stroke", action="store_true",
+        help="SVG: run each stroke colour (within each layer) as a drawing of its own, written back as a layer",
+    )
+    parser.add_argument("--from", dest="input_format", type=_format, metavar="FORMAT", help="format of standard input (svg, geojson, json)")
+    parser.add_argument("--to", dest="output_format", type=_format, metavar="FORMAT", help="format for standard output (svg, geojson, json)")
     parser.add_argument(
         "--png", metavar="PREVIEW",
         help="also write a PNG of the input strokes (light) under the centerlines (dark); needs matplotlib",
@@ -93,6 +185,15 @@ def build_parser() -> argparse.ArgumentParser:
         "-j", "--jobs", type=_positive_int, metavar="N",
         help="worker threads for the batch (default: one per CPU)",
     )
+    parser.add_argument(
+        "-k", "--keep-going", action="store_true",
+        help="report a file that fails and write the others (the exit status is still 1)",
+    )
+    parser.add_argument(
+        "--progress", action=argparse.BooleanOptionalAction, default=None,
+        help="show a progress bar (default: with several inputs on a terminal); needs tqdm",
+    )
+    parser.add_argument("--version", action="version", version=f"strandify {__version__}")
     return parser
 
 
@@ -100,53 +201,203 @@ def main(argv: Sequence[str] | None = None) -> int:
     """Run the command line; returns the exit status."""
     try:
         args = build_parser().parse_args(argv)
-    except SystemExit as exc:  # usage errors and --help; keep main() returning
+    except SystemExit as exc:  # usage errors, --help and --version; keep main() returning
         if exc.code is None or isinstance(exc.code, int):
             return exc.code or 0
         return 2
     try:
-        _run(args)
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            failed = _run(args)
+        for warning in caught:
+            print(f"strandify: warning: {warning.message}", file=sys.stderr)
     except CliError as exc:
         print(f"strandify: error: {exc}", file=sys.stderr)
         return 1
     except KeyboardInterrupt:
         print("strandify: interrupted", file=sys.stderr)
         return 130
-    return 0
+    return 1 if failed else 0
 
 
-def _run(args: argparse.Namespace) -> None:
-    inputs = [Path(p) for p in args.inputs]
-    outputs = _targets(args.output, inputs, formats.OUTPUT_FORMATS, "OUTPUT")
-    previews = _targets(args.png, inputs, (".png",), "--png") if args.png else None
+@dataclass
+class _File:
+    """One input on its way through: its drawing, its results, or what went wrong."""
+
+    name: str
+    path: Path
+    output: Path
+    preview: Path | None
+    drawing: formats.Drawing | None = None
+    error: str | None = None
+    parts: list[tuple[formats.Layer | None, Centerlines]] | None = None
+    source: str = ""
+
+
+def _run(args: argparse.Namespace) -> bool:
+    """Do the work; returns whether some file failed (with --keep-going)."""
+    names = list(args.inputs)
+    if names.count(STDIO) > 1:
+        raise CliError("standard input (-) can be read only once")
+    if args.output == STDIO and len(names) > 1:
+        raise CliError("standard output (-) takes the result of a single input")
+    paths = [Path("stdin") if n == STDIO else Path(n) for n in names]
+    files = [
+        _File(name=n if n != STDIO else "<stdin>", path=p, output=o, preview=v)
+        for n, p, o, v in zip(names, paths, _outputs(args, names, paths), _previews(args, paths))
+    ]
     if args.jobs is not None:
         # the worker pool reads this once, when the first batch runs
         os.environ["RAYON_NUM_THREADS"] = str(args.jobs)
+    keep_going = bool(args.keep_going)
 
-    drawings = [_read(path) for path in inputs]
-    try:
-        results = centerlines_batch(
-            [d.curves for d in drawings],
-            buffer_distance=args.buffer_distance,
-            feature_size=args.feature_size,
-        )
-    except BatchJobError as exc:
-        raise CliError(f"{inputs[exc.index]}: {exc.reason}") from None
-    except ValueError as exc:
-        raise CliError(str(exc)) from None
+    def fail(f: _File, message: str) -> None:
+        f.error = message
+        if not keep_going:
+            raise CliError(f"{f.name}: {message}")
 
-    files: list[tuple[Path, bytes]] = []
-    for i, (drawing, result) in enumerate(zip(drawings, results)):
+    for f in files:
         try:
-            files.append((outputs[i], formats.render(result, outputs[i].suffix, drawing)))
-            if previews is not None:
-                files.append((previews[i], formats.render_png(result, drawing)))
+            if f.name == "<stdin>":
+                data = sys.stdin.buffer.read()
+                f.source = args.input_format or formats.sniff(data)
+                f.drawing = formats.read_drawing(f.path, data=data, fmt=f.source, by_stroke=args.by_stroke)
+            else:
+                f.source = f.path.suffix.lower()
+                f.drawing = formats.read_drawing(f.path, by_stroke=args.by_stroke)
         except (formats.DrawingError, ImportError) as exc:
-            raise CliError(f"{inputs[i]}: {exc}") from None
-    _write_all(files)
+            fail(f, str(exc))
+
+    _compute(args, [f for f in files if f.error is None], fail)
+
+    out: list[tuple[Path, bytes]] = []
+    for f in files:
+        if f.error is not None or f.parts is None or f.drawing is None:
+            continue
+        try:
+            rendered = [(f.output, formats.render(f.parts, _output_ext(args, f), f.drawing))]
+            if f.preview is not None:
+                rendered.append((f.preview, formats.render_png(f.parts, f.drawing)))
+        except (formats.DrawingError, ImportError) as exc:
+            fail(f, str(exc))
+            continue
+        out.extend(rendered)
+    _write_all(out)
+    failures = [f for f in files if f.error is not None]
+    for f in failures:
+        print(f"strandify: error: {f.name}: {f.error} (skipped)", file=sys.stderr)
+    return bool(failures)
 
 
-def _targets(template: str, inputs: list[Path], allowed: tuple[str, ...], what: str) -> list[Path]:
+def _compute(args: argparse.Namespace, files: list[_File], fail: Any) -> None:
+    """Run every part of every drawing as one batch and hand the results back to their files."""
+    jobs: list[tuple[_File, formats.Layer | None, list[Any], float, float, tuple[Any, ...]]] = []
+    for f in files:
+        drawing = f.drawing
+        assert drawing is not None
+        check_crs(drawing.crs, where=f"{f.name}: ")
+        try:
+            d = args.buffer_distance.resolve(drawing) if args.buffer_distance else None
+            fs = args.feature_size.resolve(drawing) if args.feature_size else None
+            options = tuple(
+                _option(getattr(args, dest), drawing) for _, dest, _, _ in TUNING
+            )
+            parts = drawing.parts()
+            resolved = []
+            for layer in parts:
+                pd, pf = _resolve([Curve(c) for c in layer.curves], d, fs)
+                resolved.append((None if drawing.layers is None else layer, layer.curves, pd, pf))
+        except (formats.DrawingError, ValueError) as exc:
+            fail(f, str(exc))
+            continue
+        jobs.extend((f, layer, curves, pd, pf, options) for layer, curves, pd, pf in resolved)
+    if not jobs:
+        return
+    # one batch for all files; options differ only by the units of each file, so
+    # jobs are grouped by their options
+    groups: dict[tuple[Any, ...], list[int]] = {}
+    for k, job in enumerate(jobs):
+        groups.setdefault(job[5], []).append(k)
+    outcome: dict[int, Any] = {}
+    errors: dict[int, Exception] = {}
+    show = args.progress if args.progress is not None else (len(files) > 1 and sys.stderr.isatty())
+    for options, members in groups.items():
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            try:
+                results = run_batch(
+                    ((jobs[k][2], jobs[k][3], jobs[k][4]) for k in members),
+                    options,
+                    progress=bool(show),
+                    errors="skip" if args.keep_going else "raise",
+                    total=len(members),
+                )
+            except BatchJobError as exc:  # without --keep-going: the first failure ends the run
+                raise CliError(f"{jobs[members[exc.index]][0].name}: {exc.reason}") from None
+            except ValueError as exc:
+                raise CliError(str(exc)) from None
+        for warning in caught:
+            text = str(warning.message)
+            match = re.match(r"drawing (\d+): ", text)
+            if match is not None:
+                job = jobs[members[int(match.group(1))]]
+                where = job[0].name + (f" (layer {job[1].name})" if job[1] is not None else "")
+                text = f"{where}: {text[match.end():]}"
+            warnings.warn(text, warning.category, stacklevel=1)
+        for i, k in enumerate(members):
+            if results[i] is None:
+                errors[k] = results.errors[i]
+            else:
+                outcome[k] = results[i]
+    for k, (f, part, _, _, _, _) in enumerate(jobs):
+        if f.error is not None:
+            continue
+        if k in errors:
+            error = errors[k]
+            fail(f, getattr(error, "reason", None) or str(error))
+            continue
+        if f.parts is None:
+            f.parts = []
+        f.parts.append((part, outcome[k]))
+    for f in files:
+        if f.error is None and f.parts is not None and not any(len(r.chains) for _, r in f.parts):
+            fail(
+                f,
+                "no centerlines: every stroke was pruned away; give a smaller -f/--feature-size "
+                "(or -d/--buffer-distance)",
+            )
+
+
+def _option(value: Any, drawing: formats.Drawing) -> Any:
+    return value.resolve(drawing) if isinstance(value, Length) else value
+
+
+def _output_ext(args: argparse.Namespace, f: _File) -> str:
+    if args.output != STDIO:
+        return Path(args.output).suffix.lower()
+    if args.output_format:
+        return str(args.output_format)
+    return f.source if f.source in formats.OUTPUT_FORMATS else ".geojson"
+
+
+def _outputs(args: argparse.Namespace, names: list[str], paths: list[Path]) -> list[Path]:
+    if args.output == STDIO:
+        ext = args.output_format
+        if ext is not None and ext not in formats.OUTPUT_FORMATS:
+            raise CliError(f"--to: unknown format {ext!r}; expected {', '.join(formats.OUTPUT_FORMATS)}")
+        if ext == ".gpkg":
+            raise CliError("a GeoPackage cannot be written to standard output")
+        return [Path(STDIO)]
+    return _targets(args.output, names, paths, formats.OUTPUT_FORMATS, "OUTPUT")
+
+
+def _previews(args: argparse.Namespace, paths: list[Path]) -> list[Path | None]:
+    if not args.png:
+        return [None] * len(paths)
+    return list(_targets(args.png, [str(p) for p in paths], paths, (".png",), "--png"))
+
+
+def _targets(template: str, names: list[str], inputs: list[Path], allowed: tuple[str, ...], what: str) -> list[Path]:
     """One output path per input, from a name that may hold ``{stem}``."""
     ext = Path(template).suffix.lower()
     if ext not in allowed:
@@ -156,30 +407,25 @@ def _targets(template: str, inputs: list[Path], allowed: tuple[str, ...], what: 
     if len(inputs) > 1 and "{stem}" not in template:
         raise CliError(f"{template}: with several inputs, {what} must contain {{stem}}, e.g. out/{{stem}}{ext}")
     paths = [Path(template.replace("{stem}", p.stem)) for p in inputs]
-    seen: dict[Path, Path] = {}
-    for src, dst in zip(inputs, paths):
+    seen: dict[Path, str] = {}
+    for name, src, dst in zip(names, inputs, paths):
         if dst.resolve() in seen:
-            raise CliError(f"{seen[dst.resolve()]} and {src} would both be written to {dst}")
-        if dst.resolve() == src.resolve():
+            raise CliError(f"{seen[dst.resolve()]} and {name} would both be written to {dst}")
+        if name != STDIO and dst.resolve() == src.resolve():
             raise CliError(f"{dst}: refusing to overwrite the input")
         if dst.is_dir():
             # caught before anything is written: a failed rename later would
             # leave the other outputs half done
             raise CliError(f"{dst}: is a directory")
-        seen[dst.resolve()] = src
+        seen[dst.resolve()] = name
     return paths
-
-
-def _read(path: Path) -> formats.Drawing:
-    try:
-        return formats.read_drawing(path)
-    except (formats.DrawingError, ImportError) as exc:
-        raise CliError(f"{path}: {exc}") from None
 
 
 def _write_all(files: list[tuple[Path, bytes]]) -> None:
     """Write every file or none: all go to temporary files first, then are renamed."""
     staged: list[tuple[str, Path]] = []
+    to_stdout = [data for target, data in files if str(target) == STDIO]
+    files = [(t, d) for t, d in files if str(t) != STDIO]
     # mkstemp makes private files; give the results the permissions a plain
     # open() would have
     umask = os.umask(0)
@@ -204,6 +450,9 @@ def _write_all(files: list[tuple[Path, bytes]]) -> None:
         for tmp, _ in staged:
             if os.path.exists(tmp):
                 os.unlink(tmp)
+    for data in to_stdout:
+        sys.stdout.buffer.write(data)
+        sys.stdout.buffer.flush()
 
 
 if __name__ == "__main__":

@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import json
 import math
+import warnings
 import sys
 import xml.etree.ElementTree as ET
 from typing import Any
@@ -220,9 +221,9 @@ class TestParameters:
         assert record_strandify.calls[0][3:] == (None, None, None, None, False, None, None, None, None, None)
 
     def test_derived_scale(self) -> None:
-        # bounding box 100 x 100: diagonal 141.42...
+        lengths = sorted(float(np.hypot(*np.diff(np.array(c), axis=0).T).sum()) for c in PLUS)
         d, f = suggest_parameters(PLUS)
-        assert d == pytest.approx(math.hypot(100, 100) * 0.01)
+        assert d == pytest.approx((lengths[1] + lengths[2]) / 2 * 0.025)
         assert f == pytest.approx(2 * d)
         assert suggest_parameters(PLUS, buffer_distance=5.0) == (5.0, 10.0)
         assert suggest_parameters(PLUS, feature_size=5.0) == (2.5, 5.0)
@@ -231,8 +232,59 @@ class TestParameters:
         assert suggest_parameters([[(3.0, 3.0), (3.0, 3.0)]]) == (1.0, 2.0)
 
     def test_derived_scale_ignores_gaps_and_infinities(self) -> None:
-        curve = [(0.0, 0.0), (math.nan, 1e9), (math.inf, 3.0), (30.0, 40.0)]
-        assert suggest_parameters([curve]) == pytest.approx((0.5, 1.0))
+        curve = [(0.0, 0.0), (30.0, 40.0), (math.nan, 1e9), (math.inf, 3.0), (30.0, 40.0), (30.0, 80.0)]
+        assert suggest_parameters([curve]) == pytest.approx((90 * 0.025, 90 * 0.05))
+
+    @pytest.mark.parametrize(
+        ("far", "same_scale"),
+        [([(330.0, 0.0), (330.0, 40.0)], True), ([(3000.0, 3000.0), (3001.0, 3000.0)], False)],
+    )
+    def test_a_far_away_stroke_leaves_the_other_chains_alone(self, far: Any, same_scale: bool) -> None:
+        # an H of three strokes: with the extent-based scale of old, one stroke far
+        # away grew every buffer and merged the H away
+        h = [[(0.0, 0.0), (0.0, 40.0)], [(30.0, 0.0), (30.0, 40.0)], [(0.0, 20.0), (30.0, 20.0)]]
+        alone = centerlines(h)
+        assert len(alone) == 5
+        d, _ = suggest_parameters(h + [far])
+        assert (d == suggest_parameters(h)[0]) is same_scale
+        assert 0.8 < d / suggest_parameters(h)[0] <= 1.0
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore", strandify.LostStrokesWarning)  # the speck may be pruned
+            near = [c for c in centerlines(h + [far]).chains if c[:, 0].max() < 100]
+        assert len(near) == 5
+        if same_scale:
+            key = lambda c: c.tolist()  # noqa: E731
+            assert all(np.array_equal(a, b) for a, b in zip(sorted(alone.chains, key=key), sorted(near, key=key)))
+
+    @pytest.mark.parametrize("value", [0.0, -1.0, math.nan, math.inf])
+    def test_buffer_distance_is_checked(self, value: float) -> None:
+        with pytest.raises(ValueError, match="buffer_distance must be a positive finite number"):
+            centerlines(PLUS, value)
+        with pytest.raises(ValueError, match="buffer_distance must be a positive finite number"):
+            centerlines_batch([PLUS], value)
+
+    def test_buffer_distance_of_the_wrong_type(self) -> None:
+        with pytest.raises(TypeError, match="buffer_distance must be a number, got str"):
+            centerlines(PLUS, "1")  # type: ignore[arg-type]
+
+    def test_feature_size_too_small_for_any_buffer(self) -> None:
+        with pytest.raises(ValueError, match="buffer_distance derived from feature_size 5e-324"):
+            centerlines(PLUS, feature_size=5e-324)
+
+    def test_strokes_too_long_to_measure(self) -> None:
+        with pytest.raises(ValueError, match="cannot derive buffer_distance"):
+            suggest_parameters([[(-1e308, 0.0), (1e308, 0.0)], [(-1e308, 1.0), (1e308, 1.0)]])
+
+    def test_a_lost_group_of_strokes_is_reported(self) -> None:
+        big = [[(0.0, 0.0), (100.0, 0.0)], [(0.0, 1.0), (100.0, 1.0)]]
+        speck = [[(500.0, 500.0), (501.0, 500.0)]]
+        with pytest.warns(strandify.LostStrokesWarning, match="1 of 2 separate group"):
+            centerlines(big + speck, 1.5, 6.0)
+        with warnings.catch_warnings():
+            warnings.simplefilter("error")
+            centerlines(big, 1.5, 6.0)
+        with pytest.warns(strandify.LostStrokesWarning, match="drawing 1: 1 of 2"):
+            centerlines_batch([big, big + speck], 1.5, 6.0)
 
     def test_defaults_equal_explicit_values(self) -> None:
         d, f = suggest_parameters(PLUS)
@@ -422,8 +474,8 @@ class TestBatch:
         centerlines_batch(numbered(3), merge_tolerance=0.5, max_nodes=9, chunk_size=10)
         jobs = fake.chunks[0]
         # drawing k is k + 1 units long: derived sizes follow each drawing
-        assert [job[1] for job in jobs] == pytest.approx([0.01, 0.02, 0.03])
-        assert [job[2] for job in jobs] == pytest.approx([0.02, 0.04, 0.06])
+        assert [job[1] for job in jobs] == pytest.approx([0.025, 0.05, 0.075])
+        assert [job[2] for job in jobs] == pytest.approx([0.05, 0.1, 0.15])
         assert jobs[0][3:] == (None, None, None, 9, None, None, None, 0.5)
         centerlines_batch(numbered(2), 4.0, chunk_size=10)
         assert [job[1:3] for job in fake.chunks[1]] == [(4.0, 8.0), (4.0, 8.0)]

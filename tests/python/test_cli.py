@@ -168,8 +168,8 @@ class TestReading:
             ("a.geojson", '{"type": "FeatureCollection", "features": [{"type": "Feature", "geometry": {"type": "LineString", "coordinates": 7}}]}', "feature 0: LineString: expected a list of [x, y] number pairs"),
             ("a.svg", '<svg xmlns="http://www.w3.org/2000/svg"><text>hi</text></svg>', "no paths, polylines or lines found"),
             ("a.svg", "<svg><path d='M0 0 L1 1'></svg>", "invalid SVG: mismatched tag: line 1, column 27"),
-            ("a.txt", "[]", "unknown input format '.txt'; expected one of .svg, .geojson, .json"),
-            ("noext", "[]", "unknown input format '(no extension)'; expected one of .svg, .geojson, .json"),
+            ("a.txt", "[]", "unknown input format '.txt'; expected one of .svg, .geojson, .json, .gpkg, .shp, .gpx"),
+            ("noext", "[]", "unknown input format '(no extension)'; expected one of .svg, .geojson, .json, .gpkg, .shp, .gpx"),
         ],
     )
     def test_unusable_files(self, tmp_path: Path, name: str, text: str, problem: str) -> None:
@@ -363,12 +363,12 @@ class TestFailures:
     def test_unknown_input_extension(self, tmp_path: Path, capsys: pytest.CaptureFixture[str]) -> None:
         bad = write(tmp_path, "drawing.dxf", "0\nSECTION\n")
         out = tmp_path / "out.svg"
-        self.check(capsys, [bad, "-o", out], bad, "unknown input format '.dxf'; expected one of .svg, .geojson, .json", out)
+        self.check(capsys, [bad, "-o", out], bad, "unknown input format '.dxf'; expected one of .svg, .geojson, .json, .gpkg, .shp, .gpx", out)
 
     def test_unknown_output_extension(self, tmp_path: Path, capsys: pytest.CaptureFixture[str]) -> None:
         src = write(tmp_path, "a.json", plus_json())
         out = tmp_path / "out.pdf"
-        self.check(capsys, [src, "-o", out], out, "unknown OUTPUT format '.pdf'; expected .svg, .geojson, .json", out)
+        self.check(capsys, [src, "-o", out], out, "unknown OUTPUT format '.pdf'; expected .svg, .geojson, .json, .gpkg", out)
         png = tmp_path / "out.jpg"
         self.check(capsys, [src, "-o", tmp_path / "x.svg", "--png", png], png, "unknown --png format '.jpg'; expected .png", png)
         assert not (tmp_path / "x.svg").exists()
@@ -449,7 +449,7 @@ class TestAsProgram:
         assert proc.returncode == 0
         assert "usage: strandify [-h]" in proc.stdout
         assert "RAYON_NUM_THREADS" in proc.stdout
-        assert "0.01 x the diagonal" in proc.stdout
+        assert "0.025 x the median length" in proc.stdout
 
     def test_error_without_traceback(self, tmp_path: Path) -> None:
         bad = write(tmp_path, "bad.json", "{nope")
