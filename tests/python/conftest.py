@@ -16,3 +16,11 @@ def circle(cx, cy, r, n=120, closed=True):
 @pytest.fixture
 def stroke():
     return [line(0.0, 0.0, 20.0, 0.0)]
+
+
+def batch_failure(index, reason):
+    """A ValueError as strandify_batch raises it for a failing job: text plus attributes."""
+    error = ValueError(f"strandify_batch job {index} failed: {reason}")
+    error.job_index = index
+    error.reason = reason
+    return error

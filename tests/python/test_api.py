@@ -451,7 +451,12 @@ class FakeBatch:
         for i, job in enumerate(jobs):
             assert isinstance(job, tuple) and len(job) == 11
             if job[0] and job[0][0][0][0] == self.fail_at:
-                raise ValueError(f"strandify_batch job {i} failed: skeleton has 9 nodes, exceeding max_nodes limit of 1")
+                # as the native batch does: the text, plus the position and reason as attributes
+                reason = "skeleton has 9 nodes, exceeding max_nodes limit of 1"
+                error = ValueError(f"strandify_batch job {i} failed: {reason}")
+                error.job_index = i  # type: ignore[attr-defined]
+                error.reason = reason  # type: ignore[attr-defined]
+                raise error
         return [([job[0][0]], [job[0][0][0], job[0][0][-1]], [(0, 1)]) for job in jobs]
 
 

@@ -8,6 +8,7 @@ import numpy as np
 import pytest
 
 import strandify
+from conftest import batch_failure
 from strandify import BatchJobError, BatchResults, centerlines, centerlines_batch
 
 PLUS = [
@@ -51,7 +52,7 @@ def test_the_order_failures_are_reported_in_does_not_matter(monkeypatch: pytest.
         # report the last failing job of the chunk, where the real batch may report any
         bad = [k for k, job in enumerate(jobs) if job[0] == [list(map(tuple, c)) for c in PLUS]]
         if bad:
-            raise ValueError(f"strandify_batch job {bad[-1]} failed: skeleton too big")
+            raise batch_failure(bad[-1], "skeleton too big")
         return real(jobs)
 
     monkeypatch.setattr(strandify._internal, "strandify_batch", last_failure_first)

@@ -15,6 +15,7 @@ import numpy as np
 import pytest
 
 import strandify
+from conftest import batch_failure
 from strandify import Centerlines, centerlines, suggest_parameters
 from strandify.cli import main
 from strandify.formats import DrawingError, read_drawing
@@ -391,7 +392,7 @@ class TestFailures:
 
     def test_failing_job_names_its_file(self, tmp_path: Path, capsys: pytest.CaptureFixture[str], monkeypatch: pytest.MonkeyPatch) -> None:
         def failing(jobs: Any) -> Any:
-            raise ValueError("strandify_batch job 1 failed: skeleton has 99 nodes, exceeding max_nodes limit of 5")
+            raise batch_failure(1, "skeleton has 99 nodes, exceeding max_nodes limit of 5")
 
         monkeypatch.setattr(strandify._internal, "strandify_batch", failing)
         a = write(tmp_path, "a.json", plus_json())
