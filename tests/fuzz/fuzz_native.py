@@ -681,6 +681,8 @@ class Report:
     counts: dict = field(default_factory=dict)
     faults: list = field(default_factory=list)  # crash, hang, bad-exception, bad-shape
 
+    on_fault: object = None  # called with each fault as it is found
+
     def add(self, index, outcome, detail=""):
         self.counts[outcome] = self.counts.get(outcome, 0) + 1
         if outcome in FAULTS:
@@ -690,6 +692,8 @@ class Report:
                 text = f"<the generator fails: {e!r}>"
             self.faults.append({"seed": self.seed, "index": index, "outcome": outcome,
                                 "detail": detail, "input": text})
+            if self.on_fault:
+                self.on_fault(self, self.faults[-1])
 
     @property
     def ran(self):
@@ -705,11 +709,11 @@ class Report:
 
 
 def fuzz(seed=0, count=None, seconds=None, jobs=2, timeout=10.0, memory_mb=2048,
-         profile="full", start=0, env=None, progress=None):
+         profile="full", start=0, env=None, progress=None, on_fault=None):
     """Runs cases start, start+1, ... in `jobs` child processes; returns the Report."""
     env = dict(os.environ if env is None else env)
     env.setdefault("RAYON_NUM_THREADS", "2")
-    report = Report(seed, profile)
+    report = Report(seed, profile, on_fault=on_fault)
     deadline = time.monotonic() + seconds if seconds else None
     indices = itertools.count(start) if count is None else iter(range(start, start + count))
     selector = selectors.DefaultSelector()
@@ -811,12 +815,14 @@ def main(argv=None):
         return replay(a.seed, a.replay, a.profile)
     if a.count is None and a.seconds is None:
         a.count = 1000
-    report = fuzz(a.seed, a.count, a.seconds, a.jobs, a.timeout, a.memory_mb, a.profile, a.start,
-                  progress=lambda r: print(r.summary(), file=sys.stderr, flush=True))
-    for f in report.faults:
+    def show(report, f):
         print(f"--- {f['outcome']}: --seed {f['seed']} --profile {report.profile} --replay {f['index']}")
         print(f"    input: {f['input']}")
-        print("    " + f["detail"].strip().replace("\n", "\n    "))
+        print("    " + f["detail"].strip().replace("\n", "\n    "), flush=True)
+
+    report = fuzz(a.seed, a.count, a.seconds, a.jobs, a.timeout, a.memory_mb, a.profile, a.start,
+                  progress=lambda r: print(r.summary(), file=sys.stderr, flush=True),
+                  on_fault=show)
     print(report.summary())
     if a.report:
         with open(a.report, "w") as f:
