@@ -1,10 +1,12 @@
 // strandify_batch: many independent centerline jobs on the shared worker pool.
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 
 #include "convert.hpp"
 #include "entry_points.hpp"
+#include "interrupt.hpp"
 #include "pipeline.hpp"
 #include "worker_pool.hpp"
 
@@ -78,11 +80,13 @@ PyObject* strandify_batch_entry(PyObject*, PyObject* const* args, Py_ssize_t nar
     if (auto failure = validate_feature_size(job.options.feature_size))
       return raise_failure(*failure);
 
-  std::vector<CenterlineResult> results(jobs.size());
+  std::vector<CenterlineResult> results;
   FirstFailure failure;
   std::atomic<bool> stop{false};
-  bool pool_ok = true;
-  const bool finished = run_without_gil([&] {
+  std::atomic<std::size_t> completed{0};
+  WorkerPool::RunStatus status = WorkerPool::RunStatus::finished;
+  const bool finished = run_interruptible([&](const std::function<bool()>& poll) {
+    results.resize(jobs.size());
     const std::function<bool(std::size_t)> work = [&](std::size_t i) {
       if (stop.load(std::memory_order_relaxed)) return false;
       Outcome<CenterlineResult> r;
@@ -100,17 +104,21 @@ PyObject* strandify_batch_entry(PyObject*, PyObject* const* args, Py_ssize_t nar
         return false;
       }
       results[i] = std::move(r.value);
+      completed.fetch_add(1, std::memory_order_relaxed);
       return true;
     };
-    pool_ok = WorkerPool::shared().run(jobs.size(), work);
+    status = WorkerPool::shared().run(jobs.size(), work, poll);
   });
   if (!finished) return nullptr;
-  if (!pool_ok) {
+  if (status == WorkerPool::RunStatus::no_workers) {
     PyErr_SetString(PyExc_RuntimeError, "strandify_batch could not start any worker thread");
     return nullptr;
   }
   if (failure.ran_out_of_memory()) return PyErr_NoMemory();
   if (failure.failure()) return raise_failure(*failure.failure());
+  // A job that stopped without a failure ran out of memory while reporting it: never hand back
+  // a list with jobs missing.
+  if (completed.load() != jobs.size()) return PyErr_NoMemory();
 
   Ref list(PyList_New(static_cast<Py_ssize_t>(results.size())));
   if (!list) return nullptr;

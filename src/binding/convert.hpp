@@ -6,6 +6,8 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -48,23 +50,36 @@ void prefix_type_error(const char* name);
 // Any sequence but str (which passes the interpreter's sequence check); TypeError otherwise.
 bool check_list_argument(PyObject* obj);
 
+// A reported length reserves at most this much up front: the length is only a hint, and a
+// sequence whose __len__ lies must not make a conversion ask for terabytes before it has read a
+// single element. Longer sequences grow as they are read.
+constexpr std::size_t kMaxReservedBytes = std::size_t{64} << 20;
+
 // Iterates a list argument, converting each element with `item`; the reported length is only
-// a capacity hint.
+// a capacity hint. Running out of memory while reading raises MemoryError: nothing here may
+// throw, since conversions run under the interpreter lock outside any handler.
 template <class T, class F>
 bool convert_sequence(PyObject* obj, std::vector<T>& out, F item) {
   if (!check_list_argument(obj)) return false;
-  const Py_ssize_t hint = PyObject_LengthHint(obj, 0);
-  if (hint < 0) {
-    PyErr_Clear();
-  } else {
-    out.reserve(static_cast<std::size_t>(hint));
-  }
-  Ref it(PyObject_GetIter(obj));
-  if (!it) return false;
-  while (PyObject* raw = PyIter_Next(it.get())) {
-    Ref element(raw);
-    out.emplace_back();
-    if (!item(element.get(), out.back())) return false;
+  try {
+    const Py_ssize_t hint = PyObject_LengthHint(obj, 0);
+    if (hint < 0) {
+      PyErr_Clear();
+    } else {
+      constexpr std::size_t cap = std::max<std::size_t>(1, kMaxReservedBytes / sizeof(T));
+      out.reserve(std::min(static_cast<std::size_t>(hint), cap));
+    }
+    Ref it(PyObject_GetIter(obj));
+    if (!it) return false;
+    while (PyObject* raw = PyIter_Next(it.get())) {
+      Ref element(raw);
+      out.emplace_back();
+      if (!item(element.get(), out.back())) return false;
+    }
+  } catch (...) {
+    // Only allocation can throw here (bad_alloc, or length_error past max_size()).
+    PyErr_NoMemory();
+    return false;
   }
   return !PyErr_Occurred();
 }

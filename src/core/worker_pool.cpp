@@ -4,9 +4,11 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
+#include <exception>
 #include <fstream>
 #include <limits>
 #include <mutex>
@@ -206,19 +208,48 @@ WorkerPool& WorkerPool::shared() {
 
 std::size_t WorkerPool::size() const { return state_->threads; }
 
-bool WorkerPool::run(std::size_t count, const std::function<bool(std::size_t)>& job) {
-  if (count == 0) return true;
-  if (state_->threads == 0) return false;
+WorkerPool::RunStatus WorkerPool::run(std::size_t count,
+                                      const std::function<bool(std::size_t)>& job,
+                                      const std::function<bool()>& poll) {
+  if (count == 0) return RunStatus::finished;
+  if (state_->threads == 0) return RunStatus::no_workers;
   Run run;
   run.count = count;
   run.job = &job;
+  const auto settled = [&run] { return run.active == 0 && run.exhausted(); };
+  const auto interval = std::chrono::milliseconds(kPollIntervalMs);
   std::unique_lock<std::mutex> lock(state_->mutex);
   state_->runs.push_back(&run);
   state_->work_available.notify_all();
-  run.finished.wait(lock, [&run] { return run.active == 0 && run.exhausted(); });
+  bool polling = static_cast<bool>(poll);
+  bool interrupted = false;
+  std::exception_ptr poll_error;
+  while (!settled()) {
+    if (!polling) {
+      run.finished.wait(lock, settled);
+      break;
+    }
+    if (run.finished.wait_for(lock, interval, settled)) break;
+    lock.unlock();
+    bool keep_going = false;
+    try {
+      keep_going = poll();
+    } catch (...) {
+      poll_error = std::current_exception();
+    }
+    lock.lock();
+    if (!keep_going) {
+      // Same as a job that stops the run; the loop then waits for the running jobs to end.
+      polling = false;
+      interrupted = true;
+      run.stopped = true;
+    }
+  }
   state_->runs.erase(std::remove(state_->runs.begin(), state_->runs.end(), &run),
                      state_->runs.end());
-  return true;
+  lock.unlock();
+  if (poll_error) std::rethrow_exception(poll_error);
+  return interrupted ? RunStatus::interrupted : RunStatus::finished;
 }
 
 }  // namespace strandify

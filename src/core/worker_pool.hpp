@@ -24,11 +24,26 @@ class WorkerPool {
   // The shared pool, created (with its threads) by the first call.
   static WorkerPool& shared();
 
+  enum class RunStatus {
+    finished,     // every job ran, or a job stopped the run by returning false
+    interrupted,  // poll asked to stop
+    no_workers,   // the pool has no worker thread at all; nothing ran
+  };
+
+  // How often a waiting run() calls its poll.
+  static constexpr int kPollIntervalMs = 50;
+
   // Runs job(i) for every i in [0, count) on the workers, never on the calling thread, and
   // returns when every job has finished or been abandoned. A job that returns false stops the
-  // run: no further job of this run starts; jobs already running finish. Returns false only if
-  // the pool has no worker thread at all.
-  bool run(std::size_t count, const std::function<bool(std::size_t)>& job);
+  // run: no further job of this run starts; jobs already running finish.
+  //
+  // While it waits, run() calls poll() on the calling thread every kPollIntervalMs (never
+  // while holding the pool's lock). A poll that returns false (or throws) stops the run the
+  // same way; it is not called again. Whatever happens, run() returns (or rethrows what poll
+  // threw) only once no worker is inside job any more, so `job` and whatever it refers to may
+  // live on the caller's stack.
+  RunStatus run(std::size_t count, const std::function<bool(std::size_t)>& job,
+                const std::function<bool()>& poll = {});
 
   std::size_t size() const;
 
