@@ -1,6 +1,7 @@
 #include "entry_points.hpp"
 
 #include "convert.hpp"
+#include "interrupt.hpp"
 #include "pipeline.hpp"
 
 namespace strandify::binding {
@@ -60,7 +61,9 @@ PyObject* strandify_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
   if (auto failure = validate_feature_size(o.feature_size)) return raise_failure(*failure);
 
   Outcome<CenterlineResult> result;
-  if (!run_without_gil([&] { result = strandify_inner(curves, o); })) return nullptr;
+  // Ctrl-C is honoured between stages: the poll raises KeyboardInterrupt and the call stops.
+  if (!run_interruptible([&](const KeepGoing& poll) { result = strandify_inner(curves, o, poll); }))
+    return nullptr;
   if (!result.ok()) return raise_failure(*result.failure);
   return centerline_to_tuple(result.value, true);
 }

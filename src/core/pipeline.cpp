@@ -8,8 +8,9 @@
 #include "chain_finish.hpp"
 #include "graph.hpp"
 #include "inflate.hpp"
-#include "nearest_vertex.hpp"
 #include "input_prep.hpp"
+#include "nearest_vertex.hpp"
+#include "work_estimate.hpp"
 
 namespace strandify {
 namespace {
@@ -48,12 +49,25 @@ void append(std::vector<T>& target, std::vector<T>&& items) {
   }
 }
 
+std::string union_too_costly(double work) {
+  return "the union of the buffers would take about " + format_float(std::round(work / 1e6)) +
+         " million edge visits, more than the limit of " +
+         format_float(kMaxUnionWork / 1e6) +
+         " million; reduce buffer_distance (or the widths), increase feature_size, or split the "
+         "drawing into several calls";
+}
+
 Outcome<std::vector<Polygon>> buffer_polygons(const std::vector<Curve>& curves,
                                               const std::optional<WidthLists>& widths,
                                               const Settings& settings) {
+  using Result = Outcome<std::vector<Polygon>>;
   auto prepared = prepare_curves(curves, widths, settings);
-  if (!prepared.ok()) return Outcome<std::vector<Polygon>>::fail(std::move(*prepared.failure));
-  Outcome<std::vector<Polygon>> out;
+  if (!prepared.ok()) return Result::fail(std::move(*prepared.failure));
+  const double work =
+      union_sweep_work(prepared.value.curves, prepared.value.widths, settings.buffer_distance);
+  if (work > kMaxUnionWork)
+    return Result::fail(FailureKind::work_limit, union_too_costly(work));
+  Result out;
   out.value = inflate(prepared.value.curves, prepared.value.widths, settings.inflation);
   return out;
 }
@@ -211,13 +225,19 @@ Outcome<std::vector<MeshedPolygon>> mesh_polygons(const std::vector<Polygon>& po
 }
 
 Outcome<CenterlineResult> strandify_inner(const std::vector<Curve>& curves,
-                                          const CenterlineOptions& o) {
+                                          const CenterlineOptions& o, const KeepGoing& keep_going) {
   using Result = Outcome<CenterlineResult>;
+  const auto stopped = [&keep_going] { return keep_going && !keep_going(); };
+  const auto interrupted = [] {
+    return Result::fail(FailureKind::interrupted, "interrupted");
+  };
   const Settings settings = resolve_settings(o.buffer_distance, o.feature_size, o.tuning);
   auto polygons = buffer_polygons(curves, o.per_curve_widths, settings);
   if (!polygons.ok()) return Result::fail(std::move(*polygons.failure));
+  if (stopped()) return interrupted();
   auto meshed = mesh_polygons(polygons.value, settings.boundary);
   if (!meshed.ok()) return Result::fail(std::move(*meshed.failure));
+  if (stopped()) return interrupted();
 
   std::vector<Segment> segments;
   for (const MeshedPolygon& m : meshed.value) {
@@ -232,7 +252,9 @@ Outcome<CenterlineResult> strandify_inner(const std::vector<Curve>& curves,
     return Result::fail(FailureKind::node_limit,
                         "skeleton has " + unsigned_text(graph.nodes.size()) +
                             " nodes, exceeding max_nodes limit of " + unsigned_text(*o.max_nodes));
+  if (stopped()) return interrupted();
   graph = cleaned_graph(std::move(graph), settings);
+  if (stopped()) return interrupted();
   const std::vector<Chain> chains = extract_chains(graph);
 
   CenterlineResult& result = out.value;

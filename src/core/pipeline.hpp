@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,8 +31,12 @@ std::string format_float(double value);
 // The one check every entry point makes before any work.
 std::optional<Failure> validate_feature_size(double feature_size);
 
+// Asked between stages whether to go on; an empty function never stops the call.
+using KeepGoing = std::function<bool()>;
+
 Outcome<CenterlineResult> strandify_inner(const std::vector<Curve>& curves,
-                                          const CenterlineOptions& options);
+                                          const CenterlineOptions& options,
+                                          const KeepGoing& keep_going = {});
 
 // Buffer polygons exactly as the centerline pipeline hands them to boundary preprocessing.
 // Validates feature_size itself.

@@ -77,6 +77,7 @@ enum class FailureKind : std::uint8_t {
   node_limit,            // skeleton above max_nodes
   boundary_points,       // boundary preprocessing would create too many points
   work_limit,            // the parameters ask for more work than any call may do
+  interrupted,           // the caller asked the call to stop
 };
 
 struct Failure {

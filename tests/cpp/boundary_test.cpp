@@ -598,7 +598,7 @@ TEST(tiny_spacings_fail_with_a_message_naming_the_parameter) {
   CHECK(!sub.ok());
   CHECK_EQ(sub.message(),
            std::string("boundary preprocessing would create more points than can be counted, "
-                       "more than the limit of 20000000; increase feature_size"));
+                       "more than the limit of 3000000; increase feature_size"));
   auto small_fs = preprocess_boundaries({p}, 1e-6, 1.0, options());
   CHECK(!small_fs.ok());
   CHECK(small_fs.message().find("about 26666668 points") != std::string::npos);
@@ -606,7 +606,7 @@ TEST(tiny_spacings_fail_with_a_message_naming_the_parameter) {
   CHECK(!res.ok());
   CHECK_EQ(res.message(),
            std::string("boundary preprocessing would create about 40000000000 points, more than "
-                       "the limit of 20000000; increase resample"));
+                       "the limit of 3000000; increase resample"));
   // A hole corner right at the middle of a long outer edge, with a tiny buffer distance,
   // would split that edge into ten billion pieces.
   Polygon spike;

@@ -76,7 +76,7 @@ def test_boundary_simplification_off_values(off):
 def test_runaway_point_counts_fail_clearly(kwargs, names):
     curves = [line(0, 0, 100, 0)]
     for func in (m.strandify, m.triangulate_curves):
-        with pytest.raises(ValueError, match=rf"^boundary preprocessing would create (about \d+ points|more points than can be counted), more than the limit of 20000000; .*{names}"):
+        with pytest.raises(ValueError, match=rf"^boundary preprocessing would create (about \d+ points|more points than can be counted), more than the limit of 3000000; .*{names}"):
             func(curves, 1.0, **kwargs)
 
 

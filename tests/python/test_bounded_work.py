@@ -1,0 +1,95 @@
+"""Calls whose parameters ask for minutes of work are refused at once, naming what to change;
+a single call stops between stages on Ctrl-C."""
+import math
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+H = [[(0.0, 0.0), (0.0, 40.0)], [(30.0, 0.0), (30.0, 40.0)], [(0.0, 20.0), (30.0, 20.0)]]
+TWO_LINES = [[(0.0, 0.0), (40.0, 0.0)], [(0.0, 10.0), (40.0, 10.0)]]
+LONG = [(i * 0.01, math.sin(i * 0.001) * 5) for i in range(100_000)]
+
+CASES = {
+    # a buffer a millionth of the feature size: one long edge refined at the finest spacing
+    "thin buffer": ("triangulate_curves", (H, 1e-6, 1.0), {}, r"increase subdivision_ratio"),
+    "thin buffer, strandify": ("strandify", (H, 1e-6, 1.0), {}, r"increase subdivision_ratio"),
+    # a buffer a million times the drawing: a boundary of millions of feature sizes
+    "huge buffer": ("strandify", (TWO_LINES, 1e6, 1.0), {}, r"increase feature_size"),
+    "huger buffer": ("triangulate_curves", (TWO_LINES, 3e6, 1.0), {}, r"increase feature_size"),
+    # widths switch thinning off: one curve of 10^5 points is a union sweep of billions of steps
+    "long curve with widths": (
+        "strandify", ([LONG], 0.5, 1.0), {"per_curve_widths": [[0.5] * len(LONG)]},
+        r"^the union of the buffers would take about \d+ million edge visits, more than the limit "
+        r"of 2000 million; reduce buffer_distance \(or the widths\), increase feature_size",
+    ),
+    "long curve with widths, inflate": (
+        "inflate_curves", ([LONG], 0.5, 1.0), {"per_curve_widths": [[0.5] * len(LONG)]},
+        r"^the union of the buffers would take",
+    ),
+}
+
+
+@pytest.mark.parametrize("name", sorted(CASES))
+def test_costly_calls_are_refused_at_once(name):
+    function, args, kwargs, message = CASES[name]
+    # In a child with a deadline, so that a regression fails instead of stalling the suite.
+    script = textwrap.dedent(
+        f"""
+        import math, re
+        from strandify import _internal as m
+        from test_bounded_work import CASES
+        function, args, kwargs, message = CASES[{name!r}]
+        try:
+            getattr(m, function)(*args, **kwargs)
+        except ValueError as exc:
+            assert re.search(message, str(exc)), str(exc)
+            print("refused")
+        """
+    )
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
+                          timeout=60, cwd=__import__("os").path.dirname(__file__))
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.strip() == "refused"
+
+
+def test_sensible_drawings_pass_the_estimates():
+    from strandify import _internal as m
+
+    assert len(m.strandify(H, 1.0, 1.0)[0]) > 0
+    assert len(m.strandify([LONG[:2000]], 0.5, 1.0, per_curve_widths=[[0.5] * 2000])[0]) > 0
+
+
+INTERRUPT = textwrap.dedent(
+    """
+    import math, signal, time
+    from strandify import _internal as m
+    # many separate loops: the union is a small part of the call, the meshes the rest
+    curves = [[(i * 30 + 10 * math.cos(2 * math.pi * k / 64), j * 30 + 10 * math.sin(2 * math.pi * k / 64))
+               for k in range(65)] for i in range(60) for j in range(60)]
+    start = time.monotonic(); expected = m.strandify(curves, 1.0, 0.5); full = time.monotonic() - start
+
+    def interrupt(signum, frame):
+        raise KeyboardInterrupt
+    signal.signal(signal.SIGALRM, interrupt)
+    signal.setitimer(signal.ITIMER_REAL, 0.05)
+    start = time.monotonic()
+    try:
+        m.strandify(curves, 1.0, 0.5)
+        print("finished")
+    except KeyboardInterrupt:
+        print("interrupted %.2f" % ((time.monotonic() - start) / full))
+    print("again", m.strandify(curves, 1.0, 0.5) == expected)
+    """
+)
+
+
+def test_a_single_call_stops_between_stages_on_ctrl_c():
+    done = subprocess.run([sys.executable, "-c", INTERRUPT], capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, done.stderr
+    first, second = done.stdout.splitlines()
+    assert first.startswith("interrupted ")
+    # stopped after the union, well before the meshes and the graph were done
+    assert float(first.split()[1]) < 0.7
+    assert second == "again True"
