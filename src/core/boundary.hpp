@@ -18,7 +18,9 @@ namespace strandify {
 
 // --- ring simplification and subdivision -------------------------------------------------
 
-// Ramer-Douglas-Peucker over an open path (first to last point). Precondition: epsilon > 0.
+// Ramer-Douglas-Peucker over an open path (first to last point). Callers simplify only with
+// epsilon > 0; any other epsilon still terminates, since no range is split where no point
+// lies off its chord.
 // Iterative, so a path of millions of points cannot exhaust a worker thread's stack.
 std::vector<Point> rdp(const std::vector<Point>& points, double epsilon);
 

@@ -52,7 +52,6 @@ Farthest farthest_from_chord(const std::vector<Point>& p, std::size_t lo, std::s
 // output lists them in index order. Marking those points from an explicit stack of index
 // ranges therefore yields the identical subsequence without recursion depth growing with n.
 std::vector<Point> rdp(const std::vector<Point>& points, double epsilon) {
-  STRANDIFY_ASSERT(epsilon > 0.0);
   const std::size_t n = points.size();
   if (n <= 2) return points;
 

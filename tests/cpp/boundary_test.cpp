@@ -88,6 +88,11 @@ BoundaryConditioner settings(double fs, double bd, const BoundaryOptions& o) {
   return built.value;
 }
 
+// A copy: the settings of a temporary conditioner would not outlive the check reading them.
+BoundarySettings derived(double fs, double bd, const BoundaryOptions& o) {
+  return settings(fs, bd, o).settings();
+}
+
 // The stage written out step by step from the primitives, as the independent reference for
 // the conditioner's orchestration.
 std::vector<Polygon> reference_stage(std::vector<Polygon> polys, double fs, double bd,
@@ -415,19 +420,19 @@ TEST(derived_settings) {
   CHECK_EQ(d.settings().index_cell_size, 4.0);
   CHECK_EQ(d.settings().index_angle_threshold, k45);
 
-  CHECK_EQ(settings(2, 1, options({}, {}, 0.3)).settings().simplification_tolerance, 0.3);
-  CHECK_EQ(settings(2, 1, options({}, {}, -1.0)).settings().simplification_tolerance, 0.0);
-  CHECK_EQ(settings(2, 1, options({}, {}, kNaN)).settings().simplification_tolerance, 0.0);
+  CHECK_EQ(derived(2, 1, options({}, {}, 0.3)).simplification_tolerance, 0.3);
+  CHECK_EQ(derived(2, 1, options({}, {}, -1.0)).simplification_tolerance, 0.0);
+  CHECK_EQ(derived(2, 1, options({}, {}, kNaN)).simplification_tolerance, 0.0);
   CHECK(!settings(2, 1, options({}, {}, kNaN)).simplifies());
 
-  CHECK_EQ(settings(2, 1, options(0.001)).settings().refinement.ratio, 0.01);
-  CHECK_EQ(settings(2, 1, options(2.0)).settings().refinement.ratio, 2.0);
-  CHECK(settings(2, 1, options(2.0)).settings().refinement_enabled);
-  CHECK_EQ(settings(2, 1, options(-2.0)).settings().refinement.ratio, -2.0);
-  CHECK(!settings(2, 1, options(-2.0)).settings().refinement_enabled);
-  CHECK(!settings(2, 1, options(0.0)).settings().refinement_enabled);
-  CHECK(std::isnan(settings(2, 1, options(kNaN)).settings().refinement.ratio));
-  CHECK(!settings(2, 1, options(kNaN)).settings().refinement_enabled);
+  CHECK_EQ(derived(2, 1, options(0.001)).refinement.ratio, 0.01);
+  CHECK_EQ(derived(2, 1, options(2.0)).refinement.ratio, 2.0);
+  CHECK(derived(2, 1, options(2.0)).refinement_enabled);
+  CHECK_EQ(derived(2, 1, options(-2.0)).refinement.ratio, -2.0);
+  CHECK(!derived(2, 1, options(-2.0)).refinement_enabled);
+  CHECK(!derived(2, 1, options(0.0)).refinement_enabled);
+  CHECK(std::isnan(derived(2, 1, options(kNaN)).refinement.ratio));
+  CHECK(!derived(2, 1, options(kNaN)).refinement_enabled);
 
   for (double bd : {0.0, -1.0, kNaN, kInf, 1e308}) {
     const BoundaryConditioner c = settings(2, bd, options());
@@ -446,8 +451,8 @@ TEST(derived_settings) {
   const BoundaryConditioner b = settings(2, 1, options({}, 2.0));
   CHECK(b.settings().resample_spacing && *b.settings().resample_spacing == 2.0);
   CHECK_EQ(b.settings().index_angle_threshold, 2.0 / 10.0);
-  CHECK_EQ(settings(2, 1, options({}, 100.0)).settings().index_angle_threshold, k90);
-  CHECK_EQ(settings(2, -1, options({}, 2.0)).settings().index_angle_threshold, 0.0);
+  CHECK_EQ(derived(2, 1, options({}, 100.0)).index_angle_threshold, k90);
+  CHECK_EQ(derived(2, -1, options({}, 2.0)).index_angle_threshold, 0.0);
 }
 
 TEST(stage_matches_the_step_by_step_reference) {

@@ -32,7 +32,8 @@ TEST(feature_size_validation) {
   CHECK(!validate_feature_size(5e-324));
   CHECK(validate_feature_size(0.0));
   CHECK(validate_feature_size(std::numeric_limits<double>::infinity()));
-  CHECK_EQ(validate_feature_size(-1.0)->message,
+  const std::optional<Failure> negative = validate_feature_size(-1.0);
+  CHECK_EQ(negative->message,
            std::string("feature_size must be a positive finite number, got -1"));
 }
 
