@@ -1,5 +1,5 @@
 from collections.abc import Sequence
-from typing import SupportsFloat, SupportsIndex, TypeAlias
+from typing import Literal, SupportsFloat, SupportsIndex, TypeAlias
 
 import numpy as np
 
@@ -8,6 +8,7 @@ _PointIn: TypeAlias = tuple[_Real, _Real]
 _CurvesIn: TypeAlias = Sequence[Sequence[_PointIn]]
 _Point: TypeAlias = tuple[float, float]
 _Chains: TypeAlias = list[list[_Point]]
+_Partition: TypeAlias = Literal["none", "components"]
 _Job: TypeAlias = tuple[
     _CurvesIn,
     _Real,
@@ -28,6 +29,8 @@ def inflate_curves(
     feature_size: _Real,
     per_curve_widths: Sequence[Sequence[_Real]] | None = None,
     merge_tolerance: _Real | None = None,
+    partition: _Partition | None = "none",
+    workers: SupportsIndex | None = None,
 ) -> list[tuple[list[_Point], list[list[_Point]]]]: ...
 def triangulate_curves(
     curves: _CurvesIn,
@@ -38,6 +41,8 @@ def triangulate_curves(
     resample: _Real | None = None,
     boundary_simplification: _Real | None = None,
     merge_tolerance: _Real | None = None,
+    partition: _Partition | None = "none",
+    workers: SupportsIndex | None = None,
 ) -> list[tuple[_Point, _Point, _Point]]: ...
 def strandify(
     curves: _CurvesIn,
@@ -53,7 +58,10 @@ def strandify(
     resample: _Real | None = None,
     boundary_simplification: _Real | None = None,
     merge_tolerance: _Real | None = None,
+    partition: _Partition | None = "none",
+    workers: SupportsIndex | None = None,
 ) -> tuple[_Chains, list[_Point], list[tuple[int, int]], list[list[float]]]: ...
 def strandify_batch(
     jobs: Sequence[_Job],
+    partition: _Partition | None = "none",
 ) -> list[tuple[_Chains, list[_Point], list[tuple[int, int]]]]: ...

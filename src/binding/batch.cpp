@@ -71,11 +71,15 @@ class FirstFailure {
 
 PyObject* strandify_batch_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                 PyObject* kwnames) {
-  static const char* const names[] = {"jobs"};
-  PyObject* slots[1];
-  if (!bind_arguments("strandify_batch", names, 1, 1, args, nargs, kwnames, slots)) return nullptr;
+  static const char* const names[] = {"jobs", "partition"};
+  PyObject* slots[2];
+  if (!bind_arguments("strandify_batch", names, 2, 1, args, nargs, kwnames, slots)) return nullptr;
   std::vector<Job> jobs;
+  Partition partition = Partition::none;
+  if (!convert_named(to_partition, slots[1], partition, "partition")) return nullptr;
   if (!convert_named(to_jobs, slots[0], jobs, "jobs")) return nullptr;
+  // The jobs already share the pool's threads, so each runs on one.
+  for (Job& job : jobs) job.options.tuning.partition = partition;
   for (const Job& job : jobs)
     if (auto failure = validate_feature_size(job.options.feature_size))
       return raise_failure(*failure);

@@ -210,6 +210,41 @@ bool to_optional_count(PyObject* obj, std::optional<std::uint64_t>& out) {
   return true;
 }
 
+bool to_partition(PyObject* obj, Partition& out) {
+  out = Partition::none;
+  if (!obj || obj == Py_None) return true;
+  if (!PyUnicode_Check(obj)) {
+    PyErr_Format(PyExc_TypeError, "expected 'none' or 'components', got %.200s", type_name(obj));
+    return false;
+  }
+  if (PyUnicode_CompareWithASCIIString(obj, "none") == 0) return true;
+  if (PyUnicode_CompareWithASCIIString(obj, "components") == 0) {
+    out = Partition::components;
+    return true;
+  }
+  PyErr_Format(PyExc_ValueError, "partition must be 'none' or 'components', got %R", obj);
+  return false;
+}
+
+bool to_workers(PyObject* obj, std::size_t& out) {
+  out = 1;
+  std::optional<std::uint64_t> count;
+  if (!to_optional_count(obj, count)) {
+    if (PyErr_ExceptionMatches(PyExc_OverflowError)) {  // negative, or beyond 64 bits
+      PyErr_Clear();
+      PyErr_SetString(PyExc_ValueError, "workers must be a positive integer or None");
+    }
+    return false;
+  }
+  if (!count) return true;
+  if (*count == 0) {
+    PyErr_SetString(PyExc_ValueError, "workers must be a positive integer or None");
+    return false;
+  }
+  out = static_cast<std::size_t>(std::min<std::uint64_t>(*count, kMaxWorkers));
+  return true;
+}
+
 PyObject* points_to_list(const std::vector<Point>& points) {
   return make_list(points, point_to_tuple);
 }

@@ -90,6 +90,12 @@ bool to_curves(PyObject* obj, std::vector<Curve>& out);
 bool to_optional_width_lists(PyObject* obj, std::optional<WidthLists>& out);
 bool to_flag(PyObject* obj, bool& out);
 bool to_optional_count(PyObject* obj, std::optional<std::uint64_t>& out);
+// None, "none" or "components"; another string raises ValueError.
+bool to_partition(PyObject* obj, Partition& out);
+// None (one thread) or a positive integer, capped at kMaxWorkers: a call never starts more
+// threads than that, however many it is asked for.
+bool to_workers(PyObject* obj, std::size_t& out);
+constexpr std::uint64_t kMaxWorkers = 256;
 
 // The conversions above, with the argument's name added to a TypeError.
 template <class T, class F>

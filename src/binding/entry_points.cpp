@@ -11,14 +11,16 @@ constexpr const char* kStrandifyParams[] = {
     "curves",         "buffer_distance",   "feature_size",         "simplification",
     "min_tip_fraction", "junction_merge_fraction", "per_curve_widths", "compute_widths",
     "subdivision_ratio", "max_nodes",       "resample",             "boundary_simplification",
-    "merge_tolerance"};
+    "merge_tolerance", "partition",        "workers"};
 
-constexpr const char* kInflateParams[] = {"curves", "buffer_distance", "feature_size",
-                                          "per_curve_widths", "merge_tolerance"};
+constexpr const char* kInflateParams[] = {"curves",           "buffer_distance", "feature_size",
+                                          "per_curve_widths", "merge_tolerance", "partition",
+                                          "workers"};
 
 constexpr const char* kTriangulateParams[] = {
     "curves",           "buffer_distance", "feature_size",          "per_curve_widths",
-    "subdivision_ratio", "resample",       "boundary_simplification", "merge_tolerance"};
+    "subdivision_ratio", "resample",       "boundary_simplification", "merge_tolerance",
+    "partition",        "workers"};
 
 template <std::size_t N>
 constexpr Py_ssize_t count_of(const char* const (&)[N]) {
@@ -56,7 +58,8 @@ PyObject* strandify_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
       (8, to_optional_double, o.tuning.subdivision_ratio)(9, to_optional_count, o.max_nodes)
       (10, to_optional_double, o.tuning.resample)
       (11, to_optional_double, o.tuning.boundary_simplification)
-      (12, to_optional_double, o.tuning.merge_tolerance);
+      (12, to_optional_double, o.tuning.merge_tolerance)(13, to_partition, o.tuning.partition)
+      (14, to_workers, o.tuning.workers);
   if (!convert.ok) return nullptr;
   if (auto failure = validate_feature_size(o.feature_size)) return raise_failure(*failure);
 
@@ -78,14 +81,17 @@ PyObject* inflate_curves_entry(PyObject*, PyObject* const* args, Py_ssize_t narg
   double buffer_distance = 0.0, feature_size = 0.0;
   std::optional<WidthLists> widths;
   std::optional<double> merge_tolerance;
+  CallScale scale;
   Converter convert{slots, kInflateParams};
   convert(0, to_curves, curves)(1, to_double, buffer_distance)(2, to_double, feature_size)
-      (3, to_optional_width_lists, widths)(4, to_optional_double, merge_tolerance);
+      (3, to_optional_width_lists, widths)(4, to_optional_double, merge_tolerance)
+      (5, to_partition, scale.partition)(6, to_workers, scale.workers);
   if (!convert.ok) return nullptr;
   // Kept under the interpreter lock: this is an inspection call, not a production path.
   Outcome<std::vector<Polygon>> result;
   if (!run_with_gil([&] {
-        result = buffer_pipeline(curves, buffer_distance, feature_size, widths, merge_tolerance);
+        result = buffer_pipeline(curves, buffer_distance, feature_size, widths, merge_tolerance,
+                                 scale);
       }))
     return nullptr;
   if (!result.ok()) return raise_failure(*result.failure);
@@ -103,17 +109,19 @@ PyObject* triangulate_curves_entry(PyObject*, PyObject* const* args, Py_ssize_t 
   std::optional<WidthLists> widths;
   BoundaryOptions boundary;
   std::optional<double> merge_tolerance;
+  CallScale scale;
   Converter convert{slots, kTriangulateParams};
   convert(0, to_curves, curves)(1, to_double, buffer_distance)(2, to_double, feature_size)
       (3, to_optional_width_lists, widths)(4, to_optional_double, boundary.subdivision_ratio)
       (5, to_optional_double, boundary.resample)
       (6, to_optional_double, boundary.boundary_simplification)
-      (7, to_optional_double, merge_tolerance);
+      (7, to_optional_double, merge_tolerance)(8, to_partition, scale.partition)
+      (9, to_workers, scale.workers);
   if (!convert.ok) return nullptr;
   Outcome<std::vector<Triangle>> result;
   if (!run_with_gil([&] {
         result = triangulation_pipeline(curves, buffer_distance, feature_size, widths, boundary,
-                                        merge_tolerance);
+                                        merge_tolerance, scale);
       }))
     return nullptr;
   if (!result.ok()) return raise_failure(*result.failure);

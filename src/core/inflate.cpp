@@ -8,6 +8,7 @@
 #include "clipper2/clipper.h"
 #include "assert.hpp"
 #include "numeric.hpp"
+#include "parallel.hpp"
 
 namespace strandify {
 namespace {
@@ -204,7 +205,13 @@ std::size_t owner_of(const HoleCandidate& hole, const std::vector<OuterCandidate
   return owner;
 }
 
-std::vector<Polygon> assemble_polygons(const c2::Paths64& rings, double min_hole_area) {
+// The polygons of one union, in ascending order of outer boundary length, with those lengths.
+struct AssembledPolygons {
+  std::vector<Polygon> polygons;
+  std::vector<double> lengths;
+};
+
+AssembledPolygons assemble_polygons(const c2::Paths64& rings, double min_hole_area) {
   std::vector<OuterCandidate> outers;
   std::vector<HoleCandidate> holes;
   for (const c2::Path64& path : rings) {
@@ -226,14 +233,19 @@ std::vector<Polygon> assemble_polygons(const c2::Paths64& rings, double min_hole
   std::vector<Bounds> bounds;
   bounds.reserve(outers.size());
   for (const OuterCandidate& outer : outers) bounds.push_back(bounds_of(outer.ring));
-  std::vector<Polygon> polygons(outers.size());
+  AssembledPolygons out;
+  out.polygons.resize(outers.size());
+  out.lengths.reserve(outers.size());
   // Holes are taken in union order, so every polygon's holes keep that order.
   for (HoleCandidate& hole : holes) {
     const std::size_t owner = owner_of(hole, outers, bounds);
-    if (owner < outers.size()) polygons[owner].holes.push_back(std::move(hole.ring));
+    if (owner < outers.size()) out.polygons[owner].holes.push_back(std::move(hole.ring));
   }
-  for (std::size_t k = 0; k < outers.size(); ++k) polygons[k].outer = std::move(outers[k].ring);
-  return polygons;
+  for (std::size_t k = 0; k < outers.size(); ++k) {
+    out.polygons[k].outer = std::move(outers[k].ring);
+    out.lengths.push_back(outers[k].length);
+  }
+  return out;
 }
 
 c2::Paths64 offset_variable(const Curve& curve, const WidthList& widths, double arc_tolerance) {
@@ -254,24 +266,82 @@ c2::Paths64 offset_variable(const Curve& curve, const WidthList& widths, double 
   return solution;
 }
 
-c2::Paths64 offset_paths(const std::vector<Curve>& curves, const std::optional<WidthLists>& widths,
-                         const InflationSettings& s) {
-  c2::Paths64 offsets;
-  for (std::size_t i = 0; i < curves.size(); ++i) {
-    const Curve& curve = curves[i];
-    if (curve.size() < 2) continue;
-    const bool variable = widths && i < widths->size() && !(*widths)[i].empty();
-    c2::Paths64 paths;
-    if (variable) {
-      const WidthList& w = (*widths)[i];
-      if (w.size() != curve.size() || !offsettable(curve, max_abs_width(w))) continue;
-      paths = offset_variable(curve, w, s.arc_tolerance);
-    } else {
-      paths = inflate_uniform(curve, s.buffer_distance, s.arc_tolerance);
-    }
-    for (c2::Path64& p : paths) offsets.push_back(std::move(p));
+// Appends the closed offset paths of curve i to `offsets`.
+void offset_curve(const std::vector<Curve>& curves, const std::optional<WidthLists>& widths,
+                  std::size_t i, const InflationSettings& s, c2::Paths64& offsets) {
+  const Curve& curve = curves[i];
+  if (curve.size() < 2) return;
+  const bool variable = widths && i < widths->size() && !(*widths)[i].empty();
+  c2::Paths64 paths;
+  if (variable) {
+    const WidthList& w = (*widths)[i];
+    if (w.size() != curve.size() || !offsettable(curve, max_abs_width(w))) return;
+    paths = offset_variable(curve, w, s.arc_tolerance);
+  } else {
+    paths = inflate_uniform(curve, s.buffer_distance, s.arc_tolerance);
   }
-  return offsets;
+  for (c2::Path64& p : paths) offsets.push_back(std::move(p));
+}
+
+// The union of the given curves' buffers, assembled into polygons. The library reports range
+// problems by throwing; such a union yields no polygons. Running out of memory is not one of
+// them and reaches the caller.
+template <class Indices>
+AssembledPolygons union_of(const std::vector<Curve>& curves,
+                           const std::optional<WidthLists>& widths, const Indices& indices,
+                           const InflationSettings& settings) {
+  c2::Paths64 rings;
+  try {
+    c2::Paths64 offsets;
+    for (std::size_t i : indices) offset_curve(curves, widths, i, settings, offsets);
+    if (offsets.empty()) return {};
+    rings = c2::Union(offsets, c2::FillRule::NonZero);
+  } catch (const c2::Clipper2Exception&) {
+    return {};
+  }
+  return assemble_polygons(rings, settings.min_hole_area);
+}
+
+// The curve indices 0 .. n-1, without storing them.
+struct AllIndices {
+  std::size_t n;
+  struct Iter {
+    std::size_t i;
+    std::size_t operator*() const { return i; }
+    Iter& operator++() { ++i; return *this; }
+    bool operator!=(const Iter& o) const { return i != o.i; }
+  };
+  Iter begin() const { return {0}; }
+  Iter end() const { return {n}; }
+};
+
+struct GroupIndices {
+  const std::size_t* first;
+  const std::size_t* last;
+  const std::size_t* begin() const { return first; }
+  const std::size_t* end() const { return last; }
+};
+
+// Polygons of all groups in ascending order of outer boundary length; equal lengths keep the
+// order of their groups, so the result does not depend on which thread finished first.
+std::vector<Polygon> merged_by_length(std::vector<AssembledPolygons>& parts) {
+  struct Entry {
+    double length;
+    std::size_t part, index;
+  };
+  std::vector<Entry> order;
+  std::size_t total = 0;
+  for (const AssembledPolygons& p : parts) total += p.polygons.size();
+  order.reserve(total);
+  for (std::size_t g = 0; g < parts.size(); ++g)
+    for (std::size_t k = 0; k < parts[g].polygons.size(); ++k)
+      order.push_back({parts[g].lengths[k], g, k});
+  std::stable_sort(order.begin(), order.end(),
+                   [](const Entry& a, const Entry& b) { return a.length < b.length; });
+  std::vector<Polygon> out;
+  out.reserve(total);
+  for (const Entry& e : order) out.push_back(std::move(parts[e.part].polygons[e.index]));
+  return out;
 }
 
 }  // namespace
@@ -296,17 +366,23 @@ std::vector<Polygon> inflate(const std::vector<Curve>& curves,
                              const std::optional<WidthLists>& widths,
                              const InflationSettings& settings) {
   if (curves.empty()) return {};
-  c2::Paths64 rings;
-  try {
-    const c2::Paths64 offsets = offset_paths(curves, widths, settings);
-    if (offsets.empty()) return {};
-    rings = c2::Union(offsets, c2::FillRule::NonZero);
-  } catch (const c2::Clipper2Exception&) {
-    // The library reports range problems by throwing; such a call yields no polygons. Running
-    // out of memory is not one of them and reaches the caller.
-    return {};
+  if (settings.partition == Partition::components) {
+    return inflate_groups(curves, widths,
+                          group_by_buffer_boxes(curves, widths, settings.buffer_distance),
+                          settings, 1);
   }
-  return assemble_polygons(rings, settings.min_hole_area);
+  return std::move(union_of(curves, widths, AllIndices{curves.size()}, settings).polygons);
+}
+
+std::vector<Polygon> inflate_groups(const std::vector<Curve>& curves,
+                                    const std::optional<WidthLists>& widths,
+                                    const CurveGroups& groups, const InflationSettings& settings,
+                                    std::size_t threads) {
+  std::vector<AssembledPolygons> parts(groups.size());
+  for_each_index(groups.size(), threads, [&](std::size_t g) {
+    parts[g] = union_of(curves, widths, GroupIndices{groups.begin_of(g), groups.end_of(g)}, settings);
+  });
+  return merged_by_length(parts);
 }
 
 }  // namespace strandify

@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "partition.hpp"
 #include "settings.hpp"
 #include "types.hpp"
 
@@ -13,10 +14,18 @@ namespace strandify {
 // Buffers every curve of at least two points with square joins and ends, unions the buffers and
 // returns the Polygons in ascending order of outer boundary length. Curves whose coordinates,
 // radius or widths are not finite, or lie beyond the integer range the offsetter works in, add
-// no buffer.
+// no buffer. With settings.partition == components the union runs per group, as
+// inflate_groups does.
 std::vector<Polygon> inflate(const std::vector<Curve>& curves,
                              const std::optional<WidthLists>& widths,
                              const InflationSettings& settings);
+// The union run per group of curves (see partition.hpp), up to `threads` groups at a time.
+// The polygons are those of the one-call union up to the rounding of intersection points,
+// ordered the same way; polygons of equal boundary length keep the order of their groups.
+std::vector<Polygon> inflate_groups(const std::vector<Curve>& curves,
+                                    const std::optional<WidthLists>& widths,
+                                    const CurveGroups& groups, const InflationSettings& settings,
+                                    std::size_t threads);
 // The same with the settings resolved from buffer_distance and feature_size.
 std::vector<Polygon> inflate(const std::vector<Curve>& curves,
                              const std::optional<WidthLists>& widths, double buffer_distance,

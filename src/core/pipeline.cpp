@@ -10,6 +10,7 @@
 #include "inflate.hpp"
 #include "input_prep.hpp"
 #include "nearest_vertex.hpp"
+#include "parallel.hpp"
 #include "work_estimate.hpp"
 
 namespace strandify {
@@ -63,18 +64,26 @@ Outcome<std::vector<Polygon>> buffer_polygons(const std::vector<Curve>& curves,
   using Result = Outcome<std::vector<Polygon>>;
   auto prepared = prepare_curves(curves, widths, settings);
   if (!prepared.ok()) return Result::fail(std::move(*prepared.failure));
-  const double work =
-      union_sweep_work(prepared.value.curves, prepared.value.widths, settings.buffer_distance);
-  if (work > kMaxUnionWork)
-    return Result::fail(FailureKind::work_limit, union_too_costly(work));
+  const PreparedCurves& c = prepared.value;
   Result out;
-  out.value = inflate(prepared.value.curves, prepared.value.widths, settings.inflation);
+  if (settings.inflation.partition == Partition::components) {
+    const CurveGroups groups = group_by_buffer_boxes(c.curves, c.widths, settings.buffer_distance);
+    const double work = union_sweep_work(c.curves, c.widths, settings.buffer_distance, groups);
+    if (work > kMaxUnionWork) return Result::fail(FailureKind::work_limit, union_too_costly(work));
+    out.value = inflate_groups(c.curves, c.widths, groups, settings.inflation, settings.threads);
+    return out;
+  }
+  const double work = union_sweep_work(c.curves, c.widths, settings.buffer_distance);
+  if (work > kMaxUnionWork) return Result::fail(FailureKind::work_limit, union_too_costly(work));
+  out.value = inflate(c.curves, c.widths, settings.inflation);
   return out;
 }
 
 TuningOptions inspection_options(const BoundaryOptions& boundary,
-                                 std::optional<double> merge_tolerance) {
+                                 std::optional<double> merge_tolerance, const CallScale& scale) {
   TuningOptions t;
+  t.partition = scale.partition;
+  t.workers = scale.workers;
   t.subdivision_ratio = boundary.subdivision_ratio;
   t.resample = boundary.resample;
   t.boundary_simplification = boundary.boundary_simplification;
@@ -193,34 +202,41 @@ std::optional<Failure> validate_feature_size(double feature_size) {
                  std::nullopt};
 }
 
+// Conditions and triangulates one polygon of the conditioner's build call.
+MeshedPolygon meshed_polygon(const BoundaryConditioner& cond, const Polygon& polygon,
+                             std::size_t i) {
+  MeshedPolygon m;
+  m.rings = cond.condition_built(i);  // reuses the simplification the build already did
+  if (m.rings.outer.size() >= 3) m.mesh = triangulate_polygon(m.rings.outer, m.rings.holes);
+  // Simplification does not preserve topology: a simplified ring may cross itself or a
+  // neighbour, or collapse, and the triangulator then has nothing to give. The unsimplified
+  // rings never cross, so the polygon is conditioned again without that one step.
+  if (m.mesh.triangles.empty() && cond.simplifies()) {
+    Polygon retry = cond.condition(polygon, false);
+    if (retry.outer.size() >= 3) {
+      PolygonMesh mesh = triangulate_polygon(retry.outer, retry.holes);
+      if (!mesh.triangles.empty()) {
+        m.rings = std::move(retry);
+        m.mesh = std::move(mesh);
+      }
+    }
+  }
+  return m;
+}
+
 Outcome<std::vector<MeshedPolygon>> mesh_polygons(const std::vector<Polygon>& polygons,
-                                                  const BoundarySettings& boundary) {
+                                                  const BoundarySettings& boundary,
+                                                  std::size_t threads) {
   using Result = Outcome<std::vector<MeshedPolygon>>;
   auto conditioner = BoundaryConditioner::build(polygons, boundary);
   if (!conditioner.ok()) return Result::fail(std::move(*conditioner.failure));
   const BoundaryConditioner& cond = conditioner.value;
   Result out;
-  out.value.reserve(polygons.size());
-  for (std::size_t i = 0; i < polygons.size(); ++i) {
-    const Polygon& polygon = polygons[i];
-    MeshedPolygon m;
-    m.rings = cond.condition_built(i);  // reuses the simplification the build already did
-    if (m.rings.outer.size() >= 3) m.mesh = triangulate_polygon(m.rings.outer, m.rings.holes);
-    // Simplification does not preserve topology: a simplified ring may cross itself or a
-    // neighbour, or collapse, and the triangulator then has nothing to give. The unsimplified
-    // rings never cross, so the polygon is conditioned again without that one step.
-    if (m.mesh.triangles.empty() && cond.simplifies()) {
-      Polygon retry = cond.condition(polygon, false);
-      if (retry.outer.size() >= 3) {
-        PolygonMesh mesh = triangulate_polygon(retry.outer, retry.holes);
-        if (!mesh.triangles.empty()) {
-          m.rings = std::move(retry);
-          m.mesh = std::move(mesh);
-        }
-      }
-    }
-    out.value.push_back(std::move(m));
-  }
+  out.value.resize(polygons.size());
+  // Each polygon is conditioned against the finished index and triangulated on its own.
+  for_each_index(polygons.size(), threads, [&](std::size_t i) {
+    out.value[i] = meshed_polygon(cond, polygons[i], i);
+  });
   return out;
 }
 
@@ -235,14 +251,16 @@ Outcome<CenterlineResult> strandify_inner(const std::vector<Curve>& curves,
   auto polygons = buffer_polygons(curves, o.per_curve_widths, settings);
   if (!polygons.ok()) return Result::fail(std::move(*polygons.failure));
   if (stopped()) return interrupted();
-  auto meshed = mesh_polygons(polygons.value, settings.boundary);
+  auto meshed = mesh_polygons(polygons.value, settings.boundary, settings.threads);
   if (!meshed.ok()) return Result::fail(std::move(*meshed.failure));
   if (stopped()) return interrupted();
 
+  std::vector<std::vector<Segment>> skeletons(meshed.value.size());
+  for_each_index(skeletons.size(), settings.threads,
+                 [&](std::size_t i) { skeletons[i] = mesh_skeleton(meshed.value[i].mesh); });
   std::vector<Segment> segments;
-  for (const MeshedPolygon& m : meshed.value) {
-    append(segments, mesh_skeleton(m.mesh));
-  }
+  for (std::vector<Segment>& s : skeletons) append(segments, std::move(s));
+  skeletons = {};
   Result out;
   if (segments.empty()) return out;
 
@@ -275,26 +293,27 @@ Outcome<CenterlineResult> strandify_inner(const std::vector<Curve>& curves,
 Outcome<std::vector<Polygon>> buffer_pipeline(const std::vector<Curve>& curves,
                                               double buffer_distance, double feature_size,
                                               const std::optional<WidthLists>& per_curve_widths,
-                                              std::optional<double> merge_tolerance) {
+                                              std::optional<double> merge_tolerance,
+                                              const CallScale& scale) {
   if (auto failure = validate_feature_size(feature_size))
     return Outcome<std::vector<Polygon>>::fail(std::move(*failure));
   const Settings settings =
-      resolve_settings(buffer_distance, feature_size, inspection_options({}, merge_tolerance));
+      resolve_settings(buffer_distance, feature_size, inspection_options({}, merge_tolerance, scale));
   return buffer_polygons(curves, per_curve_widths, settings);
 }
 
 Outcome<std::vector<Triangle>> triangulation_pipeline(
     const std::vector<Curve>& curves, double buffer_distance, double feature_size,
     const std::optional<WidthLists>& per_curve_widths, const BoundaryOptions& boundary,
-    std::optional<double> merge_tolerance) {
+    std::optional<double> merge_tolerance, const CallScale& scale) {
   using Result = Outcome<std::vector<Triangle>>;
   if (auto failure = validate_feature_size(feature_size)) return Result::fail(std::move(*failure));
   Settings settings = resolve_settings(buffer_distance, feature_size,
-                                       inspection_options(boundary, merge_tolerance));
+                                       inspection_options(boundary, merge_tolerance, scale));
   settings.boundary.max_points = boundary.max_points;
   auto polygons = buffer_polygons(curves, per_curve_widths, settings);
   if (!polygons.ok()) return Result::fail(std::move(*polygons.failure));
-  auto meshed = mesh_polygons(polygons.value, settings.boundary);
+  auto meshed = mesh_polygons(polygons.value, settings.boundary, settings.threads);
   if (!meshed.ok()) return Result::fail(std::move(*meshed.failure));
   Result out;
   for (const MeshedPolygon& m : meshed.value) {

@@ -38,19 +38,26 @@ Outcome<CenterlineResult> strandify_inner(const std::vector<Curve>& curves,
                                           const CenterlineOptions& options,
                                           const KeepGoing& keep_going = {});
 
+// How an inspection call unions and how many threads it may use.
+struct CallScale {
+  Partition partition = Partition::none;
+  std::size_t workers = 1;
+};
+
 // Buffer polygons exactly as the centerline pipeline hands them to boundary preprocessing.
 // Validates feature_size itself.
 Outcome<std::vector<Polygon>> buffer_pipeline(const std::vector<Curve>& curves,
                                               double buffer_distance, double feature_size,
                                               const std::optional<WidthLists>& per_curve_widths,
-                                              std::optional<double> merge_tolerance);
+                                              std::optional<double> merge_tolerance,
+                                              const CallScale& scale = {});
 
 // Triangles exactly as the centerline pipeline builds its skeleton from. Validates
 // feature_size itself.
 Outcome<std::vector<Triangle>> triangulation_pipeline(
     const std::vector<Curve>& curves, double buffer_distance, double feature_size,
     const std::optional<WidthLists>& per_curve_widths, const BoundaryOptions& boundary,
-    std::optional<double> merge_tolerance);
+    std::optional<double> merge_tolerance, const CallScale& scale = {});
 
 // --- the stages of the centerline driver, in order, shared with the stage benchmark -------
 
@@ -71,8 +78,11 @@ struct MeshedPolygon {
   PolygonMesh mesh;
 };
 
+// Up to `threads` polygons are conditioned and triangulated at a time; the result is the same
+// for any count.
 Outcome<std::vector<MeshedPolygon>> mesh_polygons(const std::vector<Polygon>& polygons,
-                                                  const BoundarySettings& boundary);
+                                                  const BoundarySettings& boundary,
+                                                  std::size_t threads = 1);
 
 // Tip pruning, then junction merging, as the settings switch them on.
 Graph cleaned_graph(Graph graph, const Settings& settings);

@@ -90,6 +90,8 @@ Settings resolve_settings(double buffer_distance, double feature_size, const Tun
   s.merge_tolerance = non_negative_or(o.merge_tolerance, kDefaultMergeFraction * fs);
   s.decimation_spacing = kDecimationFraction * fs;
   s.inflation = resolve_inflation(buffer_distance, fs);
+  s.inflation.partition = o.partition;
+  s.threads = o.workers > 0 ? o.workers : 1;
   s.boundary = resolve_boundary(fs, buffer_distance, o.subdivision_ratio, o.resample,
                                 o.boundary_simplification);
   // True divisions, not multiplications by 0.05 and 0.1: the bits differ.

@@ -5,7 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
 #include <optional>
+
+#include "partition.hpp"
 
 namespace strandify {
 
@@ -18,6 +21,8 @@ struct TuningOptions {
   std::optional<double> resample;
   std::optional<double> boundary_simplification;
   std::optional<double> merge_tolerance;
+  Partition partition = Partition::none;
+  std::size_t workers = 1;  // threads of this one call; 0 counts as 1
 };
 
 // No call creates more boundary points than this. Far above any drawing at a sensible scale
@@ -33,6 +38,7 @@ struct InflationSettings {
   double buffer_distance = 0.0;
   double arc_tolerance = 0.0;  // in coordinate units
   double min_hole_area = 0.0;
+  Partition partition = Partition::none;
 };
 
 // Where and how finely boundary refinement densifies around sharp turns.
@@ -74,6 +80,7 @@ struct Settings {
   double junction_merge_fraction = 0.0;
   double junction_merge_distance = 0.0;  // merging runs only when the fraction is > 0
   ChainSettings chains;
+  std::size_t threads = 1;  // at least 1
 };
 
 // feature_size must already be validated (positive and finite).

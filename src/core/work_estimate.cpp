@@ -15,22 +15,25 @@ double radius_at(const std::optional<WidthLists>& widths, std::size_t curve, std
   return std::fabs(buffer_distance);
 }
 
-}  // namespace
-
-double union_sweep_work(const std::vector<Curve>& curves, const std::optional<WidthLists>& widths,
-                        double buffer_distance) {
-  std::vector<double> heights;
+// The count for the curves curves[*first], ..., curves[*(last - 1)].
+double sweep_work_of(const std::vector<Curve>& curves, const std::optional<WidthLists>& widths,
+                     double buffer_distance, const std::size_t* first, const std::size_t* last,
+                     std::vector<double>& heights) {
+  heights.clear();
   std::size_t total = 0;
-  for (const Curve& c : curves) total += c.size() >= 2 ? c.size() : 0;
+  for (const std::size_t* i = first; i != last; ++i)
+    total += curves[*i].size() >= 2 ? curves[*i].size() : 0;
   heights.reserve(total);
-  for (const Curve& c : curves) {
+  for (const std::size_t* i = first; i != last; ++i) {
+    const Curve& c = curves[*i];
     if (c.size() < 2) continue;
     for (const Point& p : c)
       if (std::isfinite(p.y)) heights.push_back(p.y);
   }
   std::sort(heights.begin(), heights.end());
   double work = 0.0;
-  for (std::size_t i = 0; i < curves.size(); ++i) {
+  for (const std::size_t* it = first; it != last; ++it) {
+    const std::size_t i = *it;
     const Curve& c = curves[i];
     if (c.size() < 2) continue;
     const bool variable = widths && i < widths->size() && !(*widths)[i].empty();
@@ -41,12 +44,33 @@ double union_sweep_work(const std::vector<Curve>& curves, const std::optional<Wi
       const double lo = std::min(c[k].y, c[k + 1].y) - r;
       const double hi = std::max(c[k].y, c[k + 1].y) + r;
       if (!(lo <= hi)) continue;  // NaN anywhere: the curve adds no buffer
-      const auto first = std::lower_bound(heights.begin(), heights.end(), lo);
-      const auto last = std::upper_bound(first, heights.end(), hi);
+      const auto from = std::lower_bound(heights.begin(), heights.end(), lo);
+      const auto to = std::upper_bound(from, heights.end(), hi);
       // Every segment costs at least its own two vertices.
-      work += weight * (2.0 + static_cast<double>(last - first));
+      work += weight * (2.0 + static_cast<double>(to - from));
     }
   }
+  return work;
+}
+
+}  // namespace
+
+double union_sweep_work(const std::vector<Curve>& curves, const std::optional<WidthLists>& widths,
+                        double buffer_distance) {
+  std::vector<std::size_t> all(curves.size());
+  for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
+  std::vector<double> heights;
+  return sweep_work_of(curves, widths, buffer_distance, all.data(), all.data() + all.size(),
+                       heights);
+}
+
+double union_sweep_work(const std::vector<Curve>& curves, const std::optional<WidthLists>& widths,
+                        double buffer_distance, const CurveGroups& groups) {
+  std::vector<double> heights;
+  double work = 0.0;
+  for (std::size_t g = 0; g < groups.size(); ++g)
+    work += sweep_work_of(curves, widths, buffer_distance, groups.begin_of(g), groups.end_of(g),
+                          heights);
   return work;
 }
 

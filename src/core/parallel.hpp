@@ -1,0 +1,19 @@
+// Work spread over a few threads of one call, for the parts of a drawing that are independent
+// (the unions of separate groups, the triangulation of separate polygons). Results are written
+// by index, so they are the same whatever the thread count.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+
+namespace strandify {
+
+// Runs task(i) for every i in [0, count) on up to `threads` threads, the calling thread
+// included, taking indices in ascending order as threads become free. The first exception a
+// task throws (only allocation failure can) is rethrown here once every thread has stopped;
+// no task starts after it. When no further thread can be started the calling thread does the
+// rest alone.
+void for_each_index(std::size_t count, std::size_t threads,
+                    const std::function<void(std::size_t)>& task);
+
+}  // namespace strandify
