@@ -172,6 +172,11 @@ def build_parser() -> argparse.ArgumentParser:
     for flag, dest, kind, text in TUNING:
         tuning.add_argument(flag, dest=dest, type=kind, metavar="X", help=text)
     parser.add_argument(
+        "--partition", choices=("none", "components"), default="components",
+        help="components (default): union each group of strokes with overlapping buffers on its own, "
+        "fast on large drawings; none: the exact one-call union",
+    )
+    parser.add_argument(
         "--by-stroke", action="store_true",
         help="SVG: run each stroke colour (within each layer) as a drawing of its own, written back as a layer",
     )
@@ -331,6 +336,7 @@ def _compute(args: argparse.Namespace, files: list[_File], fail: Any) -> None:
                     progress=bool(show),
                     errors="skip" if args.keep_going else "raise",
                     total=len(members),
+                    partition=args.partition,
                 )
             except BatchJobError as exc:  # without --keep-going: the first failure ends the run
                 raise CliError(f"{jobs[members[exc.index]][0].name}: {exc.reason}") from None
