@@ -31,10 +31,10 @@ Partition = Literal["none", "components"]
 PARTITIONS: tuple[str, ...] = ("none", "components")
 
 
-def _partition(value: Any) -> str:
-    if value not in PARTITIONS:
-        raise ValueError(f"partition must be one of {', '.join(map(repr, PARTITIONS))}, got {value!r}")
-    return str(value)
+def _partition(value: Any) -> Partition:
+    if value == "none" or value == "components":
+        return value  # type: ignore[no-any-return]
+    raise ValueError(f"partition must be one of {', '.join(map(repr, PARTITIONS))}, got {value!r}")
 
 
 def _workers(value: Any) -> int:
@@ -349,7 +349,7 @@ def run_batch(
     errors: str = "raise",
     total: int | None = None,
     *,
-    partition: str = "none",
+    partition: Partition = "none",
 ) -> Any:
     """The batch behind :func:`centerlines_batch`, with a scale per drawing."""
     skip = errors == "skip"
@@ -393,7 +393,7 @@ def _run_chunk(
     offset: int,
     skip: bool,
     failed: dict[int, Exception],
-    partition: str = "none",
+    partition: Partition = "none",
 ) -> dict[int, Any]:
     """Run the jobs of a chunk; in skip mode, drop each failing job and run the rest again.
 
@@ -405,7 +405,7 @@ def _run_chunk(
     while pending:
         keys = list(pending)
         try:
-            out = _internal.strandify_batch([pending[k] for k in keys], partition)
+            out = _internal.strandify_batch([pending[k] for k in keys], partition=partition)
         except ValueError as exc:
             position = getattr(exc, "job_index", None)
             if position is None:

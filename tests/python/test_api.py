@@ -209,16 +209,16 @@ class TestParameters:
         centerlines(
             PLUS, 2.0, 4.0, simplification=0.1, min_tip_fraction=0.2, junction_merge_fraction=0.3,
             per_curve_widths=[[1, 1, 1]], compute_widths=True, subdivision_ratio=0.4, max_nodes=50,
-            resample=0.5, boundary_simplification=0.6, merge_tolerance=0.7,
+            resample=0.5, boundary_simplification=0.6, merge_tolerance=0.7, partition="none", workers=3,
         )
         args = record_strandify.calls[0]
         assert args[1:6] == (2.0, 4.0, 0.1, 0.2, 0.3)
         assert args[6] == [[1.0, 1.0, 1.0], [], [], []]
-        assert args[7:] == (True, 0.4, 50, 0.5, 0.6, 0.7)
+        assert args[7:] == (True, 0.4, 50, 0.5, 0.6, 0.7, "none", 3)
 
     def test_optional_values_default_to_none(self, record_strandify: Recorder) -> None:
         centerlines(PLUS, 2.0, 4.0)
-        assert record_strandify.calls[0][3:] == (None, None, None, None, False, None, None, None, None, None)
+        assert record_strandify.calls[0][3:-1] == (None, None, None, None, False, None, None, None, None, None, "components")
 
     def test_derived_scale(self) -> None:
         lengths = sorted(float(np.hypot(*np.diff(np.array(c), axis=0).T).sum()) for c in PLUS)
@@ -446,7 +446,7 @@ class FakeBatch:
         self.chunks: list[list[tuple[Any, ...]]] = []
         self.fail_at = fail_at
 
-    def __call__(self, jobs: list[tuple[Any, ...]]) -> list[Any]:
+    def __call__(self, jobs: list[tuple[Any, ...]], partition: str = "none") -> list[Any]:
         self.chunks.append(jobs)
         for i, job in enumerate(jobs):
             assert isinstance(job, tuple) and len(job) == 11

@@ -44,9 +44,9 @@ class Recorder:
         self.jobs: list[Any] = []
         self.real = strandify._internal.strandify_batch
 
-    def __call__(self, jobs: Any) -> Any:
+    def __call__(self, jobs: Any, partition: str = "none") -> Any:
         self.jobs.extend(jobs)
-        return self.real(jobs)
+        return self.real(jobs, partition=partition)
 
 
 def env() -> dict[str, str]:
