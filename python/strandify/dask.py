@@ -1,0 +1,127 @@
+"""Many drawings on a Dask cluster: each partition of drawings is one native batch on a worker.
+
+Needs the ``dask`` extra (``pip install strandify[dask]``).  The scheduling is Dask's own: this
+module only cuts the drawings into partitions, hands each partition to
+:func:`strandify.centerlines_batch` on a worker and puts the results back in input order, so
+they are exactly the results of a local :func:`strandify.centerlines_batch` with the same
+options.
+"""
+
+from __future__ import annotations
+
+import re
+from collections.abc import Iterable, Sequence
+from typing import Any, Literal
+
+from ._api import BatchJobError, BatchResults, _partition, centerlines_batch as _local_batch
+from ._optional import require
+from ._result import Centerlines
+
+__all__ = ["centerlines_batch"]
+
+#: Drawings per task when the input is a plain sequence: enough to keep a worker's threads busy
+#: and the per-task overhead small.
+PARTITION_SIZE = 64
+
+_PREFIX = re.compile(r"drawing \d+: ")
+
+# A failed drawing travels back as data, (type name, reason): exceptions with extra constructor
+# arguments do not always survive pickling, and the position must be made global anyway.
+_Outcome = tuple[Centerlines | None, tuple[str, str] | None]
+
+
+def _run_partition(drawings: Sequence[Any], buffer_distance: Any, feature_size: Any, options: dict[str, Any]) -> list[_Outcome]:
+    results = _local_batch(list(drawings), buffer_distance, feature_size, errors="skip", **options)
+    out: list[_Outcome] = []
+    for i, result in enumerate(results):
+        if result is not None:
+            out.append((result, None))
+            continue
+        error = results.errors[i]
+        if isinstance(error, BatchJobError):
+            out.append((None, ("BatchJobError", error.reason)))
+        else:
+            out.append((None, (type(error).__name__, _PREFIX.sub("", str(error), count=1))))
+    return out
+
+
+def _rebuild(index: int, failure: tuple[str, str]) -> Exception:
+    kind, reason = failure
+    if kind == "BatchJobError":
+        return BatchJobError(index, reason)
+    cls = TypeError if kind == "TypeError" else ValueError
+    return cls(f"drawing {index}: {reason}")
+
+
+def centerlines_batch(
+    drawings: Iterable[Any],
+    buffer_distance: float | None = None,
+    feature_size: float | None = None,
+    *,
+    client: Any = None,
+    partition_size: int = PARTITION_SIZE,
+    errors: Literal["raise", "skip"] = "raise",
+    **options: Any,
+) -> list[Centerlines] | BatchResults:
+    """:func:`strandify.centerlines_batch` with the drawings spread over a Dask cluster.
+
+    ``drawings`` is a ``dask.bag.Bag`` (each of its partitions becomes one task) or any
+    iterable of drawings (cut into tasks of ``partition_size`` drawings).  ``client`` is a
+    ``distributed.Client``; without one the current client is used when there is one, else
+    Dask's default scheduler.  The other keywords are those of
+    :func:`strandify.centerlines_batch`, and the results are the same, in input order.  With
+    ``errors="raise"`` the failure of the first failing drawing (in input order) is raised
+    once all tasks have finished; with ``errors="skip"`` the failures are in
+    ``results.errors`` under their positions in the whole input.
+    """
+    dask = require("dask", "strandify.dask", "dask")
+    bag_module = require("dask.bag", "strandify.dask", "dask")
+    if isinstance(partition_size, bool) or not isinstance(partition_size, int) or partition_size < 1:
+        raise ValueError(f"partition_size must be a positive integer, got {partition_size!r}")
+    if errors not in ("raise", "skip"):
+        raise ValueError(f'errors must be "raise" or "skip", got {errors!r}')
+    if "partition" in options:
+        options["partition"] = _partition(options["partition"])
+    for unsupported in ("chunk_size", "progress"):
+        if unsupported in options:
+            raise TypeError(f"strandify.dask.centerlines_batch() got an unexpected keyword argument {unsupported!r}")
+
+    if isinstance(drawings, bag_module.Bag):
+        parts = drawings.to_delayed()
+    else:
+        items = list(drawings)
+        parts = [items[k : k + partition_size] for k in range(0, len(items), partition_size)]
+    run = dask.delayed(_run_partition, pure=True)
+    tasks = [run(part, buffer_distance, feature_size, options) for part in parts]
+    if client is None:
+        client = _current_client()
+    if client is not None:
+        outcomes = client.gather(client.compute(tasks))
+    else:
+        outcomes = list(dask.compute(*tasks))
+
+    results: Any = BatchResults() if errors == "skip" else []
+    index = 0
+    for part in outcomes:
+        for result, failure in part:
+            if failure is not None:
+                error = _rebuild(index, failure)
+                if errors == "raise":
+                    raise error
+                results.append(None)
+                results.errors[index] = error
+            else:
+                results.append(result)
+            index += 1
+    return results  # type: ignore[no-any-return]
+
+
+def _current_client() -> Any:
+    try:
+        from distributed import get_client
+    except ImportError:
+        return None
+    try:
+        return get_client()
+    except ValueError:  # no client in this process
+        return None

@@ -1,0 +1,91 @@
+"""The Dask runner on a real local cluster of two worker processes."""
+import math
+import random
+
+import numpy as np
+import pytest
+
+import strandify
+
+distributed = pytest.importorskip("distributed")
+bag = pytest.importorskip("dask.bag")
+
+from strandify.dask import centerlines_batch  # noqa: E402
+
+
+def sketch(seed):
+    rng = random.Random(seed)
+    curves = []
+    for _ in range(rng.randint(1, 6)):
+        x, y, a = rng.uniform(0, 40), rng.uniform(0, 40), rng.uniform(0, 2 * math.pi)
+        pts = []
+        for _ in range(rng.randint(3, 12)):
+            pts.append((x, y))
+            a += rng.uniform(-0.3, 0.3)
+            x, y = x + 3 * math.cos(a), y + 3 * math.sin(a)
+        curves.append(pts)
+    return curves
+
+
+DRAWINGS = [sketch(s) for s in range(23)]
+# Its skeleton has more nodes than max_nodes allows, so the batch fails on it.
+BIG = [[(float(x), 0.0), (float(x), 30.0)] for x in range(0, 60, 6)] + [[(0.0, 15.0), (60.0, 15.0)]]
+
+
+def same(a, b):
+    return (
+        len(a.chains) == len(b.chains)
+        and all(np.array_equal(p, q) for p, q in zip(a.chains, b.chains))
+        and np.array_equal(a.nodes, b.nodes)
+        and np.array_equal(a.chain_node_ids, b.chain_node_ids)
+    )
+
+
+@pytest.fixture(scope="module")
+def client():
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster:
+        with distributed.Client(cluster) as c:
+            yield c
+
+
+@pytest.mark.parametrize("partition", ["none", "components"])
+def test_results_equal_the_local_batch(client, partition):
+    want = strandify.centerlines_batch(DRAWINGS, 1.0, 1.0, partition=partition)
+    got = centerlines_batch(DRAWINGS, 1.0, 1.0, client=client, partition_size=5, partition=partition)
+    assert len(got) == len(want) and all(same(a, b) for a, b in zip(got, want))
+
+
+def test_a_bag_keeps_its_partitions_and_order(client):
+    drawings = bag.from_sequence(DRAWINGS, npartitions=4)
+    got = centerlines_batch(drawings, client=client)  # scale derived per drawing, on the workers
+    want = strandify.centerlines_batch(DRAWINGS)
+    assert all(same(a, b) for a, b in zip(got, want)) and len(got) == len(DRAWINGS)
+
+
+def test_failures_carry_their_position_in_the_whole_input(client):
+    drawings = DRAWINGS[:7] + [BIG] + DRAWINGS[7:12] + [[[(0.0, 0.0), "x"]]] + [BIG]
+    skipped = centerlines_batch(drawings, 1.0, 1.0, client=client, partition_size=3, errors="skip", max_nodes=800)
+    assert sorted(skipped.errors) == [7, 13, 14]
+    assert isinstance(skipped.errors[7], strandify.BatchJobError) and skipped.errors[7].index == 7
+    assert "max_nodes" in skipped.errors[7].reason
+    assert type(skipped.errors[13]) is type(strandify.centerlines_batch(drawings[13:14], errors="skip").errors[0]) and str(skipped.errors[13]).startswith("drawing 13: ")
+    local = strandify.centerlines_batch(drawings, 1.0, 1.0, errors="skip", max_nodes=800)
+    assert all((a is None) == (b is None) and (a is None or same(a, b)) for a, b in zip(skipped, local))
+    with pytest.raises(strandify.BatchJobError) as info:
+        centerlines_batch(drawings, 1.0, 1.0, client=client, partition_size=3, max_nodes=800)
+    assert info.value.index == 7
+
+
+def test_the_current_client_is_used_by_default(client):
+    got = centerlines_batch(DRAWINGS[:4], 1.0, 1.0)
+    assert all(same(a, b) for a, b in zip(got, strandify.centerlines_batch(DRAWINGS[:4], 1.0, 1.0)))
+
+
+@pytest.mark.parametrize(
+    "kwargs, error",
+    [({"partition_size": 0}, ValueError), ({"errors": "ignore"}, ValueError),
+     ({"partition": "tiles?"}, ValueError), ({"chunk_size": 3}, TypeError)],
+)
+def test_bad_options(kwargs, error):
+    with pytest.raises(error):
+        centerlines_batch(DRAWINGS[:2], 1.0, 1.0, **kwargs)
