@@ -210,11 +210,14 @@ bool to_optional_count(PyObject* obj, std::optional<std::uint64_t>& out) {
   return true;
 }
 
-bool to_partition(PyObject* obj, Partition& out) {
+namespace {
+
+bool partition_named(PyObject* obj, Partition& out, bool tiles_allowed) {
   out = Partition::none;
   if (!obj || obj == Py_None) return true;
+  const char* expected = tiles_allowed ? "'none', 'components' or 'tiles'" : "'none' or 'components'";
   if (!PyUnicode_Check(obj)) {
-    PyErr_Format(PyExc_TypeError, "expected 'none' or 'components', got %.200s", type_name(obj));
+    PyErr_Format(PyExc_TypeError, "expected %s, got %.200s", expected, type_name(obj));
     return false;
   }
   if (PyUnicode_CompareWithASCIIString(obj, "none") == 0) return true;
@@ -222,8 +225,20 @@ bool to_partition(PyObject* obj, Partition& out) {
     out = Partition::components;
     return true;
   }
-  PyErr_Format(PyExc_ValueError, "partition must be 'none' or 'components', got %R", obj);
+  if (tiles_allowed && PyUnicode_CompareWithASCIIString(obj, "tiles") == 0) {
+    out = Partition::tiles;
+    return true;
+  }
+  PyErr_Format(PyExc_ValueError, "partition must be %s, got %R", expected, obj);
   return false;
+}
+
+}  // namespace
+
+bool to_partition(PyObject* obj, Partition& out) { return partition_named(obj, out, false); }
+
+bool to_centerline_partition(PyObject* obj, Partition& out) {
+  return partition_named(obj, out, true);
 }
 
 bool to_workers(PyObject* obj, std::size_t& out) {

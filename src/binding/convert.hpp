@@ -92,6 +92,8 @@ bool to_flag(PyObject* obj, bool& out);
 bool to_optional_count(PyObject* obj, std::optional<std::uint64_t>& out);
 // None, "none" or "components"; another string raises ValueError.
 bool to_partition(PyObject* obj, Partition& out);
+// The same with "tiles" too, for the centerline entry points.
+bool to_centerline_partition(PyObject* obj, Partition& out);
 // None (one thread) or a positive integer, capped at kMaxWorkers: a call never starts more
 // threads than that, however many it is asked for.
 bool to_workers(PyObject* obj, std::size_t& out);

@@ -11,6 +11,7 @@
 #include "input_prep.hpp"
 #include "nearest_vertex.hpp"
 #include "parallel.hpp"
+#include "tiling.hpp"
 #include "work_estimate.hpp"
 
 namespace strandify {
@@ -240,6 +241,41 @@ Outcome<std::vector<MeshedPolygon>> mesh_polygons(const std::vector<Polygon>& po
   return out;
 }
 
+Outcome<SkeletonGraph> skeleton_graph(const std::vector<Polygon>& polygons,
+                                      const Settings& settings, const KeepGoing& keep_going) {
+  using Result = Outcome<SkeletonGraph>;
+  const auto stopped = [&keep_going] { return keep_going && !keep_going(); };
+  Result out;
+  auto meshed = mesh_polygons(polygons, settings.boundary, settings.threads);
+  if (!meshed.ok()) return Result::fail(std::move(*meshed.failure));
+  out.value.meshed = std::move(meshed.value);
+  if (stopped()) return Result::fail(FailureKind::interrupted, "interrupted");
+
+  std::vector<std::vector<Segment>> skeletons(out.value.meshed.size());
+  for_each_index(skeletons.size(), settings.threads,
+                 [&](std::size_t i) { skeletons[i] = mesh_skeleton(out.value.meshed[i].mesh); });
+  std::vector<Segment> segments;
+  for (std::vector<Segment>& s : skeletons) append(segments, std::move(s));
+  skeletons = {};
+  if (!segments.empty()) out.value.graph = segments_to_graph(segments, settings.snap_distance);
+  return out;
+}
+
+std::optional<Failure> check_node_limit(std::size_t nodes, std::optional<std::uint64_t> max_nodes) {
+  if (!max_nodes || nodes <= *max_nodes) return std::nullopt;
+  return Failure{FailureKind::node_limit,
+                 "skeleton has " + unsigned_text(nodes) + " nodes, exceeding max_nodes limit of " +
+                     unsigned_text(*max_nodes),
+                 std::nullopt};
+}
+
+void measure_widths(const std::vector<Point>& boundary_points, CenterlineResult& result) {
+  const NearestVertexIndex boundary(boundary_points);
+  result.chain_widths.reserve(result.chains.size());
+  for (const auto& chain : result.chains)
+    result.chain_widths.push_back(widths_along(chain, boundary));
+}
+
 Outcome<CenterlineResult> strandify_inner(const std::vector<Curve>& curves,
                                           const CenterlineOptions& o, const KeepGoing& keep_going) {
   using Result = Outcome<CenterlineResult>;
@@ -248,28 +284,17 @@ Outcome<CenterlineResult> strandify_inner(const std::vector<Curve>& curves,
     return Result::fail(FailureKind::interrupted, "interrupted");
   };
   const Settings settings = resolve_settings(o.buffer_distance, o.feature_size, o.tuning);
+  if (o.tuning.partition == Partition::tiles) return strandify_tiled(curves, o, settings, keep_going);
   auto polygons = buffer_polygons(curves, o.per_curve_widths, settings);
   if (!polygons.ok()) return Result::fail(std::move(*polygons.failure));
   if (stopped()) return interrupted();
-  auto meshed = mesh_polygons(polygons.value, settings.boundary, settings.threads);
-  if (!meshed.ok()) return Result::fail(std::move(*meshed.failure));
-  if (stopped()) return interrupted();
-
-  std::vector<std::vector<Segment>> skeletons(meshed.value.size());
-  for_each_index(skeletons.size(), settings.threads,
-                 [&](std::size_t i) { skeletons[i] = mesh_skeleton(meshed.value[i].mesh); });
-  std::vector<Segment> segments;
-  for (std::vector<Segment>& s : skeletons) append(segments, std::move(s));
-  skeletons = {};
+  auto skeleton = skeleton_graph(polygons.value, settings, keep_going);
+  if (!skeleton.ok()) return Result::fail(std::move(*skeleton.failure));
   Result out;
-  if (segments.empty()) return out;
-
-  Graph graph = segments_to_graph(segments, settings.snap_distance);
-  segments = {};
-  if (o.max_nodes && graph.nodes.size() > *o.max_nodes)
-    return Result::fail(FailureKind::node_limit,
-                        "skeleton has " + unsigned_text(graph.nodes.size()) +
-                            " nodes, exceeding max_nodes limit of " + unsigned_text(*o.max_nodes));
+  Graph& graph = skeleton.value.graph;
+  if (graph.nodes.empty()) return out;  // no polygon gave a skeleton
+  if (auto failure = check_node_limit(graph.nodes.size(), o.max_nodes))
+    return Result::fail(std::move(*failure));
   if (stopped()) return interrupted();
   graph = cleaned_graph(std::move(graph), settings);
   if (stopped()) return interrupted();
@@ -280,13 +305,7 @@ Outcome<CenterlineResult> strandify_inner(const std::vector<Curve>& curves,
   for (const Chain& chain : chains) result.chains.push_back(finish_chain(chain, settings.chains));
   number_chain_ends(chains, graph.nodes.size(), result);
 
-  if (o.compute_widths) {
-    const std::vector<Point> boundary_points = boundary_vertices(meshed.value);
-    const NearestVertexIndex boundary(boundary_points);
-    result.chain_widths.reserve(result.chains.size());
-    for (const auto& chain : result.chains)
-      result.chain_widths.push_back(widths_along(chain, boundary));
-  }
+  if (o.compute_widths) measure_widths(boundary_vertices(skeleton.value.meshed), result);
   return out;
 }
 

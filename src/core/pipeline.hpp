@@ -84,6 +84,20 @@ Outcome<std::vector<MeshedPolygon>> mesh_polygons(const std::vector<Polygon>& po
                                                   const BoundarySettings& boundary,
                                                   std::size_t threads = 1);
 
+// Triangulation, skeleton and the raw skeleton graph of a call's buffer polygons.
+struct SkeletonGraph {
+  std::vector<MeshedPolygon> meshed;
+  Graph graph;  // empty when no polygon gave a skeleton
+};
+Outcome<SkeletonGraph> skeleton_graph(const std::vector<Polygon>& polygons,
+                                      const Settings& settings, const KeepGoing& keep_going = {});
+
+// The max_nodes check on the skeleton graph's node count.
+std::optional<Failure> check_node_limit(std::size_t nodes, std::optional<std::uint64_t> max_nodes);
+
+// Fills result.chain_widths from the boundary vertices of the call.
+void measure_widths(const std::vector<Point>& boundary_points, CenterlineResult& result);
+
 // Tip pruning, then junction merging, as the settings switch them on.
 Graph cleaned_graph(Graph graph, const Settings& settings);
 

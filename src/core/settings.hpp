@@ -23,6 +23,7 @@ struct TuningOptions {
   std::optional<double> merge_tolerance;
   Partition partition = Partition::none;
   std::size_t workers = 1;  // threads of this one call; 0 counts as 1
+  std::optional<double> tile_size;  // with Partition::tiles; absent: derived from the drawing
 };
 
 // No call creates more boundary points than this. Far above any drawing at a sensible scale
@@ -68,6 +69,15 @@ struct ChainSettings {
   double simplification_tolerance = 0.0;  // rdp of every chain; not > 0 disables
 };
 
+// How a drawing is cut into tiles and stitched again.
+struct TilingSettings {
+  std::optional<double> tile_size;  // side of a tile's core; absent: derived from the drawing
+  double halo = 0.0;       // how far a tile sees beyond its core
+  double seam_snap = 0.0;  // chain ends on a seam are matched up to this distance
+  // Without a tile_size, a tile's core holds about this many prepared points on average.
+  double points_per_tile = 20000.0;
+};
+
 struct Settings {
   double buffer_distance = 0.0;
   double feature_size = 1.0;
@@ -80,6 +90,7 @@ struct Settings {
   double junction_merge_fraction = 0.0;
   double junction_merge_distance = 0.0;  // merging runs only when the fraction is > 0
   ChainSettings chains;
+  TilingSettings tiling;
   std::size_t threads = 1;  // at least 1
 };
 
