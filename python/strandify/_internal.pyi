@@ -9,6 +9,7 @@ _CurvesIn: TypeAlias = Sequence[Sequence[_PointIn]]
 _Point: TypeAlias = tuple[float, float]
 _Chains: TypeAlias = list[list[_Point]]
 _Partition: TypeAlias = Literal["none", "components"]
+_CenterlinePartition: TypeAlias = Literal["none", "components", "tiles"]
 _Job: TypeAlias = tuple[
     _CurvesIn,
     _Real,
@@ -58,10 +59,12 @@ def strandify(
     resample: _Real | None = None,
     boundary_simplification: _Real | None = None,
     merge_tolerance: _Real | None = None,
-    partition: _Partition | None = "none",
+    partition: _CenterlinePartition | None = "none",
     workers: SupportsIndex | None = None,
+    tile_size: _Real | None = None,
 ) -> tuple[_Chains, list[_Point], list[tuple[int, int]], list[list[float]]]: ...
 def strandify_batch(
     jobs: Sequence[_Job],
-    partition: _Partition | None = "none",
+    partition: _CenterlinePartition | None = "none",
+    tile_size: _Real | None = None,
 ) -> list[tuple[_Chains, list[_Point], list[tuple[int, int]]]]: ...

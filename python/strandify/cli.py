@@ -172,9 +172,13 @@ def build_parser() -> argparse.ArgumentParser:
     for flag, dest, kind, text in TUNING:
         tuning.add_argument(flag, dest=dest, type=kind, metavar="X", help=text)
     parser.add_argument(
-        "--partition", choices=("none", "components"), default="components",
+        "--partition", choices=("none", "components", "tiles"), default="components",
         help="components (default): union each group of strokes with overlapping buffers on its own, "
-        "fast on large drawings; none: the exact one-call union",
+        "fast on large drawings; tiles: also cut one large mass into tiles; none: the exact one-call union",
+    )
+    parser.add_argument(
+        "--tile-size", type=_length(True), metavar="T",
+        help="side of a tile with --partition tiles (default: about 20,000 points per tile)",
     )
     parser.add_argument(
         "--by-stroke", action="store_true",
@@ -320,13 +324,15 @@ def _compute(args: argparse.Namespace, files: list[_File], fail: Any) -> None:
         return
     # one batch for all files; options differ only by the units of each file, so
     # jobs are grouped by their options
-    groups: dict[tuple[Any, ...], list[int]] = {}
+    groups: dict[tuple[tuple[Any, ...], float | None], list[int]] = {}
     for k, job in enumerate(jobs):
-        groups.setdefault(job[5], []).append(k)
+        drawing = job[0].drawing
+        tile_size = args.tile_size.resolve(drawing) if args.tile_size and drawing is not None else None
+        groups.setdefault((job[5], tile_size), []).append(k)
     outcome: dict[int, Any] = {}
     errors: dict[int, Exception] = {}
     show = args.progress if args.progress is not None else (len(files) > 1 and sys.stderr.isatty())
-    for options, members in groups.items():
+    for (options, tile_size), members in groups.items():
         with warnings.catch_warnings(record=True) as caught:
             warnings.simplefilter("always")
             try:
@@ -337,6 +343,7 @@ def _compute(args: argparse.Namespace, files: list[_File], fail: Any) -> None:
                     errors="skip" if args.keep_going else "raise",
                     total=len(members),
                     partition=args.partition,
+                    tile_size=tile_size,
                 )
             except BatchJobError as exc:  # without --keep-going: the first failure ends the run
                 raise CliError(f"{jobs[members[exc.index]][0].name}: {exc.reason}") from None

@@ -214,11 +214,13 @@ class TestParameters:
         args = record_strandify.calls[0]
         assert args[1:6] == (2.0, 4.0, 0.1, 0.2, 0.3)
         assert args[6] == [[1.0, 1.0, 1.0], [], [], []]
-        assert args[7:] == (True, 0.4, 50, 0.5, 0.6, 0.7, "none", 3)
+        assert args[7:] == (True, 0.4, 50, 0.5, 0.6, 0.7, "none", 3, None)
 
     def test_optional_values_default_to_none(self, record_strandify: Recorder) -> None:
         centerlines(PLUS, 2.0, 4.0)
-        assert record_strandify.calls[0][3:-1] == (None, None, None, None, False, None, None, None, None, None, "components")
+        call = record_strandify.calls[0]
+        assert call[3:-2] == (None, None, None, None, False, None, None, None, None, None, "components")
+        assert call[-1] is None  # tile_size
 
     def test_derived_scale(self) -> None:
         lengths = sorted(float(np.hypot(*np.diff(np.array(c), axis=0).T).sum()) for c in PLUS)

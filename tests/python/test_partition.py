@@ -158,7 +158,7 @@ def test_high_level_default_is_partitioned_and_none_is_exact():
     batch = strandify.centerlines_batch([curves, curves], d, f)
     assert all(len(r.chains) == len(fast.chains) for r in batch)
     with pytest.raises(ValueError, match="partition must be one of"):
-        strandify.centerlines(curves, d, f, partition="tiles")
+        strandify.centerlines(curves, d, f, partition="pieces")
     with pytest.raises(ValueError, match="workers must be"):
         strandify.centerlines(curves, d, f, workers=0)
 
