@@ -337,10 +337,21 @@ double polyline_length(const std::vector<Point>& points) {
   return length;
 }
 
+// Where a stitch node came from: a tile's graph node, a matched pair of seam ends, or a seam
+// end that found no partner on the other side.
+struct NodeOrigin {
+  static constexpr std::size_t kSeam = static_cast<std::size_t>(-1);
+  std::size_t tile = kSeam;
+  bool unmatched = false;
+};
+
 class Stitch {
  public:
-  Stitch(std::vector<Point> positions, std::vector<Link> links)
-      : pos_(std::move(positions)), links_(std::move(links)), ends_(pos_.size()) {
+  Stitch(std::vector<Point> positions, std::vector<NodeOrigin> origins, std::vector<Link> links)
+      : pos_(std::move(positions)),
+        origin_(std::move(origins)),
+        links_(std::move(links)),
+        ends_(pos_.size()) {
     for (std::size_t l = 0; l < links_.size(); ++l) {
       ends_[links_[l].a].push_back(l);
       ends_[links_[l].b].push_back(l);
@@ -355,14 +366,17 @@ class Stitch {
     }
   }
 
-  // Tip pruning, for chains that cross a seam: the tiles pruned everything else.
+  // Tip pruning at the seams. Every tip a tile sees whole was pruned or kept by the tile
+  // already; what the seams add are pieces left hanging where the two tiles disagree (one
+  // kept a short branch the other pruned, or a junction fell on either side of the seam).
+  // Such a piece ends in an unmatched seam end, and goes when shorter than a tip may be.
   bool prune_seam_tips(double max_length) {
     if (!(max_length > 0.0)) return false;
     bool changed = false;
     for (std::size_t l = 0; l < links_.size(); ++l) {
       Link& link = links_[l];
       if (!link.alive || !link.crosses_seam) continue;
-      if (ends_[link.a].size() != 1 && ends_[link.b].size() != 1) continue;
+      if (!hanging_at(link.a) && !hanging_at(link.b)) continue;
       if (!(polyline_length(link.points) < max_length)) continue;
       remove(l);
       changed = true;
@@ -370,8 +384,11 @@ class Stitch {
     return changed;
   }
 
-  // Junction merging, for chains that cross a seam, by the pipeline's rule: shortest first,
-  // the first junction's root survives at the running midpoint.
+  // Junction merging at the seams, by the pipeline's rule (shortest first, the first
+  // junction's root survives at the running midpoint), for the pairs the tiles could not see:
+  // a junction near a seam that each tile placed on its own side comes back twice, as two
+  // junctions of different tiles joined by a short chain across the seam. Pairs the tiles saw
+  // whole they have merged or kept already.
   void merge_seam_junctions(double max_distance) {
     struct Candidate {
       double length;
@@ -382,6 +399,8 @@ class Stitch {
       const Link& link = links_[l];
       if (!link.alive || !link.crosses_seam || link.a == link.b) continue;
       if (ends_[link.a].size() < 3 || ends_[link.b].size() < 3) continue;
+      const std::size_t ta = origin_[link.a].tile, tb = origin_[link.b].tile;
+      if (ta == NodeOrigin::kSeam || tb == NodeOrigin::kSeam || ta == tb) continue;
       const double length = polyline_length(link.points);
       if (length <= max_distance) candidates.push_back({length, l});
     }
@@ -444,6 +463,8 @@ class Stitch {
   }
 
  private:
+  bool hanging_at(std::size_t v) const { return origin_[v].unmatched && ends_[v].size() == 1; }
+
   void drop_end(std::size_t v, std::size_t l) {
     auto& e = ends_[v];
     const auto it = std::find(e.begin(), e.end(), l);
@@ -482,6 +503,7 @@ class Stitch {
   }
 
   std::vector<Point> pos_;
+  std::vector<NodeOrigin> origin_;
   std::vector<Link> links_;
   std::vector<std::vector<std::size_t>> ends_;
 };
@@ -495,7 +517,8 @@ class Stitch {
 // other.
 std::vector<std::size_t> match_seam_ends(const std::vector<Point>& ends,
                                          const std::vector<std::size_t>& tile_of, double snap,
-                                         std::vector<Point>& node_positions) {
+                                         std::vector<Point>& node_positions,
+                                         std::vector<bool>& node_unmatched) {
   const std::size_t n = ends.size();
   const double cell = snap > 0.0 ? snap : 1.0;
   struct Keyed {
@@ -545,8 +568,10 @@ std::vector<std::size_t> match_seam_ends(const std::vector<Point>& ends,
     if (j != n && nearest[j] == i) {
       node[j] = node[i];
       node_positions.push_back({(ends[i].x + ends[j].x) * 0.5, (ends[i].y + ends[j].y) * 0.5});
+      node_unmatched.push_back(false);
     } else {
       node_positions.push_back(ends[i]);
+      node_unmatched.push_back(true);
     }
   }
   return node;
@@ -574,8 +599,9 @@ CenterlineResult stitch_tiles(const std::vector<TileResult>& tiles, const Settin
     }
   }
   std::vector<Point> clusters;
+  std::vector<bool> cluster_unmatched;
   const std::vector<std::size_t> cluster_of =
-      match_seam_ends(seam_ends, tile_of, settings.tiling.seam_snap, clusters);
+      match_seam_ends(seam_ends, tile_of, settings.tiling.seam_snap, clusters, cluster_unmatched);
 
   // Only the ids that end a piece become stitch nodes, numbered in ascending order.
   const std::uint64_t seam_base = offset.back();
@@ -597,6 +623,15 @@ CenterlineResult stitch_tiles(const std::vector<TileResult>& tiles, const Settin
     return static_cast<std::size_t>(std::lower_bound(used.begin(), used.end(), id) - used.begin());
   };
   std::vector<Point> positions(used.size());
+  std::vector<NodeOrigin> origins(used.size());
+  for (std::size_t v = 0; v < used.size(); ++v) {
+    if (used[v] >= seam_base) {
+      origins[v].unmatched = cluster_unmatched[used[v] - seam_base];
+    } else {
+      origins[v].tile = static_cast<std::size_t>(
+          std::upper_bound(offset.begin(), offset.end(), used[v]) - offset.begin() - 1);
+    }
+  }
   std::vector<Link> links;
   std::size_t e = 0;
   for (std::size_t t = 0; t < tiles.size(); ++t) {
@@ -614,7 +649,7 @@ CenterlineResult stitch_tiles(const std::vector<TileResult>& tiles, const Settin
     }
   }
 
-  Stitch stitch(std::move(positions), std::move(links));
+  Stitch stitch(std::move(positions), std::move(origins), std::move(links));
   stitch.join_through_degree_two();
   while (stitch.prune_seam_tips(settings.tip_length)) stitch.join_through_degree_two();
   if (settings.junction_merge_fraction > 0.0) {
