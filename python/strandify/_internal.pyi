@@ -68,3 +68,38 @@ def strandify_batch(
     partition: _CenterlinePartition | None = "none",
     tile_size: _Real | None = None,
 ) -> list[tuple[_Chains, list[_Point], list[tuple[int, int]]]]: ...
+
+_Box: TypeAlias = tuple[float, float, float, float]
+_TileJob: TypeAlias = tuple[_Box, _Box, list[list[_Point]], list[list[float]] | None]
+_TilePiece: TypeAlias = tuple[list[_Point], int, int, bool, bool]
+_TileResult: TypeAlias = tuple[list[_TilePiece], int, int, list[_Point]]
+
+def plan_tiles(
+    curves: _CurvesIn,
+    buffer_distance: _Real,
+    feature_size: _Real,
+    per_curve_widths: Sequence[Sequence[_Real]] | None = None,
+    merge_tolerance: _Real | None = None,
+    tile_size: _Real | None = None,
+) -> list[_TileJob]: ...
+def run_tile(
+    job: _TileJob,
+    buffer_distance: _Real,
+    feature_size: _Real,
+    simplification: _Real | None = None,
+    min_tip_fraction: _Real | None = None,
+    junction_merge_fraction: _Real | None = None,
+    subdivision_ratio: _Real | None = None,
+    resample: _Real | None = None,
+    boundary_simplification: _Real | None = None,
+) -> _TileResult: ...
+def stitch_tiles(
+    tiles: Sequence[_TileResult],
+    buffer_distance: _Real,
+    feature_size: _Real,
+    simplification: _Real | None = None,
+    min_tip_fraction: _Real | None = None,
+    junction_merge_fraction: _Real | None = None,
+    compute_widths: bool | np.bool_ = False,
+    max_nodes: SupportsIndex | None = None,
+) -> tuple[_Chains, list[_Point], list[tuple[int, int]], list[list[float]]]: ...

@@ -13,11 +13,13 @@ import re
 from collections.abc import Iterable, Sequence
 from typing import Any, Literal
 
-from ._api import BatchJobError, BatchResults, _partition, centerlines_batch as _local_batch
+from ._api import BatchJobError, BatchResults, _partition, _resolve, _tile_size, centerlines_batch as _local_batch
+from ._convert import crs_of, read_curves, to_native
 from ._optional import require
 from ._result import Centerlines
+from . import _internal
 
-__all__ = ["centerlines_batch"]
+__all__ = ["centerlines_batch", "centerlines_tiled"]
 
 #: Drawings per task when the input is a plain sequence: enough to keep a worker's threads busy
 #: and the per-task overhead small.
@@ -114,6 +116,52 @@ def centerlines_batch(
                 results.append(result)
             index += 1
     return results  # type: ignore[no-any-return]
+
+
+def centerlines_tiled(
+    curves: Any,
+    buffer_distance: float | None = None,
+    feature_size: float | None = None,
+    *,
+    tile_size: float | None = None,
+    client: Any = None,
+    per_curve_widths: Sequence[Any] | None = None,
+    compute_widths: bool = False,
+    simplification: float | None = None,
+    min_tip_fraction: float | None = None,
+    junction_merge_fraction: float | None = None,
+    subdivision_ratio: float | None = None,
+    resample: float | None = None,
+    boundary_simplification: float | None = None,
+    merge_tolerance: float | None = None,
+    max_nodes: int | None = None,
+) -> Centerlines:
+    """One large drawing as tiles on a Dask cluster: ``partition="tiles"`` with the tiles as tasks.
+
+    The drawing is read, merged, decimated and cut into tiles here
+    (``_internal.plan_tiles``); each tile runs as one task on a worker
+    (``_internal.run_tile``), and the pieces are stitched here
+    (``_internal.stitch_tiles``).  The result is exactly that of
+    :func:`strandify.centerlines` with ``partition="tiles"`` and the same
+    ``tile_size``.  ``client`` is as for :func:`centerlines_batch`.
+    """
+    dask = require("dask", "strandify.dask", "dask")
+    tile_size = _tile_size(tile_size)
+    crs = crs_of(curves)
+    read = read_curves(curves)
+    native, widths = to_native(read, per_curve_widths)
+    d, f = _resolve(read, buffer_distance, feature_size)
+    jobs = _internal.plan_tiles(native, d, f, widths, merge_tolerance, tile_size)
+    tuning = (simplification, min_tip_fraction, junction_merge_fraction, subdivision_ratio, resample, boundary_simplification)
+    run = dask.delayed(_internal.run_tile, pure=True)
+    tasks = [run(job, d, f, *tuning) for job in jobs]
+    if client is None:
+        client = _current_client()
+    results = client.gather(client.compute(tasks)) if client is not None else list(dask.compute(*tasks))
+    chains, nodes, ids, chain_widths = _internal.stitch_tiles(
+        results, d, f, simplification, min_tip_fraction, junction_merge_fraction, compute_widths, max_nodes
+    )
+    return Centerlines.from_native(chains, nodes, ids, chain_widths if compute_widths else None, crs=crs)
 
 
 def _current_client() -> Any:

@@ -87,6 +87,8 @@ bool convert_sequence(PyObject* obj, std::vector<T>& out, F item) {
 bool to_double(PyObject* obj, double& out);
 bool to_optional_double(PyObject* obj, std::optional<double>& out);
 bool to_curves(PyObject* obj, std::vector<Curve>& out);
+// One list of (x, y) tuples.
+bool to_curve_points(PyObject* obj, std::vector<Point>& out);
 bool to_optional_width_lists(PyObject* obj, std::optional<WidthLists>& out);
 bool to_flag(PyObject* obj, bool& out);
 bool to_optional_count(PyObject* obj, std::optional<std::uint64_t>& out);

@@ -14,6 +14,12 @@ PyObject* triangulate_curves_entry(PyObject* module, PyObject* const* args, Py_s
                                    PyObject* kwnames);
 PyObject* strandify_batch_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                                 PyObject* kwnames);
+PyObject* plan_tiles_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames);
+PyObject* run_tile_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames);
+PyObject* stitch_tiles_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames);
 
 // Runs `work` with the interpreter lock released; a C++ exception (only memory exhaustion can
 // occur) becomes MemoryError instead of unwinding through the interpreter. Returns false with

@@ -75,6 +75,32 @@ PyDoc_STRVAR(strandify_batch_doc,
 "\n"
 "Returns a list of (chains, nodes, chain_node_ids) tuples, one per job.");
 
+PyDoc_STRVAR(plan_tiles_doc,
+"plan_tiles(curves, buffer_distance, feature_size, per_curve_widths=None, merge_tolerance=None, tile_size=None)\n"
+"--\n"
+"\n"
+"Cut a drawing into the tile jobs of partition='tiles', for running them\n"
+"elsewhere: a list of (core, halo, curves, widths) tuples, where core and\n"
+"halo are (min_x, min_y, max_x, max_y). The curves are merged and decimated\n"
+"as `strandify` does before they are cut.");
+
+PyDoc_STRVAR(run_tile_doc,
+"run_tile(job, buffer_distance, feature_size, simplification=None, min_tip_fraction=None, junction_merge_fraction=None, subdivision_ratio=None, resample=None, boundary_simplification=None)\n"
+"--\n"
+"\n"
+"Run one job of `plan_tiles`: the tile's cleaned skeleton chains cut to\n"
+"its core, as (pieces, node_count, skeleton_nodes, boundary), each piece\n"
+"(points, start_node, end_node, start_on_seam, end_on_seam).");
+
+PyDoc_STRVAR(stitch_tiles_doc,
+"stitch_tiles(tiles, buffer_distance, feature_size, simplification=None, min_tip_fraction=None, junction_merge_fraction=None, compute_widths=False, max_nodes=None)\n"
+"--\n"
+"\n"
+"Join the results of `run_tile` for every job of a plan, in plan order,\n"
+"into (chains, nodes, chain_node_ids, chain_widths) as `strandify` with\n"
+"partition='tiles' returns them. Options must be those given to the\n"
+"other two calls.");
+
 PyMethodDef functions[] = {
     {"inflate_curves", STRANDIFY_FASTCALL(inflate_curves_entry), METH_FASTCALL | METH_KEYWORDS,
      inflate_curves_doc},
@@ -83,6 +109,10 @@ PyMethodDef functions[] = {
     {"strandify", STRANDIFY_FASTCALL(strandify_entry), METH_FASTCALL | METH_KEYWORDS, strandify_doc},
     {"strandify_batch", STRANDIFY_FASTCALL(strandify_batch_entry), METH_FASTCALL | METH_KEYWORDS,
      strandify_batch_doc},
+    {"plan_tiles", STRANDIFY_FASTCALL(plan_tiles_entry), METH_FASTCALL | METH_KEYWORDS, plan_tiles_doc},
+    {"run_tile", STRANDIFY_FASTCALL(run_tile_entry), METH_FASTCALL | METH_KEYWORDS, run_tile_doc},
+    {"stitch_tiles", STRANDIFY_FASTCALL(stitch_tiles_entry), METH_FASTCALL | METH_KEYWORDS,
+     stitch_tiles_doc},
     {nullptr, nullptr, 0, nullptr},
 };
 

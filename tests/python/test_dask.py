@@ -6,6 +6,7 @@ import numpy as np
 import pytest
 
 import strandify
+import strandify.dask
 
 distributed = pytest.importorskip("distributed")
 bag = pytest.importorskip("dask.bag")
@@ -89,3 +90,30 @@ def test_the_current_client_is_used_by_default(client):
 def test_bad_options(kwargs, error):
     with pytest.raises(error):
         centerlines_batch(DRAWINGS[:2], 1.0, 1.0, **kwargs)
+
+
+def test_tiles_as_tasks_equal_the_local_tiled_run(client):
+    from test_tiles import glyph_grid
+
+    curves = glyph_grid(11, 25)
+    want = strandify.centerlines(curves, 1.0, 1.0, partition="tiles", tile_size=45.0, compute_widths=True)
+    got = strandify.dask.centerlines_tiled(curves, 1.0, 1.0, tile_size=45.0, client=client, compute_widths=True)
+    assert same(got, want) and all(np.array_equal(a, b) for a, b in zip(got.widths, want.widths))
+    assert len(strandify._internal.plan_tiles(curves, 1.0, 1.0, tile_size=45.0)) > 4
+    with pytest.raises(ValueError, match="exceeding max_nodes"):
+        strandify.dask.centerlines_tiled(curves, 1.0, 1.0, tile_size=45.0, client=client, max_nodes=5)
+
+
+@pytest.mark.parametrize(
+    "call, error",
+    [
+        (lambda m: m.run_tile(((0, 0, 1, 1), (0, 0, 1, 1)), 1.0, 1.0), TypeError),
+        (lambda m: m.run_tile(((0, 0, 1, 1), (0, 0, 1, 1), [[(0.0, 0.0), (1.0, 0.0)]], [[1.0]]), 1.0, 1.0), ValueError),
+        (lambda m: m.stitch_tiles([([([(0.0, 0.0)], 0, 0, False, False)], 1, 1, [])], 1.0, 1.0), ValueError),
+        (lambda m: m.stitch_tiles([([([(0.0, 0.0), (1.0, 1.0)], 0, 7, False, False)], 2, 2, [])], 1.0, 1.0), ValueError),
+        (lambda m: m.plan_tiles([[(0.0, 0.0), (1.0, 0.0)]], 1.0, 1.0, tile_size=-1.0), ValueError),
+    ],
+)
+def test_tile_calls_refuse_malformed_input(call, error):
+    with pytest.raises(error):
+        call(strandify._internal)

@@ -1,0 +1,249 @@
+// plan_tiles, run_tile and stitch_tiles: the tiled pipeline in three calls, so that the tile
+// jobs can run anywhere (a cluster's workers) and only plain tuples travel.
+#include "convert.hpp"
+#include "entry_points.hpp"
+#include "tiling.hpp"
+
+namespace strandify::binding {
+namespace {
+
+constexpr const char* kPlanParams[] = {"curves",           "buffer_distance", "feature_size",
+                                       "per_curve_widths", "merge_tolerance", "tile_size"};
+constexpr const char* kRunParams[] = {
+    "job",      "buffer_distance",         "feature_size",     "simplification",
+    "min_tip_fraction", "junction_merge_fraction", "subdivision_ratio", "resample",
+    "boundary_simplification"};
+constexpr const char* kStitchParams[] = {
+    "tiles",          "buffer_distance",        "feature_size",  "simplification",
+    "min_tip_fraction", "junction_merge_fraction", "compute_widths", "max_nodes"};
+
+template <std::size_t N>
+constexpr Py_ssize_t count_of(const char* const (&)[N]) {
+  return static_cast<Py_ssize_t>(N);
+}
+
+// A fixed-length tuple's items, or TypeError naming what was expected.
+PyObject* const* tuple_items(PyObject* obj, Py_ssize_t n, const char* what) {
+  if (!PyTuple_Check(obj) || PyTuple_GET_SIZE(obj) != n) {
+    PyErr_Format(PyExc_TypeError, "expected %s (a tuple of %zd), got %.200s", what, n,
+                 Py_TYPE(obj)->tp_name);
+    return nullptr;
+  }
+  return &PyTuple_GET_ITEM(obj, 0);
+}
+
+bool to_box(PyObject* obj, Box& out) {
+  PyObject* const* e = tuple_items(obj, 4, "a box (min_x, min_y, max_x, max_y)");
+  return e && to_double(e[0], out.min_x) && to_double(e[1], out.min_y) &&
+         to_double(e[2], out.max_x) && to_double(e[3], out.max_y);
+}
+
+PyObject* box_to_tuple(const Box& b) { return Py_BuildValue("(dddd)", b.min_x, b.min_y, b.max_x, b.max_y); }
+
+bool to_job(PyObject* obj, TileJob& job) {
+  PyObject* const* e = tuple_items(obj, 4, "a tile job (core, halo, curves, widths)");
+  return e && to_box(e[0], job.core) && to_box(e[1], job.halo) && to_curves(e[2], job.curves) &&
+         to_optional_width_lists(e[3], job.widths);
+}
+
+PyObject* doubles_list(const std::vector<double>& values) {
+  Ref list(PyList_New(static_cast<Py_ssize_t>(values.size())));
+  if (!list) return nullptr;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    PyObject* v = PyFloat_FromDouble(values[i]);
+    if (!v) return nullptr;
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), v);
+  }
+  return list.release();
+}
+
+PyObject* job_to_tuple(const TileJob& job) {
+  Ref core(box_to_tuple(job.core)), halo(box_to_tuple(job.halo));
+  if (!core || !halo) return nullptr;
+  Ref curves(curves_to_list(job.curves));
+  if (!curves) return nullptr;
+  Ref widths(job.widths ? PyList_New(static_cast<Py_ssize_t>(job.widths->size())) : Py_NewRef(Py_None));
+  if (!widths) return nullptr;
+  for (std::size_t i = 0; job.widths && i < job.widths->size(); ++i) {
+    PyObject* w = doubles_list((*job.widths)[i]);
+    if (!w) return nullptr;
+    PyList_SET_ITEM(widths.get(), static_cast<Py_ssize_t>(i), w);
+  }
+  return PyTuple_Pack(4, core.get(), halo.get(), curves.get(), widths.get());
+}
+
+PyObject* piece_to_tuple(const TilePiece& p) {
+  Ref points(points_to_list(p.points));
+  if (!points) return nullptr;
+  return Py_BuildValue("(OKKOO)", points.get(), static_cast<unsigned long long>(p.start_node),
+                       static_cast<unsigned long long>(p.end_node),
+                       p.start_on_seam ? Py_True : Py_False, p.end_on_seam ? Py_True : Py_False);
+}
+
+PyObject* tile_result_to_tuple(const TileResult& r) {
+  Ref pieces(PyList_New(static_cast<Py_ssize_t>(r.pieces.size())));
+  if (!pieces) return nullptr;
+  for (std::size_t i = 0; i < r.pieces.size(); ++i) {
+    PyObject* p = piece_to_tuple(r.pieces[i]);
+    if (!p) return nullptr;
+    PyList_SET_ITEM(pieces.get(), static_cast<Py_ssize_t>(i), p);
+  }
+  Ref boundary(points_to_list(r.boundary));
+  if (!boundary) return nullptr;
+  return Py_BuildValue("(OKKO)", pieces.get(), static_cast<unsigned long long>(r.node_count),
+                       static_cast<unsigned long long>(r.skeleton_nodes), boundary.get());
+}
+
+bool to_count(PyObject* obj, std::uint64_t& out) {
+  std::optional<std::uint64_t> v;
+  if (!to_optional_count(obj, v)) return false;
+  if (!v) {
+    PyErr_SetString(PyExc_TypeError, "expected a non-negative integer, got None");
+    return false;
+  }
+  out = *v;
+  return true;
+}
+
+bool to_piece(PyObject* obj, TilePiece& p) {
+  PyObject* const* e = tuple_items(obj, 5, "a piece (points, start_node, end_node, start_on_seam, end_on_seam)");
+  if (!e || !to_curve_points(e[0], p.points) || !to_count(e[1], p.start_node) ||
+      !to_count(e[2], p.end_node) || !to_flag(e[3], p.start_on_seam) || !to_flag(e[4], p.end_on_seam))
+    return false;
+  if (p.points.size() < 2) {
+    PyErr_SetString(PyExc_ValueError, "a tile piece needs at least two points");
+    return false;
+  }
+  return true;
+}
+
+bool to_tile_result(PyObject* obj, TileResult& r) {
+  PyObject* const* e = tuple_items(obj, 4, "a tile result (pieces, node_count, skeleton_nodes, boundary)");
+  if (!e || !convert_sequence(e[0], r.pieces, to_piece) || !to_count(e[1], r.node_count) ||
+      !to_count(e[2], r.skeleton_nodes) || !to_curve_points(e[3], r.boundary))
+    return false;
+  for (const TilePiece& p : r.pieces) {
+    if ((!p.start_on_seam && p.start_node >= r.node_count) ||
+        (!p.end_on_seam && p.end_node >= r.node_count)) {
+      PyErr_Format(PyExc_ValueError, "a tile piece names a node beyond the tile's %llu nodes",
+                   static_cast<unsigned long long>(r.node_count));
+      return false;
+    }
+  }
+  return true;
+}
+
+bool to_tile_results(PyObject* obj, std::vector<TileResult>& out) {
+  return convert_sequence(obj, out, to_tile_result);
+}
+
+struct Converter {
+  PyObject* const* slots;
+  const char* const* names;
+  bool ok = true;
+
+  template <class T, class F>
+  Converter& operator()(Py_ssize_t i, F convert, T& out) {
+    if (ok) ok = convert_named(convert, slots[i], out, names[i]);
+    return *this;
+  }
+};
+
+}  // namespace
+
+PyObject* plan_tiles_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  constexpr Py_ssize_t n = count_of(kPlanParams);
+  PyObject* slots[n];
+  if (!bind_arguments("plan_tiles", kPlanParams, n, 3, args, nargs, kwnames, slots)) return nullptr;
+  std::vector<Curve> curves;
+  double bd = 0.0, fs = 0.0;
+  std::optional<WidthLists> widths;
+  TuningOptions tuning;
+  Converter convert{slots, kPlanParams};
+  convert(0, to_curves, curves)(1, to_double, bd)(2, to_double, fs)(3, to_optional_width_lists, widths)
+      (4, to_optional_double, tuning.merge_tolerance)(5, to_optional_double, tuning.tile_size);
+  if (!convert.ok) return nullptr;
+  if (auto failure = validate_feature_size(fs)) return raise_failure(*failure);
+  tuning.partition = Partition::tiles;
+  Outcome<TilePlan> plan;
+  if (!run_without_gil([&] {
+        const Settings settings = resolve_settings(bd, fs, tuning);
+        auto prepared = prepare_curves(curves, widths, settings);
+        if (!prepared.ok()) {
+          plan.failure = std::move(prepared.failure);
+          return;
+        }
+        plan = plan_tiles(prepared.value, settings);
+      }))
+    return nullptr;
+  if (!plan.ok()) return raise_failure(*plan.failure);
+  Ref list(PyList_New(static_cast<Py_ssize_t>(plan.value.tiles.size())));
+  if (!list) return nullptr;
+  for (std::size_t i = 0; i < plan.value.tiles.size(); ++i) {
+    PyObject* job = job_to_tuple(plan.value.tiles[i]);
+    if (!job) return nullptr;
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), job);
+  }
+  return list.release();
+}
+
+PyObject* run_tile_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  constexpr Py_ssize_t n = count_of(kRunParams);
+  PyObject* slots[n];
+  if (!bind_arguments("run_tile", kRunParams, n, 3, args, nargs, kwnames, slots)) return nullptr;
+  TileJob job;
+  double bd = 0.0, fs = 0.0;
+  TuningOptions t;
+  Converter convert{slots, kRunParams};
+  convert(0, to_job, job)(1, to_double, bd)(2, to_double, fs)(3, to_optional_double, t.simplification)
+      (4, to_optional_double, t.min_tip_fraction)(5, to_optional_double, t.junction_merge_fraction)
+      (6, to_optional_double, t.subdivision_ratio)(7, to_optional_double, t.resample)
+      (8, to_optional_double, t.boundary_simplification);
+  if (!convert.ok) return nullptr;
+  if (auto failure = validate_feature_size(fs)) return raise_failure(*failure);
+  if (job.widths && job.widths->size() != job.curves.size()) {
+    PyErr_SetString(PyExc_ValueError, "a tile job has one width list per curve, or None");
+    return nullptr;
+  }
+  for (std::size_t i = 0; job.widths && i < job.curves.size(); ++i) {
+    const std::size_t w = (*job.widths)[i].size();
+    if (w != 0 && w != job.curves[i].size()) {
+      PyErr_SetString(PyExc_ValueError, "a tile job's width list must match its curve's points");
+      return nullptr;
+    }
+  }
+  t.partition = Partition::tiles;
+  Outcome<TileResult> result;
+  if (!run_without_gil([&] { result = run_tile(job, resolve_settings(bd, fs, t)); })) return nullptr;
+  if (!result.ok()) return raise_failure(*result.failure);
+  return tile_result_to_tuple(result.value);
+}
+
+PyObject* stitch_tiles_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  constexpr Py_ssize_t n = count_of(kStitchParams);
+  PyObject* slots[n];
+  if (!bind_arguments("stitch_tiles", kStitchParams, n, 3, args, nargs, kwnames, slots)) return nullptr;
+  std::vector<TileResult> tiles;
+  double bd = 0.0, fs = 0.0;
+  TuningOptions t;
+  bool compute_widths = false;
+  std::optional<std::uint64_t> max_nodes;
+  Converter convert{slots, kStitchParams};
+  convert(0, to_tile_results, tiles)(1, to_double, bd)(2, to_double, fs)
+      (3, to_optional_double, t.simplification)(4, to_optional_double, t.min_tip_fraction)
+      (5, to_optional_double, t.junction_merge_fraction)(6, to_flag, compute_widths)
+      (7, to_optional_count, max_nodes);
+  if (!convert.ok) return nullptr;
+  if (auto failure = validate_feature_size(fs)) return raise_failure(*failure);
+  std::uint64_t skeleton_nodes = 0;
+  for (const TileResult& r : tiles)  // saturating: the counts come from the caller
+    skeleton_nodes = r.skeleton_nodes > UINT64_MAX - skeleton_nodes ? UINT64_MAX : skeleton_nodes + r.skeleton_nodes;
+  if (auto failure = check_node_limit(skeleton_nodes, max_nodes)) return raise_failure(*failure);
+  t.partition = Partition::tiles;
+  CenterlineResult result;
+  if (!run_without_gil([&] { result = stitch_tiles(tiles, resolve_settings(bd, fs, t), compute_widths); }))
+    return nullptr;
+  return centerline_to_tuple(result, true);
+}
+
+}  // namespace strandify::binding
