@@ -13,7 +13,12 @@ namespace strandify {
 // task throws (only allocation failure can) is rethrown here once every thread has stopped;
 // no task starts after it. When no further thread can be started the calling thread does the
 // rest alone.
-void for_each_index(std::size_t count, std::size_t threads,
-                    const std::function<void(std::size_t)>& task);
+//
+// `keep_going`, when given, is asked on the calling thread before each task that thread takes;
+// once it answers false no further task starts, and for_each_index returns false when every
+// running task has finished.
+bool for_each_index(std::size_t count, std::size_t threads,
+                    const std::function<void(std::size_t)>& task,
+                    const std::function<bool()>& keep_going = {});
 
 }  // namespace strandify

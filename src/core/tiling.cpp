@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <string>
 
@@ -679,9 +680,12 @@ Outcome<CenterlineResult> strandify_tiled(const std::vector<Curve>& curves,
 
   const std::vector<TileJob>& jobs = plan.value.tiles;
   std::vector<Outcome<TileResult>> tiles(jobs.size());
-  for_each_index(jobs.size(), settings.threads,
-                 [&](std::size_t i) { tiles[i] = run_tile(jobs[i], settings); });
-  if (stopped()) return Result::fail(FailureKind::interrupted, "interrupted");
+  // Ctrl-C is honoured between the tiles this thread runs.
+  const std::function<bool()> go = [&stopped] { return !stopped(); };
+  if (!for_each_index(jobs.size(), settings.threads,
+                      [&](std::size_t i) { tiles[i] = run_tile(jobs[i], settings); },
+                      keep_going ? go : std::function<bool()>{}))
+    return Result::fail(FailureKind::interrupted, "interrupted");
   std::vector<TileResult> results;
   results.reserve(tiles.size());
   std::uint64_t skeleton_nodes = 0;
