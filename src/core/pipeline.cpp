@@ -276,6 +276,71 @@ void measure_widths(const std::vector<Point>& boundary_points, CenterlineResult&
     result.chain_widths.push_back(widths_along(chain, boundary));
 }
 
+// With a partitioned union the polygons are also skeletonised, cleaned and cut into chains one
+// by one (up to settings.threads at a time): each polygon's skeleton is a graph of its own, and
+// a graph per polygon keeps every table of the graph stages as small as the polygon instead of
+// the drawing. Chains come polygon by polygon, in the order of the polygons.
+struct PolygonChains {
+  std::vector<Chain> chains;
+  std::vector<Curve> finished;
+  std::size_t skeleton_nodes = 0;
+  std::size_t node_count = 0;
+};
+
+PolygonChains chains_of_polygon(const MeshedPolygon& meshed, const Settings& settings) {
+  PolygonChains out;
+  const std::vector<Segment> segments = mesh_skeleton(meshed.mesh);
+  if (segments.empty()) return out;
+  Graph graph = segments_to_graph(segments, settings.snap_distance);
+  out.skeleton_nodes = graph.nodes.size();
+  graph = cleaned_graph(std::move(graph), settings);
+  out.node_count = graph.nodes.size();
+  out.chains = extract_chains(graph);
+  out.finished.reserve(out.chains.size());
+  for (const Chain& chain : out.chains) out.finished.push_back(finish_chain(chain, settings.chains));
+  return out;
+}
+
+Outcome<CenterlineResult> chains_per_polygon(const std::vector<MeshedPolygon>& meshed,
+                                             const CenterlineOptions& o, const Settings& settings,
+                                             const KeepGoing& keep_going) {
+  using Result = Outcome<CenterlineResult>;
+  std::vector<PolygonChains> parts(meshed.size());
+  const std::function<bool()> go = [&keep_going] { return keep_going(); };
+  if (!for_each_index(
+          meshed.size(), settings.threads,
+          [&](std::size_t i) { parts[i] = chains_of_polygon(meshed[i], settings); },
+          keep_going ? go : std::function<bool()>{}))
+    return Result::fail(FailureKind::interrupted, "interrupted");
+  std::size_t skeleton_nodes = 0, nodes = 0, chain_count = 0;
+  for (const PolygonChains& p : parts) {
+    skeleton_nodes += p.skeleton_nodes;
+    nodes += p.node_count;
+    chain_count += p.chains.size();
+  }
+  if (auto failure = check_node_limit(skeleton_nodes, o.max_nodes)) return Result::fail(std::move(*failure));
+  Result out;
+  CenterlineResult& result = out.value;
+  std::vector<Chain> chains;
+  chains.reserve(chain_count);
+  result.chains.reserve(chain_count);
+  std::size_t offset = 0;
+  for (PolygonChains& p : parts) {
+    for (Chain& c : p.chains) {
+      c.start += offset;
+      c.end += offset;
+      c.points = {};  // the finished points are what the result keeps
+      chains.push_back(std::move(c));
+    }
+    for (Curve& f : p.finished) result.chains.push_back(std::move(f));
+    offset += p.node_count;
+    p = {};
+  }
+  number_chain_ends(chains, nodes, result);
+  if (o.compute_widths) measure_widths(boundary_vertices(meshed), result);
+  return out;
+}
+
 Outcome<CenterlineResult> strandify_inner(const std::vector<Curve>& curves,
                                           const CenterlineOptions& o, const KeepGoing& keep_going) {
   using Result = Outcome<CenterlineResult>;
@@ -288,6 +353,12 @@ Outcome<CenterlineResult> strandify_inner(const std::vector<Curve>& curves,
   auto polygons = buffer_polygons(curves, o.per_curve_widths, settings);
   if (!polygons.ok()) return Result::fail(std::move(*polygons.failure));
   if (stopped()) return interrupted();
+  if (o.tuning.partition == Partition::components) {
+    auto meshed = mesh_polygons(polygons.value, settings.boundary, settings.threads);
+    if (!meshed.ok()) return Result::fail(std::move(*meshed.failure));
+    if (stopped()) return interrupted();
+    return chains_per_polygon(meshed.value, o, settings, keep_going);
+  }
   auto skeleton = skeleton_graph(polygons.value, settings, keep_going);
   if (!skeleton.ok()) return Result::fail(std::move(*skeleton.failure));
   Result out;
