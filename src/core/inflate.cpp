@@ -14,7 +14,7 @@ namespace {
 
 namespace c2 = Clipper2Lib;
 
-constexpr double kScale = 1e6;
+constexpr double kScale = kUnionScale;
 constexpr double kMinPointGap2 = 1e-10;
 
 double max_abs_coordinate(const Curve& curve) {
@@ -36,12 +36,7 @@ bool offsettable(const Curve& curve, double max_abs_radius) {
   return max_abs_coordinate(curve) + 2.0 * max_abs_radius <= kMaxInflationExtent;
 }
 
-c2::Path64 scaled_path(const Curve& curve) {
-  c2::Path64 path;
-  path.reserve(curve.size());
-  for (const Point& p : curve) path.emplace_back(round_i64(p.x * kScale), round_i64(p.y * kScale));
-  return path;
-}
+c2::Path64 scaled_path(const Curve& curve) { return union_scaled(curve); }
 
 bool all_coincide(const c2::Path64& path) {
   if (path.empty()) return false;
@@ -204,7 +199,16 @@ std::size_t owner_of(const HoleCandidate& hole, const std::vector<OuterCandidate
   return owner;
 }
 
-std::vector<Polygon> assemble_polygons(const c2::Paths64& rings, double min_hole_area) {
+}  // namespace
+
+c2::Path64 union_scaled(const std::vector<Point>& points) {
+  c2::Path64 path;
+  path.reserve(points.size());
+  for (const Point& p : points) path.emplace_back(round_i64(p.x * kScale), round_i64(p.y * kScale));
+  return path;
+}
+
+std::vector<Polygon> polygons_of_union(const c2::Paths64& rings, double min_hole_area) {
   std::vector<OuterCandidate> outers;
   std::vector<HoleCandidate> holes;
   for (const c2::Path64& path : rings) {
@@ -235,6 +239,8 @@ std::vector<Polygon> assemble_polygons(const c2::Paths64& rings, double min_hole
   for (std::size_t k = 0; k < outers.size(); ++k) polygons[k].outer = std::move(outers[k].ring);
   return polygons;
 }
+
+namespace {
 
 c2::Paths64 offset_variable(const Curve& curve, const WidthList& widths, double arc_tolerance) {
   STRANDIFY_ASSERT(widths.size() == curve.size());
@@ -306,7 +312,7 @@ std::vector<Polygon> inflate(const std::vector<Curve>& curves,
     // out of memory is not one of them and reaches the caller.
     return {};
   }
-  return assemble_polygons(rings, settings.min_hole_area);
+  return polygons_of_union(rings, settings.min_hole_area);
 }
 
 }  // namespace strandify

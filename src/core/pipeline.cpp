@@ -227,15 +227,24 @@ Outcome<std::vector<MeshedPolygon>> mesh_polygons(const std::vector<Polygon>& po
 Outcome<CenterlineResult> strandify_inner(const std::vector<Curve>& curves,
                                           const CenterlineOptions& o, const KeepGoing& keep_going) {
   using Result = Outcome<CenterlineResult>;
+  const Settings settings = resolve_settings(o.buffer_distance, o.feature_size, o.tuning);
+  auto polygons = buffer_polygons(curves, o.per_curve_widths, settings);
+  if (!polygons.ok()) return Result::fail(std::move(*polygons.failure));
+  return centerlines_of_polygons(polygons.value, settings, o.max_nodes, o.compute_widths,
+                                 keep_going);
+}
+
+Outcome<CenterlineResult> centerlines_of_polygons(const std::vector<Polygon>& polygons,
+                                                  const Settings& settings,
+                                                  std::optional<std::uint64_t> max_nodes,
+                                                  bool compute_widths, const KeepGoing& keep_going) {
+  using Result = Outcome<CenterlineResult>;
   const auto stopped = [&keep_going] { return keep_going && !keep_going(); };
   const auto interrupted = [] {
     return Result::fail(FailureKind::interrupted, "interrupted");
   };
-  const Settings settings = resolve_settings(o.buffer_distance, o.feature_size, o.tuning);
-  auto polygons = buffer_polygons(curves, o.per_curve_widths, settings);
-  if (!polygons.ok()) return Result::fail(std::move(*polygons.failure));
   if (stopped()) return interrupted();
-  auto meshed = mesh_polygons(polygons.value, settings.boundary);
+  auto meshed = mesh_polygons(polygons, settings.boundary);
   if (!meshed.ok()) return Result::fail(std::move(*meshed.failure));
   if (stopped()) return interrupted();
 
@@ -248,10 +257,10 @@ Outcome<CenterlineResult> strandify_inner(const std::vector<Curve>& curves,
 
   Graph graph = segments_to_graph(segments, settings.snap_distance);
   segments = {};
-  if (o.max_nodes && graph.nodes.size() > *o.max_nodes)
+  if (max_nodes && graph.nodes.size() > *max_nodes)
     return Result::fail(FailureKind::node_limit,
                         "skeleton has " + unsigned_text(graph.nodes.size()) +
-                            " nodes, exceeding max_nodes limit of " + unsigned_text(*o.max_nodes));
+                            " nodes, exceeding max_nodes limit of " + unsigned_text(*max_nodes));
   if (stopped()) return interrupted();
   graph = cleaned_graph(std::move(graph), settings);
   if (stopped()) return interrupted();
@@ -262,7 +271,7 @@ Outcome<CenterlineResult> strandify_inner(const std::vector<Curve>& curves,
   for (const Chain& chain : chains) result.chains.push_back(finish_chain(chain, settings.chains));
   number_chain_ends(chains, graph.nodes.size(), result);
 
-  if (o.compute_widths) {
+  if (compute_widths) {
     const std::vector<Point> boundary_points = boundary_vertices(meshed.value);
     const NearestVertexIndex boundary(boundary_points);
     result.chain_widths.reserve(result.chains.size());

@@ -38,6 +38,16 @@ Outcome<CenterlineResult> strandify_inner(const std::vector<Curve>& curves,
                                           const CenterlineOptions& options,
                                           const KeepGoing& keep_going = {});
 
+// Every stage after the buffer polygons exist, as strandify_inner runs them: boundary
+// conditioning and triangulation, skeleton, graph and its node limit, pruning and merging,
+// chains, finishing, end-node numbering and, on request, widths. Shared by every pipeline that
+// produces polygons, however it gets them.
+Outcome<CenterlineResult> centerlines_of_polygons(const std::vector<Polygon>& polygons,
+                                                  const Settings& settings,
+                                                  std::optional<std::uint64_t> max_nodes,
+                                                  bool compute_widths,
+                                                  const KeepGoing& keep_going = {});
+
 // Buffer polygons exactly as the centerline pipeline hands them to boundary preprocessing.
 // Validates feature_size itself.
 Outcome<std::vector<Polygon>> buffer_pipeline(const std::vector<Curve>& curves,
