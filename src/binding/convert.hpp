@@ -90,6 +90,8 @@ bool to_curves(PyObject* obj, std::vector<Curve>& out);
 bool to_optional_width_lists(PyObject* obj, std::optional<WidthLists>& out);
 bool to_flag(PyObject* obj, bool& out);
 bool to_optional_count(PyObject* obj, std::optional<std::uint64_t>& out);
+// A sequence of (outer ring, holes) tuples, each ring a sequence of (x, y) tuples.
+bool to_polygons(PyObject* obj, std::vector<Polygon>& out);
 
 // The conversions above, with the argument's name added to a TypeError.
 template <class T, class F>
