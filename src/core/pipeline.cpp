@@ -6,6 +6,7 @@
 
 #include "assert.hpp"
 #include "chain_finish.hpp"
+#include "component_keep.hpp"
 #include "graph.hpp"
 #include "inflate.hpp"
 #include "input_prep.hpp"
@@ -105,7 +106,11 @@ Outcome<PreparedCurves> prepare_curves(const std::vector<Curve>& curves,
 }
 
 Graph cleaned_graph(Graph graph, const Settings& s) {
-  if (s.tip_length > 0.0) graph = prune_short_tips(graph, s.tip_length);
+  if (s.tip_length > 0.0) {
+    Graph pruned = prune_short_tips(graph, s.tip_length);
+    graph = s.keep_every_component ? restore_lost_components(graph, std::move(pruned))
+                                   : std::move(pruned);
+  }
   if (s.junction_merge_fraction > 0.0) graph = merge_close_junctions(graph, s.junction_merge_distance);
   return graph;
 }

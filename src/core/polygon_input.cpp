@@ -175,7 +175,8 @@ Outcome<CenterlineResult> polygon_centerlines_inner(const std::vector<Polygon>& 
   if (!repaired.ok()) return Result::fail(std::move(*repaired.failure));
   if (repaired.value.empty()) return Result{};
   const double buffer_distance = o.buffer_distance.value_or(shape_half_width(repaired.value));
-  const Settings settings = resolve_settings(buffer_distance, o.feature_size, o.tuning);
+  Settings settings = resolve_settings(buffer_distance, o.feature_size, o.tuning);
+  settings.keep_every_component = true;
   return centerlines_of_polygons(repaired.value, settings, o.max_nodes, o.compute_widths,
                                  keep_going);
 }
