@@ -107,7 +107,9 @@ def _geometry_polygons(geom: Any, out: list[list[FloatArray]]) -> None:
         raise TypeError(f"cannot use a {kind} as a filled shape; only Polygon and MultiPolygon are regions")
 
 
-def _mapping_polygons(data: Mapping[str, Any], out: list[list[FloatArray]]) -> None:
+def _mapping_polygons(data: Mapping[str, Any], out: list[list[FloatArray]], strict: bool = True) -> None:
+    """The polygons of a GeoJSON object; other geometries raise TypeError, or are skipped
+    when not ``strict`` (files mix lines and points with their areas)."""
     stack: list[Any] = [data]
     while stack:
         obj = stack.pop()
@@ -128,7 +130,7 @@ def _mapping_polygons(data: Mapping[str, Any], out: list[list[FloatArray]]) -> N
             for poly in obj.get("coordinates") or []:
                 if len(poly):
                     out.append([_ring(r, "MultiPolygon") for r in poly])
-        else:
+        elif strict:
             raise TypeError(f"cannot use a GeoJSON {kind!r} as a filled shape; only Polygon and MultiPolygon are regions")
 
 
