@@ -142,7 +142,8 @@ def _collect(shapes: ShapeLike, out: list[list[FloatArray]], top: bool) -> None:
         return
     if type(shapes).__module__.startswith("geopandas"):
         # a GeoDataFrame's geometry column, or a GeoSeries: its geometries in row order
-        for geom in getattr(shapes, "geometry", shapes):
+        column: Any = getattr(shapes, "geometry", shapes)
+        for geom in column:
             if geom is not None:
                 _geometry_polygons(geom, out)
         return
@@ -387,7 +388,8 @@ def polygon_centerlines_batch(
     finally:
         if bar is not None:
             bar.close()
-    return results
+    done: list[Centerlines] | BatchResults = results
+    return done
 
 
 def regions_from_subpaths(rings: Sequence[npt.ArrayLike]) -> list[list[FloatArray]]:

@@ -101,10 +101,11 @@ PyMethodDef functions[] = {
     {"triangulate_curves", STRANDIFY_FASTCALL(triangulate_curves_entry),
      METH_FASTCALL | METH_KEYWORDS, triangulate_curves_doc},
     {"strandify", STRANDIFY_FASTCALL(strandify_entry), METH_FASTCALL | METH_KEYWORDS, strandify_doc},
-    {"strandify_polygons", STRANDIFY_FASTCALL(strandify_polygons_entry),
-     METH_FASTCALL | METH_KEYWORDS, strandify_polygons_doc},
     {"strandify_batch", STRANDIFY_FASTCALL(strandify_batch_entry), METH_FASTCALL | METH_KEYWORDS,
      strandify_batch_doc},
+    // Beyond the four above: filled shapes enter after inflation.
+    {"strandify_polygons", STRANDIFY_FASTCALL(strandify_polygons_entry),
+     METH_FASTCALL | METH_KEYWORDS, strandify_polygons_doc},
     {nullptr, nullptr, 0, nullptr},
 };
 

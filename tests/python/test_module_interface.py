@@ -14,7 +14,7 @@ CURVES = [line(0.0, 0.0, 20.0, 0.0)]
 
 def test_module_exports_functions_in_order():
     names = [n for n in vars(m) if not n.startswith("__")]
-    assert names == ["inflate_curves", "triangulate_curves", "strandify", "strandify_batch"]
+    assert names == ["inflate_curves", "triangulate_curves", "strandify", "strandify_batch", "strandify_polygons"]
     assert m.__doc__ == ""
 
 
