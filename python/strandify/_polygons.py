@@ -260,7 +260,8 @@ def _native_call(
     if buffer_distance is not None:
         buffer_distance = _positive("buffer_distance", buffer_distance)
     if feature_size is None:
-        feature_size = _derived_feature_size(polygons, shapes)
+        # nothing to measure, and nothing to compute: any valid scale gives the empty result
+        feature_size = _derived_feature_size(polygons, shapes) if polygons else 1.0
     simplification, min_tip, junction, max_nodes, ratio, resample, boundary = options
     return _internal.strandify_polygons(
         to_native_polygons(polygons),

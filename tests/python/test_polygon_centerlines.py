@@ -165,6 +165,7 @@ def test_bad_arguments() -> None:
     with pytest.raises(ValueError, match="cannot derive feature_size"):
         strandify.polygon_centerlines([BOWTIE])
     assert _internal.strandify_polygons([], 1.0) == ([], [], [], [])
+    assert len(strandify.polygon_centerlines([]).chains) == 0
 
 
 def test_every_input_form_gives_the_same_result() -> None:
