@@ -228,3 +228,28 @@ def test_cli_fill_reads_svg_fills_and_geojson_polygons(tmp_path: Path) -> None:
     assert main(["--fill", str(geo), "-o", str(tmp_path / "out.geojson")]) == 0
     assert len(json.loads((tmp_path / "out.geojson").read_text())["features"]) == 1
     assert main(["--fill", str(geo), "-o", str(tmp_path / "x.json"), "--merge-tolerance", "1"]) == 1
+
+
+def test_nested_subpaths_alternate_between_outer_rings_and_holes() -> None:
+    from strandify._polygons import regions_from_subpaths
+
+    def square(c: float, r: float) -> list[tuple[float, float]]:
+        return [(c - r, c - r), (c + r, c - r), (c + r, c + r), (c - r, c + r)]
+
+    # a frame, its hole, an island in the hole, the island's hole; listed out of order
+    rings = [square(50, 10), square(50, 50), square(50, 5), square(50, 40), [(200.0, 0.0), (210.0, 0.0), (205.0, 9.0)]]
+    regions = regions_from_subpaths(rings)
+    shapes = sorted((len(r), float(np.abs(r[0]).max())) for r in regions)
+    assert shapes == [(1, 210.0), (2, 60.0), (2, 100.0)]
+
+
+def test_widths_follow_the_shape() -> None:
+    # a channel 8 wide that opens into one 24 wide
+    shape = box(0, -4, 120, 4).union(box(120, -12, 240, 12))
+    result = strandify.polygon_centerlines(shape, feature_size=4.0, compute_widths=True, simplification=0.0)
+    points = np.concatenate(result.chains)
+    widths = np.concatenate(result.widths)
+    narrow = widths[(points[:, 0] > 20) & (points[:, 0] < 100)]
+    wide = widths[(points[:, 0] > 150) & (points[:, 0] < 210)]
+    assert len(narrow) and len(wide)
+    assert 6 < np.median(narrow) < 11 and 20 < np.median(wide) < 28
