@@ -2,13 +2,16 @@
 
 The native functions :func:`strandify`, :func:`strandify_batch`,
 :func:`inflate_curves` and :func:`triangulate_curves` take plain lists of
-``(x, y)`` tuples.  :func:`centerlines` and :func:`centerlines_batch` accept
+``(x, y)`` tuples.  :func:`strandify_polygons` takes filled shapes instead of strokes.
+:func:`centerlines` and :func:`centerlines_batch` accept
 NumPy arrays, shapely lines and lists of points, fill in sensible scale
 parameters and return :class:`Centerlines` objects that convert to shapely,
-GeoJSON, networkx, SVG and matplotlib.
+GeoJSON, networkx, SVG and matplotlib; :func:`polygon_centerlines` and
+:func:`polygon_centerlines_batch` do the same for filled shapes (shapely
+polygons, GeoSeries, ring arrays).
 """
 
-from ._internal import inflate_curves, strandify, strandify_batch, triangulate_curves
+from ._internal import inflate_curves, strandify, strandify_batch, strandify_polygons, triangulate_curves
 from ._api import (
     BatchJobError,
     BatchResults,
@@ -17,6 +20,7 @@ from ._api import (
     suggest_parameters,
 )
 from ._checks import LostStrokesWarning
+from ._polygons import polygon_centerlines, polygon_centerlines_batch, suggest_polygon_feature_size
 from ._convert import CurveLike, DrawingLike, GeographicCrsWarning
 from ._result import Centerlines, GeoFrames
 
@@ -32,9 +36,13 @@ __all__ = [
     "centerlines",
     "centerlines_batch",
     "inflate_curves",
+    "polygon_centerlines",
+    "polygon_centerlines_batch",
     "strandify",
     "strandify_batch",
+    "strandify_polygons",
     "suggest_parameters",
+    "suggest_polygon_feature_size",
     "triangulate_curves",
 ]
 

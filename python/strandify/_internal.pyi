@@ -68,6 +68,19 @@ def strandify_batch(
     partition: _CenterlinePartition | None = "none",
     tile_size: _Real | None = None,
 ) -> list[tuple[_Chains, list[_Point], list[tuple[int, int]]]]: ...
+def strandify_polygons(
+    polygons: Sequence[tuple[Sequence[_PointIn], Sequence[Sequence[_PointIn]]]],
+    feature_size: _Real,
+    buffer_distance: _Real | None = None,
+    simplification: _Real | None = None,
+    min_tip_fraction: _Real | None = None,
+    junction_merge_fraction: _Real | None = None,
+    compute_widths: bool | np.bool_ = False,
+    subdivision_ratio: _Real | None = None,
+    max_nodes: SupportsIndex | None = None,
+    resample: _Real | None = None,
+    boundary_simplification: _Real | None = None,
+) -> tuple[_Chains, list[_Point], list[tuple[int, int]], list[list[float]]]: ...
 
 _Box: TypeAlias = tuple[float, float, float, float]
 _TileJob: TypeAlias = tuple[_Box, _Box, list[list[_Point]], list[list[float]] | None]

@@ -17,6 +17,7 @@ from typing import Any, NamedTuple
 from . import __version__, formats
 from ._api import BUFFER_PER_STROKE, FEATURE_PER_BUFFER, BatchJobError, _resolve, run_batch
 from ._convert import Curve, check_crs
+from ._polygons import FEATURE_PER_HALF_WIDTH, polygon_centerlines
 from ._result import Centerlines
 
 DESCRIPTION = """\
@@ -40,6 +41,10 @@ drawings of their own and come back as layers. GeoJSON, JSON and GIS
 coordinates are taken as y pointing up, and SVG output and previews of them
 are flipped so they show upright; their CRS is kept in GeoJSON and GeoPackage
 output.
+
+With --fill, filled shapes are read instead of strokes: SVG shapes whose fill
+is not none (font outlines, icons), GeoJSON and GIS Polygon and MultiPolygon
+geometries. Their centerlines run through the middle of each region.
 """
 
 EPILOG = f"""\
@@ -49,6 +54,9 @@ cm, in, pt or pc for SVG (e.g. -d 0.5mm), m, km or ft for a projected CRS.
 
 Defaults: D is {BUFFER_PER_STROKE:g} x the median length of each drawing's strokes, and
 F is {FEATURE_PER_BUFFER:g} x D; given only one of them, the other follows by that ratio.
+With --fill, F is {FEATURE_PER_HALF_WIDTH:g} x the regions' mean half-width (area over
+boundary length), and D, which then only sizes the boundary refinement near
+corners, defaults to that half-width.
 Strokes closer than about 2 x D merge into one centerline; side branches
 shorter than about 2 x F are pruned. A warning tells when a separate group
 of strokes gave no centerline at all.
@@ -181,6 +189,10 @@ def build_parser() -> argparse.ArgumentParser:
         help="side of a tile with --partition tiles (default: about 20,000 points per tile)",
     )
     parser.add_argument(
+        "--fill", action="store_true",
+        help="read filled shapes (SVG fills, GeoJSON/GIS polygons) as regions and trace their centerlines",
+    )
+    parser.add_argument(
         "--by-stroke", action="store_true",
         help="SVG: run each stroke colour (within each layer) as a drawing of its own, written back as a layer",
     )
@@ -270,14 +282,19 @@ def _run(args: argparse.Namespace) -> bool:
             if f.name == "<stdin>":
                 data = sys.stdin.buffer.read()
                 f.source = args.input_format or formats.sniff(data)
-                f.drawing = formats.read_drawing(f.path, data=data, fmt=f.source, by_stroke=args.by_stroke)
+                f.drawing = formats.read_drawing(
+                    f.path, data=data, fmt=f.source, by_stroke=args.by_stroke, fill=args.fill
+                )
             else:
                 f.source = f.path.suffix.lower()
-                f.drawing = formats.read_drawing(f.path, by_stroke=args.by_stroke)
+                f.drawing = formats.read_drawing(f.path, by_stroke=args.by_stroke, fill=args.fill)
         except (formats.DrawingError, ImportError) as exc:
             fail(f, str(exc))
 
-    _compute(args, [f for f in files if f.error is None], fail)
+    if args.fill and args.merge_tolerance is not None:
+        raise CliError("--merge-tolerance joins stroke ends; it has no meaning with --fill")
+    compute = _compute_fill if args.fill else _compute
+    compute(args, [f for f in files if f.error is None], fail)
 
     out: list[tuple[Path, bytes]] = []
     for f in files:
@@ -379,6 +396,34 @@ def _compute(args: argparse.Namespace, files: list[_File], fail: Any) -> None:
                 "no centerlines: every stroke was pruned away; give a smaller -f/--feature-size "
                 "(or -d/--buffer-distance)",
             )
+
+
+def _compute_fill(args: argparse.Namespace, files: list[_File], fail: Any) -> None:
+    """The regions of every part of every drawing, one call each."""
+    for f in files:
+        drawing = f.drawing
+        assert drawing is not None
+        check_crs(drawing.crs, where=f"{f.name}: ")
+        try:
+            d = args.buffer_distance.resolve(drawing) if args.buffer_distance else None
+            fs = args.feature_size.resolve(drawing) if args.feature_size else None
+            options = {
+                dest: _option(getattr(args, dest), drawing) for _, dest, _, _ in TUNING if dest != "merge_tolerance"
+            }
+            parts = []
+            for layer in drawing.parts():
+                if not layer.regions:
+                    continue
+                with warnings.catch_warnings():
+                    warnings.simplefilter("ignore")  # an empty result is reported below, once per file
+                    result = polygon_centerlines(layer.regions, fs, buffer_distance=d, **options)
+                parts.append((None if drawing.layers is None else layer, result))
+        except (formats.DrawingError, ValueError, TypeError) as exc:
+            fail(f, str(exc))
+            continue
+        f.parts = parts
+        if not any(len(r.chains) for _, r in parts):
+            fail(f, "no centerlines: every region was pruned away; give a smaller -f/--feature-size")
 
 
 def _option(value: Any, drawing: formats.Drawing) -> Any:

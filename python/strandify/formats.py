@@ -22,6 +22,14 @@ content):
   line geometries of every layer (of a GPX file, its tracks and routes), with
   the layer's CRS.
 
+With ``fill=True`` the regions are read instead of the strokes: the filled
+shapes of an SVG (every shape whose fill is not ``none``, stroked or not; the
+subpaths of one shape nested as in a font glyph, see
+:func:`strandify._polygons.regions_from_subpaths`), and the Polygon and
+MultiPolygon geometries of GeoJSON, JSON and GIS files.  ``Drawing.regions``
+holds them, as lists of rings with the outer ring first; ``Drawing.curves``
+then holds every ring, for previews and the drawing's extent.
+
 Output formats, chosen by extension: ``.svg`` (the source's width, height and
 viewBox kept, one group per layer), ``.geojson`` (a FeatureCollection, see
 :meth:`Centerlines.to_geojson`, with the CRS), ``.json`` (see
@@ -81,6 +89,7 @@ class Layer:
     name: str
     curves: list[FloatArray]
     stroke: str | None = None
+    regions: list[list[FloatArray]] | None = None
 
 
 @dataclass
@@ -103,6 +112,7 @@ class Drawing:
     size: tuple[str, str] | None = None
     layers: list[Layer] | None = None
     px_per_unit: float | None = None
+    regions: list[list[FloatArray]] | None = None
 
     def frame(self) -> Bounds:
         """The area to show: the viewBox, else the curves' extent with a margin."""
@@ -116,7 +126,7 @@ class Drawing:
 
     def parts(self) -> list[Layer]:
         """What runs as one drawing each: the layers, or the whole drawing."""
-        return self.layers if self.layers is not None else [Layer("", self.curves)]
+        return self.layers if self.layers is not None else [Layer("", self.curves, regions=self.regions)]
 
     def length(self, value: float, unit: str) -> float:
         """``value`` ``unit`` in the drawing's own coordinates; DrawingError if it has no such unit."""
@@ -165,13 +175,16 @@ def read_drawing(
     by_stroke: bool = False,
     data: bytes | None = None,
     fmt: str | None = None,
+    fill: bool = False,
 ) -> Drawing:
     """Read the curves of a file (format by extension, or ``fmt``).
 
     ``data``, when given, is the file's content (standard input).
-    ``by_stroke`` splits an SVG's layers further by stroke colour.  Raises
-    :class:`DrawingError` for unreadable or unusable files, including files
-    that hold no curves at all.
+    ``by_stroke`` splits an SVG's layers further by stroke colour (by fill
+    colour with ``fill``).  ``fill`` reads the filled regions instead of the
+    strokes (see the module's documentation).  Raises :class:`DrawingError`
+    for unreadable or unusable files, including files that hold no curves (or
+    no regions) at all.
     """
     path = Path(path)
     ext = (fmt or path.suffix).lower()
@@ -184,17 +197,39 @@ def read_drawing(
     if ext in GIS_INPUTS:
         if data is not None:
             raise DrawingError(f"{ext} files cannot be read from standard input")
-        drawing = _read_gis(path, ext)
+        drawing = _read_gis(path, ext, fill)
     else:
         raw = data if data is not None else _read_bytes(path)
         if ext == ".svg":
-            drawing = _read_svg(raw, by_stroke)
+            drawing = _read_svg(raw, by_stroke, fill)
+        elif fill:
+            parsed = _load_json(raw)
+            drawing = _region_drawing(_json_regions(parsed), crs=_json_crs(parsed))
         else:
             parsed = _load_json(raw)
             drawing = Drawing(_read_json_curves(parsed, geojson=ext == ".geojson"), y_up=True, crs=_json_crs(parsed))
+    if fill and not drawing.regions and not (drawing.layers and any(layer.regions for layer in drawing.layers)):
+        raise DrawingError("no filled shapes found" if ext == ".svg" else "no Polygon or MultiPolygon geometries found")
     if not any(len(c) for c in drawing.curves):
         raise DrawingError(_nothing_found(ext))
     return drawing
+
+
+def _region_drawing(regions: list[list[FloatArray]], **kwargs: Any) -> Drawing:
+    return Drawing([ring for rings in regions for ring in rings], y_up=True, regions=regions, **kwargs)
+
+
+def _json_regions(data: Any) -> list[list[FloatArray]]:
+    from ._polygons import _mapping_polygons
+
+    if not (isinstance(data, dict) and "type" in data):
+        raise DrawingError("--fill reads GeoJSON Polygon and MultiPolygon geometries; this JSON holds none")
+    regions: list[list[FloatArray]] = []
+    try:
+        _mapping_polygons(data, regions, strict=False)
+        return regions
+    except (TypeError, AttributeError) as exc:
+        raise DrawingError(str(exc)) from None
 
 
 def _nothing_found(ext: str) -> str:
@@ -247,7 +282,7 @@ def _json_crs(data: Any) -> Any:
 # -- GIS files -----------------------------------------------------------------------
 
 
-def _read_gis(path: Path, ext: str) -> Drawing:
+def _read_gis(path: Path, ext: str, fill: bool = False) -> Drawing:
     pyogrio = require("pyogrio", f"reading {ext}", "gis")
     require("geopandas", f"reading {ext}", "gis")
     if not path.exists():
@@ -261,18 +296,27 @@ def _read_gis(path: Path, ext: str) -> Drawing:
         if ext == ".gpx":
             layers = [name for name in layers if name in ("tracks", "routes")]
         curves: list[FloatArray] = []
+        regions: list[list[FloatArray]] = []
         crs: Any = None
         for layer in layers:
             frame = pyogrio.read_dataframe(path, layer=layer)
             if crs is None and frame.crs is not None:
                 crs = frame.crs
             geoms = frame.geometry
+            if fill:
+                from ._polygons import read_polygons
+
+                areas = geoms[geoms.geom_type.isin(["Polygon", "MultiPolygon"]) & ~geoms.is_empty]
+                regions.extend(read_polygons(areas))
+                continue
             lines = geoms[geoms.geom_type.isin(["LineString", "MultiLineString", "LinearRing"]) & ~geoms.is_empty]
             curves.extend(c.points for c in read_curves(lines))
     except DrawingError:
         raise
     except Exception as exc:  # GDAL reports assorted errors on broken files
         raise DrawingError(f"cannot read {ext} file: {str(exc).strip().splitlines()[0] if str(exc).strip() else type(exc).__name__}") from None
+    if fill:
+        return _region_drawing(regions, crs=crs)
     return Drawing(curves, y_up=True, crs=crs)
 
 
@@ -421,7 +465,14 @@ def _drawn(e: Any) -> bool:
     return not (stroke is not None and stroke.value is not None and stroke.alpha == 0)
 
 
-def _read_svg(data: bytes, by_stroke: bool = False) -> Drawing:
+def _filled(e: Any) -> bool:
+    if e.values.get("visibility") in ("hidden", "collapse"):
+        return False
+    fill = e.fill
+    return fill is not None and fill.value is not None and fill.alpha != 0
+
+
+def _read_svg(data: bytes, by_stroke: bool = False, fill: bool = False) -> Drawing:
     se = require("svgelements", "reading SVG", "svg")
     try:
         root = ET.fromstring(data)  # svgelements skips over broken markup; refuse it up front
@@ -457,7 +508,9 @@ def _read_svg(data: bytes, by_stroke: bool = False) -> Drawing:
         svg = se.SVG.parse(io.BytesIO(ET.tostring(root)), reify=True)
         shapes = []
         for e in svg.elements():
-            if isinstance(e, se.Shape) and _drawn(e):
+            if fill and isinstance(e, se.Shape) and not isinstance(e, se.SimpleLine) and _filled(e):
+                shapes.append((e.values.get(_LAYER_MARK), e.fill.hex, list(se.Path(e))))
+            elif not fill and isinstance(e, se.Shape) and _drawn(e):
                 stroke = e.stroke.hex if e.stroke is not None and e.stroke.value is not None else None
                 shapes.append((e.values.get(_LAYER_MARK), stroke, list(se.Path(e))))
     except Exception as exc:  # svgelements raises assorted errors on odd input
@@ -468,15 +521,28 @@ def _read_svg(data: bytes, by_stroke: bool = False) -> Drawing:
     for layer, stroke, segments in shapes:
         flat = _flatten(se, segments, step)
         curves.extend(flat)
+        regions = _regions(flat) if fill else None
         key = (layer, stroke if by_stroke else None)
         if key not in groups:
             name = layer_names[int(layer)] if layer is not None else ""
             if by_stroke:
                 name = f"{name} {stroke or 'none'}".strip()
-            groups[key] = Layer(name or "layer", [], stroke if by_stroke else None)
+            groups[key] = Layer(name or "layer", [], stroke if by_stroke else None, [] if fill else None)
         groups[key].curves.extend(flat)
+        if regions is not None:
+            groups[key].regions.extend(regions)  # type: ignore[union-attr]
     layers = list(groups.values()) if (layer_names or by_stroke) and groups else None
-    return Drawing(curves, y_up=False, viewbox=viewbox, size=size, layers=layers, px_per_unit=px_per_unit)
+    regions = [r for g in groups.values() for r in (g.regions or [])] if fill else None
+    return Drawing(
+        curves, y_up=False, viewbox=viewbox, size=size, layers=layers, px_per_unit=px_per_unit, regions=regions
+    )
+
+
+def _regions(subpaths: list[FloatArray]) -> list[list[FloatArray]]:
+    """The polygons one filled SVG shape covers (its subpaths closed implicitly)."""
+    from ._polygons import regions_from_subpaths
+
+    return regions_from_subpaths(subpaths)
 
 
 def _viewbox(root: ET.Element) -> Bounds | None:

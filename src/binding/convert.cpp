@@ -29,6 +29,22 @@ bool to_point(PyObject* obj, Point& out) {
 
 bool to_curve(PyObject* obj, Curve& out) { return convert_sequence(obj, out, to_point); }
 
+bool to_polygon(PyObject* obj, Polygon& out) {
+  if (!PyTuple_Check(obj)) {
+    PyErr_Format(PyExc_TypeError, "expected a polygon as an (outer, holes) tuple, got %.200s",
+                 type_name(obj));
+    return false;
+  }
+  const Py_ssize_t n = PyTuple_GET_SIZE(obj);
+  if (n != 2) {
+    PyErr_Format(PyExc_TypeError,
+                 "expected a polygon tuple (outer, holes) of length 2, got a tuple of length %zd", n);
+    return false;
+  }
+  return to_curve(PyTuple_GET_ITEM(obj, 0), out.outer) &&
+         convert_sequence(PyTuple_GET_ITEM(obj, 1), out.holes, to_curve);
+}
+
 bool to_width_list(PyObject* obj, WidthList& out) { return convert_sequence(obj, out, to_double); }
 
 bool is_numpy_bool(PyObject* obj) {
@@ -169,6 +185,10 @@ bool to_optional_double(PyObject* obj, std::optional<double>& out) {
 
 bool to_curves(PyObject* obj, std::vector<Curve>& out) {
   return convert_sequence(obj, out, to_curve);
+}
+
+bool to_polygons(PyObject* obj, std::vector<Polygon>& out) {
+  return convert_sequence(obj, out, to_polygon);
 }
 
 bool to_optional_width_lists(PyObject* obj, std::optional<WidthLists>& out) {

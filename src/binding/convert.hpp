@@ -100,6 +100,8 @@ bool to_centerline_partition(PyObject* obj, Partition& out);
 // threads than that, however many it is asked for.
 bool to_workers(PyObject* obj, std::size_t& out);
 constexpr std::uint64_t kMaxWorkers = 256;
+// A sequence of (outer ring, holes) tuples, each ring a sequence of (x, y) tuples.
+bool to_polygons(PyObject* obj, std::vector<Polygon>& out);
 
 // The conversions above, with the argument's name added to a TypeError.
 template <class T, class F>

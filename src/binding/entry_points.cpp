@@ -3,6 +3,7 @@
 #include "convert.hpp"
 #include "interrupt.hpp"
 #include "pipeline.hpp"
+#include "polygon_input.hpp"
 
 namespace strandify::binding {
 namespace {
@@ -21,6 +22,11 @@ constexpr const char* kTriangulateParams[] = {
     "curves",           "buffer_distance", "feature_size",          "per_curve_widths",
     "subdivision_ratio", "resample",       "boundary_simplification", "merge_tolerance",
     "partition",        "workers"};
+
+constexpr const char* kPolygonParams[] = {
+    "polygons",        "feature_size",      "buffer_distance",         "simplification",
+    "min_tip_fraction", "junction_merge_fraction", "compute_widths",   "subdivision_ratio",
+    "max_nodes",       "resample",          "boundary_simplification"};
 
 template <std::size_t N>
 constexpr Py_ssize_t count_of(const char* const (&)[N]) {
@@ -127,6 +133,33 @@ PyObject* triangulate_curves_entry(PyObject*, PyObject* const* args, Py_ssize_t 
     return nullptr;
   if (!result.ok()) return raise_failure(*result.failure);
   return triangles_to_list(result.value);
+}
+
+PyObject* strandify_polygons_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                  PyObject* kwnames) {
+  constexpr Py_ssize_t n = count_of(kPolygonParams);
+  PyObject* slots[n];
+  if (!bind_arguments("strandify_polygons", kPolygonParams, n, 2, args, nargs, kwnames, slots))
+    return nullptr;
+  std::vector<Polygon> polygons;
+  PolygonCenterlineOptions o;
+  Converter convert{slots, kPolygonParams};
+  convert(0, to_polygons, polygons)(1, to_double, o.feature_size)
+      (2, to_optional_double, o.buffer_distance)(3, to_optional_double, o.tuning.simplification)
+      (4, to_optional_double, o.tuning.min_tip_fraction)
+      (5, to_optional_double, o.tuning.junction_merge_fraction)(6, to_flag, o.compute_widths)
+      (7, to_optional_double, o.tuning.subdivision_ratio)(8, to_optional_count, o.max_nodes)
+      (9, to_optional_double, o.tuning.resample)
+      (10, to_optional_double, o.tuning.boundary_simplification);
+  if (!convert.ok) return nullptr;
+  if (auto failure = validate_feature_size(o.feature_size)) return raise_failure(*failure);
+
+  Outcome<CenterlineResult> result;
+  if (!run_interruptible(
+          [&](const KeepGoing& poll) { result = polygon_centerlines_inner(polygons, o, poll); }))
+    return nullptr;
+  if (!result.ok()) return raise_failure(*result.failure);
+  return centerline_to_tuple(result.value, true);
 }
 
 }  // namespace strandify::binding

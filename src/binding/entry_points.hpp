@@ -12,6 +12,8 @@ PyObject* inflate_curves_entry(PyObject* module, PyObject* const* args, Py_ssize
                                PyObject* kwnames);
 PyObject* triangulate_curves_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                                    PyObject* kwnames);
+PyObject* strandify_polygons_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                                  PyObject* kwnames);
 PyObject* strandify_batch_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                                 PyObject* kwnames);
 PyObject* plan_tiles_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,

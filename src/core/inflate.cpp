@@ -15,7 +15,7 @@ namespace {
 
 namespace c2 = Clipper2Lib;
 
-constexpr double kScale = 1e6;
+constexpr double kScale = kUnionScale;
 constexpr double kMinPointGap2 = 1e-10;
 
 double max_abs_coordinate(const Curve& curve) {
@@ -37,12 +37,7 @@ bool offsettable(const Curve& curve, double max_abs_radius) {
   return max_abs_coordinate(curve) + 2.0 * max_abs_radius <= kMaxInflationExtent;
 }
 
-c2::Path64 scaled_path(const Curve& curve) {
-  c2::Path64 path;
-  path.reserve(curve.size());
-  for (const Point& p : curve) path.emplace_back(round_i64(p.x * kScale), round_i64(p.y * kScale));
-  return path;
-}
+c2::Path64 scaled_path(const Curve& curve) { return union_scaled(curve); }
 
 bool all_coincide(const c2::Path64& path) {
   if (path.empty()) return false;
@@ -345,6 +340,17 @@ std::vector<Polygon> merged_by_length(std::vector<AssembledPolygons>& parts) {
 }
 
 }  // namespace
+
+c2::Path64 union_scaled(const std::vector<Point>& points) {
+  c2::Path64 path;
+  path.reserve(points.size());
+  for (const Point& p : points) path.emplace_back(round_i64(p.x * kScale), round_i64(p.y * kScale));
+  return path;
+}
+
+std::vector<Polygon> polygons_of_union(const c2::Paths64& rings, double min_hole_area) {
+  return std::move(assemble_polygons(rings, min_hole_area).polygons);
+}
 
 std::vector<Ring> inflate_curve_variable(const Curve& curve, const WidthList& widths,
                                          double feature_size) {

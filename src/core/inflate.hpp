@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "partition.hpp"
+#include "clipper2/clipper.core.h"
 #include "settings.hpp"
 #include "types.hpp"
 
@@ -35,6 +36,18 @@ std::vector<Polygon> inflate(const std::vector<Curve>& curves,
 // width per point.
 std::vector<Ring> inflate_curve_variable(const Curve& curve, const WidthList& widths,
                                          double feature_size);
+
+// The union works on integer paths at this scale (10^6 per coordinate unit).
+constexpr double kUnionScale = 1e6;
+
+// A ring or curve at the union's integer scale, each coordinate rounded half away from zero.
+Clipper2Lib::Path64 union_scaled(const std::vector<Point>& points);
+
+// The Polygons of a union's rings (given at the union's scale): every ring cleaned, classified
+// as outer or hole by its signed area, holes below `min_hole_area` dropped, outers ordered by
+// boundary length and each hole given to the smallest outer that contains it. Everything that
+// leaves a union, of buffers or of caller's rings, goes through here.
+std::vector<Polygon> polygons_of_union(const Clipper2Lib::Paths64& rings, double min_hole_area);
 
 // Largest |coordinate| + 2 x |radius| that is offset at all: at 10^6 scale this stays below the
 // offsetter's own safe integer range (about 2.3e18), square corners included.

@@ -6,6 +6,7 @@
 
 #include "assert.hpp"
 #include "chain_finish.hpp"
+#include "component_keep.hpp"
 #include "graph.hpp"
 #include "inflate.hpp"
 #include "input_prep.hpp"
@@ -115,7 +116,11 @@ Outcome<PreparedCurves> prepare_curves(const std::vector<Curve>& curves,
 }
 
 Graph cleaned_graph(Graph graph, const Settings& s) {
-  if (s.tip_length > 0.0) graph = prune_short_tips(graph, s.tip_length);
+  if (s.tip_length > 0.0) {
+    Graph pruned = prune_short_tips(graph, s.tip_length);
+    graph = s.keep_every_component ? restore_lost_components(graph, std::move(pruned))
+                                   : std::move(pruned);
+  }
   if (s.junction_merge_fraction > 0.0) graph = merge_close_junctions(graph, s.junction_merge_distance);
   return graph;
 }
@@ -302,8 +307,9 @@ PolygonChains chains_of_polygon(const MeshedPolygon& meshed, const Settings& set
 }
 
 Outcome<CenterlineResult> chains_per_polygon(const std::vector<MeshedPolygon>& meshed,
-                                             const CenterlineOptions& o, const Settings& settings,
-                                             const KeepGoing& keep_going) {
+                                             const Settings& settings,
+                                             std::optional<std::uint64_t> max_nodes,
+                                             bool compute_widths, const KeepGoing& keep_going) {
   using Result = Outcome<CenterlineResult>;
   std::vector<PolygonChains> parts(meshed.size());
   const std::function<bool()> go = [&keep_going] { return keep_going(); };
@@ -318,7 +324,7 @@ Outcome<CenterlineResult> chains_per_polygon(const std::vector<MeshedPolygon>& m
     nodes += p.node_count;
     chain_count += p.chains.size();
   }
-  if (auto failure = check_node_limit(skeleton_nodes, o.max_nodes)) return Result::fail(std::move(*failure));
+  if (auto failure = check_node_limit(skeleton_nodes, max_nodes)) return Result::fail(std::move(*failure));
   Result out;
   CenterlineResult& result = out.value;
   std::vector<Chain> chains;
@@ -337,34 +343,43 @@ Outcome<CenterlineResult> chains_per_polygon(const std::vector<MeshedPolygon>& m
     p = {};
   }
   number_chain_ends(chains, nodes, result);
-  if (o.compute_widths) measure_widths(boundary_vertices(meshed), result);
+  if (compute_widths) measure_widths(boundary_vertices(meshed), result);
   return out;
 }
 
 Outcome<CenterlineResult> strandify_inner(const std::vector<Curve>& curves,
                                           const CenterlineOptions& o, const KeepGoing& keep_going) {
   using Result = Outcome<CenterlineResult>;
-  const auto stopped = [&keep_going] { return keep_going && !keep_going(); };
-  const auto interrupted = [] {
-    return Result::fail(FailureKind::interrupted, "interrupted");
-  };
   const Settings settings = resolve_settings(o.buffer_distance, o.feature_size, o.tuning);
   if (o.tuning.partition == Partition::tiles) return strandify_tiled(curves, o, settings, keep_going);
   auto polygons = buffer_polygons(curves, o.per_curve_widths, settings);
   if (!polygons.ok()) return Result::fail(std::move(*polygons.failure));
+  return centerlines_of_polygons(polygons.value, settings, o.max_nodes, o.compute_widths,
+                                 keep_going);
+}
+
+Outcome<CenterlineResult> centerlines_of_polygons(const std::vector<Polygon>& polygons,
+                                                  const Settings& settings,
+                                                  std::optional<std::uint64_t> max_nodes,
+                                                  bool compute_widths, const KeepGoing& keep_going) {
+  using Result = Outcome<CenterlineResult>;
+  const auto stopped = [&keep_going] { return keep_going && !keep_going(); };
+  const auto interrupted = [] {
+    return Result::fail(FailureKind::interrupted, "interrupted");
+  };
   if (stopped()) return interrupted();
-  if (o.tuning.partition == Partition::components) {
-    auto meshed = mesh_polygons(polygons.value, settings.boundary, settings.threads);
+  if (settings.inflation.partition == Partition::components) {
+    auto meshed = mesh_polygons(polygons, settings.boundary, settings.threads);
     if (!meshed.ok()) return Result::fail(std::move(*meshed.failure));
     if (stopped()) return interrupted();
-    return chains_per_polygon(meshed.value, o, settings, keep_going);
+    return chains_per_polygon(meshed.value, settings, max_nodes, compute_widths, keep_going);
   }
-  auto skeleton = skeleton_graph(polygons.value, settings, keep_going);
+  auto skeleton = skeleton_graph(polygons, settings, keep_going);
   if (!skeleton.ok()) return Result::fail(std::move(*skeleton.failure));
   Result out;
   Graph& graph = skeleton.value.graph;
   if (graph.nodes.empty()) return out;  // no polygon gave a skeleton
-  if (auto failure = check_node_limit(graph.nodes.size(), o.max_nodes))
+  if (auto failure = check_node_limit(graph.nodes.size(), max_nodes))
     return Result::fail(std::move(*failure));
   if (stopped()) return interrupted();
   graph = cleaned_graph(std::move(graph), settings);
@@ -376,7 +391,7 @@ Outcome<CenterlineResult> strandify_inner(const std::vector<Curve>& curves,
   for (const Chain& chain : chains) result.chains.push_back(finish_chain(chain, settings.chains));
   number_chain_ends(chains, graph.nodes.size(), result);
 
-  if (o.compute_widths) measure_widths(boundary_vertices(skeleton.value.meshed), result);
+  if (compute_widths) measure_widths(boundary_vertices(skeleton.value.meshed), result);
   return out;
 }
 

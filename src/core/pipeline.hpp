@@ -43,6 +43,15 @@ struct CallScale {
   Partition partition = Partition::none;
   std::size_t workers = 1;
 };
+// Every stage after the buffer polygons exist, as strandify_inner runs them: boundary
+// conditioning and triangulation, skeleton, graph and its node limit, pruning and merging,
+// chains, finishing, end-node numbering and, on request, widths. Shared by every pipeline that
+// produces polygons, however it gets them.
+Outcome<CenterlineResult> centerlines_of_polygons(const std::vector<Polygon>& polygons,
+                                                  const Settings& settings,
+                                                  std::optional<std::uint64_t> max_nodes,
+                                                  bool compute_widths,
+                                                  const KeepGoing& keep_going = {});
 
 // Buffer polygons exactly as the centerline pipeline hands them to boundary preprocessing.
 // Validates feature_size itself.

@@ -89,6 +89,8 @@ struct Settings {
   double tip_length = 0.0;  // pruning runs only when > 0
   double junction_merge_fraction = 0.0;
   double junction_merge_distance = 0.0;  // merging runs only when the fraction is > 0
+  // Filled shapes keep the main axis of a component that pruning would remove entirely.
+  bool keep_every_component = false;
   ChainSettings chains;
   TilingSettings tiling;
   std::size_t threads = 1;  // at least 1

@@ -78,6 +78,8 @@ enum class FailureKind : std::uint8_t {
   boundary_points,       // boundary preprocessing would create too many points
   work_limit,            // the parameters ask for more work than any call may do
   interrupted,           // the caller asked the call to stop
+  invalid_geometry,      // filled shapes that cannot be read as a region (NaN, out of range,
+                         // no area) or a buffer_distance given for them that is not positive
 };
 
 struct Failure {

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Fuzz the four native functions of strandify._internal with adversarial inputs.
+"""Fuzz the native functions of strandify._internal with adversarial inputs.
 
 Every case is generated from (seed, index) alone, so any finding is reproduced by
 ``fuzz_native.py --seed SEED --replay INDEX``. Cases run in child processes, each under an
@@ -37,7 +37,7 @@ from dataclasses import dataclass, field
 
 FAULTS = ("crash", "hang", "bad-exception", "bad-shape", "generator-error")
 ALLOWED = (ValueError, TypeError, OverflowError, MemoryError)
-ENTRIES = ("strandify", "strandify_batch", "inflate_curves", "triangulate_curves")
+ENTRIES = ("strandify", "strandify_batch", "inflate_curves", "triangulate_curves", "strandify_polygons")
 OPTIONAL_FLOATS = ("simplification", "min_tip_fraction", "junction_merge_fraction",
                    "subdivision_ratio", "resample", "boundary_simplification", "merge_tolerance")
 BATCH_ORDER = ("simplification", "min_tip_fraction", "junction_merge_fraction", "max_nodes",
@@ -49,6 +49,9 @@ ENTRY_KEYWORDS = {
     "inflate_curves": ("per_curve_widths", "merge_tolerance"),
     "triangulate_curves": ("per_curve_widths", "subdivision_ratio", "resample",
                            "boundary_simplification", "merge_tolerance"),
+    "strandify_polygons": ("buffer_distance", "simplification", "min_tip_fraction",
+                           "junction_merge_fraction", "compute_widths", "subdivision_ratio",
+                           "max_nodes", "resample", "boundary_simplification"),
 }
 
 
@@ -370,6 +373,42 @@ class Generator:
             out.append(self.dress_sequence(pts))
         return self.dress_sequence(out)
 
+    def polygons_argument(self, geometry):
+        """The curves read as rings (random walks cross themselves), grouped into (outer, holes)."""
+        r = self.r
+        if self.chance(0.02):
+            return r.choice([None, "polygons", [[(0.0, 0.0)]], [((0.0, 0.0), [])],
+                             [([(0.0, 0.0)],)], [([(0.0, 0.0), (1.0, 0.0)], None)], 3.0])
+        rings = [self.dress_sequence([self.dress_point(p) for p in c]) for c in geometry]
+        polygons, k = [], 0
+        while k < len(rings):
+            holes = rings[k + 1:k + 1 + r.choice([0, 0, 1, 2])]
+            pair = (rings[k], self.dress_sequence(holes))
+            polygons.append(list(pair) if self.dressy and self.chance(0.01) else pair)
+            k += 1 + len(holes)
+        return self.dress_sequence(polygons)
+
+    def polygons_case(self):
+        geometry = self.curves_geometry()
+        bd, fs = self.sizes(self.extent(geometry))
+        kwargs = {}
+        for name in ENTRY_KEYWORDS["strandify_polygons"]:
+            if name == "buffer_distance":
+                value = self.dressed(bd) if self.chance(0.5) else None
+            elif name == "compute_widths":
+                value = self.flag() if self.chance(0.5) else None
+            elif name == "max_nodes":
+                value = self.max_nodes()
+            else:
+                value = self.optional_float(name, fs)
+            if value is not None:
+                kwargs[name] = value
+        widths = kwargs.get("compute_widths") is True or (
+            self.np is not None and isinstance(kwargs.get("compute_widths"), self.np.bool_)
+            and bool(kwargs["compute_widths"]))
+        return Case("strandify_polygons", (self.polygons_argument(geometry), self.dressed(fs)),
+                    kwargs, {"widths": widths})
+
     # -- parameters ------------------------------------------------------------------------
 
     def sizes(self, extent):
@@ -463,10 +502,12 @@ class Generator:
 
     def case(self):
         r = self.r
-        entry = r.choices(ENTRIES, weights=[4, 2, 2, 2])[0]
+        entry = r.choices(ENTRIES, weights=[4, 2, 2, 2, 3])[0]
         if entry == "strandify_batch":
             jobs = [self.job() for _ in range(r.choice([0, 1, 1, 2, 3, 5]))]
             return Case(entry, (self.dress_sequence(jobs),), {})
+        if entry == "strandify_polygons":
+            return self.polygons_case()
         geometry = self.curves_geometry()
         bd, fs = self.sizes(self.extent(geometry))
         kwargs = {}
@@ -553,7 +594,7 @@ def true_length(seq):
 
 
 def check_result(case, result):
-    if case.entry == "strandify":
+    if case.entry in ("strandify", "strandify_polygons"):
         check_centerlines(result, 4, case.flags.get("widths", False))
     elif case.entry == "strandify_batch":
         if type(result) is not list:

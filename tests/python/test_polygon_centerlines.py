@@ -1,0 +1,255 @@
+"""Centerlines of filled shapes: the polygon entry point, its repair of invalid rings, its
+input forms, and its agreement with the stroke pipeline on the stroke pipeline's own polygons."""
+
+from __future__ import annotations
+
+import json
+import math
+import random
+from pathlib import Path
+
+import numpy as np
+import pytest
+import shapely
+from shapely.geometry import MultiPolygon, Polygon, box
+
+import strandify
+from strandify import _internal
+from strandify.cli import main
+
+SQUARE = [(0.0, 0.0), (40.0, 0.0), (40.0, 40.0), (0.0, 40.0)]
+INNER = [(8.0, 8.0), (32.0, 8.0), (32.0, 32.0), (8.0, 32.0)]
+
+
+def lines(result: strandify.Centerlines) -> shapely.MultiLineString:
+    return result.to_shapely()
+
+
+def random_drawing(rng: random.Random) -> list[list[tuple[float, float]]]:
+    curves = []
+    for _ in range(rng.randint(1, 6)):
+        x, y, a = rng.uniform(0, 80), rng.uniform(0, 80), rng.uniform(0, 2 * math.pi)
+        pts = []
+        for _ in range(rng.randint(2, 50)):
+            a += rng.gauss(0, 0.3)
+            x, y = x + math.cos(a) * rng.uniform(0.5, 3), y + math.sin(a) * rng.uniform(0.5, 3)
+            pts.append((x, y))
+        curves.append(pts)
+    return curves
+
+
+@pytest.mark.parametrize("seed", range(40))
+@pytest.mark.parametrize("min_tip_fraction", [0.0, None])
+def test_buffer_polygons_give_the_stroke_pipelines_result(seed: int, min_tip_fraction: float | None) -> None:
+    rng = random.Random(seed)
+    curves = random_drawing(rng)
+    bd = rng.choice([0.5, 1.0, 2.0])
+    fs = bd * rng.choice([1.0, 2.0])
+    strokes = _internal.strandify(curves, bd, fs, min_tip_fraction=min_tip_fraction, compute_widths=True)
+    polygons = _internal.inflate_curves(curves, bd, fs)
+    filled = _internal.strandify_polygons(polygons, fs, bd, min_tip_fraction=min_tip_fraction, compute_widths=True)
+    if min_tip_fraction is None and len(filled[0]) != len(strokes[0]):
+        # a filled shape keeps the main axis of a part the stroke pipeline prunes away entirely
+        assert len(filled[0]) > len(strokes[0])
+        assert all(c in filled[0] for c in strokes[0])
+    else:
+        assert filled == strokes
+
+
+@pytest.mark.parametrize(("width", "length", "angle"), [(10, 100, 0), (4, 60, 30), (20, 300, 127), (1, 15, 90)])
+def test_rectangle_gives_its_long_axis(width: float, length: float, angle: float) -> None:
+    rect = shapely.affinity.rotate(box(0, 0, length, width), angle, origin=(0, 0))
+    axis = shapely.affinity.rotate(shapely.LineString([(0, width / 2), (length, width / 2)]), angle, origin=(0, 0))
+    result = strandify.polygon_centerlines(rect, compute_widths=True)
+    assert len(result.chains) == 1
+    assert shapely.hausdorff_distance(lines(result), axis) < 0.15 * length
+    points = shapely.points(result.chains[0])
+    assert (shapely.distance(points, axis) < 0.05 * width + 1e-9).all()
+    assert lines(result).length > 0.8 * length
+    assert ((result.widths[0] > 0.5 * width) & (result.widths[0] < 2 * width)).all()
+
+
+def test_ring_with_a_hole_gives_one_loop_between_its_boundaries() -> None:
+    result = strandify.polygon_centerlines(Polygon(SQUARE, [INNER]))
+    assert len(result.chains) == 1 and result.chain_node_ids[0, 0] == result.chain_node_ids[0, 1]
+    mid = box(4, 4, 36, 36).exterior
+    assert shapely.hausdorff_distance(lines(result), mid) < 3.0
+
+
+def glyph(ch: str) -> MultiPolygon:
+    pytest.importorskip("matplotlib")
+    from matplotlib.font_manager import FontProperties
+    from matplotlib.textpath import TextPath
+
+    from strandify._polygons import regions_from_subpaths
+
+    rings = TextPath((0, 0), ch, size=100, prop=FontProperties(family="DejaVu Sans")).to_polygons(closed_only=True)
+    return MultiPolygon([Polygon(p[0], p[1:]) for p in regions_from_subpaths(rings)])
+
+
+@pytest.mark.parametrize(("ch", "tips", "junctions", "holes"), [("H", 4, 2, 0), ("O", 0, 0, 1), ("T", 3, 1, 0), ("B", 0, 2, 2)])
+def test_letter_outline_gives_the_letters_strokes(ch: str, tips: int, junctions: int, holes: int) -> None:
+    result = strandify.polygon_centerlines(glyph(ch))
+    degree = result.degrees()
+    assert (int((degree == 1).sum()), int((degree >= 3).sum())) == (tips, junctions)
+    # one independent cycle around every hole of the outline, and no other
+    assert len(result.chains) - len(result.nodes) + 1 == holes
+    assert glyph(ch).buffer(1e-6).contains(lines(result))
+
+
+BOWTIE = [(0.0, 0.0), (60.0, 20.0), (60.0, 0.0), (0.0, 20.0)]
+
+
+@pytest.mark.parametrize(
+    "polygon",
+    [
+        (SQUARE[::-1], [INNER]),  # clockwise outer
+        (SQUARE, [INNER[::-1]]),  # counter-clockwise hole
+        (SQUARE + [SQUARE[0]], [INNER + [INNER[0]]]),  # closed rings
+        ([p for p in SQUARE for _ in range(3)], [INNER]),  # repeated points
+        (SQUARE, [INNER, [(100.0, 0.0), (120.0, 0.0), (120.0, 20.0)]]),  # a hole outside its outer
+    ],
+)
+def test_invalid_rings_are_read_as_the_region_they_draw(polygon: tuple) -> None:
+    reference = lines(strandify.polygon_centerlines(Polygon(SQUARE, [INNER])))
+    result = strandify.polygon_centerlines([polygon], feature_size=6.0)
+    assert shapely.hausdorff_distance(lines(result), reference) < 3.0
+
+
+def test_self_intersecting_ring_covers_both_lobes() -> None:
+    result = strandify.polygon_centerlines([(BOWTIE, [])], feature_size=3.0)
+    xs = np.concatenate(result.chains)[:, 0]
+    assert xs.min() < 20 and xs.max() > 40
+
+
+@pytest.mark.parametrize(
+    "hole",
+    [
+        [(0.0, 0.0), (30.0, 8.0), (30.0, 30.0), (8.0, 30.0)],  # shares the outer's corner
+        [(20.0, 0.0), (32.0, 20.0), (20.0, 32.0), (8.0, 20.0)],  # touches the outer's edge
+        [(0.0, 8.0), (30.0, 8.0), (30.0, 30.0), (0.0, 30.0)],  # runs along the outer's edge
+    ],
+)
+def test_holes_touching_the_outer_ring_still_give_centerlines(hole: list) -> None:
+    region = Polygon(SQUARE).difference(Polygon(hole))
+    result = strandify.polygon_centerlines([(SQUARE, [hole])], feature_size=2.0)
+    assert len(result.chains) >= 2
+    # chains may pass a touching point (the closed region is connected there); smoothing then
+    # cuts its corner by a fraction of the snapping distance, feature_size / 20
+    assert region.buffer(0.1).contains(lines(result))
+    assert lines(result).length > 40
+
+
+@pytest.mark.parametrize(
+    ("polygons", "message"),
+    [
+        ([([(0.0, 0.0), (math.nan, 0.0), (1.0, 1.0)], [])], "polygon 0: outer ring point 1 is (NaN, 0)"),
+        ([(SQUARE, []), (SQUARE, [[(0.0, 0.0), (1.0, math.inf), (1.0, 1.0)]])], "polygon 1: hole 0 point 1"),
+        ([([(0.0, 0.0), (3e12, 0.0), (1.0, 1.0)], [])], "within +-2000000000000"),
+        ([([(0.0, 0.0), (1.0, 1.0), (2.0, 2.0)], [])], "cover no area"),
+        ([(SQUARE, [SQUARE])], "cover no area"),
+    ],
+)
+def test_unusable_polygons_raise_a_clear_value_error(polygons: list, message: str) -> None:
+    with pytest.raises(ValueError, match=message.replace("(", r"\(").replace(")", r"\)").replace("+", r"\+")):
+        _internal.strandify_polygons(polygons, 1.0)
+
+
+def test_bad_arguments() -> None:
+    with pytest.raises(ValueError, match="buffer_distance must be a positive finite number, got -1"):
+        _internal.strandify_polygons([(SQUARE, [])], 1.0, -1.0)
+    with pytest.raises(ValueError, match="feature_size must be a positive finite number, got 0"):
+        _internal.strandify_polygons([(SQUARE, [])], 0.0)
+    with pytest.raises(TypeError, match="argument 'polygons': expected a polygon as an"):
+        _internal.strandify_polygons([SQUARE], 1.0)
+    with pytest.raises(ValueError, match="cannot derive feature_size"):
+        strandify.polygon_centerlines([BOWTIE])
+    assert _internal.strandify_polygons([], 1.0) == ([], [], [], [])
+    assert len(strandify.polygon_centerlines([]).chains) == 0
+
+
+def test_every_input_form_gives_the_same_result() -> None:
+    outer = np.array(SQUARE)
+    forms = [
+        Polygon(SQUARE, [INNER]),
+        MultiPolygon([Polygon(SQUARE, [INNER])]),
+        [outer, np.array(INNER)],
+        [[SQUARE, INNER]],
+        (SQUARE, [INNER]),
+        [(outer, [INNER])],
+        json.loads(json.dumps(shapely.geometry.mapping(Polygon(SQUARE, [INNER])))),
+    ]
+    results = [strandify.polygon_centerlines(f) for f in forms]
+    for r in results[1:]:
+        assert [c.tolist() for c in r.chains] == [c.tolist() for c in results[0].chains]
+    gpd = pytest.importorskip("geopandas")
+    series = gpd.GeoSeries([Polygon(SQUARE, [INNER]), None], crs="EPSG:3857")
+    result = strandify.polygon_centerlines(series, feature_size=strandify.suggest_polygon_feature_size(forms[0]))
+    assert [c.tolist() for c in result.chains] == [c.tolist() for c in results[0].chains]
+    assert result.crs == series.crs
+
+
+def test_a_part_shorter_than_the_pruning_length_keeps_its_axis() -> None:
+    stroke = [[(0.0, 0.0), (1.5, 0.0)]]
+    assert _internal.strandify(stroke, 1.0, 4.0)[0] == []  # pruned away entirely
+    polygons = _internal.inflate_curves(stroke, 1.0, 4.0)
+    chains = _internal.strandify_polygons(polygons, 4.0, 1.0)[0]
+    assert len(chains) == 1
+    assert shapely.LineString(chains[0]).length > 1.0
+
+
+def test_batch_raises_or_skips_failing_items() -> None:
+    bad = [([(0.0, 0.0), (math.nan, 1.0), (1.0, 0.0)], [])]
+    with pytest.raises(strandify.BatchJobError) as info:
+        strandify.polygon_centerlines_batch([box(0, 0, 50, 5), bad])
+    assert info.value.index == 1
+    results = strandify.polygon_centerlines_batch([box(0, 0, 50, 5), bad, box(0, 0, 5, 50)], errors="skip")
+    assert results[1] is None and set(results.errors) == {1}
+    assert len(results[0].chains) == len(results[2].chains) == 1
+
+
+def test_cli_fill_reads_svg_fills_and_geojson_polygons(tmp_path: Path) -> None:
+    svg = tmp_path / "shapes.svg"
+    svg.write_text(
+        '<svg xmlns="http://www.w3.org/2000/svg" width="200" height="100" viewBox="0 0 200 100">'
+        '<path d="M10 10 H190 V30 H10 Z"/>'
+        '<path d="M20 50 H80 V90 H20 Z M30 60 V80 H70 V60 Z" fill="#369" stroke="none"/>'
+        '<rect x="100" y="50" width="80" height="10" stroke="black" fill="none"/></svg>'
+    )
+    assert main(["--fill", str(svg), "-o", str(tmp_path / "out.json")]) == 0
+    out = json.loads((tmp_path / "out.json").read_text())
+    assert len(out["chains"]) == 2  # the bar and the square ring; the unfilled rectangle is no region
+    geo = tmp_path / "shapes.geojson"
+    features = [
+        {"type": "Feature", "properties": {}, "geometry": shapely.geometry.mapping(box(0, 0, 100, 10))},
+        {"type": "Feature", "properties": {}, "geometry": {"type": "LineString", "coordinates": [[0, 50], [9, 50]]}},
+    ]
+    geo.write_text(json.dumps({"type": "FeatureCollection", "features": features}))
+    assert main(["--fill", str(geo), "-o", str(tmp_path / "out.geojson")]) == 0
+    assert len(json.loads((tmp_path / "out.geojson").read_text())["features"]) == 1
+    assert main(["--fill", str(geo), "-o", str(tmp_path / "x.json"), "--merge-tolerance", "1"]) == 1
+
+
+def test_nested_subpaths_alternate_between_outer_rings_and_holes() -> None:
+    from strandify._polygons import regions_from_subpaths
+
+    def square(c: float, r: float) -> list[tuple[float, float]]:
+        return [(c - r, c - r), (c + r, c - r), (c + r, c + r), (c - r, c + r)]
+
+    # a frame, its hole, an island in the hole, the island's hole; listed out of order
+    rings = [square(50, 10), square(50, 50), square(50, 5), square(50, 40), [(200.0, 0.0), (210.0, 0.0), (205.0, 9.0)]]
+    regions = regions_from_subpaths(rings)
+    shapes = sorted((len(r), float(np.abs(r[0]).max())) for r in regions)
+    assert shapes == [(1, 210.0), (2, 60.0), (2, 100.0)]
+
+
+def test_widths_follow_the_shape() -> None:
+    # a channel 8 wide that opens into one 24 wide
+    shape = box(0, -4, 120, 4).union(box(120, -12, 240, 12))
+    result = strandify.polygon_centerlines(shape, feature_size=4.0, compute_widths=True, simplification=0.0)
+    points = np.concatenate(result.chains)
+    widths = np.concatenate(result.widths)
+    narrow = widths[(points[:, 0] > 20) & (points[:, 0] < 100)]
+    wide = widths[(points[:, 0] > 150) & (points[:, 0] < 210)]
+    assert len(narrow) and len(wide)
+    assert 6 < np.median(narrow) < 11 and 20 < np.median(wide) < 28
