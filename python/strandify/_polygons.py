@@ -18,6 +18,8 @@ repaired by the native stage, not here.
 
 from __future__ import annotations
 
+import concurrent.futures
+
 import math
 import warnings
 from collections.abc import Iterable, Mapping, Sequence, Sized
@@ -353,14 +355,16 @@ def polygon_centerlines_batch(
     *,
     errors: Literal["raise", "skip"] = "raise",
     progress: bool = False,
+    workers: int | None = None,
     **options: Any,
 ) -> list[Centerlines] | BatchResults:
     """:func:`polygon_centerlines` of every item of ``shapes``, each on its own; results in order.
 
     A missing ``feature_size`` is derived for each item.  ``options`` are the
-    keywords of :func:`polygon_centerlines`.  The items run one after the
-    other on the calling thread (the native work releases the interpreter
-    lock, so other Python threads keep running).  ``errors`` works as in
+    keywords of :func:`polygon_centerlines`.  The items run on ``workers``
+    threads (default: one per CPU); the native work releases the interpreter
+    lock, so they run side by side, and the results do not depend on the
+    thread count.  ``errors`` works as in
     :func:`strandify.centerlines_batch`: "raise" raises
     :class:`BatchJobError` for the first failing item, "skip" returns a
     :class:`BatchResults` with None and the exception for each failing item.
@@ -372,20 +376,33 @@ def polygon_centerlines_batch(
         from ._api import _progress_bar
 
         bar = _progress_bar(len(shapes) if isinstance(shapes, Sized) else None)
+    from ._api import _workers
+
+    threads = _workers(workers)
+
+    def one(item: Any) -> tuple[Centerlines | None, Exception | None]:
+        try:
+            return polygon_centerlines(item, feature_size, **options), None
+        except (TypeError, ValueError) as exc:
+            return None, exc
+
     results: Any = BatchResults() if errors == "skip" else []
     try:
-        for i, item in enumerate(shapes):
-            try:
-                with warnings.catch_warnings():
-                    warnings.simplefilter("ignore", LostStrokesWarning)
-                    results.append(polygon_centerlines(item, feature_size, **options))
-            except (TypeError, ValueError) as exc:
-                if errors == "raise":
-                    raise BatchJobError(i, str(exc)) from None
-                results.append(None)
-                results.errors[i] = exc
-            if bar is not None:
-                bar.update(1)
+        # The filter is set once here, not in the threads: catch_warnings is not thread-safe.
+        with warnings.catch_warnings(), concurrent.futures.ThreadPoolExecutor(max_workers=threads) as pool:
+            warnings.simplefilter("ignore", LostStrokesWarning)
+            # map keeps the input order
+            for i, (result, exc) in enumerate(pool.map(one, shapes)):
+                if exc is not None:
+                    if errors == "raise":
+                        pool.shutdown(wait=True, cancel_futures=True)
+                        raise BatchJobError(i, str(exc)) from None
+                    results.append(None)
+                    results.errors[i] = exc
+                else:
+                    results.append(result)
+                if bar is not None:
+                    bar.update(1)
     finally:
         if bar is not None:
             bar.close()

@@ -208,6 +208,18 @@ def test_batch_raises_or_skips_failing_items() -> None:
     assert len(results[0].chains) == len(results[2].chains) == 1
 
 
+def test_batch_threads_give_the_same_results() -> None:
+    shapes = [box(0, 0, 50 + k, 5) for k in range(12)] + [box(0, 0, 30, 30).difference(box(10, 10, 20, 20))]
+    one = strandify.polygon_centerlines_batch(shapes, workers=1)
+    two = strandify.polygon_centerlines_batch(shapes, workers=2)
+    assert all(
+        len(a.chains) == len(b.chains) and all(np.array_equal(p, q) for p, q in zip(a.chains, b.chains))
+        for a, b in zip(one, two)
+    )
+    with pytest.raises(ValueError, match="workers must be"):
+        strandify.polygon_centerlines_batch(shapes, workers=0)
+
+
 def test_cli_fill_reads_svg_fills_and_geojson_polygons(tmp_path: Path) -> None:
     svg = tmp_path / "shapes.svg"
     svg.write_text(
