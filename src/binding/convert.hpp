@@ -111,6 +111,25 @@ bool convert_named(F convert, PyObject* obj, T& out, const char* name) {
   return false;
 }
 
+template <std::size_t N>
+constexpr Py_ssize_t count_of(const char* const (&)[N]) {
+  return static_cast<Py_ssize_t>(N);
+}
+
+// Converts bound argument slots in parameter order, stopping at the first failure:
+// convert(0, to_curves, curves)(1, to_double, d)...; `ok` tells whether all succeeded.
+struct Converter {
+  PyObject* const* slots;
+  const char* const* names;
+  bool ok = true;
+
+  template <class T, class F>
+  Converter& operator()(Py_ssize_t i, F convert, T& out) {
+    if (ok) ok = convert_named(convert, slots[i], out, names[i]);
+    return *this;
+  }
+};
+
 PyObject* points_to_list(const std::vector<Point>& points);
 PyObject* curves_to_list(const std::vector<Curve>& curves);
 PyObject* centerline_to_tuple(const CenterlineResult& result, bool with_widths);

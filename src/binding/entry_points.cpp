@@ -28,23 +28,7 @@ constexpr const char* kPolygonParams[] = {
     "min_tip_fraction", "junction_merge_fraction", "compute_widths",   "subdivision_ratio",
     "max_nodes",       "resample",          "boundary_simplification"};
 
-template <std::size_t N>
-constexpr Py_ssize_t count_of(const char* const (&)[N]) {
-  return static_cast<Py_ssize_t>(N);
-}
 
-// The conversions shared by the three single-call entry points, in parameter order.
-struct Converter {
-  PyObject* const* slots;
-  const char* const* names;
-  bool ok = true;
-
-  template <class T, class F>
-  Converter& operator()(Py_ssize_t i, F convert, T& out) {
-    if (ok) ok = convert_named(convert, slots[i], out, names[i]);
-    return *this;
-  }
-};
 
 }  // namespace
 

@@ -17,10 +17,6 @@ constexpr const char* kStitchParams[] = {
     "tiles",          "buffer_distance",        "feature_size",  "simplification",
     "min_tip_fraction", "junction_merge_fraction", "compute_widths", "max_nodes"};
 
-template <std::size_t N>
-constexpr Py_ssize_t count_of(const char* const (&)[N]) {
-  return static_cast<Py_ssize_t>(N);
-}
 
 // A fixed-length tuple's items, or TypeError naming what was expected.
 PyObject* const* tuple_items(PyObject* obj, Py_ssize_t n, const char* what) {
@@ -137,17 +133,6 @@ bool to_tile_results(PyObject* obj, std::vector<TileResult>& out) {
   return convert_sequence(obj, out, to_tile_result);
 }
 
-struct Converter {
-  PyObject* const* slots;
-  const char* const* names;
-  bool ok = true;
-
-  template <class T, class F>
-  Converter& operator()(Py_ssize_t i, F convert, T& out) {
-    if (ok) ok = convert_named(convert, slots[i], out, names[i]);
-    return *this;
-  }
-};
 
 }  // namespace
 

@@ -213,16 +213,23 @@ Outcome<TilePlan> plan_tiles(const PreparedCurves& prepared, const Settings& set
   // Which segments each tile sees: counted first, so the pairs are stored once and bounded.
   const double halo = t.halo;
   const std::vector<Curve>& curves = prepared.curves;
-  double pairs = 0.0;
-  for (std::size_t i = 0; i < curves.size(); ++i) {
-    if (!e.buffered[i]) continue;
-    const Curve& c = curves[i];
-    for (std::size_t k = 0; k + 1 < c.size(); ++k) {
-      const Span sx = covered(std::min(c[k].x, c[k + 1].x), std::max(c[k].x, c[k + 1].x), ox, size, halo, nx);
-      const Span sy = covered(std::min(c[k].y, c[k + 1].y), std::max(c[k].y, c[k + 1].y), oy, size, halo, ny);
-      pairs += static_cast<double>(sx.last - sx.first + 1) * static_cast<double>(sy.last - sy.first + 1);
+  // Calls visit(first tile row, last row, first column, last column, curve, segment) for every
+  // segment of a buffered curve, with the tiles whose halo its box reaches.
+  auto for_each_segment = [&](auto&& visit) {
+    for (std::size_t i = 0; i < curves.size(); ++i) {
+      if (!e.buffered[i]) continue;
+      const Curve& c = curves[i];
+      for (std::size_t k = 0; k + 1 < c.size(); ++k) {
+        const Span sx = covered(std::min(c[k].x, c[k + 1].x), std::max(c[k].x, c[k + 1].x), ox, size, halo, nx);
+        const Span sy = covered(std::min(c[k].y, c[k + 1].y), std::max(c[k].y, c[k + 1].y), oy, size, halo, ny);
+        visit(sx, sy, i, k);
+      }
     }
-  }
+  };
+  double pairs = 0.0;
+  for_each_segment([&](const Span& sx, const Span& sy, std::size_t, std::size_t) {
+    pairs += static_cast<double>(sx.last - sx.first + 1) * static_cast<double>(sy.last - sy.first + 1);
+  });
   const double budget = 16.0 * static_cast<double>(e.points) + 1e5;
   if (pairs > budget)
     return tiling_failure("tile_size " + format_float(size) +
@@ -234,17 +241,11 @@ Outcome<TilePlan> plan_tiles(const PreparedCurves& prepared, const Settings& set
   };
   std::vector<std::size_t> counts(tile_count + 1, 0);
   auto for_each_pair = [&](auto&& visit) {
-    for (std::size_t i = 0; i < curves.size(); ++i) {
-      if (!e.buffered[i]) continue;
-      const Curve& c = curves[i];
-      for (std::size_t k = 0; k + 1 < c.size(); ++k) {
-        const Span sx = covered(std::min(c[k].x, c[k + 1].x), std::max(c[k].x, c[k + 1].x), ox, size, halo, nx);
-        const Span sy = covered(std::min(c[k].y, c[k + 1].y), std::max(c[k].y, c[k + 1].y), oy, size, halo, ny);
-        for (std::int64_t ty = sy.first; ty <= sy.last; ++ty)
-          for (std::int64_t tx = sx.first; tx <= sx.last; ++tx)
-            visit(static_cast<std::size_t>(ty * nx + tx), i, k);
-      }
-    }
+    for_each_segment([&](const Span& sx, const Span& sy, std::size_t i, std::size_t k) {
+      for (std::int64_t ty = sy.first; ty <= sy.last; ++ty)
+        for (std::int64_t tx = sx.first; tx <= sx.last; ++tx)
+          visit(static_cast<std::size_t>(ty * nx + tx), i, k);
+    });
   };
   for_each_pair([&](std::size_t tile, std::size_t, std::size_t) { ++counts[tile + 1]; });
   for (std::size_t k = 0; k < tile_count; ++k) counts[k + 1] += counts[k];
