@@ -134,6 +134,27 @@ def _resolve(
     return buffer_distance, feature_size
 
 
+#: The finishing steps of ``refine``, in the order the keywords list them.
+REFINE_STEPS = ("finish_tips", "recover_corners", "keep_dots", "join_crossings", "radius_tips")
+
+
+def refine_steps(
+    refine: bool = True,
+    *,
+    finish_tips: bool = True,
+    recover_corners: bool = True,
+    keep_dots: bool = True,
+    join_crossings: bool = True,
+    radius_tips: bool = False,
+) -> tuple[str, ...] | None:
+    """The native ``refine`` value for these keywords: None (exact chains) or the step names."""
+    if not refine:
+        return None
+    chosen = (finish_tips, recover_corners, keep_dots, join_crossings, radius_tips)
+    steps = tuple(name for name, on in zip(REFINE_STEPS, chosen) if on)
+    return steps or None
+
+
 def centerlines(
     curves: DrawingLike,
     buffer_distance: float | None = None,
@@ -149,6 +170,12 @@ def centerlines(
     resample: float | None = None,
     boundary_simplification: float | None = None,
     merge_tolerance: float | None = None,
+    refine: bool = True,
+    finish_tips: bool = True,
+    recover_corners: bool = True,
+    keep_dots: bool = True,
+    join_crossings: bool = True,
+    radius_tips: bool = False,
 ) -> Centerlines:
     """Compute the centerline network of a sketchy drawing.
 
@@ -167,6 +194,17 @@ def centerlines(
     of :func:`strandify.strandify`.  A :class:`LostStrokesWarning` tells when a
     separate group of strokes gave no centerline at all, and a
     :class:`GeographicCrsWarning` when the drawing's CRS counts in degrees.
+
+    ``refine`` (on by default) finishes the skeleton into the lines a person
+    would draw, one keyword per step: ``finish_tips`` ends a straight stroke
+    where it was drawn instead of a third of a buffer radius beyond;
+    ``recover_corners`` turns the spur a sharp corner grows into the corner
+    itself; ``keep_dots`` keeps a dot (a polygon that pruning would empty) as
+    a short chain or a point chain (two equal points) at its centre;
+    ``join_crossings`` makes two strokes that cross at a shallow angle meet
+    at one 4-way node; ``radius_tips`` (off by default) does not count the
+    part of a side branch inside a wide junction against it when pruning.
+    ``refine=False`` gives exactly the chains of :func:`strandify.strandify`.
     """
     crs = crs_of(curves)
     read = read_curves(curves)
@@ -186,6 +224,14 @@ def centerlines(
         resample,
         boundary_simplification,
         merge_tolerance,
+        refine=refine_steps(
+            refine,
+            finish_tips=finish_tips,
+            recover_corners=recover_corners,
+            keep_dots=keep_dots,
+            join_crossings=join_crossings,
+            radius_tips=radius_tips,
+        ),
     )
     result = Centerlines.from_native(chains, nodes, ids, chain_widths if compute_widths else None, crs=crs)
     warn_lost([c.points for c in read], result.chains, buffer_distance, feature_size)
@@ -221,6 +267,12 @@ def centerlines_batch(
     resample: float | None = ...,
     boundary_simplification: float | None = ...,
     merge_tolerance: float | None = ...,
+    refine: bool = ...,
+    finish_tips: bool = ...,
+    recover_corners: bool = ...,
+    keep_dots: bool = ...,
+    join_crossings: bool = ...,
+    radius_tips: bool = ...,
     chunk_size: int = ...,
     progress: bool = ...,
     errors: Literal["raise"] = ...,
@@ -239,6 +291,12 @@ def centerlines_batch(
     resample: float | None = ...,
     boundary_simplification: float | None = ...,
     merge_tolerance: float | None = ...,
+    refine: bool = ...,
+    finish_tips: bool = ...,
+    recover_corners: bool = ...,
+    keep_dots: bool = ...,
+    join_crossings: bool = ...,
+    radius_tips: bool = ...,
     chunk_size: int = ...,
     progress: bool = ...,
     errors: Literal["skip"],
@@ -256,6 +314,12 @@ def centerlines_batch(
     resample: float | None = None,
     boundary_simplification: float | None = None,
     merge_tolerance: float | None = None,
+    refine: bool = True,
+    finish_tips: bool = True,
+    recover_corners: bool = True,
+    keep_dots: bool = True,
+    join_crossings: bool = True,
+    radius_tips: bool = False,
     chunk_size: int = 64,
     progress: bool = False,
     errors: Literal["raise", "skip"] = "raise",
@@ -277,7 +341,7 @@ def centerlines_batch(
     each failure under its position in ``errors``.  Which drawings fail, and
     the results of the others, do not depend on the chunking or the order in
     which the workers meet the failures.  Width measurement is not available
-    in a batch.
+    in a batch.  ``refine`` and its steps are those of :func:`centerlines`.
     """
     if isinstance(chunk_size, bool) or not isinstance(chunk_size, int) or chunk_size < 1:
         raise ValueError(f"chunk_size must be a positive integer, got {chunk_size!r}")
@@ -295,7 +359,17 @@ def centerlines_batch(
     )
     items = ((d, buffer_distance, feature_size) for d in drawings)
     total = len(drawings) if isinstance(drawings, Sized) else None
-    results: list[Centerlines] | BatchResults = run_batch(items, options, chunk_size, progress, errors, total)
+    steps = refine_steps(
+        refine,
+        finish_tips=finish_tips,
+        recover_corners=recover_corners,
+        keep_dots=keep_dots,
+        join_crossings=join_crossings,
+        radius_tips=radius_tips,
+    )
+    results: list[Centerlines] | BatchResults = run_batch(
+        items, options, chunk_size, progress, errors, total, refine=steps
+    )
     return results
 
 
@@ -306,8 +380,12 @@ def run_batch(
     progress: bool = False,
     errors: str = "raise",
     total: int | None = None,
+    refine: tuple[str, ...] | None = None,
 ) -> Any:
-    """The batch behind :func:`centerlines_batch`, with a scale per drawing."""
+    """The batch behind :func:`centerlines_batch`, with a scale per drawing.
+
+    ``refine`` is the native value (see :func:`refine_steps`), None for the exact chains.
+    """
     skip = errors == "skip"
     bar = _progress_bar(total) if progress else None
     results: Any = BatchResults() if skip else []
@@ -326,7 +404,7 @@ def run_batch(
                     continue
                 jobs[i] = job
                 context[i] = ctx
-            done = _run_chunk(jobs, offset, skip, failed)
+            done = _run_chunk(jobs, offset, skip, failed, refine)
             for i in range(len(chunk)):
                 if i in failed:
                     results.append(None)
@@ -345,7 +423,11 @@ def run_batch(
 
 
 def _run_chunk(
-    jobs: dict[int, tuple[Any, ...]], offset: int, skip: bool, failed: dict[int, Exception]
+    jobs: dict[int, tuple[Any, ...]],
+    offset: int,
+    skip: bool,
+    failed: dict[int, Exception],
+    refine: tuple[str, ...] | None = None,
 ) -> dict[int, Any]:
     """Run the jobs of a chunk; in skip mode, drop each failing job and run the rest again.
 
@@ -357,7 +439,7 @@ def _run_chunk(
     while pending:
         keys = list(pending)
         try:
-            out = _internal.strandify_batch([pending[k] for k in keys])
+            out = _internal.strandify_batch([pending[k] for k in keys], refine=refine)
         except ValueError as exc:
             position = getattr(exc, "job_index", None)
             if position is None:
@@ -369,14 +451,14 @@ def _run_chunk(
                 # a failure the batch did not pin on one job: run each alone
                 done: dict[int, Any] = {}
                 for k in keys:
-                    done.update(_run_chunk({k: pending[k]}, offset, skip, failed))
+                    done.update(_run_chunk({k: pending[k]}, offset, skip, failed, refine))
                 return done
             if not 0 <= position < len(keys):
                 if not skip:
                     raise
                 done = {}
                 for k in keys:
-                    done.update(_run_chunk({k: pending[k]}, offset, skip, failed))
+                    done.update(_run_chunk({k: pending[k]}, offset, skip, failed, refine))
                 return done
             error = BatchJobError(offset + keys[position], exc.reason)  # type: ignore[attr-defined]
             if not skip:

@@ -71,11 +71,15 @@ class FirstFailure {
 
 PyObject* strandify_batch_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                 PyObject* kwnames) {
-  static const char* const names[] = {"jobs"};
-  PyObject* slots[1];
-  if (!bind_arguments("strandify_batch", names, 1, 1, args, nargs, kwnames, slots)) return nullptr;
+  static const char* const names[] = {"jobs", "refine"};
+  PyObject* slots[2];
+  if (!bind_arguments("strandify_batch", names, 2, 1, args, nargs, kwnames, slots)) return nullptr;
   std::vector<Job> jobs;
   if (!convert_named(to_jobs, slots[0], jobs, "jobs")) return nullptr;
+  // The finishing steps apply to every job alike, so job tuples keep their fixed form.
+  RefineSteps refine;
+  if (!convert_named(to_refine_steps, slots[1], refine, "refine")) return nullptr;
+  for (Job& job : jobs) job.options.tuning.refine = refine;
   for (const Job& job : jobs)
     if (auto failure = validate_feature_size(job.options.feature_size))
       return raise_failure(*failure);

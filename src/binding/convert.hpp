@@ -89,6 +89,7 @@ bool to_optional_double(PyObject* obj, std::optional<double>& out);
 bool to_curves(PyObject* obj, std::vector<Curve>& out);
 bool to_optional_width_lists(PyObject* obj, std::optional<WidthLists>& out);
 bool to_flag(PyObject* obj, bool& out);
+bool to_refine_steps(PyObject* obj, RefineSteps& out);
 bool to_optional_count(PyObject* obj, std::optional<std::uint64_t>& out);
 
 // The conversions above, with the argument's name added to a TypeError.

@@ -11,7 +11,7 @@ constexpr const char* kStrandifyParams[] = {
     "curves",         "buffer_distance",   "feature_size",         "simplification",
     "min_tip_fraction", "junction_merge_fraction", "per_curve_widths", "compute_widths",
     "subdivision_ratio", "max_nodes",       "resample",             "boundary_simplification",
-    "merge_tolerance"};
+    "merge_tolerance", "refine"};
 
 constexpr const char* kInflateParams[] = {"curves", "buffer_distance", "feature_size",
                                           "per_curve_widths", "merge_tolerance"};
@@ -56,7 +56,7 @@ PyObject* strandify_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
       (8, to_optional_double, o.tuning.subdivision_ratio)(9, to_optional_count, o.max_nodes)
       (10, to_optional_double, o.tuning.resample)
       (11, to_optional_double, o.tuning.boundary_simplification)
-      (12, to_optional_double, o.tuning.merge_tolerance);
+      (12, to_optional_double, o.tuning.merge_tolerance)(13, to_refine_steps, o.tuning.refine);
   if (!convert.ok) return nullptr;
   if (auto failure = validate_feature_size(o.feature_size)) return raise_failure(*failure);
 

@@ -10,6 +10,7 @@
 #include "inflate.hpp"
 #include "input_prep.hpp"
 #include "nearest_vertex.hpp"
+#include "refine.hpp"
 #include "work_estimate.hpp"
 
 namespace strandify {
@@ -108,6 +109,14 @@ Graph cleaned_graph(Graph graph, const Settings& s) {
   if (s.tip_length > 0.0) graph = prune_short_tips(graph, s.tip_length);
   if (s.junction_merge_fraction > 0.0) graph = merge_close_junctions(graph, s.junction_merge_distance);
   return graph;
+}
+
+BoundaryEdges boundary_edges(const std::vector<MeshedPolygon>& meshed,
+                             const RefineSettings& settings) {
+  BoundaryEdges edges(settings.grid_cell);
+  for (const MeshedPolygon& m : meshed) edges.add_polygon(m.rings);
+  edges.build();
+  return edges;
 }
 
 std::vector<Point> boundary_vertices(const std::vector<MeshedPolygon>& meshed) {
@@ -239,12 +248,18 @@ Outcome<CenterlineResult> strandify_inner(const std::vector<Curve>& curves,
   if (!meshed.ok()) return Result::fail(std::move(*meshed.failure));
   if (stopped()) return interrupted();
 
+  const RefineSettings& refine = settings.refine;
   std::vector<Segment> segments;
+  std::vector<unsigned char> has_segments;
+  if (refine.steps.any()) has_segments.reserve(meshed.value.size());
   for (const MeshedPolygon& m : meshed.value) {
-    append(segments, mesh_skeleton(m.mesh));
+    std::vector<Segment> own = mesh_skeleton(m.mesh);
+    if (refine.steps.any()) has_segments.push_back(!own.empty());
+    append(segments, std::move(own));
   }
   Result out;
-  if (segments.empty()) return out;
+  // Kept dots may come from polygons without any segment.
+  if (segments.empty() && !(refine.steps.keep_dots && !meshed.value.empty())) return out;
 
   Graph graph = segments_to_graph(segments, settings.snap_distance);
   segments = {};
@@ -253,9 +268,18 @@ Outcome<CenterlineResult> strandify_inner(const std::vector<Curve>& curves,
                         "skeleton has " + unsigned_text(graph.nodes.size()) +
                             " nodes, exceeding max_nodes limit of " + unsigned_text(*o.max_nodes));
   if (stopped()) return interrupted();
-  graph = cleaned_graph(std::move(graph), settings);
+  std::vector<Point> dots;
+  if (refine.steps.any()) {
+    RefinedGraph refined = refine_graph(graph, boundary_edges(meshed.value, refine), has_segments,
+                                        settings);
+    graph = std::move(refined.graph);
+    dots = std::move(refined.dots);
+  } else {
+    graph = cleaned_graph(std::move(graph), settings);
+  }
   if (stopped()) return interrupted();
-  const std::vector<Chain> chains = extract_chains(graph);
+  std::vector<Chain> chains = extract_chains(graph);
+  append_dot_chains(dots, graph, chains);
 
   CenterlineResult& result = out.value;
   result.chains.reserve(chains.size());
