@@ -268,12 +268,13 @@ Outcome<CenterlineResult> strandify_inner(const std::vector<Curve>& curves,
                         "skeleton has " + unsigned_text(graph.nodes.size()) +
                             " nodes, exceeding max_nodes limit of " + unsigned_text(*o.max_nodes));
   if (stopped()) return interrupted();
-  std::vector<Point> dots;
+  std::vector<Point> dots, corners;
   if (refine.steps.any()) {
     RefinedGraph refined = refine_graph(graph, boundary_edges(meshed.value, refine), has_segments,
                                         settings);
     graph = std::move(refined.graph);
     dots = std::move(refined.dots);
+    corners = std::move(refined.corners);
   } else {
     graph = cleaned_graph(std::move(graph), settings);
   }
@@ -283,7 +284,11 @@ Outcome<CenterlineResult> strandify_inner(const std::vector<Curve>& curves,
 
   CenterlineResult& result = out.value;
   result.chains.reserve(chains.size());
-  for (const Chain& chain : chains) result.chains.push_back(finish_chain(chain, settings.chains));
+  for (const Chain& chain : chains) {
+    result.chains.push_back(corners.empty()
+                                ? finish_chain(chain, settings.chains)
+                                : finish_chain_keeping_corners(chain, settings.chains, corners));
+  }
   number_chain_ends(chains, graph.nodes.size(), result);
 
   if (o.compute_widths) {

@@ -10,6 +10,7 @@
 #include <limits>
 #include <utility>
 
+#include "chain_finish.hpp"
 #include "graph.hpp"
 #include "pair_table.hpp"
 
@@ -277,6 +278,7 @@ struct CornerFinder {
   GraphEdit edit;
   Walk walks[3];
   std::vector<Point> scratch;
+  std::vector<Point> found;
 
   CornerFinder(const Graph& graph, const RefineSettings& settings)
       : g(graph), adj(adjacency_of(graph)), s(settings), edit(graph) {}
@@ -325,8 +327,11 @@ struct CornerFinder {
     edit.shortcut(l2, b2.keep);
     edit.move(j, apex);
     edit.mark_changed();
+    found.push_back(apex);
   }
 };
+
+bool point_less(const Point& a, const Point& b) { return a.x < b.x || (a.x == b.x && a.y < b.y); }
 
 // ---------------------------------------------------------------------------------------------
 // Crossings.
@@ -790,10 +795,38 @@ Graph keep_dots(const Graph& skeleton, Graph pruned, const BoundaryEdges& bounda
   return pruned;
 }
 
-Graph recover_corners(const Graph& graph, const RefineSettings& s) {
+Graph recover_corners(const Graph& graph, const RefineSettings& s, std::vector<Point>* corners) {
   CornerFinder finder(graph, s);
   for (NodeId j = 0; j < graph.nodes.size(); ++j) finder.at(j);
+  if (corners) corners->insert(corners->end(), finder.found.begin(), finder.found.end());
   return finder.edit.changed() ? finder.edit.result() : graph;
+}
+
+std::vector<Point> finish_chain_keeping_corners(const Chain& chain, const ChainSettings& settings,
+                                                const std::vector<Point>& corners) {
+  const std::vector<Point>& p = chain.points;
+  auto is_corner = [&](const Point& q) {
+    return std::binary_search(corners.begin(), corners.end(), q, point_less);
+  };
+  std::size_t first_cut = kNone;
+  for (std::size_t i = 1; i + 1 < p.size() && first_cut == kNone; ++i)
+    if (is_corner(p[i])) first_cut = i;
+  if (first_cut == kNone) return finish_chain(chain, settings);
+  std::vector<Point> out;
+  out.reserve(p.size());
+  Chain piece;
+  std::size_t begin = 0;
+  for (std::size_t i = first_cut; i < p.size(); ++i) {
+    if (i + 1 < p.size() && !is_corner(p[i])) continue;
+    piece.points.assign(p.begin() + static_cast<std::ptrdiff_t>(begin),
+                        p.begin() + static_cast<std::ptrdiff_t>(i + 1));
+    piece.start_is_tip = begin == 0 && chain.start_is_tip;
+    piece.end_is_tip = i + 1 == p.size() && chain.end_is_tip;
+    const std::vector<Point> done = finish_chain(piece, settings);
+    out.insert(out.end(), done.begin() + (out.empty() ? 0 : 1), done.end());
+    begin = i;
+  }
+  return out;
 }
 
 Graph join_crossings(const Graph& graph, const RefineSettings& s) {
@@ -835,7 +868,10 @@ RefinedGraph refine_graph(const Graph& skeleton, const BoundaryEdges& boundary,
   if (settings.junction_merge_fraction > 0.0)
     out.graph = merge_close_junctions(out.graph, settings.junction_merge_distance);
   if (!geometric) return out;
-  if (steps.recover_corners) out.graph = recover_corners(out.graph, r);
+  if (steps.recover_corners) {
+    out.graph = recover_corners(out.graph, r, &out.corners);
+    std::sort(out.corners.begin(), out.corners.end(), point_less);
+  }
   if (steps.join_crossings) out.graph = join_crossings(out.graph, r);
   if (steps.finish_tips) out.graph = finish_tips(out.graph, boundary, r);
   return out;

@@ -71,8 +71,10 @@ Graph keep_dots(const Graph& skeleton, Graph pruned, const BoundaryEdges& bounda
                 std::vector<Point>& dots);
 
 // A degree-3 junction with one short spur along the bisector of its two legs becomes the
-// intersection of the legs' lines; the spur goes.
-Graph recover_corners(const Graph& graph, const RefineSettings& settings);
+// intersection of the legs' lines; the spur goes. The new corner positions are appended to
+// `corners` when it is given.
+Graph recover_corners(const Graph& graph, const RefineSettings& settings,
+                      std::vector<Point>* corners = nullptr);
 
 // Two degree-3 junctions joined by one short chain whose outer branches continue each other in
 // two lines become one 4-way node where the lines cross.
@@ -85,7 +87,8 @@ Graph finish_tips(const Graph& graph, const BoundaryEdges& boundary,
 
 struct RefinedGraph {
   Graph graph;
-  std::vector<Point> dots;  // point chains, one per dot too small to be a chain
+  std::vector<Point> dots;     // point chains, one per dot too small to be a chain
+  std::vector<Point> corners;  // recovered corners, sorted (x, then y)
 };
 
 // Tip pruning (radius-compensated when asked), dots, junction merging, corners, crossings and
@@ -93,6 +96,12 @@ struct RefinedGraph {
 RefinedGraph refine_graph(const Graph& skeleton, const BoundaryEdges& boundary,
                           const std::vector<unsigned char>& has_segments,
                           const Settings& settings);
+
+// Chain finishing that keeps recovered corners sharp: the chain is finished piece by piece
+// between the interior points that lie exactly on a corner (`corners` sorted as in
+// RefinedGraph), so smoothing never rounds a corner off.
+std::vector<Point> finish_chain_keeping_corners(const Chain& chain, const ChainSettings& settings,
+                                                const std::vector<Point>& corners);
 
 // Appends a two-point chain (both points at the dot) per dot, each at a new isolated node.
 void append_dot_chains(const std::vector<Point>& dots, Graph& graph, std::vector<Chain>& chains);
