@@ -210,6 +210,16 @@ def centerlines(
     read = read_curves(curves)
     native, widths = to_native(read, per_curve_widths)
     buffer_distance, feature_size = _resolve(read, buffer_distance, feature_size)
+    steps = refine_steps(
+        refine,
+        finish_tips=finish_tips,
+        recover_corners=recover_corners,
+        keep_dots=keep_dots,
+        join_crossings=join_crossings,
+        radius_tips=radius_tips,
+    )
+    # Without steps the call is exactly the one of the exact pipeline.
+    extra = {} if steps is None else {"refine": steps}
     chains, nodes, ids, chain_widths = _internal.strandify(
         native,
         buffer_distance,
@@ -224,14 +234,7 @@ def centerlines(
         resample,
         boundary_simplification,
         merge_tolerance,
-        refine=refine_steps(
-            refine,
-            finish_tips=finish_tips,
-            recover_corners=recover_corners,
-            keep_dots=keep_dots,
-            join_crossings=join_crossings,
-            radius_tips=radius_tips,
-        ),
+        **extra,
     )
     result = Centerlines.from_native(chains, nodes, ids, chain_widths if compute_widths else None, crs=crs)
     warn_lost([c.points for c in read], result.chains, buffer_distance, feature_size)
@@ -439,7 +442,8 @@ def _run_chunk(
     while pending:
         keys = list(pending)
         try:
-            out = _internal.strandify_batch([pending[k] for k in keys], refine=refine)
+            batch = [pending[k] for k in keys]
+            out = _internal.strandify_batch(batch) if refine is None else _internal.strandify_batch(batch, refine=refine)
         except ValueError as exc:
             position = getattr(exc, "job_index", None)
             if position is None:

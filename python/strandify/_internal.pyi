@@ -1,4 +1,4 @@
-from collections.abc import Sequence
+from collections.abc import Iterable, Sequence
 from typing import SupportsFloat, SupportsIndex, TypeAlias
 
 import numpy as np
@@ -53,7 +53,9 @@ def strandify(
     resample: _Real | None = None,
     boundary_simplification: _Real | None = None,
     merge_tolerance: _Real | None = None,
+    refine: Iterable[str] | None = None,
 ) -> tuple[_Chains, list[_Point], list[tuple[int, int]], list[list[float]]]: ...
 def strandify_batch(
     jobs: Sequence[_Job],
+    refine: Iterable[str] | None = None,
 ) -> list[tuple[_Chains, list[_Point], list[tuple[int, int]]]]: ...
