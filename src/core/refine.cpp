@@ -529,17 +529,6 @@ struct TreeSweep {
   }
 };
 
-Point point_along(const Graph& g, const std::vector<NodeId>& path, double s) {
-  double run = 0.0;
-  for (std::size_t i = 1; i < path.size(); ++i) {
-    const Point a = g.nodes[path[i - 1]], b = g.nodes[path[i]];
-    const double len = distance(a, b);
-    if (run + len >= s && len > 0.0) return add(a, scale(sub(b, a), (s - run) / len));
-    run += len;
-  }
-  return g.nodes[path.back()];
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -726,7 +715,7 @@ Graph keep_dots(const Graph& skeleton, Graph pruned, const BoundaryEdges& bounda
   // Per polygon, the longest vanished path found so far (its nodes in `paths`).
   struct Best {
     double length = -1.0;
-    std::vector<NodeId> path;
+    std::vector<NodeId> members;
   };
   std::vector<Best> best(polygons);
   std::vector<Best> orphans;  // components whose polygon the boundary cannot tell
@@ -767,19 +756,42 @@ Graph keep_dots(const Graph& skeleton, Graph pruned, const BoundaryEdges& bounda
     }
     if (slot) {
       slot->length = length;
-      slot->path = path;
+      slot->members = members;
     }
   }
 
-  // A dot is drawn as one straight dash between its skeleton's far ends (the skeleton of a blob
-  // wanders between its corners in a way no stroke did), or as a point at its centre when those
-  // ends lie closer than dot_point_length.
+  // A dot is drawn as one straight dash along the principal axis of its skeleton's nodes,
+  // across their whole extent (its skeleton wanders between the blob's corners in a way no
+  // stroke did), when they stretch at least dot_point_length along an axis that much longer
+  // than the other (dot_elongation, in variance); otherwise as a point at its centre.
+  std::vector<Point> positions;
   auto restore = [&](const Best& b, const Point* centre) {
-    const NodeId first = b.path.front(), last = b.path.back();
-    if (first != last && distance(skeleton.nodes[first], skeleton.nodes[last]) >= s.dot_point_length) {
-      pruned.edges.push_back({last, first});
+    positions.clear();
+    for (NodeId v : b.members) positions.push_back(skeleton.nodes[v]);
+    Line axis;
+    double lo = kInf, hi = -kInf, across = 0.0;
+    NodeId first = kNone, last = kNone;
+    if (fit_line(positions, axis)) {
+      for (std::size_t i = 0; i < positions.size(); ++i) {
+        const double t = dot(sub(positions[i], axis.centre), axis.direction);
+        const double u = cross(sub(positions[i], axis.centre), axis.direction);
+        across += u * u;
+        if (t < lo) lo = t, first = b.members[i];
+        if (t > hi) hi = t, last = b.members[i];
+      }
+    }
+    double along = 0.0;
+    for (const Point& q : positions) {
+      const double t = dot(sub(q, axis.centre), axis.direction);
+      along += t * t;
+    }
+    if (first != kNone && first != last && hi - lo >= s.dot_point_length &&
+        along >= s.dot_elongation * across) {
+      pruned.nodes[first] = add(axis.centre, scale(axis.direction, lo));
+      pruned.nodes[last] = add(axis.centre, scale(axis.direction, hi));
+      pruned.edges.push_back({first, last});
     } else {
-      dots.push_back(centre ? *centre : point_along(skeleton, b.path, 0.5 * b.length));
+      dots.push_back(centre ? *centre : (fit_line(positions, axis) ? axis.centre : positions[0]));
     }
   };
   for (std::size_t p = 0; p < polygons; ++p) {

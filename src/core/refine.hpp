@@ -62,10 +62,10 @@ class BoundaryEdges {
 std::vector<double> junction_allowances(const Graph& graph, const BoundaryEdges& boundary,
                                         const RefineSettings& settings);
 
-// Gives every polygon that has no edge left in `pruned` one straight chain back (between the
-// far ends of the longest of its vanished components), or, when that is shorter than dot_point_length or there
-// is none, a dot position appended to `dots`. `skeleton` is the graph before pruning, with the
-// same node ids; `has_segments` says which polygons gave any skeleton segment.
+// Gives every polygon that has no edge left in `pruned` its dot back: one straight chain along
+// the principal axis of its largest vanished component when that is elongated enough, or else a
+// dot position (the polygon's centre) appended to `dots`. `skeleton` is the graph before
+// pruning, with the same node ids; `has_segments` says which polygons gave any skeleton segment.
 Graph keep_dots(const Graph& skeleton, Graph pruned, const BoundaryEdges& boundary,
                 const std::vector<unsigned char>& has_segments, const RefineSettings& settings,
                 std::vector<Point>& dots);

@@ -86,6 +86,7 @@ RefineSettings resolve_refine(double bd, double feature_size, RefineSteps steps)
   r.crossing_sin_min_angle = std::sin(10.0 * kDegree);
 
   r.dot_point_length = 2.0 * bd;
+  r.dot_elongation = 4.0;
   r.radius_search = 4.0 * bd;
   return r;
 }

@@ -120,8 +120,11 @@ struct RefineSettings {
   double crossing_offset = 0.0;
   double crossing_sin_min_angle = 0.0;
 
-  // Dots: a kept dot shorter than this becomes a point at its centre.
+  // Dots: a kept dot becomes a dash when its skeleton stretches at least dot_point_length along
+  // its principal axis and spreads dot_elongation times more along than across (variances);
+  // otherwise a point at its centre.
   double dot_point_length = 0.0;
+  double dot_elongation = 0.0;
 
   // Radius-compensated tips: junction radii are measured up to this distance.
   double radius_search = 0.0;
