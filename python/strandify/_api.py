@@ -158,6 +158,27 @@ def _resolve(
     return buffer_distance, feature_size
 
 
+#: The finishing steps of ``refine``, in the order the keywords list them.
+REFINE_STEPS = ("finish_tips", "recover_corners", "keep_dots", "join_crossings", "radius_tips")
+
+
+def refine_steps(
+    refine: bool = True,
+    *,
+    finish_tips: bool = True,
+    recover_corners: bool = True,
+    keep_dots: bool = True,
+    join_crossings: bool = True,
+    radius_tips: bool = False,
+) -> tuple[str, ...] | None:
+    """The native ``refine`` value for these keywords: None (exact chains) or the step names."""
+    if not refine:
+        return None
+    chosen = (finish_tips, recover_corners, keep_dots, join_crossings, radius_tips)
+    steps = tuple(name for name, on in zip(REFINE_STEPS, chosen) if on)
+    return steps or None
+
+
 def centerlines(
     curves: DrawingLike,
     buffer_distance: float | None = None,
@@ -176,6 +197,12 @@ def centerlines(
     partition: Partition = "components",
     tile_size: float | None = None,
     workers: int | None = None,
+    refine: bool = True,
+    finish_tips: bool = True,
+    recover_corners: bool = True,
+    keep_dots: bool = True,
+    join_crossings: bool = True,
+    radius_tips: bool = False,
 ) -> Centerlines:
     """Compute the centerline network of a sketchy drawing.
 
@@ -211,6 +238,16 @@ def centerlines(
     rings, not the drawing's).  ``workers`` threads (default: one per CPU)
     share the independent groups, polygons and tiles of the call; the result
     does not depend on their number.
+    ``refine`` (on by default) finishes the skeleton into the lines a person
+    would draw, one keyword per step: ``finish_tips`` ends a straight stroke
+    where it was drawn instead of a third of a buffer radius beyond;
+    ``recover_corners`` turns the spur a sharp corner grows into the corner
+    itself; ``keep_dots`` keeps a dot (a polygon that pruning would empty) as
+    a short chain or a point chain (two equal points) at its centre;
+    ``join_crossings`` makes two strokes that cross at a shallow angle meet
+    at one 4-way node; ``radius_tips`` (off by default) does not count the
+    part of a side branch inside a wide junction against it when pruning.
+    ``refine=False`` gives exactly the chains of :func:`strandify.strandify`.
     """
     partition = _partition(partition)
     tile_size = _tile_size(tile_size)
@@ -219,6 +256,16 @@ def centerlines(
     read = read_curves(curves)
     native, widths = to_native(read, per_curve_widths)
     buffer_distance, feature_size = _resolve(read, buffer_distance, feature_size)
+    steps = refine_steps(
+        refine,
+        finish_tips=finish_tips,
+        recover_corners=recover_corners,
+        keep_dots=keep_dots,
+        join_crossings=join_crossings,
+        radius_tips=radius_tips,
+    )
+    # Without steps the call is exactly the one of the exact pipeline.
+    extra = {} if steps is None else {"refine": steps}
     chains, nodes, ids, chain_widths = _internal.strandify(
         native,
         buffer_distance,
@@ -236,6 +283,7 @@ def centerlines(
         partition,
         threads,
         tile_size,
+        **extra,
     )
     result = Centerlines.from_native(chains, nodes, ids, chain_widths if compute_widths else None, crs=crs)
     warn_lost([c.points for c in read], result.chains, buffer_distance, feature_size)
@@ -273,6 +321,12 @@ def centerlines_batch(
     merge_tolerance: float | None = ...,
     partition: Partition = ...,
     tile_size: float | None = ...,
+    refine: bool = ...,
+    finish_tips: bool = ...,
+    recover_corners: bool = ...,
+    keep_dots: bool = ...,
+    join_crossings: bool = ...,
+    radius_tips: bool = ...,
     chunk_size: int = ...,
     progress: bool = ...,
     errors: Literal["raise"] = ...,
@@ -293,6 +347,12 @@ def centerlines_batch(
     merge_tolerance: float | None = ...,
     partition: Partition = ...,
     tile_size: float | None = ...,
+    refine: bool = ...,
+    finish_tips: bool = ...,
+    recover_corners: bool = ...,
+    keep_dots: bool = ...,
+    join_crossings: bool = ...,
+    radius_tips: bool = ...,
     chunk_size: int = ...,
     progress: bool = ...,
     errors: Literal["skip"],
@@ -312,6 +372,12 @@ def centerlines_batch(
     merge_tolerance: float | None = None,
     partition: Partition = "components",
     tile_size: float | None = None,
+    refine: bool = True,
+    finish_tips: bool = True,
+    recover_corners: bool = True,
+    keep_dots: bool = True,
+    join_crossings: bool = True,
+    radius_tips: bool = False,
     chunk_size: int = 64,
     progress: bool = False,
     errors: Literal["raise", "skip"] = "raise",
@@ -336,6 +402,7 @@ def centerlines_batch(
     in a batch.  ``partition`` and ``tile_size`` are as for
     :func:`centerlines`; the drawings themselves share the threads, each runs
     on one.
+    in a batch.  ``refine`` and its steps are those of :func:`centerlines`.
     """
     partition = _partition(partition)
     tile_size = _tile_size(tile_size)
@@ -355,8 +422,16 @@ def centerlines_batch(
     )
     items = ((d, buffer_distance, feature_size) for d in drawings)
     total = len(drawings) if isinstance(drawings, Sized) else None
+    steps = refine_steps(
+        refine,
+        finish_tips=finish_tips,
+        recover_corners=recover_corners,
+        keep_dots=keep_dots,
+        join_crossings=join_crossings,
+        radius_tips=radius_tips,
+    )
     results: list[Centerlines] | BatchResults = run_batch(
-        items, options, chunk_size, progress, errors, total, partition=partition, tile_size=tile_size
+        items, options, chunk_size, progress, errors, total, partition=partition, tile_size=tile_size, refine=steps
     )
     return results
 
@@ -371,8 +446,12 @@ def run_batch(
     *,
     partition: Partition = "none",
     tile_size: float | None = None,
+    refine: tuple[str, ...] | None = None,
 ) -> Any:
-    """The batch behind :func:`centerlines_batch`, with a scale per drawing."""
+    """The batch behind :func:`centerlines_batch`, with a scale per drawing.
+
+    ``refine`` is the native value (see :func:`refine_steps`), None for the exact chains.
+    """
     skip = errors == "skip"
     bar = _progress_bar(total) if progress else None
     results: Any = BatchResults() if skip else []
@@ -391,7 +470,7 @@ def run_batch(
                     continue
                 jobs[i] = job
                 context[i] = ctx
-            done = _run_chunk(jobs, offset, skip, failed, partition, tile_size)
+            done = _run_chunk(jobs, offset, skip, failed, partition, tile_size, refine)
             for i in range(len(chunk)):
                 if i in failed:
                     results.append(None)
@@ -416,6 +495,7 @@ def _run_chunk(
     failed: dict[int, Exception],
     partition: Partition = "none",
     tile_size: float | None = None,
+    refine: tuple[str, ...] | None = None,
 ) -> dict[int, Any]:
     """Run the jobs of a chunk; in skip mode, drop each failing job and run the rest again.
 
@@ -427,9 +507,13 @@ def _run_chunk(
     while pending:
         keys = list(pending)
         try:
-            out = _internal.strandify_batch(
-                [pending[k] for k in keys], partition=partition, **({"tile_size": tile_size} if tile_size else {})
-            )
+            batch = [pending[k] for k in keys]
+            keywords: dict[str, Any] = {"partition": partition}
+            if tile_size:
+                keywords["tile_size"] = tile_size
+            if refine is not None:
+                keywords["refine"] = refine
+            out = _internal.strandify_batch(batch, **keywords)
         except ValueError as exc:
             position = getattr(exc, "job_index", None)
             if position is None:
@@ -441,14 +525,14 @@ def _run_chunk(
                 # a failure the batch did not pin on one job: run each alone
                 done: dict[int, Any] = {}
                 for k in keys:
-                    done.update(_run_chunk({k: pending[k]}, offset, skip, failed, partition, tile_size))
+                    done.update(_run_chunk({k: pending[k]}, offset, skip, failed, partition, tile_size, refine))
                 return done
             if not 0 <= position < len(keys):
                 if not skip:
                     raise
                 done = {}
                 for k in keys:
-                    done.update(_run_chunk({k: pending[k]}, offset, skip, failed, partition, tile_size))
+                    done.update(_run_chunk({k: pending[k]}, offset, skip, failed, partition, tile_size, refine))
                 return done
             error = BatchJobError(offset + keys[position], exc.reason)  # type: ignore[attr-defined]
             if not skip:

@@ -1,4 +1,4 @@
-from collections.abc import Sequence
+from collections.abc import Iterable, Sequence
 from typing import Literal, SupportsFloat, SupportsIndex, TypeAlias
 
 import numpy as np
@@ -62,11 +62,13 @@ def strandify(
     partition: _CenterlinePartition | None = "none",
     workers: SupportsIndex | None = None,
     tile_size: _Real | None = None,
+    refine: Iterable[str] | None = None,
 ) -> tuple[_Chains, list[_Point], list[tuple[int, int]], list[list[float]]]: ...
 def strandify_batch(
     jobs: Sequence[_Job],
     partition: _CenterlinePartition | None = "none",
     tile_size: _Real | None = None,
+    refine: Iterable[str] | None = None,
 ) -> list[tuple[_Chains, list[_Point], list[tuple[int, int]]]]: ...
 def strandify_polygons(
     polygons: Sequence[tuple[Sequence[_PointIn], Sequence[Sequence[_PointIn]]]],

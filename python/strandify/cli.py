@@ -15,7 +15,7 @@ from pathlib import Path
 from typing import Any, NamedTuple
 
 from . import __version__, formats
-from ._api import BUFFER_PER_STROKE, FEATURE_PER_BUFFER, BatchJobError, _resolve, run_batch
+from ._api import BUFFER_PER_STROKE, FEATURE_PER_BUFFER, BatchJobError, _resolve, refine_steps, run_batch
 from ._convert import Curve, check_crs
 from ._polygons import FEATURE_PER_HALF_WIDTH, polygon_centerlines
 from ._result import Centerlines
@@ -153,6 +153,15 @@ TUNING: tuple[tuple[str, str, Any, str], ...] = (
 )
 
 
+#: The finishing steps that are on by default: (flag, keyword, help).
+REFINE_FLAGS: tuple[tuple[str, str, str], ...] = (
+    ("--no-finish-tips", "finish_tips", "leave tips where the skeleton ends them"),
+    ("--no-recover-corners", "recover_corners", "keep the spur a sharp corner grows"),
+    ("--no-keep-dots", "keep_dots", "let pruning remove dots"),
+    ("--no-join-crossings", "join_crossings", "keep the two junctions of a shallow crossing"),
+)
+
+
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="strandify",
@@ -179,6 +188,17 @@ def build_parser() -> argparse.ArgumentParser:
     tuning = parser.add_argument_group("tuning")
     for flag, dest, kind, text in TUNING:
         tuning.add_argument(flag, dest=dest, type=kind, metavar="X", help=text)
+    finishing = parser.add_argument_group("finishing (on by default; see strandify.centerlines)")
+    finishing.add_argument(
+        "--no-refine", dest="refine", action="store_false",
+        help="return the exact skeleton chains, without any finishing step",
+    )
+    for flag, dest, text in REFINE_FLAGS:
+        finishing.add_argument(flag, dest=dest, action="store_false", help=text)
+    finishing.add_argument(
+        "--radius-tips", action="store_true",
+        help="prune side branches by their length beyond a wide junction's radius",
+    )
     parser.add_argument(
         "--partition", choices=("none", "components", "tiles"), default="components",
         help="components (default): union each group of strokes with overlapping buffers on its own, "
@@ -361,6 +381,7 @@ def _compute(args: argparse.Namespace, files: list[_File], fail: Any) -> None:
                     total=len(members),
                     partition=args.partition,
                     tile_size=tile_size,
+                    refine=_refine(args),
                 )
             except BatchJobError as exc:  # without --keep-going: the first failure ends the run
                 raise CliError(f"{jobs[members[exc.index]][0].name}: {exc.reason}") from None
@@ -424,6 +445,11 @@ def _compute_fill(args: argparse.Namespace, files: list[_File], fail: Any) -> No
         f.parts = parts
         if not any(len(r.chains) for _, r in parts):
             fail(f, "no centerlines: every region was pruned away; give a smaller -f/--feature-size")
+
+
+def _refine(args: argparse.Namespace) -> tuple[str, ...] | None:
+    steps = {dest: getattr(args, dest) for _, dest, _ in REFINE_FLAGS}
+    return refine_steps(args.refine, radius_tips=args.radius_tips, **steps)
 
 
 def _option(value: Any, drawing: formats.Drawing) -> Any:

@@ -71,19 +71,23 @@ class FirstFailure {
 
 PyObject* strandify_batch_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                 PyObject* kwnames) {
-  static const char* const names[] = {"jobs", "partition", "tile_size"};
-  PyObject* slots[3];
-  if (!bind_arguments("strandify_batch", names, 3, 1, args, nargs, kwnames, slots)) return nullptr;
+  static const char* const names[] = {"jobs", "partition", "tile_size", "refine"};
+  PyObject* slots[4];
+  if (!bind_arguments("strandify_batch", names, 4, 1, args, nargs, kwnames, slots)) return nullptr;
   std::vector<Job> jobs;
   Partition partition = Partition::none;
   std::optional<double> tile_size;
   if (!convert_named(to_centerline_partition, slots[1], partition, "partition")) return nullptr;
   if (!convert_named(to_optional_double, slots[2], tile_size, "tile_size")) return nullptr;
   if (!convert_named(to_jobs, slots[0], jobs, "jobs")) return nullptr;
+  // The finishing steps apply to every job alike, so job tuples keep their fixed form.
+  RefineSteps refine;
+  if (!convert_named(to_refine_steps, slots[3], refine, "refine")) return nullptr;
   // The jobs already share the pool's threads, so each runs on one.
   for (Job& job : jobs) {
     job.options.tuning.partition = partition;
     job.options.tuning.tile_size = tile_size;
+    job.options.tuning.refine = refine;
   }
   for (const Job& job : jobs)
     if (auto failure = validate_feature_size(job.options.feature_size))

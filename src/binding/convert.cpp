@@ -200,6 +200,58 @@ bool to_optional_width_lists(PyObject* obj, std::optional<WidthLists>& out) {
   return true;
 }
 
+// The finishing steps by name: None (or absent) for none, else any iterable of step names.
+// A string is refused rather than read as the names of its characters.
+bool to_refine_steps(PyObject* obj, RefineSteps& out) {
+  out = RefineSteps{};
+  if (!obj || obj == Py_None) return true;
+  if (PyUnicode_Check(obj) || PyBytes_Check(obj)) {
+    PyErr_Format(PyExc_TypeError, "expected None or a collection of step names, got %.200s",
+                 type_name(obj));
+    return false;
+  }
+  Ref it(PyObject_GetIter(obj));
+  if (!it) {
+    PyErr_Clear();
+    PyErr_Format(PyExc_TypeError, "expected None or a collection of step names, got %.200s",
+                 type_name(obj));
+    return false;
+  }
+  struct Name {
+    const char* text;
+    bool RefineSteps::*flag;
+  };
+  static const Name names[] = {{"finish_tips", &RefineSteps::finish_tips},
+                               {"recover_corners", &RefineSteps::recover_corners},
+                               {"keep_dots", &RefineSteps::keep_dots},
+                               {"join_crossings", &RefineSteps::join_crossings},
+                               {"radius_tips", &RefineSteps::radius_tips}};
+  while (PyObject* raw = PyIter_Next(it.get())) {
+    Ref item(raw);
+    if (!PyUnicode_Check(item.get())) {
+      PyErr_Format(PyExc_TypeError, "expected step names (str), got %.200s", type_name(item.get()));
+      return false;
+    }
+    const char* text = PyUnicode_AsUTF8(item.get());
+    if (!text) return false;
+    bool known = false;
+    for (const Name& n : names) {
+      if (std::strcmp(text, n.text) == 0) {
+        out.*(n.flag) = true;
+        known = true;
+      }
+    }
+    if (!known) {
+      PyErr_Format(PyExc_ValueError,
+                   "argument 'refine': unknown step %R; expected finish_tips, recover_corners, "
+                   "keep_dots, join_crossings or radius_tips",
+                   item.get());
+      return false;
+    }
+  }
+  return !PyErr_Occurred();
+}
+
 bool to_flag(PyObject* obj, bool& out) {
   if (!obj || obj == Py_False) {
     out = false;

@@ -91,6 +91,7 @@ bool to_curves(PyObject* obj, std::vector<Curve>& out);
 bool to_curve_points(PyObject* obj, std::vector<Point>& out);
 bool to_optional_width_lists(PyObject* obj, std::optional<WidthLists>& out);
 bool to_flag(PyObject* obj, bool& out);
+bool to_refine_steps(PyObject* obj, RefineSteps& out);
 bool to_optional_count(PyObject* obj, std::optional<std::uint64_t>& out);
 // None, "none" or "components"; another string raises ValueError.
 bool to_partition(PyObject* obj, Partition& out);

@@ -12,7 +12,8 @@ constexpr const char* kStrandifyParams[] = {
     "curves",         "buffer_distance",   "feature_size",         "simplification",
     "min_tip_fraction", "junction_merge_fraction", "per_curve_widths", "compute_widths",
     "subdivision_ratio", "max_nodes",       "resample",             "boundary_simplification",
-    "merge_tolerance", "partition",        "workers",              "tile_size"};
+    "merge_tolerance", "partition",        "workers",              "tile_size",
+    "refine"};
 
 constexpr const char* kInflateParams[] = {"curves",           "buffer_distance", "feature_size",
                                           "per_curve_widths", "merge_tolerance", "partition",
@@ -50,7 +51,7 @@ PyObject* strandify_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
       (11, to_optional_double, o.tuning.boundary_simplification)
       (12, to_optional_double, o.tuning.merge_tolerance)
       (13, to_centerline_partition, o.tuning.partition)(14, to_workers, o.tuning.workers)
-      (15, to_optional_double, o.tuning.tile_size);
+      (15, to_optional_double, o.tuning.tile_size)(16, to_refine_steps, o.tuning.refine);
   if (!convert.ok) return nullptr;
   if (auto failure = validate_feature_size(o.feature_size)) return raise_failure(*failure);
 

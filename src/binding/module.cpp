@@ -53,13 +53,13 @@ PyDoc_STRVAR(triangulate_curves_doc,
 "are the same for any number of workers.");
 
 PyDoc_STRVAR(strandify_doc,
-"strandify(curves, buffer_distance, feature_size, simplification=None, min_tip_fraction=None, junction_merge_fraction=None, per_curve_widths=None, compute_widths=False, subdivision_ratio=None, max_nodes=None, resample=None, boundary_simplification=None, merge_tolerance=None, partition='none', workers=None, tile_size=None)\n"
+"strandify(curves, buffer_distance, feature_size, simplification=None, min_tip_fraction=None, junction_merge_fraction=None, per_curve_widths=None, compute_widths=False, subdivision_ratio=None, max_nodes=None, resample=None, boundary_simplification=None, merge_tolerance=None, partition='none', workers=None, tile_size=None, refine=None)\n"
 "--\n"
 "\n"
 "Strandify a list of polylines into clean centerline chains.");
 
 PyDoc_STRVAR(strandify_batch_doc,
-"strandify_batch(jobs, partition='none', tile_size=None)\n"
+"strandify_batch(jobs, partition='none', tile_size=None, refine=None)\n"
 "--\n"
 "\n"
 "Process multiple independent curve-sets in parallel using Rayon.\n"

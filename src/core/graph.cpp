@@ -140,8 +140,9 @@ class Snapper {
 
 class TipPruner {
  public:
-  TipPruner(const Graph& graph, double max_length)
-      : graph_(graph), adj_(build_adjacency(graph)), max_length_(max_length) {
+  TipPruner(const Graph& graph, double max_length, const std::vector<double>* allowance = nullptr)
+      : graph_(graph), adj_(build_adjacency(graph)), max_length_(max_length),
+        allowance_(allowance) {
     const std::size_t m = graph.edges.size();
     alive_.resize(m);
     for (std::size_t id = 0; id < m; ++id) alive_[id] = usable(graph.edges[id], graph.nodes.size());
@@ -193,6 +194,7 @@ class TipPruner {
     double length = 0.0;
     NodeId prev = kNone;
     NodeId cur = v;
+    NodeId last = v;
     // A branch never repeats an edge on a valid graph; the cap keeps malformed input finite.
     while (branch_.size() < alive_.size()) {
       const std::size_t k = next_edge(cur, prev);
@@ -200,11 +202,15 @@ class TipPruner {
       const NodeId next = adj_.neighbour[k];
       branch_.push_back(adj_.edge_id[k]);
       length += distance(graph_.nodes[cur], graph_.nodes[next]);
+      last = next;
       if (pass_degree_[next] != 2) break;
       prev = cur;
       cur = next;
     }
-    if (branch_.empty() || !(length < max_length_)) return false;
+    // A branch is measured from where it leaves the node it ends at; with allowances that node's
+    // share of the branch (its radius beyond the buffer's) is not held against it.
+    const double limit = allowance_ ? max_length_ - (*allowance_)[last] : max_length_;
+    if (branch_.empty() || !(length < limit)) return false;
     for (std::size_t id : branch_) {
       alive_[id] = 0;
       --live_degree_[graph_.edges[id].a];
@@ -216,6 +222,7 @@ class TipPruner {
   const Graph& graph_;
   Adjacency adj_;
   double max_length_;
+  const std::vector<double>* allowance_;
   std::vector<unsigned char> alive_;
   std::vector<std::size_t> live_degree_;
   std::vector<std::size_t> pass_degree_;
@@ -323,6 +330,14 @@ Graph segments_to_graph(const std::vector<Segment>& segments, double snap) {
 
 Graph prune_short_tips(const Graph& graph, double max_length) {
   TipPruner pruner(graph, max_length);
+  pruner.run();
+  return pruner.result();
+}
+
+Graph prune_short_tips(const Graph& graph, double max_length,
+                       const std::vector<double>& allowance) {
+  if (allowance.size() != graph.nodes.size()) return prune_short_tips(graph, max_length);
+  TipPruner pruner(graph, max_length, &allowance);
   pruner.run();
   return pruner.result();
 }

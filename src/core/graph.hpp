@@ -13,6 +13,9 @@ Graph segments_to_graph(const std::vector<Segment>& segments, double snap);
 
 // Removes, pass after pass, every tip branch shorter than `max_length`. Nodes are kept.
 Graph prune_short_tips(const Graph& graph, double max_length);
+// The same with a per-node allowance: a branch ending at node e goes when it is shorter than
+// max_length - allowance[e]. `allowance` holds one value per node.
+Graph prune_short_tips(const Graph& graph, double max_length, const std::vector<double>& allowance);
 
 // Collapses junction pairs joined by a chain no longer than `max_distance`; compacts nodes.
 Graph merge_close_junctions(const Graph& graph, double max_distance);

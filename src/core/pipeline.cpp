@@ -13,6 +13,7 @@
 #include "nearest_vertex.hpp"
 #include "parallel.hpp"
 #include "tiling.hpp"
+#include "refine.hpp"
 #include "work_estimate.hpp"
 
 namespace strandify {
@@ -123,6 +124,14 @@ Graph cleaned_graph(Graph graph, const Settings& s) {
   }
   if (s.junction_merge_fraction > 0.0) graph = merge_close_junctions(graph, s.junction_merge_distance);
   return graph;
+}
+
+BoundaryEdges boundary_edges(const std::vector<MeshedPolygon>& meshed,
+                             const RefineSettings& settings) {
+  BoundaryEdges edges(settings.grid_cell);
+  for (const MeshedPolygon& m : meshed) edges.add_polygon(m.rings);
+  edges.build();
+  return edges;
 }
 
 std::vector<Point> boundary_vertices(const std::vector<MeshedPolygon>& meshed) {
@@ -292,18 +301,44 @@ struct PolygonChains {
   std::size_t node_count = 0;
 };
 
-PolygonChains chains_of_polygon(const MeshedPolygon& meshed, const Settings& settings) {
+// Cleaning (or, when asked, the finishing steps), chains and their finished points of one
+// skeleton graph. `boundary` and `has_segments` describe the polygons the graph came from, for
+// the finishing steps.
+PolygonChains finished_chains(Graph graph, const std::vector<MeshedPolygon>& meshed,
+                              const std::vector<unsigned char>& has_segments,
+                              const Settings& settings) {
   PolygonChains out;
-  const std::vector<Segment> segments = mesh_skeleton(meshed.mesh);
-  if (segments.empty()) return out;
-  Graph graph = segments_to_graph(segments, settings.snap_distance);
   out.skeleton_nodes = graph.nodes.size();
-  graph = cleaned_graph(std::move(graph), settings);
-  out.node_count = graph.nodes.size();
+  std::vector<Point> dots, corners;
+  if (settings.refine.steps.any()) {
+    RefinedGraph refined =
+        refine_graph(graph, boundary_edges(meshed, settings.refine), has_segments, settings);
+    graph = std::move(refined.graph);
+    dots = std::move(refined.dots);
+    corners = std::move(refined.corners);
+  } else {
+    graph = cleaned_graph(std::move(graph), settings);
+  }
   out.chains = extract_chains(graph);
+  append_dot_chains(dots, graph, out.chains);
+  out.node_count = graph.nodes.size();
   out.finished.reserve(out.chains.size());
-  for (const Chain& chain : out.chains) out.finished.push_back(finish_chain(chain, settings.chains));
+  for (const Chain& chain : out.chains) {
+    out.finished.push_back(corners.empty()
+                               ? finish_chain(chain, settings.chains)
+                               : finish_chain_keeping_corners(chain, settings.chains, corners));
+  }
   return out;
+}
+
+PolygonChains chains_of_polygon(const MeshedPolygon& meshed, const Settings& settings) {
+  const std::vector<Segment> segments = mesh_skeleton(meshed.mesh);
+  // Kept dots may come from a polygon without any segment.
+  if (segments.empty() && !settings.refine.steps.keep_dots) return {};
+  Graph graph = segments.empty() ? Graph{} : segments_to_graph(segments, settings.snap_distance);
+  if (!settings.refine.steps.any()) return finished_chains(std::move(graph), {}, {}, settings);
+  return finished_chains(std::move(graph), {meshed}, {static_cast<unsigned char>(!segments.empty())},
+                         settings);
 }
 
 Outcome<CenterlineResult> chains_per_polygon(const std::vector<MeshedPolygon>& meshed,
@@ -368,30 +403,38 @@ Outcome<CenterlineResult> centerlines_of_polygons(const std::vector<Polygon>& po
     return Result::fail(FailureKind::interrupted, "interrupted");
   };
   if (stopped()) return interrupted();
-  if (settings.inflation.partition == Partition::components) {
-    auto meshed = mesh_polygons(polygons, settings.boundary, settings.threads);
-    if (!meshed.ok()) return Result::fail(std::move(*meshed.failure));
-    if (stopped()) return interrupted();
+  auto meshed = mesh_polygons(polygons, settings.boundary, settings.threads);
+  if (!meshed.ok()) return Result::fail(std::move(*meshed.failure));
+  if (stopped()) return interrupted();
+  if (settings.inflation.partition == Partition::components)
     return chains_per_polygon(meshed.value, settings, max_nodes, compute_widths, keep_going);
+
+  std::vector<std::vector<Segment>> skeletons(meshed.value.size());
+  for_each_index(skeletons.size(), settings.threads,
+                 [&](std::size_t i) { skeletons[i] = mesh_skeleton(meshed.value[i].mesh); });
+  std::vector<unsigned char> has_segments;
+  if (settings.refine.steps.any()) has_segments.reserve(skeletons.size());
+  std::vector<Segment> segments;
+  for (std::vector<Segment>& own : skeletons) {
+    if (settings.refine.steps.any()) has_segments.push_back(!own.empty());
+    append(segments, std::move(own));
   }
-  auto skeleton = skeleton_graph(polygons, settings, keep_going);
-  if (!skeleton.ok()) return Result::fail(std::move(*skeleton.failure));
+  skeletons = {};
   Result out;
-  Graph& graph = skeleton.value.graph;
-  if (graph.nodes.empty()) return out;  // no polygon gave a skeleton
+  // Kept dots may come from polygons without any segment.
+  if (segments.empty() && !(settings.refine.steps.keep_dots && !meshed.value.empty())) return out;
+  Graph graph = segments_to_graph(segments, settings.snap_distance);
+  segments = {};
   if (auto failure = check_node_limit(graph.nodes.size(), max_nodes))
     return Result::fail(std::move(*failure));
   if (stopped()) return interrupted();
-  graph = cleaned_graph(std::move(graph), settings);
+  PolygonChains done = finished_chains(std::move(graph), meshed.value, has_segments, settings);
   if (stopped()) return interrupted();
-  const std::vector<Chain> chains = extract_chains(graph);
 
   CenterlineResult& result = out.value;
-  result.chains.reserve(chains.size());
-  for (const Chain& chain : chains) result.chains.push_back(finish_chain(chain, settings.chains));
-  number_chain_ends(chains, graph.nodes.size(), result);
-
-  if (compute_widths) measure_widths(boundary_vertices(skeleton.value.meshed), result);
+  result.chains = std::move(done.finished);
+  number_chain_ends(done.chains, done.node_count, result);
+  if (compute_widths) measure_widths(boundary_vertices(meshed.value), result);
   return out;
 }
 

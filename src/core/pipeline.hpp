@@ -10,6 +10,7 @@
 
 #include "boundary.hpp"
 #include "nearest_vertex.hpp"
+#include "refine.hpp"
 #include "settings.hpp"
 #include "skeleton_cdt.hpp"
 #include "types.hpp"
@@ -109,6 +110,10 @@ void measure_widths(const std::vector<Point>& boundary_points, CenterlineResult&
 
 // Tip pruning, then junction merging, as the settings switch them on.
 Graph cleaned_graph(Graph graph, const Settings& settings);
+
+// The rings of every conditioned polygon, gridded for the finishing steps.
+BoundaryEdges boundary_edges(const std::vector<MeshedPolygon>& meshed,
+                             const RefineSettings& settings);
 
 std::vector<Point> boundary_vertices(const std::vector<MeshedPolygon>& meshed);
 // Twice the distance from each chain point to the nearest boundary vertex (not edge).

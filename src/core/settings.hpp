@@ -12,6 +12,20 @@
 
 namespace strandify {
 
+// The optional finishing steps that turn the raw skeleton into the centerlines a person would
+// draw. All off reproduces the exact pipeline bit for bit.
+struct RefineSteps {
+  bool finish_tips = false;      // straight tips end a buffer radius inside the cap
+  bool recover_corners = false;  // a corner spur and its junction become the legs' apex
+  bool keep_dots = false;        // a polygon pruned to nothing keeps one short chain or a point
+  bool join_crossings = false;   // two junctions of one shallow crossing become one 4-way node
+  bool radius_tips = false;      // the tip test discounts the junction's extra radius
+
+  bool any() const {
+    return finish_tips || recover_corners || keep_dots || join_crossings || radius_tips;
+  }
+};
+
 // The tuning options a caller may leave open (absent), as the entry points receive them.
 struct TuningOptions {
   std::optional<double> simplification;
@@ -24,6 +38,7 @@ struct TuningOptions {
   Partition partition = Partition::none;
   std::size_t workers = 1;  // threads of this one call; 0 counts as 1
   std::optional<double> tile_size;  // with Partition::tiles; absent: derived from the drawing
+  RefineSteps refine;
 };
 
 // No call creates more boundary points than this. Far above any drawing at a sensible scale
@@ -78,6 +93,59 @@ struct TilingSettings {
   double points_per_tile = 20000.0;
 };
 
+// Thresholds of the finishing steps, all lengths in coordinate units and all angles as cosines
+// or sines, so the steps compare and never derive. Most scale with the buffer radius: the
+// artefacts they repair (cap centroids, corner spurs, split crossings) are shapes of the buffer.
+struct RefineSettings {
+  RefineSteps steps;
+  double buffer_distance = 0.0;
+  double grid_cell = 1.0;  // cell of the boundary-edge grid the steps query
+
+  // Tips: the stretch from tip_cut to tip_fit_end before the tip gives the stroke's direction
+  // when no point of it strays more than tip_straightness from the fitted line; the new tip is
+  // tip_inset short of where that line leaves the buffer, looked for up to tip_reach past the
+  // cut.
+  double tip_cut = 0.0;
+  double tip_fit_end = 0.0;
+  double tip_straightness = 0.0;
+  double tip_reach = 0.0;
+  double tip_inset = 0.0;
+
+  // Corners: a tip branch no longer than corner_spur_max, legs at least corner_leg_min long,
+  // each leg's line fitted from corner_fit_start to corner_fit_end away from the junction; the
+  // legs meet at less than the angle whose cosine is corner_cos_max_angle, more than the one of
+  // corner_cos_min_angle, the spur points within the angle of corner_cos_bisector of their
+  // bisector, and its tip lies within corner_reach of the apex.
+  double corner_spur_max = 0.0;
+  double corner_leg_min = 0.0;
+  double corner_fit_start = 0.0;
+  double corner_fit_end = 0.0;
+  double corner_cos_max_angle = 0.0;
+  double corner_cos_min_angle = 0.0;
+  double corner_cos_bisector = 0.0;
+  double corner_reach = 0.0;
+
+  // Crossings: junctions joined by a chain no longer than crossing_max_length whose outer
+  // branches (fitted from crossing_fit_start to crossing_fit_end) pair up into two lines, each
+  // pair antiparallel within the angle of crossing_cos_tolerance and offset by at most
+  // crossing_offset, the two lines crossing at more than the angle of crossing_sin_min_angle.
+  double crossing_max_length = 0.0;
+  double crossing_fit_start = 0.0;
+  double crossing_fit_end = 0.0;
+  double crossing_cos_tolerance = 0.0;
+  double crossing_offset = 0.0;
+  double crossing_sin_min_angle = 0.0;
+
+  // Dots: a kept dot becomes a dash when its skeleton stretches at least dot_point_length along
+  // its principal axis and spreads dot_elongation times more along than across (variances);
+  // otherwise a point at its centre.
+  double dot_point_length = 0.0;
+  double dot_elongation = 0.0;
+
+  // Radius-compensated tips: junction radii are measured up to this distance.
+  double radius_search = 0.0;
+};
+
 struct Settings {
   double buffer_distance = 0.0;
   double feature_size = 1.0;
@@ -94,6 +162,7 @@ struct Settings {
   ChainSettings chains;
   TilingSettings tiling;
   std::size_t threads = 1;  // at least 1
+  RefineSettings refine;
 };
 
 // feature_size must already be validated (positive and finite).
@@ -103,6 +172,7 @@ Settings resolve_settings(double buffer_distance, double feature_size, const Tun
 // from exactly these.
 InflationSettings resolve_inflation(double buffer_distance, double feature_size);
 RefinementSettings resolve_refinement(double buffer_distance, double ratio);
+RefineSettings resolve_refine(double buffer_distance, double feature_size, RefineSteps steps);
 BoundarySettings resolve_boundary(double feature_size, double buffer_distance,
                                   std::optional<double> subdivision_ratio,
                                   std::optional<double> resample,

@@ -33,7 +33,7 @@ def native_input(drawing: Any, **kwargs: Any) -> tuple[Any, ...]:
     """What centerlines() hands to the native strandify for this drawing."""
     seen: list[tuple[Any, ...]] = []
 
-    def record(*args: Any) -> Any:
+    def record(*args: Any, **kwargs: Any) -> Any:
         seen.append(args)
         return [], [], [], []
 

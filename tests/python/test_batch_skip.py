@@ -48,12 +48,12 @@ def test_the_order_failures_are_reported_in_does_not_matter(monkeypatch: pytest.
     real = strandify._internal.strandify_batch
     want = centerlines_batch(DRAWINGS, D, F, max_nodes=100, errors="skip")
 
-    def last_failure_first(jobs: Any, partition: str = "none") -> Any:
+    def last_failure_first(jobs: Any, **kwargs: Any) -> Any:
         # report the last failing job of the chunk, where the real batch may report any
         bad = [k for k, job in enumerate(jobs) if job[0] == [list(map(tuple, c)) for c in PLUS]]
         if bad:
             raise batch_failure(bad[-1], "skeleton too big")
-        return real(jobs, partition=partition)
+        return real(jobs, **kwargs)
 
     monkeypatch.setattr(strandify._internal, "strandify_batch", last_failure_first)
     got = centerlines_batch(DRAWINGS, D, F, max_nodes=100, errors="skip")
@@ -65,10 +65,10 @@ def test_the_order_failures_are_reported_in_does_not_matter(monkeypatch: pytest.
 def test_a_failure_not_pinned_on_a_job(monkeypatch: pytest.MonkeyPatch) -> None:
     real = strandify._internal.strandify_batch
 
-    def picky(jobs: Any, partition: str = "none") -> Any:
+    def picky(jobs: Any, **kwargs: Any) -> Any:
         if any(job[0] == [list(map(tuple, c)) for c in PLUS] for job in jobs):
             raise ValueError("something went wrong")
-        return real(jobs, partition=partition)
+        return real(jobs, **kwargs)
 
     monkeypatch.setattr(strandify._internal, "strandify_batch", picky)
     got = centerlines_batch([SMALL, PLUS, SMALL], D, F, errors="skip")

@@ -305,9 +305,9 @@ class TestCommandLine:
         calls: list[int] = []
         real = strandify._internal.strandify_batch
 
-        def counting(jobs: Any, partition: str = "none") -> Any:
+        def counting(jobs: Any, **kwargs: Any) -> Any:
             calls.append(len(jobs))
-            return real(jobs, partition=partition)
+            return real(jobs, **kwargs)
 
         monkeypatch.setattr(strandify._internal, "strandify_batch", counting)
         monkeypatch.delenv("RAYON_NUM_THREADS", raising=False)
@@ -391,7 +391,7 @@ class TestFailures:
         assert list(out_dir.iterdir()) == []
 
     def test_failing_job_names_its_file(self, tmp_path: Path, capsys: pytest.CaptureFixture[str], monkeypatch: pytest.MonkeyPatch) -> None:
-        def failing(jobs: Any, partition: str = "none") -> Any:
+        def failing(jobs: Any, **kwargs: Any) -> Any:
             raise batch_failure(1, "skeleton has 99 nodes, exceeding max_nodes limit of 5")
 
         monkeypatch.setattr(strandify._internal, "strandify_batch", failing)

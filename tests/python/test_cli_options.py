@@ -44,9 +44,9 @@ class Recorder:
         self.jobs: list[Any] = []
         self.real = strandify._internal.strandify_batch
 
-    def __call__(self, jobs: Any, partition: str = "none") -> Any:
+    def __call__(self, jobs: Any, **kwargs: Any) -> Any:
         self.jobs.extend(jobs)
-        return self.real(jobs, partition=partition)
+        return self.real(jobs, **kwargs)
 
 
 def env() -> dict[str, str]:
@@ -204,7 +204,7 @@ class TestOneLineErrors:
             [], "cannot derive buffer_distance from this drawing",
         ),
         "tiny-feature.json": (json.dumps(PLUS), ["-f", "5e-324"], "buffer_distance derived from feature_size 5e-324 is not a positive number"),
-        "everything-pruned.json": (json.dumps(PLUS), ["-d", "1", "-f", "1000"], "no centerlines: every stroke was pruned away"),
+        "everything-pruned.json": (json.dumps(PLUS), ["-d", "1", "-f", "1000", "--no-keep-dots"], "no centerlines: every stroke was pruned away"),
     }
 
     @pytest.mark.parametrize("name", sorted(CASES))
@@ -227,6 +227,6 @@ class TestOneLineErrors:
 
     def test_lost_groups_are_a_warning(self, tmp_path: Path, capsys: pytest.CaptureFixture[str]) -> None:
         src = write(tmp_path, "speck.json", json.dumps(PLUS + [[(500.0, 500.0), (500.5, 500.0)]]))
-        code, err = run(capsys, src, "-o", tmp_path / "o.json")
+        code, err = run(capsys, src, "-o", tmp_path / "o.json", "--no-keep-dots")
         assert code == 0
         assert err.startswith(f"strandify: warning: {src}: 1 of 2 separate group(s) of strokes gave no centerline")

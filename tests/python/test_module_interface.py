@@ -29,10 +29,10 @@ def test_module_exports_functions_in_order():
             "(curves, buffer_distance, feature_size, simplification=None, min_tip_fraction=None, "
             "junction_merge_fraction=None, per_curve_widths=None, compute_widths=False, "
             "subdivision_ratio=None, max_nodes=None, resample=None, boundary_simplification=None, "
-            "merge_tolerance=None, partition='none', workers=None, tile_size=None)",
+            "merge_tolerance=None, partition='none', workers=None, tile_size=None, refine=None)",
             "Strandify a list of polylines into clean centerline chains.",
         ),
-        (m.strandify_batch, "(jobs, partition='none', tile_size=None)", "Process multiple independent curve-sets in parallel using Rayon.\n"),
+        (m.strandify_batch, "(jobs, partition='none', tile_size=None, refine=None)", "Process multiple independent curve-sets in parallel using Rayon.\n"),
         (
             m.inflate_curves,
             "(curves, buffer_distance, feature_size, per_curve_widths=None, merge_tolerance=None, "

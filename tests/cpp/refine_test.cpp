@@ -1,0 +1,134 @@
+// Finishing steps: the boundary-edge queries, the allowance in pruning, graph edits on
+// hand-made graphs, and corner-preserving chain finishing.
+#include <cmath>
+#include <utility>
+#include <vector>
+
+#include "chain_finish.hpp"
+#include "check.hpp"
+#include "graph.hpp"
+#include "refine.hpp"
+#include "settings.hpp"
+
+using namespace strandify;
+
+namespace {
+
+Polygon square(double x0, double y0, double size) {
+  return {{{x0, y0}, {x0 + size, y0}, {x0 + size, y0 + size}, {x0, y0 + size}}, {}};
+}
+
+BoundaryEdges two_squares() {
+  BoundaryEdges edges(2.0);
+  Polygon first = square(0, 0, 10);
+  first.holes.push_back({{4, 4}, {4, 6}, {6, 6}, {6, 4}});
+  edges.add_polygon(first);
+  edges.add_polygon(square(20, 0, 4));
+  edges.build();
+  return edges;
+}
+
+Graph path_graph(const std::vector<Point>& points) {
+  Graph g;
+  g.nodes = points;
+  for (NodeId i = 0; i + 1 < points.size(); ++i) g.edges.push_back({i, i + 1});
+  return g;
+}
+
+}  // namespace
+
+TEST(refine_boundary_rays_distances_and_polygons) {
+  const BoundaryEdges b = two_squares();
+  CHECK_NEAR(b.first_hit({1, 5}, {-1, 0}, 5.0), 1.0, 1e-12);
+  CHECK_NEAR(b.first_hit({1, 5}, {1, 0}, 5.0), 3.0, 1e-12);  // the hole's side
+  CHECK_EQ(b.first_hit({1, 5}, {1, 0}, 2.5), -1.0);          // beyond reach
+  CHECK_NEAR(b.distance_within({2, 3}, 5.0), 2.0, 1e-12);
+  CHECK_EQ(b.distance_within({2, 3}, 1.5), 1.5);
+  CHECK_EQ(b.polygon_of({1, 5}), 0);
+  CHECK_EQ(b.polygon_of({7, 5}), 0);   // between the hole and the outer ring
+  CHECK_EQ(b.polygon_of({22, 1}), 1);  // a later cell column holds the hit
+  CHECK_EQ(b.polygon_of({30, 1}), -1);
+  CHECK_NEAR(b.centre(1).x, 22.0, 1e-12);
+  CHECK_NEAR(b.centre(1).y, 2.0, 1e-12);
+}
+
+TEST(refine_allowance_lowers_the_tip_limit_at_its_junction_only) {
+  // Junction 1 with arms of 3 and a spur of 1.5 to node 3; limit 2.
+  Graph t;
+  t.nodes = {{-3, 0}, {0, 0}, {3, 0}, {0, 1.5}};
+  t.edges = {{0, 1}, {1, 2}, {1, 3}};
+  CHECK_EQ(prune_short_tips(t, 2.0).edges.size(), std::size_t{2});
+  CHECK_EQ(prune_short_tips(t, 2.0, {0.0, 0.6, 0.0, 0.0}).edges.size(), std::size_t{3});
+  CHECK_EQ(prune_short_tips(t, 2.0, {0.6, 0.0, 0.6, 0.6}).edges.size(), std::size_t{2});
+  // a list of the wrong length is no allowance at all
+  CHECK_EQ(prune_short_tips(t, 2.0, {0.6}).edges.size(), std::size_t{2});
+}
+
+TEST(refine_corner_moves_the_junction_to_the_legs_apex) {
+  // Legs along y = +-x/2 to the left of a junction at (0,0); the spur points right, its tip
+  // 0.5 past the apex at (1, 0) where the legs' lines cross.
+  RefineSettings s = resolve_refine(1.0, 1.0, {});
+  std::vector<Point> pts;
+  Graph g;
+  g.nodes.push_back({0, 0});  // junction 0
+  auto leg = [&](double sign) {
+    NodeId prev = 0;
+    for (int k = 1; k <= 16; ++k) {
+      const double x = 1.0 - 0.5 * k;
+      g.nodes.push_back({x, sign * (1.0 - x) * 0.5});
+      g.edges.push_back({prev, g.nodes.size() - 1});
+      prev = g.nodes.size() - 1;
+    }
+  };
+  // the first leg node sits off the line, as a skeleton bends into a junction
+  leg(1.0);
+  leg(-1.0);
+  g.nodes.push_back({1.5, 0});
+  g.edges.push_back({0, g.nodes.size() - 1});
+  std::vector<Point> corners;
+  const Graph out = recover_corners(g, s, &corners);
+  CHECK_EQ(corners.size(), std::size_t{1});
+  CHECK_NEAR(out.nodes[0].x, 1.0, 1e-9);
+  CHECK_NEAR(out.nodes[0].y, 0.0, 1e-9);
+  CHECK_EQ(out.edges.size(), g.edges.size() - 1 - 2 * 3);  // spur gone, 4 edges per leg -> 1
+  // a spur well past the apex is a real stub and stays
+  g.nodes.back() = {4.0, 0};
+  corners.clear();
+  CHECK_EQ(recover_corners(g, s, &corners).edges.size(), g.edges.size());
+  CHECK(corners.empty());
+}
+
+TEST(refine_tip_ends_inset_from_the_boundary) {
+  RefineSettings s = resolve_refine(1.0, 1.0, {});
+  BoundaryEdges b(2.0);
+  b.add_polygon({{{2, -1}, {31, -1}, {31, 1}, {2, 1}}, {}});
+  b.build();
+  std::vector<Point> pts;
+  for (int k = 0; k <= 52; ++k) pts.push_back({29.6 - 0.5 * k, 0.0});
+  pts.front() = {29.8, 0.3};  // a hook in the last radius
+  const Graph out = finish_tips(path_graph(pts), b, s);
+  CHECK_NEAR(out.nodes[0].x, 30.0, 1e-9);
+  CHECK_NEAR(out.nodes[0].y, 0.0, 1e-9);
+  CHECK_NEAR(out.nodes.back().x, 3.0, 1e-9);  // the other tip, from 0.6 short of its end
+  // a bend inside the stretch: no straight direction, the tip stays
+  std::vector<Point> bent = pts;
+  for (int k = 0; k < 5; ++k) bent[k].y += 0.4 * (5 - k);
+  const Graph kept = finish_tips(path_graph(bent), b, s);
+  CHECK(kept.nodes[0] == bent[0]);
+}
+
+TEST(refine_finishing_keeps_corner_points_exactly) {
+  Chain c;
+  for (int k = 0; k <= 10; ++k) c.points.push_back({double(k), double(k < 5 ? k : 10 - k)});
+  const Point apex{5, 5};
+  ChainSettings settings;
+  settings.simplification_tolerance = 0.1;
+  const std::vector<Point> plain = finish_chain(c, settings);
+  bool plain_has_apex = false;
+  for (const Point& p : plain) plain_has_apex = plain_has_apex || p == apex;
+  CHECK(!plain_has_apex);  // smoothing rounds it off
+  const std::vector<Point> kept = finish_chain_keeping_corners(c, settings, {apex});
+  CHECK_EQ(kept.size(), std::size_t{3});  // straight legs simplify to their ends
+  CHECK(kept[1] == apex);
+  CHECK(kept.front() == c.points.front() && kept.back() == c.points.back());
+}
