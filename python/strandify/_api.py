@@ -5,6 +5,7 @@ from __future__ import annotations
 import itertools
 import math
 import os
+import warnings
 from collections.abc import Iterable, Iterator, Sequence, Sized
 from typing import Any, Literal, overload
 
@@ -179,6 +180,19 @@ def refine_steps(
     return steps or None
 
 
+def _steps_for(partition: str, steps: tuple[str, ...] | None, stacklevel: int) -> tuple[str, ...] | None:
+    """The finishing steps do not run on tiles yet: say so instead of silently dropping them."""
+    if partition == "tiles" and steps is not None:
+        warnings.warn(
+            "the finishing steps (refine) do not run with partition='tiles'; the chains are the "
+            "unfinished ones (pass refine=False to silence this)",
+            UserWarning,
+            stacklevel=stacklevel + 1,
+        )
+        return None
+    return steps
+
+
 def centerlines(
     curves: DrawingLike,
     buffer_distance: float | None = None,
@@ -264,6 +278,7 @@ def centerlines(
         join_crossings=join_crossings,
         radius_tips=radius_tips,
     )
+    steps = _steps_for(partition, steps, 2)
     # Without steps the call is exactly the one of the exact pipeline.
     extra = {} if steps is None else {"refine": steps}
     chains, nodes, ids, chain_widths = _internal.strandify(
@@ -430,6 +445,7 @@ def centerlines_batch(
         join_crossings=join_crossings,
         radius_tips=radius_tips,
     )
+    steps = _steps_for(partition, steps, 2)
     results: list[Centerlines] | BatchResults = run_batch(
         items, options, chunk_size, progress, errors, total, partition=partition, tile_size=tile_size, refine=steps
     )

@@ -110,7 +110,8 @@ def test_widths_threads_and_batch():
     assert np.median(np.concatenate(one[3])) == pytest.approx(np.median(np.concatenate(exact[3])), rel=0.05)
     jobs = [(curves, 1.0, 1.0) + (None,) * 8]
     assert m.strandify_batch(jobs, partition="tiles", tile_size=50.0) == [one[:3]]
-    result = strandify.centerlines(curves, 1.0, 1.0, partition="tiles", tile_size=50.0)
+    with pytest.warns(UserWarning, match="do not run with partition='tiles'"):
+        result = strandify.centerlines(curves, 1.0, 1.0, partition="tiles", tile_size=50.0)
     assert len(result.chains) == len(one[0])
 
 
