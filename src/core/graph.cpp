@@ -37,18 +37,7 @@ bool usable(const Edge& e, std::size_t node_count) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Adjacency in compressed rows: the incidences of node v are [offset[v], offset[v + 1]), each
-// holding the neighbour and the id of the edge leading to it, in edge order.
-
-struct Adjacency {
-  std::vector<std::size_t> offset;
-  std::vector<NodeId> neighbour;
-  std::vector<std::size_t> edge_id;
-
-  std::size_t degree(NodeId v) const { return offset[v + 1] - offset[v]; }
-  std::size_t begin(NodeId v) const { return offset[v]; }
-  std::size_t end(NodeId v) const { return offset[v + 1]; }
-};
+}  // namespace
 
 Adjacency build_adjacency(const Graph& graph) {
   const std::size_t n = graph.nodes.size();
@@ -73,6 +62,8 @@ Adjacency build_adjacency(const Graph& graph) {
   }
   return adj;
 }
+
+namespace {
 
 // ---------------------------------------------------------------------------------------------
 // Snapping.

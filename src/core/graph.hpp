@@ -9,6 +9,21 @@
 namespace strandify {
 
 // Snaps segment end points on a grid of cell size `snap` into nodes; one edge per segment.
+// Neighbour lists of a graph in edge order (the rule every graph operation's tie-breaks follow),
+// compressed: node v's neighbours are neighbour[offset[v] .. offset[v + 1]), with the id of the
+// edge to each. Out-of-range ids and self-edges are left out.
+struct Adjacency {
+  std::vector<std::size_t> offset;
+  std::vector<NodeId> neighbour;
+  std::vector<std::size_t> edge_id;
+
+  std::size_t degree(NodeId v) const { return offset[v + 1] - offset[v]; }
+  std::size_t begin(NodeId v) const { return offset[v]; }
+  std::size_t end(NodeId v) const { return offset[v + 1]; }
+};
+
+Adjacency build_adjacency(const Graph& graph);
+
 Graph segments_to_graph(const std::vector<Segment>& segments, double snap);
 
 // Removes, pass after pass, every tip branch shorter than `max_length`. Nodes are kept.

@@ -46,37 +46,6 @@ double segment_distance(Point p, Point a, Point b) {
 // ---------------------------------------------------------------------------------------------
 // Adjacency, walks and edits.
 
-struct Adjacency {
-  std::vector<std::size_t> offset;
-  std::vector<NodeId> neighbour;
-  std::vector<std::size_t> edge_id;
-  std::size_t degree(NodeId v) const { return offset[v + 1] - offset[v]; }
-};
-
-Adjacency adjacency_of(const Graph& g) {
-  const std::size_t n = g.nodes.size();
-  Adjacency adj;
-  adj.offset.assign(n + 1, 0);
-  auto usable = [n](const Edge& e) { return e.a < n && e.b < n && e.a != e.b; };
-  for (const Edge& e : g.edges) {
-    if (!usable(e)) continue;
-    ++adj.offset[e.a + 1];
-    ++adj.offset[e.b + 1];
-  }
-  for (std::size_t v = 0; v < n; ++v) adj.offset[v + 1] += adj.offset[v];
-  adj.neighbour.resize(adj.offset[n]);
-  adj.edge_id.resize(adj.offset[n]);
-  std::vector<std::size_t> fill(adj.offset.begin(), adj.offset.end() - 1);
-  for (std::size_t id = 0; id < g.edges.size(); ++id) {
-    const Edge& e = g.edges[id];
-    if (!usable(e)) continue;
-    adj.neighbour[fill[e.a]] = e.b;
-    adj.edge_id[fill[e.a]++] = id;
-    adj.neighbour[fill[e.b]] = e.a;
-    adj.edge_id[fill[e.b]++] = id;
-  }
-  return adj;
-}
 
 // A branch from a node through degree-2 nodes: nodes[0] is the start, arc[i] the length along
 // the branch to nodes[i], edges[i] the edge from nodes[i] to nodes[i + 1]. `complete` when the
@@ -281,7 +250,7 @@ struct CornerFinder {
   std::vector<Point> found;
 
   CornerFinder(const Graph& graph, const RefineSettings& settings)
-      : g(graph), adj(adjacency_of(graph)), s(settings), edit(graph) {}
+      : g(graph), adj(build_adjacency(graph)), s(settings), edit(graph) {}
 
   void at(NodeId j) {
     if (adj.degree(j) != 3 || edit.touched(j)) return;
@@ -347,7 +316,7 @@ struct CrossingFinder {
   std::vector<Point> both;
 
   CrossingFinder(const Graph& graph, const RefineSettings& settings)
-      : g(graph), adj(adjacency_of(graph)), s(settings), edit(graph) {}
+      : g(graph), adj(build_adjacency(graph)), s(settings), edit(graph) {}
 
   void walks_of(NodeId v, Walk (&w)[3]) {
     const double cap = std::max(s.crossing_max_length, s.crossing_fit_end);
@@ -691,7 +660,7 @@ std::int64_t BoundaryEdges::polygon_of(Point p) const {
 
 std::vector<double> junction_allowances(const Graph& graph, const BoundaryEdges& boundary,
                                         const RefineSettings& s) {
-  const Adjacency adj = adjacency_of(graph);
+  const Adjacency adj = build_adjacency(graph);
   std::vector<double> allowance(graph.nodes.size(), 0.0);
   for (NodeId v = 0; v < graph.nodes.size(); ++v) {
     if (adj.degree(v) < 3) continue;
@@ -705,7 +674,7 @@ Graph keep_dots(const Graph& skeleton, Graph pruned, const BoundaryEdges& bounda
                 const std::vector<unsigned char>& has_segments, const RefineSettings& s,
                 std::vector<Point>& dots) {
   const std::size_t n = skeleton.nodes.size();
-  const Adjacency adj = adjacency_of(skeleton);
+  const Adjacency adj = build_adjacency(skeleton);
   std::vector<unsigned char> alive(n, 0);
   for (const Edge& e : pruned.edges) {
     if (e.a < n && e.b < n) alive[e.a] = alive[e.b] = 1;
@@ -848,7 +817,7 @@ Graph join_crossings(const Graph& graph, const RefineSettings& s) {
 }
 
 Graph finish_tips(const Graph& graph, const BoundaryEdges& boundary, const RefineSettings& s) {
-  const Adjacency adj = adjacency_of(graph);
+  const Adjacency adj = build_adjacency(graph);
   GraphEdit edit(graph);
   Walk w;
   std::vector<Point> scratch;
