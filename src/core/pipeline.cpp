@@ -126,10 +126,10 @@ Graph cleaned_graph(Graph graph, const Settings& s) {
   return graph;
 }
 
-BoundaryEdges boundary_edges(const std::vector<MeshedPolygon>& meshed,
+BoundaryEdges boundary_edges(const MeshedPolygon* first, const MeshedPolygon* last,
                              const RefineSettings& settings) {
   BoundaryEdges edges(settings.grid_cell);
-  for (const MeshedPolygon& m : meshed) edges.add_polygon(m.rings);
+  for (const MeshedPolygon* m = first; m != last; ++m) edges.add_polygon(m->rings);
   edges.build();
   return edges;
 }
@@ -304,7 +304,7 @@ struct PolygonChains {
 // Cleaning (or, when asked, the finishing steps), chains and their finished points of one
 // skeleton graph. `boundary` and `has_segments` describe the polygons the graph came from, for
 // the finishing steps.
-PolygonChains finished_chains(Graph graph, const std::vector<MeshedPolygon>& meshed,
+PolygonChains finished_chains(Graph graph, const MeshedPolygon* first, const MeshedPolygon* last,
                               const std::vector<unsigned char>& has_segments,
                               const Settings& settings) {
   PolygonChains out;
@@ -312,7 +312,7 @@ PolygonChains finished_chains(Graph graph, const std::vector<MeshedPolygon>& mes
   std::vector<Point> dots, corners;
   if (settings.refine.steps.any()) {
     RefinedGraph refined =
-        refine_graph(graph, boundary_edges(meshed, settings.refine), has_segments, settings);
+        refine_graph(graph, boundary_edges(first, last, settings.refine), has_segments, settings);
     graph = std::move(refined.graph);
     dots = std::move(refined.dots);
     corners = std::move(refined.corners);
@@ -336,9 +336,9 @@ PolygonChains chains_of_polygon(const MeshedPolygon& meshed, const Settings& set
   // Kept dots may come from a polygon without any segment.
   if (segments.empty() && !settings.refine.steps.keep_dots) return {};
   Graph graph = segments.empty() ? Graph{} : segments_to_graph(segments, settings.snap_distance);
-  if (!settings.refine.steps.any()) return finished_chains(std::move(graph), {}, {}, settings);
-  return finished_chains(std::move(graph), {meshed}, {static_cast<unsigned char>(!segments.empty())},
-                         settings);
+  // The polygon is its own boundary for the finishing steps; it is referred to, not copied.
+  return finished_chains(std::move(graph), &meshed, &meshed + 1,
+                         {static_cast<unsigned char>(!segments.empty())}, settings);
 }
 
 Outcome<CenterlineResult> chains_per_polygon(const std::vector<MeshedPolygon>& meshed,
@@ -428,7 +428,9 @@ Outcome<CenterlineResult> centerlines_of_polygons(const std::vector<Polygon>& po
   if (auto failure = check_node_limit(graph.nodes.size(), max_nodes))
     return Result::fail(std::move(*failure));
   if (stopped()) return interrupted();
-  PolygonChains done = finished_chains(std::move(graph), meshed.value, has_segments, settings);
+  PolygonChains done = finished_chains(std::move(graph), meshed.value.data(),
+                                       meshed.value.data() + meshed.value.size(), has_segments,
+                                       settings);
   if (stopped()) return interrupted();
 
   CenterlineResult& result = out.value;

@@ -111,8 +111,8 @@ void measure_widths(const std::vector<Point>& boundary_points, CenterlineResult&
 // Tip pruning, then junction merging, as the settings switch them on.
 Graph cleaned_graph(Graph graph, const Settings& settings);
 
-// The rings of every conditioned polygon, gridded for the finishing steps.
-BoundaryEdges boundary_edges(const std::vector<MeshedPolygon>& meshed,
+// The rings of the conditioned polygons [first, last), gridded for the finishing steps.
+BoundaryEdges boundary_edges(const MeshedPolygon* first, const MeshedPolygon* last,
                              const RefineSettings& settings);
 
 std::vector<Point> boundary_vertices(const std::vector<MeshedPolygon>& meshed);
