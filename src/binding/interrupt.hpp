@@ -9,24 +9,51 @@
 
 namespace strandify::binding {
 
+// Whether this thread is the one that runs the signal handlers: the main thread of the main
+// interpreter. Asked of `threading` on every call, which follows a fork to the thread that
+// forked; when it cannot tell, the answer is yes, which only costs a needless poll.
+inline bool handles_signals() {
+  if (PyInterpreterState_Get() != PyInterpreterState_Main()) return false;
+  PyObject* threading = PyImport_ImportModule("threading");
+  PyObject* main = threading ? PyObject_CallMethod(threading, "main_thread", nullptr) : nullptr;
+  PyObject* ident = main ? PyObject_GetAttrString(main, "ident") : nullptr;
+  bool here = true;
+  if (ident) {
+    const unsigned long value = PyLong_AsUnsignedLong(ident);
+    if (!PyErr_Occurred()) here = value == PyThread_get_thread_ident();
+  }
+  Py_XDECREF(ident);
+  Py_XDECREF(main);
+  Py_XDECREF(threading);
+  PyErr_Clear();
+  return here;
+}
+
 // Like run_without_gil, but `work` receives a poll, `const std::function<bool()>&`, to be called
 // from this same thread (never from a worker) while the work goes on. The poll runs the pending
 // signal handlers and returns false once one has raised (Ctrl-C: KeyboardInterrupt), and must
 // then not be called again: the work is expected to stop as soon as it safely can, and to return.
 // Returns false with the Python error set: the handler's exception, or MemoryError for a C++
 // exception out of `work`.
+// Off the main thread the poll is empty: only the main thread of the main interpreter runs
+// signal handlers, so there a poll could never see Ctrl-C and would only queue for the
+// interpreter lock between stages, serialising calls made side by side from a thread pool.
 template <class F>
 bool run_interruptible(F&& work) {
+  const bool signals_here = handles_signals();
   PyThreadState* thread = PyEval_SaveThread();
   bool raised = false;
   bool out_of_memory = false;
   try {
-    const std::function<bool()> poll = [&thread, &raised] {
-      PyEval_RestoreThread(thread);
-      raised = PyErr_CheckSignals() != 0;
-      thread = PyEval_SaveThread();
-      return !raised;
-    };
+    std::function<bool()> poll;
+    if (signals_here) {
+      poll = [&thread, &raised] {
+        PyEval_RestoreThread(thread);
+        raised = PyErr_CheckSignals() != 0;
+        thread = PyEval_SaveThread();
+        return !raised;
+      };
+    }
     work(poll);
   } catch (...) {
     out_of_memory = true;
