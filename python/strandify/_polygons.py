@@ -29,7 +29,7 @@ import numpy as np
 import numpy.typing as npt
 
 from . import _internal
-from ._api import FEATURE_PER_BUFFER, BatchJobError, BatchResults, _positive
+from ._api import FEATURE_PER_BUFFER, BatchJobError, BatchResults, _positive, _workers, refine_steps
 from ._checks import LostStrokesWarning
 from ._convert import FloatArray, crs_of
 from ._result import Centerlines
@@ -258,6 +258,9 @@ def _native_call(
     buffer_distance: float | None,
     options: tuple[Any, ...],
     compute_widths: bool,
+    partition: str = "none",
+    threads: int = 1,
+    steps: tuple[str, ...] | None = None,
 ) -> Any:
     if buffer_distance is not None:
         buffer_distance = _positive("buffer_distance", buffer_distance)
@@ -265,6 +268,8 @@ def _native_call(
         # nothing to measure, and nothing to compute: any valid scale gives the empty result
         feature_size = _derived_feature_size(polygons, shapes) if polygons else 1.0
     simplification, min_tip, junction, max_nodes, ratio, resample, boundary = options
+    # Without steps the call is exactly the one of the exact polygon pipeline.
+    extra = {} if steps is None else {"refine": steps}
     return _internal.strandify_polygons(
         to_native_polygons(polygons),
         feature_size,
@@ -277,6 +282,9 @@ def _native_call(
         max_nodes,
         resample,
         boundary,
+        partition,
+        threads,
+        **extra,
     )
 
 
@@ -293,6 +301,14 @@ def polygon_centerlines(
     max_nodes: int | None = None,
     resample: float | None = None,
     boundary_simplification: float | None = None,
+    partition: Literal["none", "components"] = "components",
+    workers: int | None = None,
+    refine: bool = True,
+    finish_tips: bool = True,
+    recover_corners: bool = True,
+    keep_dots: bool = True,
+    join_crossings: bool = True,
+    radius_tips: bool = False,
 ) -> Centerlines:
     """Compute the centerline network of filled shapes.
 
@@ -312,16 +328,41 @@ def polygon_centerlines(
     of the repaired shape.  With ``compute_widths=True`` the result's
     ``widths`` hold the local width of the shape at every chain point (twice
     the distance to the nearest vertex of the conditioned boundary, whose
-    edges are at most 1.5 x feature_size long).  The other keywords mean what
-    they mean in :func:`strandify.centerlines`.
+    edges are at most 1.5 x feature_size long).
+
+    ``partition="components"`` (the default) skeletonises and chains every
+    separate polygon on its own, on up to ``workers`` threads (default: one
+    per CPU, used only when the shapes have thousands of points); the result
+    does not depend on their number.  ``partition="none"`` runs all polygons
+    as one region, exactly as :func:`strandify.strandify_polygons` does by
+    default.  ``refine`` and its steps (on by default) finish the lines as in
+    :func:`strandify.centerlines`: ``finish_tips`` ends a straight arm where a
+    round pen of the arm's half-width would have stopped, half a width
+    inside the shape's end, ``keep_dots`` keeps small separate parts (the
+    dot of an i) as short chains.  ``refine=False, partition="none"`` gives
+    exactly the chains of :func:`strandify.strandify_polygons`.  The other
+    keywords mean what they mean in :func:`strandify.centerlines`.
 
     A :class:`LostStrokesWarning` tells when shapes were given but no
     centerline came out (every branch shorter than the pruning length).
     """
+    if partition not in ("none", "components") or not isinstance(partition, str):
+        raise ValueError(f"partition must be 'none' or 'components', got {partition!r}")
+    threads = _workers(workers)
+    steps = refine_steps(
+        refine,
+        finish_tips=finish_tips,
+        recover_corners=recover_corners,
+        keep_dots=keep_dots,
+        join_crossings=join_crossings,
+        radius_tips=radius_tips,
+    )
     crs = crs_of(polygons)
     read = read_polygons(polygons)
     options = (simplification, min_tip_fraction, junction_merge_fraction, max_nodes, subdivision_ratio, resample, boundary_simplification)
-    chains, nodes, ids, widths = _native_call(read, polygons, feature_size, buffer_distance, options, compute_widths)
+    chains, nodes, ids, widths = _native_call(
+        read, polygons, feature_size, buffer_distance, options, compute_widths, partition, threads, steps
+    )
     if read and not chains:
         warnings.warn(
             LostStrokesWarning(
@@ -376,9 +417,10 @@ def polygon_centerlines_batch(
         from ._api import _progress_bar
 
         bar = _progress_bar(len(shapes) if isinstance(shapes, Sized) else None)
-    from ._api import _workers
-
     threads = _workers(workers)
+
+    # The items already run side by side: each runs on its own thread only.
+    options.setdefault("workers", 1)
 
     def one(item: Any) -> tuple[Centerlines | None, Exception | None]:
         try:

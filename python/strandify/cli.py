@@ -313,6 +313,8 @@ def _run(args: argparse.Namespace) -> bool:
 
     if args.fill and args.merge_tolerance is not None:
         raise CliError("--merge-tolerance joins stroke ends; it has no meaning with --fill")
+    if args.fill and args.partition == "tiles":
+        raise CliError("--partition tiles cuts strokes into tiles; with --fill use none or components")
     compute = _compute_fill if args.fill else _compute
     compute(args, [f for f in files if f.error is None], fail)
 
@@ -431,13 +433,22 @@ def _compute_fill(args: argparse.Namespace, files: list[_File], fail: Any) -> No
             options = {
                 dest: _option(getattr(args, dest), drawing) for _, dest, _, _ in TUNING if dest != "merge_tolerance"
             }
+            options.update({dest: getattr(args, dest) for _, dest, _ in REFINE_FLAGS})
             parts = []
             for layer in drawing.parts():
                 if not layer.regions:
                     continue
                 with warnings.catch_warnings():
                     warnings.simplefilter("ignore")  # an empty result is reported below, once per file
-                    result = polygon_centerlines(layer.regions, fs, buffer_distance=d, **options)
+                    result = polygon_centerlines(
+                        layer.regions,
+                        fs,
+                        buffer_distance=d,
+                        partition=args.partition,
+                        refine=args.refine,
+                        radius_tips=args.radius_tips,
+                        **options,
+                    )
                 parts.append((None if drawing.layers is None else layer, result))
         except (formats.DrawingError, ValueError, TypeError) as exc:
             fail(f, str(exc))

@@ -27,7 +27,8 @@ constexpr const char* kTriangulateParams[] = {
 constexpr const char* kPolygonParams[] = {
     "polygons",        "feature_size",      "buffer_distance",         "simplification",
     "min_tip_fraction", "junction_merge_fraction", "compute_widths",   "subdivision_ratio",
-    "max_nodes",       "resample",          "boundary_simplification"};
+    "max_nodes",       "resample",          "boundary_simplification", "partition",
+    "workers",         "refine"};
 
 
 
@@ -135,7 +136,9 @@ PyObject* strandify_polygons_entry(PyObject*, PyObject* const* args, Py_ssize_t 
       (5, to_optional_double, o.tuning.junction_merge_fraction)(6, to_flag, o.compute_widths)
       (7, to_optional_double, o.tuning.subdivision_ratio)(8, to_optional_count, o.max_nodes)
       (9, to_optional_double, o.tuning.resample)
-      (10, to_optional_double, o.tuning.boundary_simplification);
+      (10, to_optional_double, o.tuning.boundary_simplification)
+      (11, to_partition, o.tuning.partition)(12, to_workers, o.tuning.workers)
+      (13, to_refine_steps, o.tuning.refine);
   if (!convert.ok) return nullptr;
   if (auto failure = validate_feature_size(o.feature_size)) return raise_failure(*failure);
 

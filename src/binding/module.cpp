@@ -102,7 +102,7 @@ PyDoc_STRVAR(stitch_tiles_doc,
 "other two calls.");
 
 PyDoc_STRVAR(strandify_polygons_doc,
-"strandify_polygons(polygons, feature_size, buffer_distance=None, simplification=None, min_tip_fraction=None, junction_merge_fraction=None, compute_widths=False, subdivision_ratio=None, max_nodes=None, resample=None, boundary_simplification=None)\n"
+"strandify_polygons(polygons, feature_size, buffer_distance=None, simplification=None, min_tip_fraction=None, junction_merge_fraction=None, compute_widths=False, subdivision_ratio=None, max_nodes=None, resample=None, boundary_simplification=None, partition='none', workers=None, refine=None)\n"
 "--\n"
 "\n"
 "Centerlines of filled shapes: the polygons enter where strandify's buffer\n"
@@ -124,6 +124,17 @@ PyDoc_STRVAR(strandify_polygons_doc,
 "    inflation: the reach of boundary refinement near sharp turns. When\n"
 "    None it is the shape's mean half-width: the repaired area divided by\n"
 "    the repaired boundary length (holes included in both).\n"
+"\n"
+"partition : {'none', 'components'}, default 'none'\n"
+"    'components' skeletonises, cleans and chains every repaired polygon\n"
+"    on its own, as strandify does with a partitioned union.\n"
+"workers : int, default None\n"
+"    Threads this call may use for its polygons (None: one); the result\n"
+"    does not depend on their number.\n"
+"refine : collection of str, default None\n"
+"    The finishing steps to run instead of plain cleaning, by name:\n"
+"    'finish_tips', 'recover_corners', 'keep_dots', 'join_crossings',\n"
+"    'radius_tips', as strandify's refine keyword takes them.\n"
 "\n"
 "The other parameters mean what they mean in strandify.\n"
 "\n"

@@ -53,6 +53,27 @@ void append(std::vector<T>& target, std::vector<T>&& items) {
   }
 }
 
+std::size_t point_count(const std::vector<Curve>& curves) {
+  std::size_t n = 0;
+  for (const Curve& c : curves) n += c.size();
+  return n;
+}
+
+std::size_t ring_point_count(const std::vector<Polygon>& polygons) {
+  std::size_t n = 0;
+  for (const Polygon& p : polygons) {
+    n += p.outer.size();
+    for (const Ring& h : p.holes) n += h.size();
+  }
+  return n;
+}
+
+std::size_t mesh_point_count(const std::vector<MeshedPolygon>& meshed) {
+  std::size_t n = 0;
+  for (const MeshedPolygon& m : meshed) n += m.mesh.points.size();
+  return n;
+}
+
 std::string union_too_costly(double work) {
   return "the union of the buffers would take about " + format_float(std::round(work / 1e6)) +
          " million edge visits, more than the limit of " +
@@ -73,7 +94,8 @@ Outcome<std::vector<Polygon>> buffer_polygons(const std::vector<Curve>& curves,
     const CurveGroups groups = group_by_buffer_boxes(c.curves, c.widths, settings.buffer_distance);
     const double work = union_sweep_work(c.curves, c.widths, settings.buffer_distance, groups);
     if (work > kMaxUnionWork) return Result::fail(FailureKind::work_limit, union_too_costly(work));
-    out.value = inflate_groups(c.curves, c.widths, groups, settings.inflation, settings.threads);
+    out.value = inflate_groups(c.curves, c.widths, groups, settings.inflation,
+                               threads_for_points(settings.threads, point_count(c.curves)));
     return out;
   }
   const double work = union_sweep_work(c.curves, c.widths, settings.buffer_distance);
@@ -249,9 +271,8 @@ Outcome<std::vector<MeshedPolygon>> mesh_polygons(const std::vector<Polygon>& po
   Result out;
   out.value.resize(polygons.size());
   // Each polygon is conditioned against the finished index and triangulated on its own.
-  for_each_index(polygons.size(), threads, [&](std::size_t i) {
-    out.value[i] = meshed_polygon(cond, polygons[i], i);
-  });
+  for_each_index(polygons.size(), threads_for_points(threads, ring_point_count(polygons)),
+                 [&](std::size_t i) { out.value[i] = meshed_polygon(cond, polygons[i], i); });
   return out;
 }
 
@@ -266,7 +287,8 @@ Outcome<SkeletonGraph> skeleton_graph(const std::vector<Polygon>& polygons,
   if (stopped()) return Result::fail(FailureKind::interrupted, "interrupted");
 
   std::vector<std::vector<Segment>> skeletons(out.value.meshed.size());
-  for_each_index(skeletons.size(), settings.threads,
+  for_each_index(skeletons.size(),
+                 threads_for_points(settings.threads, mesh_point_count(out.value.meshed)),
                  [&](std::size_t i) { skeletons[i] = mesh_skeleton(out.value.meshed[i].mesh); });
   std::vector<Segment> segments;
   for (std::vector<Segment>& s : skeletons) append(segments, std::move(s));
@@ -349,7 +371,7 @@ Outcome<CenterlineResult> chains_per_polygon(const std::vector<MeshedPolygon>& m
   std::vector<PolygonChains> parts(meshed.size());
   const std::function<bool()> go = [&keep_going] { return keep_going(); };
   if (!for_each_index(
-          meshed.size(), settings.threads,
+          meshed.size(), threads_for_points(settings.threads, mesh_point_count(meshed)),
           [&](std::size_t i) { parts[i] = chains_of_polygon(meshed[i], settings); },
           keep_going ? go : std::function<bool()>{}))
     return Result::fail(FailureKind::interrupted, "interrupted");
@@ -410,7 +432,8 @@ Outcome<CenterlineResult> centerlines_of_polygons(const std::vector<Polygon>& po
     return chains_per_polygon(meshed.value, settings, max_nodes, compute_widths, keep_going);
 
   std::vector<std::vector<Segment>> skeletons(meshed.value.size());
-  for_each_index(skeletons.size(), settings.threads,
+  for_each_index(skeletons.size(),
+                 threads_for_points(settings.threads, mesh_point_count(meshed.value)),
                  [&](std::size_t i) { skeletons[i] = mesh_skeleton(meshed.value[i].mesh); });
   std::vector<unsigned char> has_segments;
   if (settings.refine.steps.any()) has_segments.reserve(skeletons.size());

@@ -240,17 +240,38 @@ bool branch_line(const Graph& g, const Walk& w, double fit_start, double fit_end
 // ---------------------------------------------------------------------------------------------
 // Corners.
 
+// Whether the straight way from `from` to `to` stays clear of the boundary, and `to` at least
+// `margin` inside it along that way.
+bool clear_path(const BoundaryEdges& boundary, Point from, Point to, double margin) {
+  const Point d = sub(to, from);
+  const double length = std::sqrt(dot(d, d));
+  if (!(length > 0.0)) return boundary.distance_within(to, margin) >= margin;
+  return boundary.first_hit(from, d, 1.0 + margin / length) < 0.0;
+}
+
 struct CornerFinder {
   const Graph& g;
   const Adjacency adj;
   const RefineSettings& s;
+  const BoundaryEdges& boundary;
   GraphEdit edit;
   Walk walks[3];
   std::vector<Point> scratch;
   std::vector<Point> found;
 
-  CornerFinder(const Graph& graph, const RefineSettings& settings)
-      : g(graph), adj(build_adjacency(graph)), s(settings), edit(graph) {}
+  CornerFinder(const Graph& graph, const BoundaryEdges& edges, const RefineSettings& settings)
+      : g(graph), adj(build_adjacency(graph)), s(settings), boundary(edges), edit(graph) {}
+
+  // Legs that bend away from their fitted lines can make the lines meet on or beyond the
+  // boundary, where nothing was drawn: the corner, and the new straight legs to it, must stay
+  // inside the shape.
+  bool apex_inside(NodeId j, Point apex, const Walk& l1, std::size_t k1, const Walk& l2,
+                   std::size_t k2) const {
+    const double margin = s.corner_clearance;
+    return clear_path(boundary, g.nodes[j], apex, margin) &&
+           clear_path(boundary, g.nodes[l1.nodes[k1]], apex, margin) &&
+           clear_path(boundary, g.nodes[l2.nodes[k2]], apex, margin);
+  }
 
   void at(NodeId j) {
     if (adj.degree(j) != 3 || edit.touched(j)) return;
@@ -285,6 +306,7 @@ struct CornerFinder {
     if (distance(apex, g.nodes[sw.end()]) > s.corner_reach) return;
     if (dot(sub(apex, g.nodes[j]), bisector) < -s.corner_reach) return;
     if (l1.nodes[b1.keep] == l2.nodes[b2.keep]) return;
+    if (!apex_inside(j, apex, l1, b1.keep, l2, b2.keep)) return;
     if (!edit.untouched(sw.nodes, sw.nodes.size()) || !edit.untouched(l1.nodes, b1.keep + 1) ||
         !edit.untouched(l2.nodes, b2.keep + 1))
       return;
@@ -776,8 +798,9 @@ Graph keep_dots(const Graph& skeleton, Graph pruned, const BoundaryEdges& bounda
   return pruned;
 }
 
-Graph recover_corners(const Graph& graph, const RefineSettings& s, std::vector<Point>* corners) {
-  CornerFinder finder(graph, s);
+Graph recover_corners(const Graph& graph, const BoundaryEdges& boundary, const RefineSettings& s,
+                      std::vector<Point>* corners) {
+  CornerFinder finder(graph, boundary, s);
   for (NodeId j = 0; j < graph.nodes.size(); ++j) finder.at(j);
   if (corners) corners->insert(corners->end(), finder.found.begin(), finder.found.end());
   return finder.edit.changed() ? finder.edit.result() : graph;
@@ -850,7 +873,7 @@ RefinedGraph refine_graph(const Graph& skeleton, const BoundaryEdges& boundary,
     out.graph = merge_close_junctions(out.graph, settings.junction_merge_distance);
   if (!geometric) return out;
   if (steps.recover_corners) {
-    out.graph = recover_corners(out.graph, r, &out.corners);
+    out.graph = recover_corners(out.graph, boundary, r, &out.corners);
     std::sort(out.corners.begin(), out.corners.end(), point_less);
   }
   if (steps.join_crossings) out.graph = join_crossings(out.graph, r);

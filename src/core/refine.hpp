@@ -71,10 +71,10 @@ Graph keep_dots(const Graph& skeleton, Graph pruned, const BoundaryEdges& bounda
                 std::vector<Point>& dots);
 
 // A degree-3 junction with one short spur along the bisector of its two legs becomes the
-// intersection of the legs' lines; the spur goes. The new corner positions are appended to
-// `corners` when it is given.
-Graph recover_corners(const Graph& graph, const RefineSettings& settings,
-                      std::vector<Point>* corners = nullptr);
+// intersection of the legs' lines, when that lies inside `boundary`; the spur goes. The new
+// corner positions are appended to `corners` when it is given.
+Graph recover_corners(const Graph& graph, const BoundaryEdges& boundary,
+                      const RefineSettings& settings, std::vector<Point>* corners = nullptr);
 
 // Two degree-3 junctions joined by one short chain whose outer branches continue each other in
 // two lines become one 4-way node where the lines cross.

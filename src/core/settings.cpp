@@ -78,6 +78,9 @@ RefineSettings resolve_refine(double bd, double feature_size, RefineSteps steps)
   r.corner_cos_min_angle = std::cos(5.0 * kDegree);
   r.corner_cos_bisector = std::cos(25.0 * kDegree);
   r.corner_reach = 2.0 * bd;
+  // A stroke's corner lies a buffer radius inside the buffer's outer corner; a quarter radius
+  // leaves room for sketchy legs while refusing apexes on the boundary or past it.
+  r.corner_clearance = 0.25 * bd;
 
   r.crossing_max_length = 12.0 * bd;
   r.crossing_fit_start = 2.0 * bd;

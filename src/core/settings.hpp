@@ -124,6 +124,9 @@ struct RefineSettings {
   double corner_cos_min_angle = 0.0;
   double corner_cos_bisector = 0.0;
   double corner_reach = 0.0;
+  // ... and the apex lies at least corner_clearance inside the boundary, seen from the
+  // junction and from where each leg is kept.
+  double corner_clearance = 0.0;
 
   // Crossings: junctions joined by a chain no longer than crossing_max_length whose outer
   // branches (fitted from crossing_fit_start to crossing_fit_end) pair up into two lines, each

@@ -85,8 +85,11 @@ TEST(refine_corner_moves_the_junction_to_the_legs_apex) {
   leg(-1.0);
   g.nodes.push_back({1.5, 0});
   g.edges.push_back({0, g.nodes.size() - 1});
+  BoundaryEdges around(2.0);
+  around.add_polygon(square(-20, -20, 40));
+  around.build();
   std::vector<Point> corners;
-  const Graph out = recover_corners(g, s, &corners);
+  const Graph out = recover_corners(g, around, s, &corners);
   CHECK_EQ(corners.size(), std::size_t{1});
   CHECK_NEAR(out.nodes[0].x, 1.0, 1e-9);
   CHECK_NEAR(out.nodes[0].y, 0.0, 1e-9);
@@ -94,8 +97,18 @@ TEST(refine_corner_moves_the_junction_to_the_legs_apex) {
   // a spur well past the apex is a real stub and stays
   g.nodes.back() = {4.0, 0};
   corners.clear();
-  CHECK_EQ(recover_corners(g, s, &corners).edges.size(), g.edges.size());
+  CHECK_EQ(recover_corners(g, around, s, &corners).edges.size(), g.edges.size());
   CHECK(corners.empty());
+  // an apex on the boundary or beyond it is no corner of the shape
+  g.nodes.back() = {1.5, 0};
+  for (const double edge : {1.0, 1.1}) {
+    BoundaryEdges cut(2.0);
+    cut.add_polygon({{{-20, -20}, {edge, -20}, {edge, 20}, {-20, 20}}, {}});
+    cut.build();
+    corners.clear();
+    CHECK_EQ(recover_corners(g, cut, s, &corners).edges.size(), g.edges.size());
+    CHECK(corners.empty());
+  }
 }
 
 TEST(refine_tip_ends_inset_from_the_boundary) {

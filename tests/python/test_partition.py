@@ -114,7 +114,10 @@ def test_per_curve_widths_are_partitioned_with_their_curves():
 
 @pytest.mark.parametrize("partition", ["none", "components"])
 def test_result_does_not_depend_on_the_thread_count(partition):
-    curves, d, f = DRAWINGS["scribbles"]
+    # Seven copies side by side: enough points (about 15,000) that a call starts up to three
+    # threads; small calls stay on one, where a thread costs more than it saves.
+    scribbles, d, f = DRAWINGS["scribbles"]
+    curves = [[(x + 200.0 * k, y) for x, y in c] for k in range(7) for c in scribbles]
     one = m.strandify(curves, d, f, compute_widths=True, partition=partition)
     for workers in (2, 3, 64, 10**6):
         assert m.strandify(curves, d, f, compute_widths=True, partition=partition, workers=workers) == one

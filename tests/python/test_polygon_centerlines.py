@@ -130,10 +130,12 @@ def test_self_intersecting_ring_covers_both_lobes() -> None:
         [(0.0, 8.0), (30.0, 8.0), (30.0, 30.0), (0.0, 30.0)],  # runs along the outer's edge
     ],
 )
-def test_holes_touching_the_outer_ring_still_give_centerlines(hole: list) -> None:
+@pytest.mark.parametrize("refine", [True, False])
+def test_holes_touching_the_outer_ring_still_give_centerlines(hole: list, refine: bool) -> None:
     region = Polygon(SQUARE).difference(Polygon(hole))
-    result = strandify.polygon_centerlines([(SQUARE, [hole])], feature_size=2.0)
-    assert len(result.chains) >= 2
+    result = strandify.polygon_centerlines([(SQUARE, [hole])], feature_size=2.0, refine=refine)
+    # the finishing steps may join the band's pieces into one chain around the hole
+    assert len(result.chains) >= (1 if refine else 2)
     # chains may pass a touching point (the closed region is connected there); smoothing then
     # cuts its corner by a fraction of the snapping distance, feature_size / 20
     assert region.buffer(0.1).contains(lines(result))
@@ -240,6 +242,13 @@ def test_cli_fill_reads_svg_fills_and_geojson_polygons(tmp_path: Path) -> None:
     assert main(["--fill", str(geo), "-o", str(tmp_path / "out.geojson")]) == 0
     assert len(json.loads((tmp_path / "out.geojson").read_text())["features"]) == 1
     assert main(["--fill", str(geo), "-o", str(tmp_path / "x.json"), "--merge-tolerance", "1"]) == 1
+    assert main(["--fill", str(geo), "-o", str(tmp_path / "x.json"), "--partition", "tiles"]) == 1
+    # the finishing flags reach the regions: --no-refine --partition none is the exact call
+    assert main(["--fill", str(geo), "-o", str(tmp_path / "exact.json"), "--no-refine", "--partition", "none"]) == 0
+    exact = json.loads((tmp_path / "exact.json").read_text())["chains"]
+    fs = strandify.suggest_polygon_feature_size(box(0, 0, 100, 10))
+    want = _internal.strandify_polygons([(list(box(0, 0, 100, 10).exterior.coords), [])], fs)[0]
+    assert [[tuple(p) for p in c] for c in exact] == want
 
 
 def test_nested_subpaths_alternate_between_outer_rings_and_holes() -> None:
@@ -265,3 +274,58 @@ def test_widths_follow_the_shape() -> None:
     wide = widths[(points[:, 0] > 150) & (points[:, 0] < 210)]
     assert len(narrow) and len(wide)
     assert 6 < np.median(narrow) < 11 and 20 < np.median(wide) < 28
+
+
+def blobs(count: int, points: int) -> list[tuple[list[tuple[float, float]], list]]:
+    """Separate wobbly disks with a hole each, `points` vertices on each outer ring."""
+    rng = random.Random(7)
+    out = []
+    for k in range(count):
+        cx, cy, r = 60.0 * (k % 8), 60.0 * (k // 8), rng.uniform(15, 25)
+        outer = [
+            (cx + (r + 2 * math.sin(5 * t)) * math.cos(t), cy + (r + 2 * math.sin(5 * t)) * math.sin(t))
+            for t in (2 * math.pi * i / points for i in range(points))
+        ]
+        hole = [(cx + 5 * math.cos(-t), cy + 5 * math.sin(-t)) for t in (2 * math.pi * i / 40 for i in range(40))]
+        out.append((outer, [hole]))
+    return out
+
+
+def test_polygon_partition_and_workers_keep_the_result() -> None:
+    # about 16,000 points: enough that a call starts up to three threads
+    shapes = blobs(40, 400)
+    exact = _internal.strandify_polygons(shapes, 6.0)
+    parted = _internal.strandify_polygons(shapes, 6.0, partition="components")
+    # separate polygons: the same chains, polygon by polygon
+    assert sorted(map(tuple, map(tuple, parted[0]))) == sorted(map(tuple, map(tuple, exact[0])))
+    steps = ("finish_tips", "recover_corners", "keep_dots", "join_crossings")
+    for partition in ("none", "components"):
+        one = _internal.strandify_polygons(shapes, 6.0, partition=partition, refine=steps, compute_widths=True)
+        for workers in (2, 3):
+            again = _internal.strandify_polygons(
+                shapes, 6.0, partition=partition, refine=steps, compute_widths=True, workers=workers
+            )
+            assert again == one
+    with pytest.raises(ValueError, match="partition"):
+        _internal.strandify_polygons(shapes, 6.0, partition="tiles")
+    with pytest.raises(ValueError, match="partition"):
+        strandify.polygon_centerlines(shapes, 6.0, partition="tiles")  # type: ignore[arg-type]
+
+
+@pytest.mark.parametrize(
+    ("stroke", "join"),
+    [([(0.0, 0.0), (50.0, 0.0)], "round"), ([(0.0, 0.0), (50.0, 0.0), (50.0, 30.0)], "mitre")],
+)
+def test_finishing_steps_bring_a_buffered_stroke_back_to_the_stroke(stroke: list, join: str) -> None:
+    truth = shapely.LineString(stroke)
+    shape = truth.buffer(2.0, join_style=join)
+    exact = strandify.polygon_centerlines(shape, refine=False, partition="none")
+    assert [list(map(tuple, c.tolist())) for c in exact.chains] == _internal.strandify_polygons(
+        [(list(shape.exterior.coords), [])], strandify.suggest_polygon_feature_size(shape)
+    )[0]
+    done = strandify.polygon_centerlines(shape)
+    assert len(done.chains) == 1
+    # the exact tips hook into the round caps and cut the corner; the finished line does neither
+    off = shapely.hausdorff_distance(lines(done), truth)
+    assert off < 0.3 * 2.0
+    assert off < 0.5 * shapely.hausdorff_distance(lines(exact), truth)
