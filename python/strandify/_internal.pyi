@@ -82,6 +82,9 @@ def strandify_polygons(
     max_nodes: SupportsIndex | None = None,
     resample: _Real | None = None,
     boundary_simplification: _Real | None = None,
+    partition: _Partition | None = "none",
+    workers: SupportsIndex | None = None,
+    refine: Iterable[str] | None = None,
 ) -> tuple[_Chains, list[_Point], list[tuple[int, int]], list[list[float]]]: ...
 
 _Box: TypeAlias = tuple[float, float, float, float]

@@ -258,7 +258,7 @@ def _native_call(
     buffer_distance: float | None,
     options: tuple[Any, ...],
     compute_widths: bool,
-    partition: str = "none",
+    partition: Literal["none", "components"] = "none",
     threads: int = 1,
     steps: tuple[str, ...] | None = None,
 ) -> Any:

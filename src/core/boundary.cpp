@@ -211,6 +211,7 @@ std::optional<Failure> BoundaryConditioner::prepare(const std::vector<Polygon>& 
     } else {
       for_each_ring(first_pass_, [&](const Ring& r) { index.add_ring(r, s_.index_angle_threshold); });
     }
+    index.finish();
     if (auto failure = check_refined_size()) return failure;
   }
 

@@ -49,6 +49,9 @@ class CurvatureIndex {
 
   // Records every vertex of `ring` that turns by at least `angle_threshold`.
   void add_ring(const Ring& ring, double angle_threshold);
+  // Files the recorded vertices into their cells, after the last add_ring. Queries before it
+  // (or after a later add_ring) give the same answers by looking at every vertex.
+  void finish();
   // Largest turning angle near `q`, full weight within `inner`, fading to 0 at `outer`.
   double max_angle_near(Point q, double inner, double outer) const;
 
@@ -56,20 +59,22 @@ class CurvatureIndex {
   std::size_t size() const { return entries_.size(); }
 
  private:
-  struct Entry {
-    Point position;
-    double angle;
-  };
   struct CellKey {
     std::int64_t x;
     std::int64_t y;
     bool operator==(const CellKey& o) const { return x == o.x && y == o.y; }
+  };
+  struct Entry {
+    Point position;
+    double angle;
+    CellKey key;  // key_of(position), kept so that queries need not recompute it
   };
   struct CellHash {
     std::size_t operator()(const CellKey& k) const;
   };
 
   CellKey key_of(Point p) const;
+  std::size_t dense_cell(const CellKey& k) const;
   double weighted_angle(const Entry& e, Point q, double inner, double outer) const;
 
   double cell_size_;
@@ -79,6 +84,15 @@ class CurvatureIndex {
   // cell size) would gather a whole quadrant of entries in one bucket and make every query
   // scan it. Their entries are kept ordered by the saturated coordinate instead, so a query
   // looks only at those within reach.
+  std::vector<std::size_t> gridded_;  // entries with finite keys, in the order recorded
+  bool filed_ = true;                  // finish() has seen every entry
+  // After finish(): where the occupied cells span few enough cells, a dense grid of them
+  // (cell_start_ offsets into cell_entries_, row by row from min_key_); otherwise a map.
+  CellKey min_key_{0, 0};
+  std::int64_t width_ = 0;
+  std::int64_t height_ = 0;
+  std::vector<std::size_t> cell_start_;
+  std::vector<std::size_t> cell_entries_;
   std::unordered_map<CellKey, std::vector<std::size_t>, CellHash> cells_;
   std::multimap<double, std::size_t> saturated_x_;  // x key saturated, ordered by x
   std::multimap<double, std::size_t> saturated_y_;  // only the y key saturated, ordered by y

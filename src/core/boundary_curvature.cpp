@@ -1,5 +1,6 @@
 // The curvature index (sharply turning boundary vertices on a grid) and the two refiners that
 // densify the boundary near those turns.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -145,10 +146,50 @@ void CurvatureIndex::add_ring(const Ring& ring, double angle_threshold) {
     } else if (is_saturated(k.y)) {
       saturated_y_.emplace(p.y, id);
     } else {
-      cells_[k].push_back(id);
+      gridded_.push_back(id);
     }
-    entries_.push_back({p, angle});
+    entries_.push_back({p, angle, k});
+    filed_ = false;
   }
+}
+
+void CurvatureIndex::finish() {
+  cell_start_.clear();
+  cell_entries_.clear();
+  cells_.clear();
+  filed_ = true;
+  if (gridded_.empty()) return;
+  std::int64_t x0 = entries_[gridded_[0]].key.x, x1 = x0;
+  std::int64_t y0 = entries_[gridded_[0]].key.y, y1 = y0;
+  for (const std::size_t id : gridded_) {
+    const CellKey& k = entries_[id].key;
+    x0 = std::min(x0, k.x);
+    x1 = std::max(x1, k.x);
+    y0 = std::min(y0, k.y);
+    y1 = std::max(y1, k.y);
+  }
+  // Keys are at most 2^63 from zero, so the spans are exact in unsigned arithmetic.
+  const std::uint64_t wx = static_cast<std::uint64_t>(x1) - static_cast<std::uint64_t>(x0) + 1;
+  const std::uint64_t wy = static_cast<std::uint64_t>(y1) - static_cast<std::uint64_t>(y0) + 1;
+  const std::uint64_t budget = 4 * static_cast<std::uint64_t>(gridded_.size()) + 1024;
+  if (wx <= budget && wy <= budget && wx * wy <= budget) {
+    // A dense grid over the occupied cells: a query finds a cell by its index, no hashing.
+    min_key_ = {x0, y0};
+    width_ = static_cast<std::int64_t>(wx);
+    height_ = static_cast<std::int64_t>(wy);
+    cell_start_.assign(static_cast<std::size_t>(wx * wy) + 1, 0);
+    for (const std::size_t id : gridded_) ++cell_start_[dense_cell(entries_[id].key) + 1];
+    for (std::size_t c = 1; c < cell_start_.size(); ++c) cell_start_[c] += cell_start_[c - 1];
+    cell_entries_.resize(gridded_.size());
+    std::vector<std::size_t> fill(cell_start_.begin(), cell_start_.end() - 1);
+    for (const std::size_t id : gridded_) cell_entries_[fill[dense_cell(entries_[id].key)]++] = id;
+  } else {
+    for (const std::size_t id : gridded_) cells_[entries_[id].key].push_back(id);
+  }
+}
+
+std::size_t CurvatureIndex::dense_cell(const CellKey& k) const {
+  return static_cast<std::size_t>((k.x - min_key_.x) * height_ + (k.y - min_key_.y));
 }
 
 double CurvatureIndex::weighted_angle(const Entry& e, Point q, double inner,
@@ -172,7 +213,7 @@ double CurvatureIndex::max_angle_near(Point q, double inner, double outer) const
 
   double best = 0.0;
   auto consider = [&](std::size_t entry) {
-    const CellKey k = key_of(entries_[entry].position);
+    const CellKey& k = entries_[entry].key;
     if (k.x < x0 || k.x > x1 || k.y < y0 || k.y > y1) return;
     const double v = weighted_angle(entries_[entry], q, inner, outer);
     if (v > best) best = v;  // a NaN never wins
@@ -183,11 +224,23 @@ double CurvatureIndex::max_angle_near(Point q, double inner, double outer) const
   // visiting every entry finds exactly the same ones, faster.
   const double cells_in_range = (static_cast<double>(x1) - static_cast<double>(x0) + 1.0) *
                                 (static_cast<double>(y1) - static_cast<double>(y0) + 1.0);
-  if (cells_in_range > 9.0 && cells_in_range > static_cast<double>(entries_.size())) {
+  // Before finish() the cells are not filed yet; every entry is looked at instead.
+  if (!filed_ || (cells_in_range > 9.0 && cells_in_range > static_cast<double>(entries_.size()))) {
     for (std::size_t i = 0; i < entries_.size(); ++i) consider(i);
     return best;
   }
-  if (!cells_.empty()) {
+  if (!cell_start_.empty()) {
+    // Only the part of the range that overlaps the grid can hold entries.
+    const std::int64_t gx1 = min_key_.x + (width_ - 1), gy1 = min_key_.y + (height_ - 1);
+    const std::int64_t lo_x = std::max(x0, min_key_.x), hi_x = std::min(x1, gx1);
+    const std::int64_t lo_y = std::max(y0, min_key_.y), hi_y = std::min(y1, gy1);
+    for (std::int64_t cx = lo_x; cx <= hi_x; ++cx) {
+      for (std::int64_t cy = lo_y; cy <= hi_y; ++cy) {
+        const std::size_t c = dense_cell({cx, cy});
+        for (std::size_t e = cell_start_[c]; e < cell_start_[c + 1]; ++e) consider(cell_entries_[e]);
+      }
+    }
+  } else if (!cells_.empty()) {
     for (std::int64_t cx = x0;; ++cx) {
       for (std::int64_t cy = y0;; ++cy) {
         const auto it = cells_.find({cx, cy});

@@ -261,19 +261,28 @@ TEST(index_cell_range_guard_gives_the_same_answers) {
   std::uniform_real_distribution<double> u(-20, 20);
   std::vector<Ring> rings;
   for (int i = 0; i < 30; ++i) rings.push_back(star(u(rng), u(rng), 2, 0.7, 3 + i % 4, u(rng)));
-  CurvatureIndex normal(4.0), tiny(1e-320), coarse(1e6);
+  // `scan` is never filed into cells, so it looks at every vertex: the reference.
+  CurvatureIndex normal(4.0), tiny(1e-320), coarse(1e6), scan(4.0);
   for (const Ring& r : rings) {
     normal.add_ring(r, k45);
     tiny.add_ring(r, k45);
     coarse.add_ring(r, k45);
+    scan.add_ring(r, k45);
   }
+  normal.finish();
+  tiny.finish();
+  coarse.finish();
   int mismatches = 0;
   for (int i = 0; i < 500; ++i) {
     const Point q{u(rng), u(rng)};
-    const double a = normal.max_angle_near(q, 3, 4);
-    if (!(tiny.max_angle_near(q, 3, 4) == a) || !(coarse.max_angle_near(q, 3, 4) == a))
+    const double a = scan.max_angle_near(q, 3, 4);
+    if (!(normal.max_angle_near(q, 3, 4) == a) || !(tiny.max_angle_near(q, 3, 4) == a) ||
+        !(coarse.max_angle_near(q, 3, 4) == a))
       ++mismatches;
   }
+  // A ring added after filing is found as well.
+  normal.add_ring(star(60, 60, 2, 0.7, 3, 0.0), k45);
+  CHECK(normal.max_angle_near({60, 60}, 3, 4) > 0.0);
   CHECK_EQ(mismatches, 0);
 
   const auto start = std::chrono::steady_clock::now();
@@ -295,9 +304,11 @@ TEST(index_with_saturated_keys_stays_fast_and_exact) {
   zigzag.push_back({double(n), -3.0});
   CurvatureIndex sat(1e-320);
   sat.add_ring(zigzag, k45);
+  sat.finish();
   CHECK_EQ(sat.size(), std::size_t(n + 1));
   CurvatureIndex grid(4.0);
   grid.add_ring(zigzag, k45);
+  grid.finish();
   const double turn = grid.max_angle_near(zigzag[1], 3, 4);  // the same at every zigzag vertex
   CHECK(turn > 2.7);
   const auto start = std::chrono::steady_clock::now();
