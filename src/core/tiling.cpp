@@ -119,15 +119,6 @@ struct Extent {
   std::vector<bool> buffered;  // per curve: whether it adds a buffer at all
 };
 
-double largest_radius(const PreparedCurves& prepared, std::size_t i, double buffer_distance) {
-  if (prepared.widths && i < prepared.widths->size() && !(*prepared.widths)[i].empty()) {
-    double r = 0.0;
-    for (double w : (*prepared.widths)[i]) r = std::max(r, std::fabs(w));
-    return r;
-  }
-  return std::fabs(buffer_distance);
-}
-
 // The box of every buffer: curves that add no buffer are left out, as the union leaves them.
 Extent drawing_extent(const PreparedCurves& prepared, double buffer_distance) {
   Extent e;
