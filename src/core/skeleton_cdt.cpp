@@ -1,11 +1,11 @@
 #include "skeleton_cdt.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <deque>
 #include <limits>
 
 #include "CDT.h"
-#include "pair_table.hpp"
 
 namespace strandify {
 namespace {
@@ -56,6 +56,21 @@ constexpr CDT::VertInd kSuperVertices = 3;  // the triangulator's super-triangle
 // ring. This is the selection the triangulator's own outer-and-hole removal makes (its layered
 // peel computes the same shortest crossing counts), done as one 0-1 breadth-first fill over flat
 // arrays instead of hashed sets, and kept in triangle index order as that removal keeps it.
+// The edge bits of `shared_edges` for a triangle whose neighbours opposite v2, v0 and v1 (those
+// across v0-v1, v1-v2 and v0-v2) are kept in the mesh or not.
+std::uint8_t shared_bits(bool across01, bool across12, bool across02) {
+  return static_cast<std::uint8_t>((across01 ? 1 : 0) | (across12 ? 2 : 0) | (across02 ? 4 : 0));
+}
+
+template <class Kept>
+std::uint8_t shared_bits_of(const CDT::Triangle& t, Kept&& kept) {
+  auto kept_across = [&](CDT::Index opposite) {
+    const CDT::TriInd n = t.neighbors[CDT::opoNbr(opposite)];
+    return n != CDT::noNeighbor && kept(n);
+  };
+  return shared_bits(kept_across(2), kept_across(0), kept_across(1));
+}
+
 // Only valid when every constraint edge is a ring edge, inserted once and never split.
 bool odd_depth_triangles(const Triangulator& cdt, PolygonMesh& mesh) {
   const auto n = static_cast<std::uint32_t>(mesh.points.size());
@@ -97,6 +112,8 @@ bool odd_depth_triangles(const Triangulator& cdt, PolygonMesh& mesh) {
   std::size_t kept = 0;
   for (CDT::LayerDepth d : depth) kept += d % 2;
   mesh.triangles.reserve(kept);
+  mesh.shared_edges.reserve(kept);
+  const auto odd = [&depth](CDT::TriInd t) { return depth[t] % 2 == 1; };
   for (std::size_t t = 0; t < triangles.size(); ++t) {
     if (depth[t] % 2 == 0) continue;
     const auto& v = triangles[t].vertices;
@@ -105,6 +122,7 @@ bool odd_depth_triangles(const Triangulator& cdt, PolygonMesh& mesh) {
                                              v[2] - kSuperVertices};
     if (local[0] >= n || local[1] >= n || local[2] >= n) return false;
     mesh.triangles.push_back(local);
+    mesh.shared_edges.push_back(shared_bits_of(triangles[t], odd));
   }
   return true;
 }
@@ -114,10 +132,13 @@ bool library_removal(Triangulator& cdt, PolygonMesh& mesh) {
   const auto n = static_cast<std::uint32_t>(mesh.points.size());
   if (cdt.vertices.size() != n) return false;
   mesh.triangles.reserve(cdt.triangles.size());
+  mesh.shared_edges.reserve(cdt.triangles.size());
+  const auto every = [](CDT::TriInd) { return true; };  // the removal kept only the mesh
   for (const CDT::Triangle& t : cdt.triangles) {
     const auto& v = t.vertices;
     if (v[0] >= n || v[1] >= n || v[2] >= n) return false;
     mesh.triangles.push_back({v[0], v[1], v[2]});
+    mesh.shared_edges.push_back(shared_bits_of(t, every));
   }
   return true;
 }
@@ -145,45 +166,22 @@ bool run_triangulator(PolygonMesh& mesh, OuterRemoval removal) {
   }
 }
 
-PairKey edge_key(std::uint32_t a, std::uint32_t b) {
-  return a < b ? PairKey{a, b} : PairKey{b, a};
-}
-
 Point midpoint(const std::vector<Point>& pts, std::uint32_t a, std::uint32_t b) {
   if (a > b) std::swap(a, b);
   return {(pts[b].x + pts[a].x) * 0.5, (pts[b].y + pts[a].y) * 0.5};
 }
 
-class InteriorEdges {
- public:
-  // About three edges for every two triangles.
-  explicit InteriorEdges(const PolygonMesh& mesh)
-      : mesh_(mesh), uses_(mesh.triangles.size() * 3 / 2 + 8) {
-    for (const auto& t : mesh.triangles) {
-      ++uses_.find_or_insert(edge_key(t[0], t[1]), 0);
-      ++uses_.find_or_insert(edge_key(t[1], t[2]), 0);
-      ++uses_.find_or_insert(edge_key(t[0], t[2]), 0);
-    }
-  }
-
-  // Shared by two triangles and not hugging its own ring: a chord of one ring that spans fewer
-  // than three ring steps only cuts off a boundary corner.
-  bool interior(std::uint32_t a, std::uint32_t b) const {
-    const std::uint8_t* uses = uses_.find(edge_key(a, b));
-    if (!uses || *uses < 2) return false;
-    const std::uint32_t ra = mesh_.ring_of[a];
-    if (ra != mesh_.ring_of[b]) return true;
-    const std::uint32_t pa = mesh_.position_in_ring[a];
-    const std::uint32_t pb = mesh_.position_in_ring[b];
-    const std::uint32_t d = pa > pb ? pa - pb : pb - pa;
-    const std::uint32_t steps = std::min(d, mesh_.ring_sizes[ra] - d);
-    return steps >= 3;
-  }
-
- private:
-  const PolygonMesh& mesh_;
-  PairTable<std::uint8_t> uses_;
-};
+// Not hugging its own ring: a chord of one ring that spans fewer than three ring steps only
+// cuts off a boundary corner.
+bool spans_the_shape(const PolygonMesh& mesh, std::uint32_t a, std::uint32_t b) {
+  const std::uint32_t ra = mesh.ring_of[a];
+  if (ra != mesh.ring_of[b]) return true;
+  const std::uint32_t pa = mesh.position_in_ring[a];
+  const std::uint32_t pb = mesh.position_in_ring[b];
+  const std::uint32_t d = pa > pb ? pa - pb : pb - pa;
+  const std::uint32_t steps = std::min(d, mesh.ring_sizes[ra] - d);
+  return steps >= 3;
+}
 
 }  // namespace
 
@@ -201,7 +199,10 @@ PolygonMesh triangulate_polygon(const Ring& outer, const std::vector<Ring>& hole
   if (mesh.points.size() < 3 || mesh.ring_sizes.empty()) return mesh;
   perturb(mesh.points);
   mesh.triangulated = run_triangulator(mesh, removal);
-  if (!mesh.triangulated) mesh.triangles.clear();
+  if (!mesh.triangulated) {
+    mesh.triangles.clear();
+    mesh.shared_edges.clear();
+  }
   return mesh;
 }
 
@@ -216,15 +217,17 @@ std::vector<Triangle> mesh_triangles(const PolygonMesh& mesh) {
 std::vector<Segment> mesh_skeleton(const PolygonMesh& mesh) {
   std::vector<Segment> segments;
   if (mesh.triangles.empty()) return segments;
-  const InteriorEdges interior(mesh);
   const std::vector<Point>& p = mesh.points;
   segments.reserve(mesh.triangles.size());
-  for (const auto& t : mesh.triangles) {
+  for (std::size_t k = 0; k < mesh.triangles.size(); ++k) {
+    const auto& t = mesh.triangles[k];
+    const std::uint8_t shared = mesh.shared_edges[k];
     const std::array<std::array<std::uint32_t, 2>, 3> edges{{{t[0], t[1]}, {t[1], t[2]}, {t[0], t[2]}}};
     std::array<int, 3> inner{};
     int count = 0;
+    // Interior: shared by two triangles of the mesh, and spanning the shape.
     for (int e = 0; e < 3; ++e)
-      if (interior.interior(edges[e][0], edges[e][1])) inner[count++] = e;
+      if ((shared >> e & 1) && spans_the_shape(mesh, edges[e][0], edges[e][1])) inner[count++] = e;
     if (count == 2) {
       segments.push_back({midpoint(p, edges[inner[0]][0], edges[inner[0]][1]),
                           midpoint(p, edges[inner[1]][0], edges[inner[1]][1])});

@@ -17,6 +17,9 @@ struct PolygonMesh {
   std::vector<std::uint32_t> position_in_ring;
   std::vector<std::uint32_t> ring_sizes;
   std::vector<std::array<std::uint32_t, 3>> triangles;
+  // Per triangle, which of its edges (bit 0: v0-v1, bit 1: v1-v2, bit 2: v0-v2) it shares with
+  // another triangle of the mesh, read off the triangulator's neighbours.
+  std::vector<std::uint8_t> shared_edges;
   bool triangulated = false;  // false when there was nothing to triangulate or it failed
 };
 

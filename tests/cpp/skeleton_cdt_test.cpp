@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <cmath>
+#include <map>
 #include <set>
 
 #include "check.hpp"
@@ -148,8 +150,26 @@ TEST(same_polygon_same_bits) {
 
 namespace {
 
+// The edges each triangle shares with another one, counted over the triangles themselves.
+std::vector<std::uint8_t> shared_by_count(const PolygonMesh& m) {
+  std::map<std::pair<std::uint32_t, std::uint32_t>, int> uses;
+  auto key = [](std::uint32_t a, std::uint32_t b) { return std::make_pair(std::min(a, b), std::max(a, b)); };
+  for (const auto& t : m.triangles) {
+    ++uses[key(t[0], t[1])];
+    ++uses[key(t[1], t[2])];
+    ++uses[key(t[0], t[2])];
+  }
+  std::vector<std::uint8_t> out;
+  for (const auto& t : m.triangles)
+    out.push_back(static_cast<std::uint8_t>((uses[key(t[0], t[1])] > 1 ? 1 : 0) |
+                                            (uses[key(t[1], t[2])] > 1 ? 2 : 0) |
+                                            (uses[key(t[0], t[2])] > 1 ? 4 : 0)));
+  return out;
+}
+
 bool same_mesh(const PolygonMesh& a, const PolygonMesh& b) {
-  return a.triangulated == b.triangulated && a.triangles == b.triangles;
+  return a.triangulated == b.triangulated && a.triangles == b.triangles &&
+         a.shared_edges == b.shared_edges && a.shared_edges == shared_by_count(a);
 }
 
 // Loops drawn inside each other, so that the union has holes and islands in holes.
