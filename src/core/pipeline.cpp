@@ -53,12 +53,18 @@ void append(std::vector<T>& target, std::vector<T>&& items) {
   }
 }
 
-std::string union_too_costly(double work) {
-  return "the union of the buffers would take about " + format_float(std::round(work / 1e6)) +
-         " million edge visits, more than the limit of " +
-         format_float(kMaxUnionWork / 1e6) +
-         " million; reduce buffer_distance (or the widths), increase feature_size, or split the "
-         "drawing into several calls";
+// Names what to change: the spikes and folds of each curve's own offset grow with the radius
+// against the spacing of its points, the outlines' overlap with the number of points. Curves
+// given width lists are never thinned, so for them feature_size changes nothing.
+std::string union_too_costly(const UnionWork& work, double limit, bool widths) {
+  const std::string thin = widths ? "thin the curves" : "increase feature_size";
+  const std::string remedy = work.own >= work.overlap
+                                 ? "reduce buffer_distance (or the widths), " + thin
+                                 : thin;
+  return "the union of the buffers would take about " +
+         format_float(std::round(work.total() / 1e6)) + " million sweep steps, more than the limit of " +
+         format_float(limit / 1e6) + " million; " + remedy +
+         ", or split the drawing into several calls";
 }
 
 Outcome<std::vector<Polygon>> buffer_polygons(const std::vector<Curve>& curves,
@@ -68,17 +74,19 @@ Outcome<std::vector<Polygon>> buffer_polygons(const std::vector<Curve>& curves,
   auto prepared = prepare_curves(curves, widths, settings);
   if (!prepared.ok()) return Result::fail(std::move(*prepared.failure));
   const PreparedCurves& c = prepared.value;
+  const bool partitioned = settings.inflation.partition == Partition::components;
+  CurveGroups groups;
+  if (partitioned) groups = group_by_buffer_boxes(c.curves, c.widths, settings.buffer_distance);
+  const UnionWork work = partitioned
+                             ? union_sweep_work(c.curves, c.widths, settings.buffer_distance, groups)
+                             : union_sweep_work(c.curves, c.widths, settings.buffer_distance);
+  if (work.total() > settings.max_union_work)
+    return Result::fail(FailureKind::work_limit,
+                        union_too_costly(work, settings.max_union_work, c.widths.has_value()));
   Result out;
-  if (settings.inflation.partition == Partition::components) {
-    const CurveGroups groups = group_by_buffer_boxes(c.curves, c.widths, settings.buffer_distance);
-    const double work = union_sweep_work(c.curves, c.widths, settings.buffer_distance, groups);
-    if (work > kMaxUnionWork) return Result::fail(FailureKind::work_limit, union_too_costly(work));
-    out.value = inflate_groups(c.curves, c.widths, groups, settings.inflation, settings.threads);
-    return out;
-  }
-  const double work = union_sweep_work(c.curves, c.widths, settings.buffer_distance);
-  if (work > kMaxUnionWork) return Result::fail(FailureKind::work_limit, union_too_costly(work));
-  out.value = inflate(c.curves, c.widths, settings.inflation);
+  out.value = partitioned
+                  ? inflate_groups(c.curves, c.widths, groups, settings.inflation, settings.threads)
+                  : inflate(c.curves, c.widths, settings.inflation);
   return out;
 }
 

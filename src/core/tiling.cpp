@@ -286,13 +286,13 @@ Outcome<TileResult> run_tile(const TileJob& job, const Settings& settings) {
   Settings s = settings;
   s.threads = 1;  // the tiles themselves share the call's threads
   const CurveGroups groups = group_by_buffer_boxes(job.curves, job.widths, s.buffer_distance);
-  const double work = union_sweep_work(job.curves, job.widths, s.buffer_distance, groups);
-  if (work > kMaxUnionWork)
+  const double work = union_sweep_work(job.curves, job.widths, s.buffer_distance, groups).total();
+  if (work > s.max_union_work)
     return Result::fail(FailureKind::work_limit,
                         "the union of one tile's buffers would take about " +
                             format_float(std::round(work / 1e6)) +
-                            " million edge visits, more than the limit of " +
-                            format_float(kMaxUnionWork / 1e6) + " million; reduce tile_size");
+                            " million sweep steps, more than the limit of " +
+                            format_float(s.max_union_work / 1e6) + " million; reduce tile_size");
   const std::vector<Polygon> polygons = inflate_groups(job.curves, job.widths, groups, s.inflation, 1);
   auto skeleton = skeleton_graph(polygons, s);
   if (!skeleton.ok()) return Result::fail(std::move(*skeleton.failure));
