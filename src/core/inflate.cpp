@@ -388,14 +388,21 @@ void offset_curve(const std::vector<Curve>& curves, const std::optional<WidthLis
 // The union of the given curves' buffers, assembled into polygons. The library reports range
 // problems by throwing; such a union yields no polygons. Running out of memory is not one of
 // them and reaches the caller.
+// Every kCurvesBetweenChecks curves the offsetting asks whether to go on.
+constexpr std::size_t kCurvesBetweenChecks = 256;
+
 template <class Indices>
 AssembledPolygons union_of(const std::vector<Curve>& curves,
                            const std::optional<WidthLists>& widths, const Indices& indices,
-                           const InflationSettings& settings) {
+                           const InflationSettings& settings, const KeepGoing& keep_going) {
   c2::Paths64 rings;
   try {
     c2::Paths64 offsets;
-    for (std::size_t i : indices) offset_curve(curves, widths, i, settings, offsets);
+    std::size_t done = 0;
+    for (std::size_t i : indices) {
+      if (keep_going && ++done % kCurvesBetweenChecks == 0 && !keep_going()) return {};
+      offset_curve(curves, widths, i, settings, offsets);
+    }
     if (offsets.empty()) return {};
     rings = c2::Union(offsets, c2::FillRule::NonZero);
   } catch (const c2::Clipper2Exception&) {
@@ -477,24 +484,31 @@ std::vector<Polygon> inflate(const std::vector<Curve>& curves,
 
 std::vector<Polygon> inflate(const std::vector<Curve>& curves,
                              const std::optional<WidthLists>& widths,
-                             const InflationSettings& settings) {
+                             const InflationSettings& settings, const KeepGoing& keep_going) {
   if (curves.empty()) return {};
   if (settings.partition == Partition::components) {
     return inflate_groups(curves, widths,
                           group_by_buffer_boxes(curves, widths, settings.buffer_distance),
-                          settings, 1);
+                          settings, 1, keep_going);
   }
-  return std::move(union_of(curves, widths, AllIndices{curves.size()}, settings).polygons);
+  return std::move(
+      union_of(curves, widths, AllIndices{curves.size()}, settings, keep_going).polygons);
 }
 
 std::vector<Polygon> inflate_groups(const std::vector<Curve>& curves,
                                     const std::optional<WidthLists>& widths,
                                     const CurveGroups& groups, const InflationSettings& settings,
-                                    std::size_t threads) {
+                                    std::size_t threads, const KeepGoing& keep_going) {
   std::vector<AssembledPolygons> parts(groups.size());
-  for_each_index(groups.size(), threads, [&](std::size_t g) {
-    parts[g] = union_of(curves, widths, GroupIndices{groups.begin_of(g), groups.end_of(g)}, settings);
-  });
+  // Only the groups this thread takes ask keep_going; the others run on without a check.
+  if (!for_each_index(
+          groups.size(), threads,
+          [&](std::size_t g) {
+            parts[g] = union_of(curves, widths, GroupIndices{groups.begin_of(g), groups.end_of(g)},
+                                settings, {});
+          },
+          keep_going))
+    return {};
   return merged_by_length(parts);
 }
 
