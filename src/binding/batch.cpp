@@ -100,11 +100,24 @@ PyObject* strandify_batch_entry(PyObject*, PyObject* const* args, Py_ssize_t nar
   WorkerPool::RunStatus status = WorkerPool::RunStatus::finished;
   const bool finished = run_interruptible([&](const std::function<bool()>& poll) {
     results.resize(jobs.size());
+    // Once the poll has raised, the running jobs learn it from `interrupted`: each asks it
+    // between its stages and while a long stage runs on a thread of its own, and gives up, so
+    // that the pool's run returns within a poll interval or so instead of after the longest job.
+    std::atomic<bool> interrupted{false};
+    const KeepGoing job_keeps_going = [&interrupted] {
+      return !interrupted.load(std::memory_order_relaxed);
+    };
+    const std::function<bool()> watch = [&poll, &interrupted] {
+      if (poll()) return true;
+      interrupted.store(true, std::memory_order_relaxed);
+      return false;
+    };
     const std::function<bool(std::size_t)> work = [&](std::size_t i) {
       if (stop.load(std::memory_order_relaxed)) return false;
       Outcome<CenterlineResult> r;
       try {
-        r = strandify_inner(jobs[i].curves, jobs[i].options);
+        r = strandify_inner(jobs[i].curves, jobs[i].options,
+                            poll ? job_keeps_going : KeepGoing{});
       } catch (...) {
         failure.out_of_memory();  // only allocation can throw in the pipeline
         stop.store(true, std::memory_order_relaxed);
@@ -120,7 +133,7 @@ PyObject* strandify_batch_entry(PyObject*, PyObject* const* args, Py_ssize_t nar
       completed.fetch_add(1, std::memory_order_relaxed);
       return true;
     };
-    status = WorkerPool::shared().run(jobs.size(), work, poll);
+    status = WorkerPool::shared().run(jobs.size(), work, poll ? watch : std::function<bool()>{});
   });
   if (!finished) return nullptr;
   if (status == WorkerPool::RunStatus::no_workers) {

@@ -57,7 +57,8 @@ PyObject* strandify_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
   if (auto failure = validate_feature_size(o.feature_size)) return raise_failure(*failure);
 
   Outcome<CenterlineResult> result;
-  // Ctrl-C is honoured between stages: the poll raises KeyboardInterrupt and the call stops.
+  // Ctrl-C is honoured between stages, and during the long ones, which then run on a thread of
+  // their own: the poll raises KeyboardInterrupt and the call returns.
   if (!run_interruptible([&](const KeepGoing& poll) { result = strandify_inner(curves, o, poll); }))
     return nullptr;
   if (!result.ok()) return raise_failure(*result.failure);
@@ -80,11 +81,12 @@ PyObject* inflate_curves_entry(PyObject*, PyObject* const* args, Py_ssize_t narg
       (3, to_optional_width_lists, widths)(4, to_optional_double, merge_tolerance)
       (5, to_partition, scale.partition)(6, to_workers, scale.workers);
   if (!convert.ok) return nullptr;
-  // Kept under the interpreter lock: this is an inspection call, not a production path.
+  // Kept under the interpreter lock: this is an inspection call, not a production path. Ctrl-C
+  // is still honoured while it waits for a long union.
   Outcome<std::vector<Polygon>> result;
-  if (!run_with_gil([&] {
+  if (!run_interruptible_with_gil([&](const KeepGoing& poll) {
         result = buffer_pipeline(curves, buffer_distance, feature_size, widths, merge_tolerance,
-                                 scale);
+                                 scale, poll);
       }))
     return nullptr;
   if (!result.ok()) return raise_failure(*result.failure);
@@ -112,9 +114,9 @@ PyObject* triangulate_curves_entry(PyObject*, PyObject* const* args, Py_ssize_t 
       (9, to_workers, scale.workers);
   if (!convert.ok) return nullptr;
   Outcome<std::vector<Triangle>> result;
-  if (!run_with_gil([&] {
+  if (!run_interruptible_with_gil([&](const KeepGoing& poll) {
         result = triangulation_pipeline(curves, buffer_distance, feature_size, widths, boundary,
-                                        merge_tolerance, scale);
+                                        merge_tolerance, scale, poll);
       }))
     return nullptr;
   if (!result.ok()) return raise_failure(*result.failure);
@@ -144,7 +146,9 @@ PyObject* strandify_polygons_entry(PyObject*, PyObject* const* args, Py_ssize_t 
 
   Outcome<CenterlineResult> result;
   if (!run_interruptible(
-          [&](const KeepGoing& poll) { result = polygon_centerlines_inner(polygons, o, poll); }))
+          [&](const KeepGoing& poll) {
+            result = polygon_centerlines_inner(std::move(polygons), o, poll);
+          }))
     return nullptr;
   if (!result.ok()) return raise_failure(*result.failure);
   return centerline_to_tuple(result.value, true);

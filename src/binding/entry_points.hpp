@@ -43,16 +43,4 @@ bool run_without_gil(F&& work) {
   return true;
 }
 
-// The same while keeping the interpreter lock, for the inspection calls.
-template <class F>
-bool run_with_gil(F&& work) {
-  try {
-    work();
-    return true;
-  } catch (...) {
-    PyErr_NoMemory();
-    return false;
-  }
-}
-
 }  // namespace strandify::binding

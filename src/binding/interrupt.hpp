@@ -67,4 +67,32 @@ bool run_interruptible(F&& work) {
   return true;
 }
 
+// The same for the calls that keep the interpreter lock throughout: the poll runs the pending
+// signal handlers directly (on the main thread; elsewhere it is empty, as above) and returns
+// false once one has raised, after which it must not be called again.
+template <class F>
+bool run_interruptible_with_gil(F&& work) {
+  const bool signals_here = handles_signals();
+  bool raised = false;
+  bool out_of_memory = false;
+  try {
+    std::function<bool()> poll;
+    if (signals_here) {
+      poll = [&raised] {
+        raised = PyErr_CheckSignals() != 0;
+        return !raised;
+      };
+    }
+    work(poll);
+  } catch (...) {
+    out_of_memory = true;
+  }
+  if (raised) return false;  // the handler's exception stays the one raised
+  if (out_of_memory) {
+    PyErr_NoMemory();
+    return false;
+  }
+  return true;
+}
+
 }  // namespace strandify::binding

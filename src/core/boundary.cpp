@@ -217,20 +217,29 @@ std::optional<Failure> BoundaryConditioner::prepare(const std::vector<Polygon>& 
 
   // A polygon whose simplified rings fail to triangulate may be conditioned again without
   // simplification; allow that only when even all polygons at once would stay in bounds.
-  if (simplify) {
-    double unsimplified = 0.0;
-    for_each_ring(polygons, [&](const Ring& r) {
-      if (!s_.refinement_enabled) {
-        unsimplified += first_pass_size(r);
-      } else {
-        const double points =
-            s_.resample_spacing ? static_cast<double>(r.size()) : subdivided_ring_size(r, s_.max_edge);
-        unsimplified += refined_size_bound(points, ring_perimeter(r));
-      }
-    });
-    unsimplified_fits_ = unsimplified <= limit;
-  }
+  if (simplify) unsimplified_fits_ = unsimplified_size_bound(polygons) <= limit;
   return std::nullopt;
+}
+
+double BoundaryConditioner::unsimplified_size_bound(const std::vector<Polygon>& polygons) const {
+  double size = 0.0;
+  for_each_ring(polygons, [&](const Ring& r) {
+    if (!s_.refinement_enabled) {
+      size += first_pass_size(r);
+    } else {
+      const double points =
+          s_.resample_spacing ? static_cast<double>(r.size()) : subdivided_ring_size(r, s_.max_edge);
+      size += refined_size_bound(points, ring_perimeter(r));
+    }
+  });
+  return size;
+}
+
+double BoundaryConditioner::size_bound(const std::vector<Polygon>& polygons,
+                                       const BoundarySettings& settings) {
+  BoundaryConditioner c;
+  c.s_ = settings;
+  return c.unsimplified_size_bound(polygons);
 }
 
 Outcome<BoundaryConditioner> BoundaryConditioner::build(const std::vector<Polygon>& polygons,

@@ -191,6 +191,10 @@ class BoundaryConditioner {
 
   const BoundarySettings& settings() const { return s_; }
 
+  // A bound on the ring points that conditioning `polygons` creates, without simplifying or
+  // refining anything (linear in their points): how long the stages after it will run.
+  static double size_bound(const std::vector<Polygon>& polygons, const BoundarySettings& settings);
+
  private:
   friend Outcome<std::vector<Polygon>> preprocess_boundaries(std::vector<Polygon> polygons,
                                                              const BoundarySettings& settings);
@@ -200,6 +204,7 @@ class BoundaryConditioner {
   double first_pass_size(const Ring& ring) const;
   double refined_size_bound(double points, double perimeter) const;
   double refinement_step_floor() const;
+  double unsimplified_size_bound(const std::vector<Polygon>& polygons) const;
   Ring first_pass(const Ring& ring, bool simplify) const;
   Ring finish(const Ring& first_pass_ring) const;
   Ring finish(Ring&& first_pass_ring) const;

@@ -140,17 +140,68 @@ double open_length(const Ring& ring) {
   return length;
 }
 
-// Even-odd crossing test; the expression is kept exactly as written so that points on or near
-// the boundary are classified the same way everywhere.
+// Whether the edge from vi to vj flips the even-odd test of p: the expression is kept exactly as
+// written so that points on or near the boundary are classified the same way everywhere.
+bool crosses_right_of(Point p, const Point& vi, const Point& vj) {
+  return (p.y < vj.y) != (p.y < vi.y) &&
+         p.x < (p.y - vi.y) * (vj.x - vi.x) / (vj.y - vi.y) + vi.x;
+}
+
+// Even-odd crossing test.
 bool point_in_ring(Point p, const Ring& ring) {
   bool inside = false;
   const std::size_t n = ring.size();
+  for (std::size_t i = 0, j = n - 1; i < n; j = i++)
+    if (crosses_right_of(p, ring[i], ring[j])) inside = !inside;
+  return inside;
+}
+
+// point_in_ring for many points against one ring, every answer the same. Only an edge whose
+// half-open y-range [low, high) holds p.y can flip the test, and the parity does not depend on
+// the order the edges come in, so the points are taken in order of height while a sweep keeps
+// the edges spanning the current one: the cost is the edges each point's height crosses, not
+// the whole ring per point.
+std::vector<unsigned char> points_in_ring(const std::vector<Point>& points, const Ring& ring) {
+  std::vector<unsigned char> inside(points.size(), 0);
+  const std::size_t n = ring.size();
+  if (points.size() < 8 || n < 64) {
+    for (std::size_t q = 0; q < points.size(); ++q) inside[q] = point_in_ring(points[q], ring);
+    return inside;
+  }
+  struct Edge {
+    double low, high;
+    std::size_t i;  // the edge from ring[i - 1] (cyclic) to ring[i]
+  };
+  std::vector<Edge> edges;
+  edges.reserve(n);
   for (std::size_t i = 0, j = n - 1; i < n; j = i++) {
-    const Point& vi = ring[i];
-    const Point& vj = ring[j];
-    if ((p.y < vj.y) != (p.y < vi.y) &&
-        p.x < (p.y - vi.y) * (vj.x - vi.x) / (vj.y - vi.y) + vi.x)
-      inside = !inside;
+    const double a = ring[i].y, b = ring[j].y;
+    if (a < b) edges.push_back({a, b, i});
+    if (b < a) edges.push_back({b, a, i});
+  }
+  std::sort(edges.begin(), edges.end(), [](const Edge& a, const Edge& b) { return a.low < b.low; });
+  std::vector<std::size_t> order(points.size());
+  for (std::size_t q = 0; q < order.size(); ++q) order[q] = q;
+  std::sort(order.begin(), order.end(),
+            [&](std::size_t a, std::size_t b) { return points[a].y < points[b].y; });
+  std::vector<const Edge*> active;
+  std::size_t next = 0;
+  for (std::size_t q : order) {
+    const Point p = points[q];
+    while (next < edges.size() && edges[next].low <= p.y) active.push_back(&edges[next++]);
+    bool in = false;
+    for (std::size_t a = 0; a < active.size();) {
+      const Edge& e = *active[a];
+      if (!(p.y < e.high)) {  // below this point for good: the points only go up
+        active[a] = active.back();
+        active.pop_back();
+        continue;
+      }
+      const std::size_t i = e.i, j = i == 0 ? n - 1 : i - 1;
+      if (crosses_right_of(p, ring[i], ring[j])) in = !in;
+      ++a;
+    }
+    inside[q] = in;
   }
   return inside;
 }
@@ -167,35 +218,92 @@ struct HoleCandidate {
 };
 
 struct Bounds {
-  double min_y, max_y;
+  double min_x, max_x, min_y, max_y;
 };
 
 Bounds bounds_of(const Ring& ring) {
-  Bounds b{ring[0].y, ring[0].y};
+  Bounds b{ring[0].x, ring[0].x, ring[0].y, ring[0].y};
   for (const Point& p : ring) {
+    b.min_x = std::min(b.min_x, p.x);
+    b.max_x = std::max(b.max_x, p.x);
     b.min_y = std::min(b.min_y, p.y);
     b.max_y = std::max(b.max_y, p.y);
   }
   return b;
 }
 
-// Below the lowest or at/above the highest vertex no edge can flip the crossing test, so such
-// a hole is skipped without running it; the outcome is identical.
-bool may_contain(const Bounds& b, Point p) { return p.y >= b.min_y && p.y < b.max_y; }
+// Whether the even-odd test could find p inside a ring with these bounds. Below the lowest or
+// at/above the highest vertex no edge can flip it. Left of every x an edge's test could compute
+// all flipping edges count, and a closed ring has an even number of them; right of every such x
+// none counts: both mean outside. The computed x of an edge lies within a few ulps of its end
+// points' range, far inside the margin.
+bool may_contain(const Bounds& b, Point p) {
+  if (!(p.y >= b.min_y && p.y < b.max_y)) return false;
+  const double margin = 1e-9 * (std::fabs(b.min_x) + std::fabs(b.max_x)) + 1e-300;
+  return p.x >= b.min_x - margin && p.x <= b.max_x + margin;
+}
 
 // Union rings never cross, so the outer candidates that contain a hole are nested inside one
 // another, and the one of smallest area is the hole's true owner. Handing a hole to any larger
-// container (a frame around the drawing, say) would fill the region between them.
-std::size_t owner_of(const HoleCandidate& hole, const std::vector<OuterCandidate>& outers,
-                     const std::vector<Bounds>& bounds) {
-  std::size_t owner = outers.size();
-  const Point probe = hole.ring[0];
-  for (std::size_t k = 0; k < outers.size(); ++k) {
-    const OuterCandidate& outer = outers[k];
-    if (!(hole.area < outer.area)) continue;
-    if (owner < outers.size() && !(outer.area < outers[owner].area)) continue;  // ties: first wins
-    if (!may_contain(bounds[k], probe) || !point_in_ring(probe, outer.ring)) continue;
-    owner = k;
+// container (a frame around the drawing, say) would fill the region between them. Ties of area
+// go to the first outer. outers.size() stands for no owner.
+//
+// Every pair that passes the cheap tests is tested in full, batched by outer, and each hole
+// then takes the smallest containing outer: the very outer a scan of all outers in order would
+// pick, found without testing every hole against every outer's every edge. The candidates come
+// from a sweep over the heights of the hole probes, with the outers whose height range holds
+// the current probe kept active.
+std::vector<std::size_t> hole_owners(const std::vector<HoleCandidate>& holes,
+                                     const std::vector<OuterCandidate>& outers,
+                                     const std::vector<Bounds>& bounds) {
+  const std::size_t none = outers.size();
+  std::vector<std::size_t> owner(holes.size(), none);
+  if (outers.empty() || holes.empty()) return owner;
+  std::vector<std::size_t> by_probe(holes.size()), by_bottom(outers.size());
+  for (std::size_t h = 0; h < holes.size(); ++h) by_probe[h] = h;
+  for (std::size_t k = 0; k < outers.size(); ++k) by_bottom[k] = k;
+  std::sort(by_probe.begin(), by_probe.end(), [&](std::size_t a, std::size_t b) {
+    return holes[a].ring[0].y < holes[b].ring[0].y;
+  });
+  std::sort(by_bottom.begin(), by_bottom.end(),
+            [&](std::size_t a, std::size_t b) { return bounds[a].min_y < bounds[b].min_y; });
+
+  // (outer, hole) pairs that pass the cheap tests.
+  std::vector<std::pair<std::size_t, std::size_t>> pairs;
+  std::vector<std::size_t> active;
+  std::size_t next = 0;
+  for (std::size_t h : by_probe) {
+    const Point probe = holes[h].ring[0];
+    while (next < by_bottom.size() && bounds[by_bottom[next]].min_y <= probe.y)
+      active.push_back(by_bottom[next++]);
+    for (std::size_t a = 0; a < active.size();) {
+      const std::size_t k = active[a];
+      if (!(probe.y < bounds[k].max_y)) {  // the probes only go up
+        active[a] = active.back();
+        active.pop_back();
+        continue;
+      }
+      if (holes[h].area < outers[k].area && may_contain(bounds[k], probe)) pairs.emplace_back(k, h);
+      ++a;
+    }
+  }
+  std::sort(pairs.begin(), pairs.end());
+
+  std::vector<Point> probes;
+  for (std::size_t first = 0; first < pairs.size();) {
+    const std::size_t k = pairs[first].first;
+    std::size_t last = first;
+    probes.clear();
+    for (; last < pairs.size() && pairs[last].first == k; ++last)
+      probes.push_back(holes[pairs[last].second].ring[0]);
+    const std::vector<unsigned char> inside = points_in_ring(probes, outers[k].ring);
+    for (std::size_t q = first; q < last; ++q) {
+      if (!inside[q - first]) continue;
+      std::size_t& o = owner[pairs[q].second];
+      // Outers come in ascending order here, so the first of equal area stays.
+      if (o == none || outers[k].area < outers[o].area) o = k;
+    }
+    first = last;
   }
   return owner;
 }
@@ -231,11 +339,10 @@ AssembledPolygons assemble_polygons(const c2::Paths64& rings, double min_hole_ar
   AssembledPolygons out;
   out.polygons.resize(outers.size());
   out.lengths.reserve(outers.size());
+  const std::vector<std::size_t> owners = hole_owners(holes, outers, bounds);
   // Holes are taken in union order, so every polygon's holes keep that order.
-  for (HoleCandidate& hole : holes) {
-    const std::size_t owner = owner_of(hole, outers, bounds);
-    if (owner < outers.size()) out.polygons[owner].holes.push_back(std::move(hole.ring));
-  }
+  for (std::size_t h = 0; h < holes.size(); ++h)
+    if (owners[h] < outers.size()) out.polygons[owners[h]].holes.push_back(std::move(holes[h].ring));
   for (std::size_t k = 0; k < outers.size(); ++k) {
     out.polygons[k].outer = std::move(outers[k].ring);
     out.lengths.push_back(outers[k].length);
@@ -281,14 +388,21 @@ void offset_curve(const std::vector<Curve>& curves, const std::optional<WidthLis
 // The union of the given curves' buffers, assembled into polygons. The library reports range
 // problems by throwing; such a union yields no polygons. Running out of memory is not one of
 // them and reaches the caller.
+// Every kCurvesBetweenChecks curves the offsetting asks whether to go on.
+constexpr std::size_t kCurvesBetweenChecks = 256;
+
 template <class Indices>
 AssembledPolygons union_of(const std::vector<Curve>& curves,
                            const std::optional<WidthLists>& widths, const Indices& indices,
-                           const InflationSettings& settings) {
+                           const InflationSettings& settings, const KeepGoing& keep_going) {
   c2::Paths64 rings;
   try {
     c2::Paths64 offsets;
-    for (std::size_t i : indices) offset_curve(curves, widths, i, settings, offsets);
+    std::size_t done = 0;
+    for (std::size_t i : indices) {
+      if (keep_going && ++done % kCurvesBetweenChecks == 0 && !keep_going()) return {};
+      offset_curve(curves, widths, i, settings, offsets);
+    }
     if (offsets.empty()) return {};
     rings = c2::Union(offsets, c2::FillRule::NonZero);
   } catch (const c2::Clipper2Exception&) {
@@ -370,24 +484,31 @@ std::vector<Polygon> inflate(const std::vector<Curve>& curves,
 
 std::vector<Polygon> inflate(const std::vector<Curve>& curves,
                              const std::optional<WidthLists>& widths,
-                             const InflationSettings& settings) {
+                             const InflationSettings& settings, const KeepGoing& keep_going) {
   if (curves.empty()) return {};
   if (settings.partition == Partition::components) {
     return inflate_groups(curves, widths,
                           group_by_buffer_boxes(curves, widths, settings.buffer_distance),
-                          settings, 1);
+                          settings, 1, keep_going);
   }
-  return std::move(union_of(curves, widths, AllIndices{curves.size()}, settings).polygons);
+  return std::move(
+      union_of(curves, widths, AllIndices{curves.size()}, settings, keep_going).polygons);
 }
 
 std::vector<Polygon> inflate_groups(const std::vector<Curve>& curves,
                                     const std::optional<WidthLists>& widths,
                                     const CurveGroups& groups, const InflationSettings& settings,
-                                    std::size_t threads) {
+                                    std::size_t threads, const KeepGoing& keep_going) {
   std::vector<AssembledPolygons> parts(groups.size());
-  for_each_index(groups.size(), threads, [&](std::size_t g) {
-    parts[g] = union_of(curves, widths, GroupIndices{groups.begin_of(g), groups.end_of(g)}, settings);
-  });
+  // Only the groups this thread takes ask keep_going; the others run on without a check.
+  if (!for_each_index(
+          groups.size(), threads,
+          [&](std::size_t g) {
+            parts[g] = union_of(curves, widths, GroupIndices{groups.begin_of(g), groups.end_of(g)},
+                                settings, {});
+          },
+          keep_going))
+    return {};
   return merged_by_length(parts);
 }
 

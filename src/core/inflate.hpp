@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "background.hpp"
 #include "partition.hpp"
 #include "clipper2/clipper.core.h"
 #include "settings.hpp"
@@ -17,16 +18,19 @@ namespace strandify {
 // radius or widths are not finite, or lie beyond the integer range the offsetter works in, add
 // no buffer. With settings.partition == components the union runs per group, as
 // inflate_groups does.
+//
+// `keep_going` is asked on this thread between curves and groups; once it says stop the result
+// is incomplete and only fit to be dropped.
 std::vector<Polygon> inflate(const std::vector<Curve>& curves,
                              const std::optional<WidthLists>& widths,
-                             const InflationSettings& settings);
+                             const InflationSettings& settings, const KeepGoing& keep_going = {});
 // The union run per group of curves (see partition.hpp), up to `threads` groups at a time.
 // The polygons are those of the one-call union up to the rounding of intersection points,
 // ordered the same way; polygons of equal boundary length keep the order of their groups.
 std::vector<Polygon> inflate_groups(const std::vector<Curve>& curves,
                                     const std::optional<WidthLists>& widths,
                                     const CurveGroups& groups, const InflationSettings& settings,
-                                    std::size_t threads);
+                                    std::size_t threads, const KeepGoing& keep_going = {});
 // The same with the settings resolved from buffer_distance and feature_size.
 std::vector<Polygon> inflate(const std::vector<Curve>& curves,
                              const std::optional<WidthLists>& widths, double buffer_distance,

@@ -74,33 +74,57 @@ std::size_t mesh_point_count(const std::vector<MeshedPolygon>& meshed) {
   return n;
 }
 
-std::string union_too_costly(double work) {
-  return "the union of the buffers would take about " + format_float(std::round(work / 1e6)) +
-         " million edge visits, more than the limit of " +
-         format_float(kMaxUnionWork / 1e6) +
-         " million; reduce buffer_distance (or the widths), increase feature_size, or split the "
-         "drawing into several calls";
+// Names what to change: the spikes and folds of each curve's own offset grow with the radius
+// against the spacing of its points, the outlines' overlap with the number of points. Curves
+// given width lists are never thinned, so for them feature_size changes nothing.
+std::string union_too_costly(const UnionWork& work, double limit, bool widths) {
+  const std::string thin = widths ? "thin the curves" : "increase feature_size";
+  const std::string remedy = work.own >= work.overlap
+                                 ? "reduce buffer_distance (or the widths), " + thin
+                                 : thin;
+  return "the union of the buffers would take about " +
+         format_float(std::round(work.total() / 1e6)) + " million sweep steps, more than the limit of " +
+         format_float(limit / 1e6) + " million; " + remedy +
+         ", or split the drawing into several calls";
 }
 
+Outcome<std::vector<Polygon>> interrupted_polygons() {
+  return Outcome<std::vector<Polygon>>::fail(FailureKind::interrupted, "interrupted");
+}
+
+// The union is one library call that cannot be stopped: when it is long and the call can be
+// stopped, it runs on a thread of its own, which takes the prepared curves along.
 Outcome<std::vector<Polygon>> buffer_polygons(const std::vector<Curve>& curves,
                                               const std::optional<WidthLists>& widths,
-                                              const Settings& settings) {
+                                              const Settings& settings,
+                                              const KeepGoing& keep_going) {
   using Result = Outcome<std::vector<Polygon>>;
   auto prepared = prepare_curves(curves, widths, settings);
   if (!prepared.ok()) return Result::fail(std::move(*prepared.failure));
   const PreparedCurves& c = prepared.value;
+  const bool partitioned = settings.inflation.partition == Partition::components;
+  CurveGroups groups;
+  if (partitioned) groups = group_by_buffer_boxes(c.curves, c.widths, settings.buffer_distance);
+  const UnionWork work = partitioned
+                             ? union_sweep_work(c.curves, c.widths, settings.buffer_distance, groups)
+                             : union_sweep_work(c.curves, c.widths, settings.buffer_distance);
+  if (work.total() > settings.max_union_work)
+    return Result::fail(FailureKind::work_limit,
+                        union_too_costly(work, settings.max_union_work, c.widths.has_value()));
+  StopLatch latch(keep_going);
+  const bool background = latch.can_stop() && work.total() > kBackgroundUnionWork;
+  const std::size_t union_threads = threads_for_points(settings.threads, point_count(c.curves));
+  auto polygons = run_in_background<std::vector<Polygon>>(
+      [prepared = std::move(prepared.value), groups = std::move(groups), partitioned,
+       inflation = settings.inflation, threads = union_threads](const KeepGoing& stop) {
+        return partitioned ? inflate_groups(prepared.curves, prepared.widths, groups, inflation,
+                                            threads, stop)
+                           : inflate(prepared.curves, prepared.widths, inflation, stop);
+      },
+      background ? latch.keep_going() : KeepGoing{});
+  if (!polygons || latch.has_stopped()) return interrupted_polygons();
   Result out;
-  if (settings.inflation.partition == Partition::components) {
-    const CurveGroups groups = group_by_buffer_boxes(c.curves, c.widths, settings.buffer_distance);
-    const double work = union_sweep_work(c.curves, c.widths, settings.buffer_distance, groups);
-    if (work > kMaxUnionWork) return Result::fail(FailureKind::work_limit, union_too_costly(work));
-    out.value = inflate_groups(c.curves, c.widths, groups, settings.inflation,
-                               threads_for_points(settings.threads, point_count(c.curves)));
-    return out;
-  }
-  const double work = union_sweep_work(c.curves, c.widths, settings.buffer_distance);
-  if (work > kMaxUnionWork) return Result::fail(FailureKind::work_limit, union_too_costly(work));
-  out.value = inflate(c.curves, c.widths, settings.inflation);
+  out.value = std::move(*polygons);
   return out;
 }
 
@@ -263,7 +287,8 @@ MeshedPolygon meshed_polygon(const BoundaryConditioner& cond, const Polygon& pol
 
 Outcome<std::vector<MeshedPolygon>> mesh_polygons(const std::vector<Polygon>& polygons,
                                                   const BoundarySettings& boundary,
-                                                  std::size_t threads) {
+                                                  std::size_t threads,
+                                                  const KeepGoing& keep_going) {
   using Result = Outcome<std::vector<MeshedPolygon>>;
   auto conditioner = BoundaryConditioner::build(polygons, boundary);
   if (!conditioner.ok()) return Result::fail(std::move(*conditioner.failure));
@@ -271,8 +296,10 @@ Outcome<std::vector<MeshedPolygon>> mesh_polygons(const std::vector<Polygon>& po
   Result out;
   out.value.resize(polygons.size());
   // Each polygon is conditioned against the finished index and triangulated on its own.
-  for_each_index(polygons.size(), threads_for_points(threads, ring_point_count(polygons)),
-                 [&](std::size_t i) { out.value[i] = meshed_polygon(cond, polygons[i], i); });
+  if (!for_each_index(
+          polygons.size(), threads_for_points(threads, ring_point_count(polygons)),
+          [&](std::size_t i) { out.value[i] = meshed_polygon(cond, polygons[i], i); }, keep_going))
+    return Result::fail(FailureKind::interrupted, "interrupted");
   return out;
 }
 
@@ -281,7 +308,7 @@ Outcome<SkeletonGraph> skeleton_graph(const std::vector<Polygon>& polygons,
   using Result = Outcome<SkeletonGraph>;
   const auto stopped = [&keep_going] { return keep_going && !keep_going(); };
   Result out;
-  auto meshed = mesh_polygons(polygons, settings.boundary, settings.threads);
+  auto meshed = mesh_polygons(polygons, settings.boundary, settings.threads, keep_going);
   if (!meshed.ok()) return Result::fail(std::move(*meshed.failure));
   out.value.meshed = std::move(meshed.value);
   if (stopped()) return Result::fail(FailureKind::interrupted, "interrupted");
@@ -305,11 +332,20 @@ std::optional<Failure> check_node_limit(std::size_t nodes, std::optional<std::ui
                  std::nullopt};
 }
 
-void measure_widths(const std::vector<Point>& boundary_points, CenterlineResult& result) {
+// Every kChainsBetweenChecks chains the per-chain loops ask whether to go on.
+constexpr std::size_t kChainsBetweenChecks = 1024;
+
+bool measure_widths(const std::vector<Point>& boundary_points, CenterlineResult& result,
+                    const KeepGoing& keep_going) {
   const NearestVertexIndex boundary(boundary_points);
   result.chain_widths.reserve(result.chains.size());
-  for (const auto& chain : result.chains)
+  for (const auto& chain : result.chains) {
+    if (keep_going && result.chain_widths.size() % kChainsBetweenChecks == kChainsBetweenChecks - 1 &&
+        !keep_going())
+      return false;
     result.chain_widths.push_back(widths_along(chain, boundary));
+  }
+  return true;
 }
 
 // With a partitioned union the polygons are also skeletonised, cleaned and cut into chains one
@@ -328,7 +364,7 @@ struct PolygonChains {
 // the finishing steps.
 PolygonChains finished_chains(Graph graph, const MeshedPolygon* first, const MeshedPolygon* last,
                               const std::vector<unsigned char>& has_segments,
-                              const Settings& settings) {
+                              const Settings& settings, const KeepGoing& keep_going = {}) {
   PolygonChains out;
   out.skeleton_nodes = graph.nodes.size();
   std::vector<Point> dots, corners;
@@ -346,6 +382,10 @@ PolygonChains finished_chains(Graph graph, const MeshedPolygon* first, const Mes
   out.node_count = graph.nodes.size();
   out.finished.reserve(out.chains.size());
   for (const Chain& chain : out.chains) {
+    // Stopped: the caller drops what is here.
+    if (keep_going && out.finished.size() % kChainsBetweenChecks == kChainsBetweenChecks - 1 &&
+        !keep_going())
+      return out;
     out.finished.push_back(corners.empty()
                                ? finish_chain(chain, settings.chains)
                                : finish_chain_keeping_corners(chain, settings.chains, corners));
@@ -400,7 +440,8 @@ Outcome<CenterlineResult> chains_per_polygon(const std::vector<MeshedPolygon>& m
     p = {};
   }
   number_chain_ends(chains, nodes, result);
-  if (compute_widths) measure_widths(boundary_vertices(meshed), result);
+  if (compute_widths && !measure_widths(boundary_vertices(meshed), result, keep_going))
+    return Result::fail(FailureKind::interrupted, "interrupted");
   return out;
 }
 
@@ -409,32 +450,44 @@ Outcome<CenterlineResult> strandify_inner(const std::vector<Curve>& curves,
   using Result = Outcome<CenterlineResult>;
   const Settings settings = resolve_settings(o.buffer_distance, o.feature_size, o.tuning);
   if (o.tuning.partition == Partition::tiles) return strandify_tiled(curves, o, settings, keep_going);
-  auto polygons = buffer_polygons(curves, o.per_curve_widths, settings);
+  StopLatch latch(keep_going);
+  auto polygons = buffer_polygons(curves, o.per_curve_widths, settings, latch.keep_going());
   if (!polygons.ok()) return Result::fail(std::move(*polygons.failure));
-  return centerlines_of_polygons(polygons.value, settings, o.max_nodes, o.compute_widths,
-                                 keep_going);
+  return centerlines_of_polygons(std::move(polygons.value), settings, o.max_nodes,
+                                 o.compute_widths, latch.keep_going());
 }
 
-Outcome<CenterlineResult> centerlines_of_polygons(const std::vector<Polygon>& polygons,
-                                                  const Settings& settings,
-                                                  std::optional<std::uint64_t> max_nodes,
-                                                  bool compute_widths, const KeepGoing& keep_going) {
+namespace {
+
+Outcome<CenterlineResult> interrupted_centerlines() {
+  return Outcome<CenterlineResult>::fail(FailureKind::interrupted, "interrupted");
+}
+
+// Every stage of centerlines_of_polygons on this thread. keep_going is asked between the
+// stages and, with `in_loops`, also per polygon and every so many chains: a poll that has to
+// take the interpreter lock is asked between stages only. All checks go through one latch, so
+// that a poll that has said stop is never asked again.
+Outcome<CenterlineResult> centerlines_here(const std::vector<Polygon>& polygons,
+                                           const Settings& settings,
+                                           std::optional<std::uint64_t> max_nodes,
+                                           bool compute_widths, const KeepGoing& keep_going,
+                                           bool in_loops) {
   using Result = Outcome<CenterlineResult>;
-  const auto stopped = [&keep_going] { return keep_going && !keep_going(); };
-  const auto interrupted = [] {
-    return Result::fail(FailureKind::interrupted, "interrupted");
-  };
-  if (stopped()) return interrupted();
-  auto meshed = mesh_polygons(polygons, settings.boundary, settings.threads);
+  StopLatch latch(keep_going);
+  const KeepGoing go = in_loops ? latch.keep_going() : KeepGoing{};
+  if (latch.stopped()) return interrupted_centerlines();
+  auto meshed = mesh_polygons(polygons, settings.boundary, settings.threads, go);
   if (!meshed.ok()) return Result::fail(std::move(*meshed.failure));
-  if (stopped()) return interrupted();
+  if (latch.stopped()) return interrupted_centerlines();
   if (settings.inflation.partition == Partition::components)
-    return chains_per_polygon(meshed.value, settings, max_nodes, compute_widths, keep_going);
+    return chains_per_polygon(meshed.value, settings, max_nodes, compute_widths, go);
 
   std::vector<std::vector<Segment>> skeletons(meshed.value.size());
-  for_each_index(skeletons.size(),
-                 threads_for_points(settings.threads, mesh_point_count(meshed.value)),
-                 [&](std::size_t i) { skeletons[i] = mesh_skeleton(meshed.value[i].mesh); });
+  if (!for_each_index(
+          skeletons.size(),
+          threads_for_points(settings.threads, mesh_point_count(meshed.value)),
+          [&](std::size_t i) { skeletons[i] = mesh_skeleton(meshed.value[i].mesh); }, go))
+    return interrupted_centerlines();
   std::vector<unsigned char> has_segments;
   if (settings.refine.steps.any()) has_segments.reserve(skeletons.size());
   std::vector<Segment> segments;
@@ -450,49 +503,92 @@ Outcome<CenterlineResult> centerlines_of_polygons(const std::vector<Polygon>& po
   segments = {};
   if (auto failure = check_node_limit(graph.nodes.size(), max_nodes))
     return Result::fail(std::move(*failure));
-  if (stopped()) return interrupted();
+  if (latch.stopped()) return interrupted_centerlines();
   PolygonChains done = finished_chains(std::move(graph), meshed.value.data(),
                                        meshed.value.data() + meshed.value.size(), has_segments,
-                                       settings);
-  if (stopped()) return interrupted();
+                                       settings, go);
+  if (latch.stopped()) return interrupted_centerlines();
 
   CenterlineResult& result = out.value;
   result.chains = std::move(done.finished);
   number_chain_ends(done.chains, done.node_count, result);
-  if (compute_widths) measure_widths(boundary_vertices(meshed.value), result);
+  if (compute_widths && !measure_widths(boundary_vertices(meshed.value), result, go))
+    return interrupted_centerlines();
   return out;
+}
+
+}  // namespace
+
+// Past the union everything is ours but the triangulations, and the stages run long exactly
+// when the conditioned boundary is large: then, when the call can be stopped, all of them run on
+// a thread of their own, which takes the polygons along.
+Outcome<CenterlineResult> centerlines_of_polygons(std::vector<Polygon> polygons,
+                                                  const Settings& settings,
+                                                  std::optional<std::uint64_t> max_nodes,
+                                                  bool compute_widths, const KeepGoing& keep_going) {
+  if (!keep_going || !(BoundaryConditioner::size_bound(polygons, settings.boundary) > kBackgroundPoints))
+    return centerlines_here(polygons, settings, max_nodes, compute_widths, keep_going, false);
+  StopLatch latch(keep_going);
+  auto result = run_in_background<Outcome<CenterlineResult>>(
+      [polygons = std::move(polygons), settings, max_nodes, compute_widths](const KeepGoing& stop) {
+        return centerlines_here(polygons, settings, max_nodes, compute_widths, stop, true);
+      },
+      latch.keep_going());
+  if (!result) return interrupted_centerlines();
+  return std::move(*result);
 }
 
 Outcome<std::vector<Polygon>> buffer_pipeline(const std::vector<Curve>& curves,
                                               double buffer_distance, double feature_size,
                                               const std::optional<WidthLists>& per_curve_widths,
                                               std::optional<double> merge_tolerance,
-                                              const CallScale& scale) {
+                                              const CallScale& scale, const KeepGoing& keep_going) {
   if (auto failure = validate_feature_size(feature_size))
     return Outcome<std::vector<Polygon>>::fail(std::move(*failure));
   const Settings settings =
       resolve_settings(buffer_distance, feature_size, inspection_options({}, merge_tolerance, scale));
-  return buffer_polygons(curves, per_curve_widths, settings);
+  return buffer_polygons(curves, per_curve_widths, settings, keep_going);
 }
 
-Outcome<std::vector<Triangle>> triangulation_pipeline(
-    const std::vector<Curve>& curves, double buffer_distance, double feature_size,
-    const std::optional<WidthLists>& per_curve_widths, const BoundaryOptions& boundary,
-    std::optional<double> merge_tolerance, const CallScale& scale) {
+namespace {
+
+Outcome<std::vector<Triangle>> triangles_of(const std::vector<Polygon>& polygons,
+                                            const Settings& settings, const KeepGoing& keep_going) {
   using Result = Outcome<std::vector<Triangle>>;
-  if (auto failure = validate_feature_size(feature_size)) return Result::fail(std::move(*failure));
-  Settings settings = resolve_settings(buffer_distance, feature_size,
-                                       inspection_options(boundary, merge_tolerance, scale));
-  settings.boundary.max_points = boundary.max_points;
-  auto polygons = buffer_polygons(curves, per_curve_widths, settings);
-  if (!polygons.ok()) return Result::fail(std::move(*polygons.failure));
-  auto meshed = mesh_polygons(polygons.value, settings.boundary, settings.threads);
+  auto meshed = mesh_polygons(polygons, settings.boundary, settings.threads, keep_going);
   if (!meshed.ok()) return Result::fail(std::move(*meshed.failure));
   Result out;
   for (const MeshedPolygon& m : meshed.value) {
     append(out.value, mesh_triangles(m.mesh));
   }
   return out;
+}
+
+}  // namespace
+
+Outcome<std::vector<Triangle>> triangulation_pipeline(
+    const std::vector<Curve>& curves, double buffer_distance, double feature_size,
+    const std::optional<WidthLists>& per_curve_widths, const BoundaryOptions& boundary,
+    std::optional<double> merge_tolerance, const CallScale& scale, const KeepGoing& keep_going) {
+  using Result = Outcome<std::vector<Triangle>>;
+  if (auto failure = validate_feature_size(feature_size)) return Result::fail(std::move(*failure));
+  Settings settings = resolve_settings(buffer_distance, feature_size,
+                                       inspection_options(boundary, merge_tolerance, scale));
+  settings.boundary.max_points = boundary.max_points;
+  StopLatch latch(keep_going);
+  auto polygons = buffer_polygons(curves, per_curve_widths, settings, latch.keep_going());
+  if (!polygons.ok()) return Result::fail(std::move(*polygons.failure));
+  const bool background =
+      latch.can_stop() &&
+      BoundaryConditioner::size_bound(polygons.value, settings.boundary) > kBackgroundPoints;
+  auto triangles = run_in_background<Result>(
+      [polygons = std::move(polygons.value), settings](const KeepGoing& stop) {
+        return triangles_of(polygons, settings, stop);
+      },
+      background ? latch.keep_going() : KeepGoing{});
+  if (!triangles || latch.has_stopped())
+    return Result::fail(FailureKind::interrupted, "interrupted");
+  return std::move(*triangles);
 }
 
 }  // namespace strandify

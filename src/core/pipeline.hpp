@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "background.hpp"
 #include "boundary.hpp"
 #include "nearest_vertex.hpp"
 #include "refine.hpp"
@@ -32,8 +33,6 @@ std::string format_float(double value);
 // The one check every entry point makes before any work.
 std::optional<Failure> validate_feature_size(double feature_size);
 
-// Asked between stages whether to go on; an empty function never stops the call.
-using KeepGoing = std::function<bool()>;
 
 Outcome<CenterlineResult> strandify_inner(const std::vector<Curve>& curves,
                                           const CenterlineOptions& options,
@@ -48,7 +47,13 @@ struct CallScale {
 // conditioning and triangulation, skeleton, graph and its node limit, pruning and merging,
 // chains, finishing, end-node numbering and, on request, widths. Shared by every pipeline that
 // produces polygons, however it gets them.
-Outcome<CenterlineResult> centerlines_of_polygons(const std::vector<Polygon>& polygons,
+//
+// When the call can be stopped (keep_going given) and the boundary will be large, the stages run
+// on a thread of their own and this thread only waits, asking keep_going every
+// kBackgroundPollInterval; keep_going is then asked on this thread only, and on a stop the call
+// returns at once while that thread gives up at its next check, or after the triangulation it
+// is in. The result is the same either way.
+Outcome<CenterlineResult> centerlines_of_polygons(std::vector<Polygon> polygons,
                                                   const Settings& settings,
                                                   std::optional<std::uint64_t> max_nodes,
                                                   bool compute_widths,
@@ -60,14 +65,16 @@ Outcome<std::vector<Polygon>> buffer_pipeline(const std::vector<Curve>& curves,
                                               double buffer_distance, double feature_size,
                                               const std::optional<WidthLists>& per_curve_widths,
                                               std::optional<double> merge_tolerance,
-                                              const CallScale& scale = {});
+                                              const CallScale& scale = {},
+                                              const KeepGoing& keep_going = {});
 
 // Triangles exactly as the centerline pipeline builds its skeleton from. Validates
 // feature_size itself.
 Outcome<std::vector<Triangle>> triangulation_pipeline(
     const std::vector<Curve>& curves, double buffer_distance, double feature_size,
     const std::optional<WidthLists>& per_curve_widths, const BoundaryOptions& boundary,
-    std::optional<double> merge_tolerance, const CallScale& scale = {});
+    std::optional<double> merge_tolerance, const CallScale& scale = {},
+    const KeepGoing& keep_going = {});
 
 // --- the stages of the centerline driver, in order, shared with the stage benchmark -------
 
@@ -90,9 +97,11 @@ struct MeshedPolygon {
 
 // Up to `threads` polygons are conditioned and triangulated at a time; the result is the same
 // for any count.
+// keep_going is asked on this thread before each polygon it takes.
 Outcome<std::vector<MeshedPolygon>> mesh_polygons(const std::vector<Polygon>& polygons,
                                                   const BoundarySettings& boundary,
-                                                  std::size_t threads = 1);
+                                                  std::size_t threads = 1,
+                                                  const KeepGoing& keep_going = {});
 
 // Triangulation, skeleton and the raw skeleton graph of a call's buffer polygons.
 struct SkeletonGraph {
@@ -105,8 +114,10 @@ Outcome<SkeletonGraph> skeleton_graph(const std::vector<Polygon>& polygons,
 // The max_nodes check on the skeleton graph's node count.
 std::optional<Failure> check_node_limit(std::size_t nodes, std::optional<std::uint64_t> max_nodes);
 
-// Fills result.chain_widths from the boundary vertices of the call.
-void measure_widths(const std::vector<Point>& boundary_points, CenterlineResult& result);
+// Fills result.chain_widths from the boundary vertices of the call; false when keep_going
+// stopped it (asked every so many chains).
+bool measure_widths(const std::vector<Point>& boundary_points, CenterlineResult& result,
+                    const KeepGoing& keep_going = {});
 
 // Tip pruning, then junction merging, as the settings switch them on.
 Graph cleaned_graph(Graph graph, const Settings& settings);

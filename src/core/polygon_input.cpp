@@ -161,7 +161,7 @@ double shape_half_width(const std::vector<Polygon>& polygons) {
   return area / length;
 }
 
-Outcome<CenterlineResult> polygon_centerlines_inner(const std::vector<Polygon>& polygons,
+Outcome<CenterlineResult> polygon_centerlines_inner(std::vector<Polygon> polygons,
                                                     const PolygonCenterlineOptions& o,
                                                     const KeepGoing& keep_going) {
   using Result = Outcome<CenterlineResult>;
@@ -169,16 +169,30 @@ Outcome<CenterlineResult> polygon_centerlines_inner(const std::vector<Polygon>& 
     return Result::fail(FailureKind::invalid_geometry,
                         "buffer_distance must be a positive finite number, got " +
                             format_float(*o.buffer_distance));
-  // The hole-area floor depends on feature_size alone, so the repair runs before the
-  // buffer distance that may be derived from its result is known.
-  auto repaired = repair_polygons(polygons, resolve_inflation(0.0, o.feature_size));
-  if (!repaired.ok()) return Result::fail(std::move(*repaired.failure));
-  if (repaired.value.empty()) return Result{};
-  const double buffer_distance = o.buffer_distance.value_or(shape_half_width(repaired.value));
+  std::size_t points = 0;
+  for (const Polygon& p : polygons) {
+    points += p.outer.size();
+    for (const Ring& h : p.holes) points += h.size();
+  }
+  // The repair is one union, which cannot be stopped: when it is long and the call can be
+  // stopped, it runs on a thread of its own, which takes the polygons along. The hole-area
+  // floor depends on feature_size alone, so the repair runs before the buffer distance that may
+  // be derived from its result is known.
+  StopLatch latch(keep_going);
+  const bool background = latch.can_stop() && static_cast<double>(points) > kBackgroundPoints;
+  auto repaired = run_in_background<Outcome<std::vector<Polygon>>>(
+      [polygons = std::move(polygons), inflation = resolve_inflation(0.0, o.feature_size)](
+          const KeepGoing&) { return repair_polygons(polygons, inflation); },
+      background ? latch.keep_going() : KeepGoing{});
+  if (!repaired || latch.has_stopped())
+    return Result::fail(FailureKind::interrupted, "interrupted");
+  if (!repaired->ok()) return Result::fail(std::move(*repaired->failure));
+  if (repaired->value.empty()) return Result{};
+  const double buffer_distance = o.buffer_distance.value_or(shape_half_width(repaired->value));
   Settings settings = resolve_settings(buffer_distance, o.feature_size, o.tuning);
   settings.keep_every_component = true;
-  return centerlines_of_polygons(repaired.value, settings, o.max_nodes, o.compute_widths,
-                                 keep_going);
+  return centerlines_of_polygons(std::move(repaired->value), settings, o.max_nodes,
+                                 o.compute_widths, latch.keep_going());
 }
 
 }  // namespace strandify

@@ -37,8 +37,8 @@ Outcome<std::vector<Polygon>> repair_polygons(const std::vector<Polygon>& polygo
 double shape_half_width(const std::vector<Polygon>& polygons);
 
 // The whole polygon pipeline: the buffer_distance check, repair, then the stages after
-// inflation of strandify_inner.
-Outcome<CenterlineResult> polygon_centerlines_inner(const std::vector<Polygon>& polygons,
+// inflation of strandify_inner. Long stages run as centerlines_of_polygons describes.
+Outcome<CenterlineResult> polygon_centerlines_inner(std::vector<Polygon> polygons,
                                                     const PolygonCenterlineOptions& options,
                                                     const KeepGoing& keep_going = {});
 

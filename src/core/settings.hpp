@@ -50,6 +50,13 @@ struct TuningOptions {
 // buffer_distance tiny relative to the drawing, or a buffer_distance huge relative to it.
 inline constexpr std::uint64_t kMaxBoundaryPoints = 3000000;
 
+// No call's union of buffers may cost more than this many sweep steps (work_estimate.hpp):
+// measured at 14 to 40 ns a step on one core of a current machine, so the limit stops a union
+// somewhere between 20 s and a minute (an overdrawn sketch of half a million points in a square
+// of 2000 units counts 1.35e9 and takes 37 s; a scribble of 18,000 points folding over itself
+// counts 1.55e9 and takes 58 s). A drawing above it is still fine split into several calls.
+inline constexpr double kMaxUnionWork = 1.5e9;
+
 struct InflationSettings {
   double buffer_distance = 0.0;
   double arc_tolerance = 0.0;  // in coordinate units
@@ -166,6 +173,7 @@ struct Settings {
   TilingSettings tiling;
   std::size_t threads = 1;  // at least 1
   RefineSettings refine;
+  double max_union_work = kMaxUnionWork;  // lowered only by tests
 };
 
 // feature_size must already be validated (positive and finite).

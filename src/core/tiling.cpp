@@ -277,13 +277,13 @@ Outcome<TileResult> run_tile(const TileJob& job, const Settings& settings) {
   Settings s = settings;
   s.threads = 1;  // the tiles themselves share the call's threads
   const CurveGroups groups = group_by_buffer_boxes(job.curves, job.widths, s.buffer_distance);
-  const double work = union_sweep_work(job.curves, job.widths, s.buffer_distance, groups);
-  if (work > kMaxUnionWork)
+  const double work = union_sweep_work(job.curves, job.widths, s.buffer_distance, groups).total();
+  if (work > s.max_union_work)
     return Result::fail(FailureKind::work_limit,
                         "the union of one tile's buffers would take about " +
                             format_float(std::round(work / 1e6)) +
-                            " million edge visits, more than the limit of " +
-                            format_float(kMaxUnionWork / 1e6) + " million; reduce tile_size");
+                            " million sweep steps, more than the limit of " +
+                            format_float(s.max_union_work / 1e6) + " million; reduce tile_size");
   const std::vector<Polygon> polygons = inflate_groups(job.curves, job.widths, groups, s.inflation, 1);
   auto skeleton = skeleton_graph(polygons, s);
   if (!skeleton.ok()) return Result::fail(std::move(*skeleton.failure));
@@ -658,25 +658,17 @@ CenterlineResult stitch_tiles(const std::vector<TileResult>& tiles, const Settin
   return result;
 }
 
-Outcome<CenterlineResult> strandify_tiled(const std::vector<Curve>& curves,
-                                          const CenterlineOptions& o, const Settings& settings,
-                                          const KeepGoing& keep_going) {
-  using Result = Outcome<CenterlineResult>;
-  const auto stopped = [&keep_going] { return keep_going && !keep_going(); };
-  auto prepared = prepare_curves(curves, o.per_curve_widths, settings);
-  if (!prepared.ok()) return Result::fail(std::move(*prepared.failure));
-  auto plan = plan_tiles(prepared.value, settings);
-  if (!plan.ok()) return Result::fail(std::move(*plan.failure));
-  prepared.value = {};
-  if (stopped()) return Result::fail(FailureKind::interrupted, "interrupted");
+namespace {
 
-  const std::vector<TileJob>& jobs = plan.value.tiles;
+// The tiles of a plan, then the stitch; keep_going is asked between the tiles this thread runs.
+Outcome<CenterlineResult> run_tiles(const TilePlan& plan, const Settings& settings,
+                                    std::optional<std::uint64_t> max_nodes, bool compute_widths,
+                                    const KeepGoing& keep_going) {
+  using Result = Outcome<CenterlineResult>;
+  const std::vector<TileJob>& jobs = plan.tiles;
   std::vector<Outcome<TileResult>> tiles(jobs.size());
-  // Ctrl-C is honoured between the tiles this thread runs.
-  const std::function<bool()> go = [&stopped] { return !stopped(); };
   if (!for_each_index(jobs.size(), settings.threads,
-                      [&](std::size_t i) { tiles[i] = run_tile(jobs[i], settings); },
-                      keep_going ? go : std::function<bool()>{}))
+                      [&](std::size_t i) { tiles[i] = run_tile(jobs[i], settings); }, keep_going))
     return Result::fail(FailureKind::interrupted, "interrupted");
   std::vector<TileResult> results;
   results.reserve(tiles.size());
@@ -686,10 +678,39 @@ Outcome<CenterlineResult> strandify_tiled(const std::vector<Curve>& curves,
     skeleton_nodes += t.value.skeleton_nodes;
     results.push_back(std::move(t.value));
   }
-  if (auto failure = check_node_limit(skeleton_nodes, o.max_nodes)) return Result::fail(std::move(*failure));
+  if (auto failure = check_node_limit(skeleton_nodes, max_nodes)) return Result::fail(std::move(*failure));
   Result out;
-  out.value = stitch_tiles(results, settings, o.compute_widths);
+  out.value = stitch_tiles(results, settings, compute_widths);
   return out;
+}
+
+}  // namespace
+
+// When the call can be stopped the tiles run on a thread of their own, so that the stop is
+// noticed within a tile too: a tile's union and triangulation are long exactly when its
+// boundary is, which only the tile itself finds out, and a tiled call is one for a drawing
+// worth the thread anyway.
+Outcome<CenterlineResult> strandify_tiled(const std::vector<Curve>& curves,
+                                          const CenterlineOptions& o, const Settings& settings,
+                                          const KeepGoing& keep_going) {
+  using Result = Outcome<CenterlineResult>;
+  StopLatch latch(keep_going);
+  auto prepared = prepare_curves(curves, o.per_curve_widths, settings);
+  if (!prepared.ok()) return Result::fail(std::move(*prepared.failure));
+  auto plan = plan_tiles(prepared.value, settings);
+  if (!plan.ok()) return Result::fail(std::move(*plan.failure));
+  prepared.value = {};
+  if (latch.stopped()) return Result::fail(FailureKind::interrupted, "interrupted");
+  if (!latch.can_stop() || plan.value.tiles.empty())
+    return run_tiles(plan.value, settings, o.max_nodes, o.compute_widths, latch.keep_going());
+  auto result = run_in_background<Result>(
+      [plan = std::move(plan.value), settings, max_nodes = o.max_nodes,
+       compute_widths = o.compute_widths](const KeepGoing& stop) {
+        return run_tiles(plan, settings, max_nodes, compute_widths, stop);
+      },
+      latch.keep_going());
+  if (!result) return Result::fail(FailureKind::interrupted, "interrupted");
+  return std::move(*result);
 }
 
 }  // namespace strandify

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -108,4 +109,66 @@ TEST(polygons_sorted_by_boundary_length) {
     CHECK(len >= last);
     last = len;
   }
+}
+
+namespace {
+
+// An axis-aligned square from (x, y) of the given side, `per_side` points a side,
+// counter-clockwise, or clockwise for a hole.
+Ring square_ring(double x, double y, double side, int per_side, bool hole) {
+  Ring r;
+  const Point corners[4] = {{x, y}, {x + side, y}, {x + side, y + side}, {x, y + side}};
+  for (int c = 0; c < 4; ++c) {
+    const Point a = corners[c], b = corners[(c + 1) % 4];
+    for (int k = 0; k < per_side; ++k)
+      r.push_back({a.x + (b.x - a.x) * k / per_side, a.y + (b.y - a.y) * k / per_side});
+  }
+  if (hole) std::reverse(r.begin(), r.end());
+  return r;
+}
+
+}  // namespace
+
+TEST(many_holes_go_to_their_innermost_outer) {
+  // A frame whose own hole holds 30 x 30 cells, each a square with a square hole and an island
+  // inside that hole. Every cell hole lies inside the frame's outline too (and inside the
+  // outlines of the cells to its lower left as far as heights go), but its own cell is the
+  // smallest outer around it; the frame keeps only its own hole.
+  constexpr int kCells = 30;
+  Clipper2Lib::Paths64 rings;
+  rings.push_back(union_scaled(square_ring(-5, -5, 310, 100, false)));
+  rings.push_back(union_scaled(square_ring(-3, -3, 306, 100, true)));
+  for (int i = 0; i < kCells; ++i) {
+    for (int j = 0; j < kCells; ++j) {
+      rings.push_back(union_scaled(square_ring(10.0 * i, 10.0 * j, 8, 3, false)));
+      rings.push_back(union_scaled(square_ring(10.0 * i + 1, 10.0 * j + 1, 6, 3, true)));
+      rings.push_back(union_scaled(square_ring(10.0 * i + 3, 10.0 * j + 3, 2, 1, false)));
+    }
+  }
+  const std::vector<Polygon> polygons = polygons_of_union(rings, 0.01);
+  CHECK_EQ(polygons.size(), std::size_t{2 * kCells * kCells + 1});
+  std::size_t cells = 0, islands = 0;
+  for (const Polygon& p : polygons) {
+    double min_x = p.outer[0].x, min_y = p.outer[0].y;
+    for (const Point& q : p.outer) {
+      min_x = std::min(min_x, q.x);
+      min_y = std::min(min_y, q.y);
+    }
+    const double area = signed_area(p.outer);
+    if (area > 50000.0) {  // the frame
+      CHECK_EQ(p.holes.size(), std::size_t{1});
+      CHECK_EQ(p.holes[0].size(), std::size_t{400});
+    } else if (area > 10.0) {  // a cell: its hole starts one unit inside it
+      ++cells;
+      CHECK_EQ(p.holes.size(), std::size_t{1});
+      if (p.holes.size() != 1) continue;
+      for (const Point& q : p.holes[0]) CHECK(q.x >= min_x + 1 - 1e-9 && q.y >= min_y + 1 - 1e-9);
+      CHECK_EQ(std::fabs(signed_area(p.holes[0])), 36.0);
+    } else {
+      ++islands;
+      CHECK(p.holes.empty());
+    }
+  }
+  CHECK_EQ(cells, std::size_t{kCells * kCells});
+  CHECK_EQ(islands, std::size_t{kCells * kCells});
 }

@@ -1,6 +1,7 @@
 """Calls whose parameters ask for minutes of work are refused at once, naming what to change;
 a single call stops between stages on Ctrl-C."""
 import math
+import random
 import subprocess
 import sys
 import textwrap
@@ -10,6 +11,23 @@ import pytest
 H = [[(0.0, 0.0), (0.0, 40.0)], [(30.0, 0.0), (30.0, 40.0)], [(0.0, 20.0), (30.0, 20.0)]]
 TWO_LINES = [[(0.0, 0.0), (40.0, 0.0)], [(0.0, 10.0), (40.0, 10.0)]]
 LONG = [(i * 0.01, math.sin(i * 0.001) * 5) for i in range(100_000)]
+
+
+def scribble(n, step, scale=1.0, seed=7):
+    """A random walk that keeps coming back over itself."""
+    r = random.Random(seed)
+    x = y = 0.0
+    out = []
+    for _ in range(n):
+        x += r.gauss(0, step)
+        y += r.gauss(0, step)
+        out.append((x * scale, y * scale))
+    return out
+
+
+SCRIBBLE = scribble(20_000, 0.1)
+# the same walk at a millionth of the size: a step of about one unit of the union's integer grid
+FINE_SCRIBBLE = scribble(20_000, 0.1, scale=1e-5)
 
 CASES = {
     # a buffer a millionth of the feature size: one long edge refined at the finest spacing
@@ -21,8 +39,21 @@ CASES = {
     # widths switch thinning off: one curve of 10^5 points is a union sweep of billions of steps
     "long curve with widths": (
         "strandify", ([LONG], 0.5, 1.0), {"per_curve_widths": [[0.5] * len(LONG)]},
-        r"^the union of the buffers would take about \d+ million edge visits, more than the limit "
-        r"of 2000 million; reduce buffer_distance \(or the widths\), increase feature_size",
+        r"^the union of the buffers would take about \d+ million sweep steps, more than the limit "
+        r"of 1500 million; reduce buffer_distance \(or the widths\), thin the curves, or split the "
+        r"drawing into several calls$",
+    ),
+    # every segment's buffer overlaps thousands of others of the same curve: the offsetter's own
+    # union of that curve runs for minutes
+    "folding scribble": (
+        "inflate_curves", ([SCRIBBLE], 5.0, 0.4), {},
+        r"million sweep steps, more than the limit of 1500 million; reduce buffer_distance "
+        r"\(or the widths\), increase feature_size, or split the drawing into several calls$",
+    ),
+    "folding scribble, strandify": ("strandify", ([SCRIBBLE], 5.0, 0.4), {}, r"sweep steps"),
+    # a radius of 20 grid units and a step of about one: the intersections of each grid row tie
+    "scribble at the union's resolution": (
+        "inflate_curves", ([FINE_SCRIBBLE], 2e-5, 5e-6), {}, r"reduce buffer_distance",
     ),
     "long curve with widths, inflate": (
         "inflate_curves", ([LONG], 0.5, 1.0), {"per_curve_widths": [[0.5] * len(LONG)]},
