@@ -341,8 +341,10 @@ AssembledPolygons assemble_polygons(const c2::Paths64& rings, double min_hole_ar
   out.lengths.reserve(outers.size());
   const std::vector<std::size_t> owners = hole_owners(holes, outers, bounds);
   // Holes are taken in union order, so every polygon's holes keep that order.
-  for (std::size_t h = 0; h < holes.size(); ++h)
-    if (owners[h] < outers.size()) out.polygons[owners[h]].holes.push_back(std::move(holes[h].ring));
+  for (std::size_t h = 0; h < holes.size(); ++h) {
+    if (owners[h] < outers.size())
+      out.polygons[owners[h]].holes.push_back(std::move(holes[h].ring));
+  }
   for (std::size_t k = 0; k < outers.size(); ++k) {
     out.polygons[k].outer = std::move(outers[k].ring);
     out.lengths.push_back(outers[k].length);

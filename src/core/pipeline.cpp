@@ -83,9 +83,9 @@ std::string union_too_costly(const UnionWork& work, double limit, bool widths) {
                                  ? "reduce buffer_distance (or the widths), " + thin
                                  : thin;
   return "the union of the buffers would take about " +
-         format_float(std::round(work.total() / 1e6)) + " million sweep steps, more than the limit of " +
-         format_float(limit / 1e6) + " million; " + remedy +
-         ", or split the drawing into several calls";
+         format_float(std::round(work.total() / 1e6)) +
+         " million sweep steps, more than the limit of " + format_float(limit / 1e6) +
+         " million; " + remedy + ", or split the drawing into several calls";
 }
 
 Outcome<std::vector<Polygon>> interrupted_polygons() {
@@ -105,9 +105,9 @@ Outcome<std::vector<Polygon>> buffer_polygons(const std::vector<Curve>& curves,
   const bool partitioned = settings.inflation.partition == Partition::components;
   CurveGroups groups;
   if (partitioned) groups = group_by_buffer_boxes(c.curves, c.widths, settings.buffer_distance);
-  const UnionWork work = partitioned
-                             ? union_sweep_work(c.curves, c.widths, settings.buffer_distance, groups)
-                             : union_sweep_work(c.curves, c.widths, settings.buffer_distance);
+  const double bd = settings.buffer_distance;
+  const UnionWork work = partitioned ? union_sweep_work(c.curves, c.widths, bd, groups)
+                                     : union_sweep_work(c.curves, c.widths, bd);
   if (work.total() > settings.max_union_work)
     return Result::fail(FailureKind::work_limit,
                         union_too_costly(work, settings.max_union_work, c.widths.has_value()));
@@ -340,8 +340,8 @@ bool measure_widths(const std::vector<Point>& boundary_points, CenterlineResult&
   const NearestVertexIndex boundary(boundary_points);
   result.chain_widths.reserve(result.chains.size());
   for (const auto& chain : result.chains) {
-    if (keep_going && result.chain_widths.size() % kChainsBetweenChecks == kChainsBetweenChecks - 1 &&
-        !keep_going())
+    const std::size_t done = result.chain_widths.size();
+    if (keep_going && done % kChainsBetweenChecks == kChainsBetweenChecks - 1 && !keep_going())
       return false;
     result.chain_widths.push_back(widths_along(chain, boundary));
   }
@@ -383,8 +383,8 @@ PolygonChains finished_chains(Graph graph, const MeshedPolygon* first, const Mes
   out.finished.reserve(out.chains.size());
   for (const Chain& chain : out.chains) {
     // Stopped: the caller drops what is here.
-    if (keep_going && out.finished.size() % kChainsBetweenChecks == kChainsBetweenChecks - 1 &&
-        !keep_going())
+    const std::size_t done = out.finished.size();
+    if (keep_going && done % kChainsBetweenChecks == kChainsBetweenChecks - 1 && !keep_going())
       return out;
     out.finished.push_back(corners.empty()
                                ? finish_chain(chain, settings.chains)
@@ -525,8 +525,11 @@ Outcome<CenterlineResult> centerlines_here(const std::vector<Polygon>& polygons,
 Outcome<CenterlineResult> centerlines_of_polygons(std::vector<Polygon> polygons,
                                                   const Settings& settings,
                                                   std::optional<std::uint64_t> max_nodes,
-                                                  bool compute_widths, const KeepGoing& keep_going) {
-  if (!keep_going || !(BoundaryConditioner::size_bound(polygons, settings.boundary) > kBackgroundPoints))
+                                                  bool compute_widths,
+                                                  const KeepGoing& keep_going) {
+  const bool long_stages =
+      keep_going && BoundaryConditioner::size_bound(polygons, settings.boundary) > kBackgroundPoints;
+  if (!long_stages)
     return centerlines_here(polygons, settings, max_nodes, compute_widths, keep_going, false);
   StopLatch latch(keep_going);
   auto result = run_in_background<Outcome<CenterlineResult>>(
