@@ -11,21 +11,22 @@ namespace strandify::binding {
 
 // Whether this thread is the one that runs the signal handlers: the main thread of the main
 // interpreter. Asked of `threading` on every call, which follows a fork to the thread that
-// forked; when it cannot tell, the answer is yes, which only costs a needless poll.
-inline bool handles_signals() {
-  if (PyInterpreterState_Get() != PyInterpreterState_Main()) return false;
+// forked. 1 or 0; -1 with the Python error set when asking raised. Asking runs Python code, so
+// a signal handler may run during it (a Ctrl-C just before the call): its exception must reach
+// the caller, not be dropped with the answer.
+inline int handles_signals() {
+  if (PyInterpreterState_Get() != PyInterpreterState_Main()) return 0;
   PyObject* threading = PyImport_ImportModule("threading");
   PyObject* main = threading ? PyObject_CallMethod(threading, "main_thread", nullptr) : nullptr;
   PyObject* ident = main ? PyObject_GetAttrString(main, "ident") : nullptr;
-  bool here = true;
+  int here = -1;
   if (ident) {
     const unsigned long value = PyLong_AsUnsignedLong(ident);
-    if (!PyErr_Occurred()) here = value == PyThread_get_thread_ident();
+    if (!PyErr_Occurred()) here = value == PyThread_get_thread_ident() ? 1 : 0;
   }
   Py_XDECREF(ident);
   Py_XDECREF(main);
   Py_XDECREF(threading);
-  PyErr_Clear();
   return here;
 }
 
@@ -40,13 +41,14 @@ inline bool handles_signals() {
 // interpreter lock between stages, serialising calls made side by side from a thread pool.
 template <class F>
 bool run_interruptible(F&& work) {
-  const bool signals_here = handles_signals();
+  const int signals_here = handles_signals();
+  if (signals_here < 0) return false;
   PyThreadState* thread = PyEval_SaveThread();
   bool raised = false;
   bool out_of_memory = false;
   try {
     std::function<bool()> poll;
-    if (signals_here) {
+    if (signals_here == 1) {
       poll = [&thread, &raised] {
         PyEval_RestoreThread(thread);
         raised = PyErr_CheckSignals() != 0;
@@ -72,12 +74,13 @@ bool run_interruptible(F&& work) {
 // false once one has raised, after which it must not be called again.
 template <class F>
 bool run_interruptible_with_gil(F&& work) {
-  const bool signals_here = handles_signals();
+  const int signals_here = handles_signals();
+  if (signals_here < 0) return false;
   bool raised = false;
   bool out_of_memory = false;
   try {
     std::function<bool()> poll;
-    if (signals_here) {
+    if (signals_here == 1) {
       poll = [&raised] {
         raised = PyErr_CheckSignals() != 0;
         return !raised;

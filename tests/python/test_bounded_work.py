@@ -124,3 +124,34 @@ def test_a_single_call_stops_between_stages_on_ctrl_c():
     # stopped after the union, well before the meshes and the graph were done
     assert float(first.split()[1]) < 0.7
     assert second == "again True"
+
+
+EARLY_INTERRUPT = textwrap.dedent(
+    """
+    import signal, _thread
+    from strandify import _internal as m
+    import threading
+    # Ctrl-C that arrives just as the call starts, while it asks which thread it runs on: the
+    # handler runs then, and its KeyboardInterrupt must come through instead of being lost.
+    original = threading.main_thread
+    def main_thread():
+        _thread.interrupt_main()
+        return original()
+    threading.main_thread = main_thread
+    for call in (lambda: m.strandify([[(0.0, 0.0), (5.0, 0.0)]], 1.0, 1.0),
+                 lambda: m.strandify_polygons([([(0.0, 0.0), (5.0, 0.0), (5.0, 1.0)], [])], 1.0)):
+        try:
+            call()
+            print("lost")
+        except KeyboardInterrupt:
+            print("interrupted")
+    threading.main_thread = original
+    print(len(m.strandify([[(0.0, 0.0), (5.0, 0.0)]], 1.0, 1.0)[0]))
+    """
+)
+
+
+def test_ctrl_c_at_the_start_of_a_call_is_not_lost():
+    done = subprocess.run([sys.executable, "-c", EARLY_INTERRUPT], capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.split() == ["interrupted", "interrupted", "1"]
