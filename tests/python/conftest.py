@@ -1,4 +1,5 @@
 import math
+import random
 
 import pytest
 
@@ -24,3 +25,16 @@ def batch_failure(index, reason):
     error.job_index = index
     error.reason = reason
     return error
+
+
+def scribble(n, step=0.1, scale=1.0, seed=7):
+    """A random walk that keeps coming back over itself: its union is long."""
+    r = random.Random(seed)
+    x = y = 0.0
+    out = []
+    for _ in range(n):
+        x += r.gauss(0, step)
+        y += r.gauss(0, step)
+        out.append((x * scale, y * scale))
+    return out
+

@@ -1,28 +1,16 @@
 """Calls whose parameters ask for minutes of work are refused at once, naming what to change;
 a single call stops between stages on Ctrl-C."""
 import math
-import random
 import subprocess
 import sys
 import textwrap
 
 import pytest
+from conftest import scribble
 
 H = [[(0.0, 0.0), (0.0, 40.0)], [(30.0, 0.0), (30.0, 40.0)], [(0.0, 20.0), (30.0, 20.0)]]
 TWO_LINES = [[(0.0, 0.0), (40.0, 0.0)], [(0.0, 10.0), (40.0, 10.0)]]
 LONG = [(i * 0.01, math.sin(i * 0.001) * 5) for i in range(100_000)]
-
-
-def scribble(n, step, scale=1.0, seed=7):
-    """A random walk that keeps coming back over itself."""
-    r = random.Random(seed)
-    x = y = 0.0
-    out = []
-    for _ in range(n):
-        x += r.gauss(0, step)
-        y += r.gauss(0, step)
-        out.append((x * scale, y * scale))
-    return out
 
 
 SCRIBBLE = scribble(20_000, 0.1)

@@ -2,27 +2,15 @@
 the module working afterwards, and the same results whether a long stage ran on a thread of its
 own (a call from the main thread, which can be interrupted) or not (a call from another
 thread)."""
-import random
 import subprocess
 import sys
 import textwrap
 import threading
 
 import pytest
+from conftest import scribble
 
 from strandify import _internal as m
-
-
-def scribble(n, step=0.1, seed=7):
-    """A random walk that keeps coming back over itself: its union is long."""
-    r = random.Random(seed)
-    x = y = 0.0
-    out = []
-    for _ in range(n):
-        x += r.gauss(0, step)
-        y += r.gauss(0, step)
-        out.append((x, y))
-    return out
 
 
 # A straight stroke at a feature size ten-thousandths of its length: one polygon of about a
