@@ -1,6 +1,7 @@
 // The curvature index (sharply turning boundary vertices on a grid) and the two refiners that
 // densify the boundary near those turns.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -18,6 +19,9 @@ constexpr double kMinTurn = 0.2617993877991494;     // 15 degrees: below it an e
 constexpr double kTurnRange = 1.3089969389957472;   // 75 degrees: from 15 to 90 degrees
 constexpr double kRightAngle = 1.5707963267948966;  // sharper turns refine no further
 constexpr double kStepFloor = 1e-6;
+// A cell holding more turns than this files them into boxes of at most kBoxLeaf as well.
+constexpr std::size_t kCrowdedCell = 64;
+constexpr std::size_t kBoxLeaf = 16;
 
 // Target edge length near a weighted turn A: bd at 15 degrees, easing quadratically down to
 // ratio x bd at 90 degrees and beyond; infinite (never split) below 15 degrees.
@@ -157,6 +161,8 @@ void CurvatureIndex::finish() {
   cell_start_.clear();
   cell_entries_.clear();
   cells_.clear();
+  boxes_.clear();
+  box_entries_.clear();
   filed_ = true;
   if (gridded_.empty()) return;
   std::int64_t x0 = entries_[gridded_[0]].key.x, x1 = x0;
@@ -172,6 +178,7 @@ void CurvatureIndex::finish() {
   const std::uint64_t wx = static_cast<std::uint64_t>(x1) - static_cast<std::uint64_t>(x0) + 1;
   const std::uint64_t wy = static_cast<std::uint64_t>(y1) - static_cast<std::uint64_t>(y0) + 1;
   const std::uint64_t budget = 4 * static_cast<std::uint64_t>(gridded_.size()) + 1024;
+  std::size_t crowded = 0;  // entries in the fullest cell
   if (wx <= budget && wy <= budget && wx * wy <= budget) {
     // A dense grid over the occupied cells: a query finds a cell by its index, no hashing.
     min_key_ = {x0, y0};
@@ -183,8 +190,99 @@ void CurvatureIndex::finish() {
     cell_entries_.resize(gridded_.size());
     std::vector<std::size_t> fill(cell_start_.begin(), cell_start_.end() - 1);
     for (const std::size_t id : gridded_) cell_entries_[fill[dense_cell(entries_[id].key)]++] = id;
+    for (std::size_t c = 0; c + 1 < cell_start_.size(); ++c)
+      crowded = std::max(crowded, cell_start_[c + 1] - cell_start_[c]);
   } else {
-    for (const std::size_t id : gridded_) cells_[entries_[id].key].push_back(id);
+    for (const std::size_t id : gridded_) {
+      std::vector<std::size_t>& cell = cells_[entries_[id].key];
+      cell.push_back(id);
+      crowded = std::max(crowded, cell.size());
+    }
+  }
+  if (crowded > kCrowdedCell) build_boxes();
+}
+
+void CurvatureIndex::build_boxes() {
+  box_entries_ = gridded_;
+  boxes_.reserve(box_entries_.size() / 4 + 1);
+  boxes_.push_back({0, 0, 0, 0, 0, 0, box_entries_.size(), 0, 0});
+  // Boxes are split in creation order, so every child comes after its parent.
+  for (std::size_t b = 0; b < boxes_.size(); ++b) {
+    Box box = boxes_[b];
+    const Point first = entries_[box_entries_[box.first]].position;
+    box.min_x = box.max_x = first.x;
+    box.min_y = box.max_y = first.y;
+    box.max_angle = 0.0;
+    for (std::size_t i = box.first; i < box.last; ++i) {
+      const Entry& e = entries_[box_entries_[i]];
+      box.min_x = std::min(box.min_x, e.position.x);
+      box.max_x = std::max(box.max_x, e.position.x);
+      box.min_y = std::min(box.min_y, e.position.y);
+      box.max_y = std::max(box.max_y, e.position.y);
+      box.max_angle = std::max(box.max_angle, e.angle);
+    }
+    if (box.last - box.first > kBoxLeaf) {
+      // Halve along the longer side; ties in the coordinate fall back to the entry's number,
+      // so the split does not depend on the library's selection algorithm.
+      const bool along_x = box.max_x - box.min_x >= box.max_y - box.min_y;
+      const std::size_t mid = box.first + (box.last - box.first) / 2;
+      const auto begin = box_entries_.begin();
+      std::nth_element(begin + static_cast<std::ptrdiff_t>(box.first),
+                       begin + static_cast<std::ptrdiff_t>(mid),
+                       begin + static_cast<std::ptrdiff_t>(box.last),
+                       [&](std::size_t a, std::size_t b) {
+                         const Point& pa = entries_[a].position;
+                         const Point& pb = entries_[b].position;
+                         const double ca = along_x ? pa.x : pa.y, cb = along_x ? pb.x : pb.y;
+                         return ca < cb || (ca == cb && a < b);
+                       });
+      box.low = boxes_.size();
+      boxes_.push_back({0, 0, 0, 0, 0, box.first, mid, 0, 0});
+      box.high = boxes_.size();
+      boxes_.push_back({0, 0, 0, 0, 0, mid, box.last, 0, 0});
+    }
+    boxes_[b] = box;
+  }
+}
+
+// At least the weighted angle of every entry of `b`: the weight falls with the distance, and
+// the box's nearest point is no farther from q than any of its entries, in floating point
+// too, as every operation below is monotonic and mirrors weighted_angle.
+double CurvatureIndex::box_bound(const Box& b, Point q, double inner, double outer) const {
+  const double gx = q.x < b.min_x ? b.min_x - q.x : (q.x > b.max_x ? q.x - b.max_x : 0.0);
+  const double gy = q.y < b.min_y ? b.min_y - q.y : (q.y > b.max_y ? q.y - b.max_y : 0.0);
+  const double d2 = gx * gx + gy * gy;
+  if (!(d2 <= outer * outer)) return 0.0;
+  const double d = std::sqrt(d2);
+  const double w = d <= inner ? 1.0 : 1.0 - (d - inner) / (outer - inner);
+  return w * b.max_angle;
+}
+
+template <class Consider>
+void CurvatureIndex::search_boxes(Point q, double inner, double outer, double& best,
+                                  const Consider& consider) const {
+  // Depth-first, the more promising child first; the tree is balanced, so its depth stays
+  // below the stack's size for any number of entries that fits in memory.
+  std::array<std::size_t, 128> stack;
+  std::size_t top = 0;
+  stack[top++] = 0;
+  while (top > 0) {
+    const Box& b = boxes_[stack[--top]];
+    if (!(box_bound(b, q, inner, outer) > best)) continue;
+    if (b.low == 0) {
+      for (std::size_t i = b.first; i < b.last; ++i) consider(box_entries_[i]);
+      continue;
+    }
+    const double low = box_bound(boxes_[b.low], q, inner, outer);
+    const double high = box_bound(boxes_[b.high], q, inner, outer);
+    const std::size_t later = low >= high ? b.high : b.low;
+    const std::size_t sooner = low >= high ? b.low : b.high;
+    if (top + 2 > stack.size()) {  // unreachable for a balanced tree; stay exact regardless
+      for (std::size_t i = b.first; i < b.last; ++i) consider(box_entries_[i]);
+      continue;
+    }
+    stack[top++] = later;
+    stack[top++] = sooner;
   }
 }
 
@@ -229,7 +327,13 @@ double CurvatureIndex::max_angle_near(Point q, double inner, double outer) const
     for (std::size_t i = 0; i < entries_.size(); ++i) consider(i);
     return best;
   }
-  if (!cell_start_.empty()) {
+  const bool boxed_query = !boxes_.empty() && std::isfinite(q.x) && std::isfinite(q.y) &&
+                          inner >= 0.0 && outer > inner && std::isfinite(outer);
+  if (boxed_query) {
+    // The same entries as the cells below would offer (`consider` keeps the key range), less
+    // those whose box cannot win.
+    search_boxes(q, inner, outer, best, consider);
+  } else if (!cell_start_.empty()) {
     // Only the part of the range that overlaps the grid can hold entries.
     const std::int64_t gx1 = min_key_.x + (width_ - 1), gy1 = min_key_.y + (height_ - 1);
     const std::int64_t lo_x = std::max(x0, min_key_.x), hi_x = std::min(x1, gx1);

@@ -322,6 +322,49 @@ TEST(index_with_saturated_keys_stays_fast_and_exact) {
   CHECK(std::chrono::steady_clock::now() - start < std::chrono::seconds(1));
 }
 
+TEST(crowded_index_gives_the_scan_answers_fast) {
+  // A boundary resampled far below the refinement radius puts every vertex of a round cap into
+  // the index (each turns by more than the tiny threshold) and thousands into one cell. Jitter
+  // makes the angles differ, and stars add sharp turns among them.
+  std::mt19937_64 rng(11);
+  std::uniform_real_distribution<double> jitter(-1e-4, 1e-4), u(-3, 3);
+  Ring dense;
+  const int n = 60000;
+  for (int i = 0; i < n; ++i) {
+    const double a = 2 * kPi * i / n;
+    dense.push_back({std::cos(a) + jitter(rng), std::sin(a) + jitter(rng)});
+  }
+  CurvatureIndex boxed(4.0), scan(4.0);
+  for (CurvatureIndex* index : {&boxed, &scan}) {
+    index->add_ring(dense, 1e-6);
+    index->add_ring(star(0.5, 0.2, 0.3, 0.1, 5, 0.3), 1e-6);
+    index->add_ring(star(-2.5, 1.0, 0.4, 0.2, 3, 0.0), 1e-6);
+  }
+  boxed.finish();
+  CHECK(boxed.size() > std::size_t(n / 2));
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  // Ordinary radii, a zero inner radius, equal radii and non-finite ones (the last ones take
+  // the plain cell path), and queries outside everything.
+  const double radii[][2] = {{0.3, 0.6}, {0.0, 2.0}, {1.5, 1.5}, {0.2, kInf}, {nan, 1.0}, {0.5, 40}};
+  int mismatches = 0;
+  for (int i = 0; i < 300; ++i) {
+    const Point q = i % 50 == 49 ? Point{nan, 0.0} : Point{u(rng), u(rng)};
+    for (const auto& r : radii)
+      if (!(boxed.max_angle_near(q, r[0], r[1]) == scan.max_angle_near(q, r[0], r[1])) &&
+          !(std::isnan(boxed.max_angle_near(q, r[0], r[1])) &&
+            std::isnan(scan.max_angle_near(q, r[0], r[1]))))
+        ++mismatches;
+  }
+  CHECK_EQ(mismatches, 0);
+  // One query per vertex, as refinement makes them: quadratic work took minutes here.
+  const auto start = std::chrono::steady_clock::now();
+  double total = 0.0;
+  for (const Point& p : dense) total += boxed.max_angle_near(p, 0.5, 1.0);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  CHECK(total > 0.0);
+  CHECK(seconds < 2.0);
+}
+
 // --- refinement --------------------------------------------------------------------------
 
 TEST(refine_spacing_thresholds_at_15_and_90_degrees) {
