@@ -1,18 +1,17 @@
 #include "nearest_vertex.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
-
-#include "numeric.hpp"
 
 namespace strandify {
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
-// Below this many vertices a plain scan is as fast as building a grid.
-constexpr std::size_t kMinGridded = 64;
-constexpr std::int64_t kMaxCellsPerAxis = 1 << 15;
+// Below this many vertices a plain scan is as fast as building a tree.
+constexpr std::size_t kMinIndexed = 64;
+constexpr std::uint32_t kLeafSize = 16;
 
 double squared_distance(Point p, Point b) {
   const double dx = p.x - b.x;
@@ -24,39 +23,44 @@ double squared_distance(Point p, Point b) {
 
 NearestVertexIndex::NearestVertexIndex(const std::vector<Point>& vertices) : vertices_(vertices) {
   const std::size_t n = vertices.size();
-  if (n < kMinGridded || n >= std::numeric_limits<std::uint32_t>::max()) return;
-  double max_x = -kInf, max_y = -kInf;
-  min_x_ = kInf;
-  min_y_ = kInf;
-  for (const Point& v : vertices) {
+  if (n < kMinIndexed || n >= std::numeric_limits<std::uint32_t>::max()) return;
+  for (const Point& v : vertices)
     if (!std::isfinite(v.x) || !std::isfinite(v.y)) return;  // keep the plain scan's semantics
-    min_x_ = std::min(min_x_, v.x);
-    min_y_ = std::min(min_y_, v.y);
-    max_x = std::max(max_x, v.x);
-    max_y = std::max(max_y, v.y);
-  }
-  const double w = max_x - min_x_, h = max_y - min_y_;
-  // About two vertices per cell over the bounding box, never degenerate.
-  double cell = std::sqrt(std::max(w * h, 0.0) / (0.5 * static_cast<double>(n)));
-  cell = std::max({cell, w / kMaxCellsPerAxis, h / kMaxCellsPerAxis});
-  if (!(cell > 0.0) || !std::isfinite(cell) || !std::isfinite(w) || !std::isfinite(h)) return;
-  cell_ = cell;
-  inv_cell_ = 1.0 / cell;
-  nx_ = std::min<std::int64_t>(floor_i64(w * inv_cell_) + 1, kMaxCellsPerAxis + 1);
-  ny_ = std::min<std::int64_t>(floor_i64(h * inv_cell_) + 1, kMaxCellsPerAxis + 1);
-
-  auto cell_of = [&](const Point& v) {
-    const std::int64_t cx = std::clamp<std::int64_t>(floor_i64((v.x - min_x_) * inv_cell_), 0, nx_ - 1);
-    const std::int64_t cy = std::clamp<std::int64_t>(floor_i64((v.y - min_y_) * inv_cell_), 0, ny_ - 1);
-    return static_cast<std::size_t>(cy * nx_ + cx);
-  };
-  cell_start_.assign(static_cast<std::size_t>(nx_ * ny_) + 1, 0);
-  for (const Point& v : vertices) ++cell_start_[cell_of(v) + 1];
-  for (std::size_t c = 1; c < cell_start_.size(); ++c) cell_start_[c] += cell_start_[c - 1];
   order_.resize(n);
-  std::vector<std::uint32_t> fill(cell_start_.begin(), cell_start_.end() - 1);
-  for (std::size_t i = 0; i < n; ++i) order_[fill[cell_of(vertices[i])]++] = static_cast<std::uint32_t>(i);
-  gridded_ = true;
+  for (std::size_t i = 0; i < n; ++i) order_[i] = static_cast<std::uint32_t>(i);
+  boxes_.reserve(n / 4 + 1);
+  boxes_.push_back({0, 0, 0, 0, 0, static_cast<std::uint32_t>(n), 0, 0});
+  // Boxes are split in creation order, so every child comes after its parent.
+  for (std::size_t b = 0; b < boxes_.size(); ++b) {
+    Box box = boxes_[b];
+    const Point& first = vertices[order_[box.first]];
+    box.min_x = box.max_x = first.x;
+    box.min_y = box.max_y = first.y;
+    for (std::uint32_t i = box.first; i < box.last; ++i) {
+      const Point& v = vertices[order_[i]];
+      box.min_x = std::min(box.min_x, v.x);
+      box.max_x = std::max(box.max_x, v.x);
+      box.min_y = std::min(box.min_y, v.y);
+      box.max_y = std::max(box.max_y, v.y);
+    }
+    if (box.last - box.first > kLeafSize) {
+      // Ties in the coordinate fall back to the vertex number, so the split does not depend
+      // on the library's selection algorithm.
+      const bool along_x = box.max_x - box.min_x >= box.max_y - box.min_y;
+      const std::uint32_t mid = box.first + (box.last - box.first) / 2;
+      std::nth_element(order_.begin() + box.first, order_.begin() + mid, order_.begin() + box.last,
+                       [&](std::uint32_t a, std::uint32_t c) {
+                         const double ca = along_x ? vertices[a].x : vertices[a].y;
+                         const double cc = along_x ? vertices[c].x : vertices[c].y;
+                         return ca < cc || (ca == cc && a < c);
+                       });
+      box.low = static_cast<std::uint32_t>(boxes_.size());
+      boxes_.push_back({0, 0, 0, 0, box.first, mid, 0, 0});
+      box.high = static_cast<std::uint32_t>(boxes_.size());
+      boxes_.push_back({0, 0, 0, 0, mid, box.last, 0, 0});
+    }
+    boxes_[b] = box;
+  }
 }
 
 double NearestVertexIndex::scan_all(Point p) const {
@@ -68,55 +72,35 @@ double NearestVertexIndex::scan_all(Point p) const {
   return best;
 }
 
-void NearestVertexIndex::visit_cell(std::int64_t cx, std::int64_t cy, Point p, double& best) const {
-  if (cx < 0 || cy < 0 || cx >= nx_ || cy >= ny_) return;
-  const std::size_t c = static_cast<std::size_t>(cy * nx_ + cx);
-  for (std::uint32_t k = cell_start_[c]; k < cell_start_[c + 1]; ++k) {
-    const double d = squared_distance(p, vertices_[order_[k]]);
-    if (d < best) best = d;
-  }
+// No more than the squared distance of any vertex of `b`: each gap is at most the vertex's
+// own coordinate difference, and rounding keeps that order.
+double NearestVertexIndex::box_distance(const Box& b, Point p) {
+  const double gx = p.x < b.min_x ? b.min_x - p.x : (p.x > b.max_x ? p.x - b.max_x : 0.0);
+  const double gy = p.y < b.min_y ? b.min_y - p.y : (p.y > b.max_y ? p.y - b.max_y : 0.0);
+  return gx * gx + gy * gy;
 }
 
 double NearestVertexIndex::min_squared_distance(Point p) const {
-  if (!gridded_ || !std::isfinite(p.x) || !std::isfinite(p.y)) return scan_all(p);
-  // The query's cell may lie just outside the grid; rings are still counted from it.
-  const double fx = std::floor((p.x - min_x_) * inv_cell_);
-  const double fy = std::floor((p.y - min_y_) * inv_cell_);
-  // Chain points lie in or next to the region; a query far off the grid would walk many
-  // empty rings, and a scan is cheaper then.
-  if (!(fx >= -2.0 && fy >= -2.0 && fx <= static_cast<double>(nx_ + 1) &&
-        fy <= static_cast<double>(ny_ + 1)))
-    return scan_all(p);
-  const auto qx = static_cast<std::int64_t>(fx);
-  const auto qy = static_cast<std::int64_t>(fy);
-  // Rings beyond this one cannot reach any grid cell.
-  const std::int64_t last_ring =
-      std::max({qx, nx_ - 1 - qx, qy, ny_ - 1 - qy, std::int64_t{0}});
+  if (boxes_.empty() || !std::isfinite(p.x) || !std::isfinite(p.y)) return scan_all(p);
   double best = kInf;
-  for (std::int64_t r = 0; r <= last_ring; ++r) {
-    // Every vertex in ring r or beyond is at least (r - 1) cells away on one axis from the
-    // query, which lies inside ring 0; with a margin for rounding, a best already below that
-    // bound cannot be beaten.
-    if (r >= 2) {
-      const double gap = static_cast<double>(r - 1) * cell_ * (1.0 - 1e-9);
-      if (gap * gap > best) break;
-    }
-    if (r == 0) {
-      visit_cell(qx, qy, p, best);
+  // Depth-first, the nearer child on top; the tree is balanced (at most 2^32 vertices), so
+  // its depth stays far below the stack's size.
+  std::array<std::uint32_t, 128> stack;
+  std::size_t top = 0;
+  stack[top++] = 0;
+  while (top > 0) {
+    const Box& b = boxes_[stack[--top]];
+    if (!(box_distance(b, p) < best)) continue;
+    if (b.low == 0 || top + 2 > stack.size()) {
+      for (std::uint32_t i = b.first; i < b.last; ++i) {
+        const double d = squared_distance(p, vertices_[order_[i]]);
+        if (d < best) best = d;
+      }
       continue;
     }
-    // Only the part of the ring that overlaps the grid: a query in a wide empty stretch must
-    // not pay for cells that do not exist.
-    const std::int64_t x0 = std::max(qx - r, std::int64_t{0}), x1 = std::min(qx + r, nx_ - 1);
-    const std::int64_t y0 = std::max(qy - r + 1, std::int64_t{0}), y1 = std::min(qy + r - 1, ny_ - 1);
-    for (std::int64_t cy : {qy - r, qy + r}) {
-      if (cy < 0 || cy >= ny_) continue;
-      for (std::int64_t cx = x0; cx <= x1; ++cx) visit_cell(cx, cy, p, best);
-    }
-    for (std::int64_t cx : {qx - r, qx + r}) {
-      if (cx < 0 || cx >= nx_) continue;
-      for (std::int64_t cy = y0; cy <= y1; ++cy) visit_cell(cx, cy, p, best);
-    }
+    const bool low_nearer = box_distance(boxes_[b.low], p) <= box_distance(boxes_[b.high], p);
+    stack[top++] = low_nearer ? b.high : b.low;
+    stack[top++] = low_nearer ? b.low : b.high;
   }
   return best;
 }

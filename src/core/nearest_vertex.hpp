@@ -1,10 +1,14 @@
-// Exact nearest-vertex distances for the width measurement: a uniform grid over the boundary
-// vertices, searched ring by ring around the query until no unvisited cell can hold a closer
-// vertex. The answer is the same minimum a scan of every vertex finds, bit for bit, because
-// every candidate's squared distance is computed with the same expression and only vertices
-// provably farther than the current best are skipped.
+// Exact nearest-vertex distances for the width measurement: a tree of boxes over the boundary
+// vertices, halved at the median along the longer side, searched nearer box first until no
+// box can hold a closer vertex. The answer is the same minimum a scan of every vertex finds,
+// bit for bit, because every candidate's squared distance is computed with the same
+// expression and a box is skipped only when its nearest point, computed with monotonic
+// operations, is no closer than the current best. Unlike a uniform grid, the cost of a query
+// does not grow with its distance to the boundary: chain points of a wide shape whose
+// boundary is finely subdivided lie thousands of cells from any vertex.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -24,15 +28,17 @@ class NearestVertexIndex {
   double min_squared_distance(Point p) const;
 
  private:
+  struct Box {
+    double min_x, min_y, max_x, max_y;
+    std::uint32_t first, last;  // its vertices, order_[first, last)
+    std::uint32_t low, high;    // children, 0 for a leaf (the root, index 0, is nobody's child)
+  };
   double scan_all(Point p) const;
-  void visit_cell(std::int64_t cx, std::int64_t cy, Point p, double& best) const;
+  static double box_distance(const Box& b, Point p);
 
   const std::vector<Point>& vertices_;
-  std::vector<std::uint32_t> order_;        // vertex indices grouped by cell
-  std::vector<std::uint32_t> cell_start_;   // CSR offsets into order_, one per cell plus one
-  double min_x_ = 0.0, min_y_ = 0.0, cell_ = 0.0, inv_cell_ = 0.0;
-  std::int64_t nx_ = 0, ny_ = 0;
-  bool gridded_ = false;
+  std::vector<std::uint32_t> order_;  // vertex indices grouped by box
+  std::vector<Box> boxes_;
 };
 
 }  // namespace strandify

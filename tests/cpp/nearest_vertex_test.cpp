@@ -1,4 +1,5 @@
 #include <type_traits>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -30,9 +31,9 @@ struct Lcg {
 
 }  // namespace
 
-// The grid must return exactly what scanning every vertex returns, for clustered, collinear,
+// The index must return exactly what scanning every vertex returns, for clustered, collinear,
 // duplicated and sparse vertex sets, and for queries inside, on and outside their extent.
-TEST(grid_search_equals_full_scan) {
+TEST(index_search_equals_full_scan) {
   Lcg rng{7};
   for (int shape = 0; shape < 5; ++shape) {
     std::vector<Point> pts;
@@ -55,6 +56,29 @@ TEST(grid_search_equals_full_scan) {
     for (const Point& p : {pts[0], pts[17], Point{-1e9, 5}})
       CHECK_EQ(index.min_squared_distance(p), brute(pts, p));
   }
+}
+
+// Chain points of a wide shape lie far from its finely subdivided boundary; a search whose
+// cost grows with that distance took minutes on such shapes.
+TEST(queries_far_inside_a_fine_boundary_are_exact_and_fast) {
+  std::vector<Point> ring;
+  const int n = 400000;
+  for (int i = 0; i < n; ++i) {
+    const double a = 6.283185307179586 * i / n;
+    ring.push_back({9.0 * std::cos(a), 4.0 * std::sin(a)});
+  }
+  const NearestVertexIndex index(ring);
+  Lcg rng{3};
+  for (int q = 0; q < 40; ++q) {
+    const Point p{rng.next() * 12 - 6, rng.next() * 4 - 2};
+    CHECK_EQ(index.min_squared_distance(p), brute(ring, p));
+  }
+  const auto start = std::chrono::steady_clock::now();
+  double total = 0.0;
+  for (int q = 0; q < 200000; ++q) total += index.min_squared_distance({-8.0 + 16.0 * q / 200000, 0.0});
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  CHECK(total > 0.0);
+  CHECK(seconds < 2.0);
 }
 
 TEST(empty_and_non_finite) {
