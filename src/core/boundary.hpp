@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "box_tree.hpp"
 #include "settings.hpp"
 #include "types.hpp"
 
@@ -102,19 +103,10 @@ class CurvatureIndex {
   // quadratic in the points. finish() then also files the entries into a tree of boxes, each
   // knowing its largest angle: a query skips every box that cannot beat the best weighted
   // angle found so far. The answer is the same maximum; only fewer entries are looked at.
-  struct Box {
-    double min_x, min_y, max_x, max_y;
-    double max_angle;
-    std::size_t first, last;  // its entries, box_entries_[first, last)
-    std::size_t low, high;    // children, 0 for a leaf (the root, index 0, is nobody's child)
-  };
   void build_boxes();
-  double box_bound(const Box& b, Point q, double inner, double outer) const;
-  template <class Consider>
-  void search_boxes(Point q, double inner, double outer, double& best,
-                    const Consider& consider) const;
-  std::vector<Box> boxes_;
-  std::vector<std::size_t> box_entries_;
+  double box_bound(std::size_t box, Point q, double inner, double outer) const;
+  BoxTree boxes_;
+  std::vector<double> box_max_angle_;  // per box of boxes_
 };
 
 // Subdivides each edge more finely the sharper the boundary turns near its midpoint.

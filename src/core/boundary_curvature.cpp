@@ -1,7 +1,6 @@
 // The curvature index (sharply turning boundary vertices on a grid) and the two refiners that
 // densify the boundary near those turns.
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -21,7 +20,7 @@ constexpr double kRightAngle = 1.5707963267948966;  // sharper turns refine no f
 constexpr double kStepFloor = 1e-6;
 // A cell holding more turns than this files them into boxes of at most kBoxLeaf as well.
 constexpr std::size_t kCrowdedCell = 64;
-constexpr std::size_t kBoxLeaf = 16;
+constexpr std::uint32_t kBoxLeaf = 16;
 
 // Target edge length near a weighted turn A: bd at 15 degrees, easing quadratically down to
 // ratio x bd at 90 degrees and beyond; infinite (never split) below 15 degrees.
@@ -161,8 +160,8 @@ void CurvatureIndex::finish() {
   cell_start_.clear();
   cell_entries_.clear();
   cells_.clear();
-  boxes_.clear();
-  box_entries_.clear();
+  boxes_ = BoxTree();
+  box_max_angle_.clear();
   filed_ = true;
   if (gridded_.empty()) return;
   std::int64_t x0 = entries_[gridded_[0]].key.x, x1 = x0;
@@ -203,87 +202,36 @@ void CurvatureIndex::finish() {
 }
 
 void CurvatureIndex::build_boxes() {
-  box_entries_ = gridded_;
-  boxes_.reserve(box_entries_.size() / 4 + 1);
-  boxes_.push_back({0, 0, 0, 0, 0, 0, box_entries_.size(), 0, 0});
-  // Boxes are split in creation order, so every child comes after its parent.
-  for (std::size_t b = 0; b < boxes_.size(); ++b) {
-    Box box = boxes_[b];
-    const Point first = entries_[box_entries_[box.first]].position;
-    box.min_x = box.max_x = first.x;
-    box.min_y = box.max_y = first.y;
-    box.max_angle = 0.0;
-    for (std::size_t i = box.first; i < box.last; ++i) {
-      const Entry& e = entries_[box_entries_[i]];
-      box.min_x = std::min(box.min_x, e.position.x);
-      box.max_x = std::max(box.max_x, e.position.x);
-      box.min_y = std::min(box.min_y, e.position.y);
-      box.max_y = std::max(box.max_y, e.position.y);
-      box.max_angle = std::max(box.max_angle, e.angle);
+  if (gridded_.size() >= std::numeric_limits<std::uint32_t>::max()) return;  // cells only
+  std::vector<std::uint32_t> ids(gridded_.begin(), gridded_.end());
+  boxes_ = BoxTree(std::move(ids), [&](std::uint32_t id) { return entries_[id].position; },
+                   kBoxLeaf);
+  const std::vector<BoxTree::Box>& boxes = boxes_.boxes();
+  box_max_angle_.assign(boxes.size(), 0.0);
+  // Children come after their parents: from the last box back, each box's largest angle is
+  // complete when its parent takes it.
+  for (std::size_t b = boxes.size(); b-- > 0;) {
+    const BoxTree::Box& box = boxes[b];
+    double angle = 0.0;
+    if (box.low == 0) {
+      for (std::uint32_t i = box.first; i < box.last; ++i)
+        angle = std::max(angle, entries_[boxes_.items()[i]].angle);
+    } else {
+      angle = std::max(box_max_angle_[box.low], box_max_angle_[box.high]);
     }
-    if (box.last - box.first > kBoxLeaf) {
-      // Halve along the longer side; ties in the coordinate fall back to the entry's number,
-      // so the split does not depend on the library's selection algorithm.
-      const bool along_x = box.max_x - box.min_x >= box.max_y - box.min_y;
-      const std::size_t mid = box.first + (box.last - box.first) / 2;
-      const auto begin = box_entries_.begin();
-      std::nth_element(begin + static_cast<std::ptrdiff_t>(box.first),
-                       begin + static_cast<std::ptrdiff_t>(mid),
-                       begin + static_cast<std::ptrdiff_t>(box.last),
-                       [&](std::size_t a, std::size_t b) {
-                         const Point& pa = entries_[a].position;
-                         const Point& pb = entries_[b].position;
-                         const double ca = along_x ? pa.x : pa.y, cb = along_x ? pb.x : pb.y;
-                         return ca < cb || (ca == cb && a < b);
-                       });
-      box.low = boxes_.size();
-      boxes_.push_back({0, 0, 0, 0, 0, box.first, mid, 0, 0});
-      box.high = boxes_.size();
-      boxes_.push_back({0, 0, 0, 0, 0, mid, box.last, 0, 0});
-    }
-    boxes_[b] = box;
+    box_max_angle_[b] = angle;
   }
 }
 
-// At least the weighted angle of every entry of `b`: the weight falls with the distance, and
-// the box's nearest point is no farther from q than any of its entries, in floating point
+// At least the weighted angle of every entry of the box: the weight falls with the distance,
+// and the box's nearest point is no farther from q than any of its entries, in floating point
 // too, as every operation below is monotonic and mirrors weighted_angle.
-double CurvatureIndex::box_bound(const Box& b, Point q, double inner, double outer) const {
-  const double gx = q.x < b.min_x ? b.min_x - q.x : (q.x > b.max_x ? q.x - b.max_x : 0.0);
-  const double gy = q.y < b.min_y ? b.min_y - q.y : (q.y > b.max_y ? q.y - b.max_y : 0.0);
-  const double d2 = gx * gx + gy * gy;
+double CurvatureIndex::box_bound(std::size_t box, Point q, double inner, double outer) const {
+  const double d2 = BoxTree::gap_squared(boxes_.boxes()[box], q);
   if (!(d2 <= outer * outer)) return 0.0;
   const double d = std::sqrt(d2);
   const double w = d <= inner ? 1.0 : 1.0 - (d - inner) / (outer - inner);
-  return w * b.max_angle;
-}
-
-template <class Consider>
-void CurvatureIndex::search_boxes(Point q, double inner, double outer, double& best,
-                                  const Consider& consider) const {
-  // Depth-first, the more promising child first; the tree is balanced, so its depth stays
-  // below the stack's size for any number of entries that fits in memory.
-  std::array<std::size_t, 128> stack;
-  std::size_t top = 0;
-  stack[top++] = 0;
-  while (top > 0) {
-    const Box& b = boxes_[stack[--top]];
-    if (!(box_bound(b, q, inner, outer) > best)) continue;
-    if (b.low == 0) {
-      for (std::size_t i = b.first; i < b.last; ++i) consider(box_entries_[i]);
-      continue;
-    }
-    const double low = box_bound(boxes_[b.low], q, inner, outer);
-    const double high = box_bound(boxes_[b.high], q, inner, outer);
-    const std::size_t later = low >= high ? b.high : b.low;
-    const std::size_t sooner = low >= high ? b.low : b.high;
-    if (top + 2 > stack.size()) {  // unreachable for a balanced tree; stay exact regardless
-      for (std::size_t i = b.first; i < b.last; ++i) consider(box_entries_[i]);
-      continue;
-    }
-    stack[top++] = later;
-    stack[top++] = sooner;
-  }
+  return w * box_max_angle_[box];
 }
 
 std::size_t CurvatureIndex::dense_cell(const CellKey& k) const {
@@ -332,7 +280,8 @@ double CurvatureIndex::max_angle_near(Point q, double inner, double outer) const
   if (boxed_query) {
     // The same entries as the cells below would offer (`consider` keeps the key range), less
     // those whose box cannot win.
-    search_boxes(q, inner, outer, best, consider);
+    boxes_.search([&](std::size_t box) { return box_bound(box, q, inner, outer); },
+                  [&](double bound) { return bound > best; }, consider);
   } else if (!cell_start_.empty()) {
     // Only the part of the range that overlaps the grid can hold entries.
     const std::int64_t gx1 = min_key_.x + (width_ - 1), gy1 = min_key_.y + (height_ - 1);

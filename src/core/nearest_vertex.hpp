@@ -8,10 +8,9 @@
 // boundary is finely subdivided lie thousands of cells from any vertex.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
 #include <vector>
 
+#include "box_tree.hpp"
 #include "types.hpp"
 
 namespace strandify {
@@ -28,17 +27,10 @@ class NearestVertexIndex {
   double min_squared_distance(Point p) const;
 
  private:
-  struct Box {
-    double min_x, min_y, max_x, max_y;
-    std::uint32_t first, last;  // its vertices, order_[first, last)
-    std::uint32_t low, high;    // children, 0 for a leaf (the root, index 0, is nobody's child)
-  };
   double scan_all(Point p) const;
-  static double box_distance(const Box& b, Point p);
 
   const std::vector<Point>& vertices_;
-  std::vector<std::uint32_t> order_;  // vertex indices grouped by box
-  std::vector<Box> boxes_;
+  BoxTree tree_;
 };
 
 }  // namespace strandify
