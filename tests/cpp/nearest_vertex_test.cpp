@@ -69,16 +69,26 @@ TEST(queries_far_inside_a_fine_boundary_are_exact_and_fast) {
   }
   const NearestVertexIndex index(ring);
   Lcg rng{3};
-  for (int q = 0; q < 40; ++q) {
+  // Timed against scans of every vertex, so that the bound holds in any build: 20,000
+  // queries must cost less than 2,000 full scans (a search that grows with the distance to
+  // the boundary costs several times more).
+  auto clock = std::chrono::steady_clock::now();
+  for (int q = 0; q < 200; ++q) {
     const Point p{rng.next() * 12 - 6, rng.next() * 4 - 2};
     CHECK_EQ(index.min_squared_distance(p), brute(ring, p));
   }
-  const auto start = std::chrono::steady_clock::now();
+  const auto elapsed = [&clock] {
+    const auto now = std::chrono::steady_clock::now();
+    const double s = std::chrono::duration<double>(now - clock).count();
+    clock = now;
+    return s;
+  };
+  const double scans = elapsed();
   double total = 0.0;
   for (int q = 0; q < 20000; ++q) total += index.min_squared_distance({-8.0 + 16.0 * q / 20000, 0.0});
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double queries = elapsed();
   CHECK(total > 0.0);
-  CHECK(seconds < 2.0);
+  CHECK(queries < 10.0 * scans);
 }
 
 TEST(empty_and_non_finite) {
