@@ -329,3 +329,19 @@ def test_finishing_steps_bring_a_buffered_stroke_back_to_the_stroke(stroke: list
     off = shapely.hausdorff_distance(lines(done), truth)
     assert off < 0.3 * 2.0
     assert off < 0.5 * shapely.hausdorff_distance(lines(exact), truth)
+
+
+@pytest.mark.parametrize(
+    ("options", "arms_kept"),
+    [({}, True), ({"min_tip_fraction": 2.0}, False), ({"refine": False}, False)],
+)
+def test_short_arms_of_an_outline_survive_the_finished_pruning(options: dict, arms_kept: bool) -> None:
+    # a cross whose bar reaches 7 beyond the stem on both sides: the bar of a t
+    shape = box(-3, 0, 3, 60).union(box(-10, 37, 10, 43))
+    result = strandify.polygon_centerlines(shape, 4.0, **options)
+    assert len(result.chains) == (4 if arms_kept else 1)
+    ends = result.nodes[result.degrees() == 1]
+    assert (min(ends[:, 0]) < -5 and max(ends[:, 0]) > 5) == arms_kept
+    if options.get("refine") is False:
+        native = _internal.strandify_polygons([(list(shape.exterior.coords), [])], 4.0, partition="components")
+        assert [list(map(tuple, c.tolist())) for c in result.chains] == native[0]
