@@ -6,7 +6,7 @@ import itertools
 import math
 import os
 import warnings
-from collections.abc import Iterable, Iterator, Sequence, Sized
+from collections.abc import Callable, Iterable, Iterator, Sequence, Sized
 from typing import Any, Literal, overload
 
 import numpy as np
@@ -469,6 +469,15 @@ def run_batch(
     ``refine`` is the native value (see :func:`refine_steps`), None for the exact chains.
     """
     skip = errors == "skip"
+    keywords: dict[str, Any] = {"partition": partition}
+    if tile_size:
+        keywords["tile_size"] = tile_size
+    if refine is not None:
+        keywords["refine"] = refine
+
+    def native(batch: list[tuple[Any, ...]]) -> list[Any]:
+        return _internal.strandify_batch(batch, **keywords)
+
     bar = _progress_bar(total) if progress else None
     results: Any = BatchResults() if skip else []
     try:
@@ -486,7 +495,7 @@ def run_batch(
                     continue
                 jobs[i] = job
                 context[i] = ctx
-            done = _run_chunk(jobs, offset, skip, failed, partition, tile_size, refine)
+            done = _run_chunk(jobs, offset, skip, failed, native)
             for i in range(len(chunk)):
                 if i in failed:
                     results.append(None)
@@ -509,11 +518,10 @@ def _run_chunk(
     offset: int,
     skip: bool,
     failed: dict[int, Exception],
-    partition: Partition = "none",
-    tile_size: float | None = None,
-    refine: tuple[str, ...] | None = None,
+    native: Callable[[list[tuple[Any, ...]]], list[Any]],
 ) -> dict[int, Any]:
-    """Run the jobs of a chunk; in skip mode, drop each failing job and run the rest again.
+    """Run the jobs of a chunk through the native batch ``native``; in skip mode, drop each
+    failing job and run the rest again.
 
     Every job's outcome depends on that job alone, so taking failures out one
     at a time, in whatever order the batch reports them, ends with the same
@@ -523,16 +531,10 @@ def _run_chunk(
     while pending:
         keys = list(pending)
         try:
-            batch = [pending[k] for k in keys]
-            keywords: dict[str, Any] = {"partition": partition}
-            if tile_size:
-                keywords["tile_size"] = tile_size
-            if refine is not None:
-                keywords["refine"] = refine
-            out = _internal.strandify_batch(batch, **keywords)
+            out = native([pending[k] for k in keys])
         except ValueError as exc:
             position = getattr(exc, "job_index", None)
-            if position is None:
+            if position is None or not 0 <= position < len(keys):
                 if skip and len(keys) == 1:
                     failed[keys[0]] = exc
                     return {}
@@ -541,14 +543,7 @@ def _run_chunk(
                 # a failure the batch did not pin on one job: run each alone
                 done: dict[int, Any] = {}
                 for k in keys:
-                    done.update(_run_chunk({k: pending[k]}, offset, skip, failed, partition, tile_size, refine))
-                return done
-            if not 0 <= position < len(keys):
-                if not skip:
-                    raise
-                done = {}
-                for k in keys:
-                    done.update(_run_chunk({k: pending[k]}, offset, skip, failed, partition, tile_size, refine))
+                    done.update(_run_chunk({k: pending[k]}, offset, skip, failed, native))
                 return done
             error = BatchJobError(offset + keys[position], exc.reason)  # type: ignore[attr-defined]
             if not skip:

@@ -87,6 +87,28 @@ def strandify_polygons(
     refine: Iterable[str] | None = None,
 ) -> tuple[_Chains, list[_Point], list[tuple[int, int]], list[list[float]]]: ...
 
+_PolygonsIn: TypeAlias = Sequence[tuple[Sequence[_PointIn], Sequence[Sequence[_PointIn]]]]
+_PolygonJob: TypeAlias = tuple[
+    _PolygonsIn,
+    _Real,
+    _Real | None,
+    _Real | None,
+    _Real | None,
+    _Real | None,
+    bool | np.bool_,
+    _Real | None,
+    SupportsIndex | None,
+    _Real | None,
+    _Real | None,
+]
+
+def strandify_polygons_batch(
+    jobs: Sequence[_PolygonJob],
+    partition: _Partition | None = "none",
+    refine: Iterable[str] | None = None,
+    workers: SupportsIndex | None = None,
+) -> list[tuple[_Chains, list[_Point], list[tuple[int, int]], list[list[float]]]]: ...
+
 _Box: TypeAlias = tuple[float, float, float, float]
 _TileJob: TypeAlias = tuple[_Box, _Box, list[list[_Point]], list[list[float]] | None]
 _TilePiece: TypeAlias = tuple[list[_Point], int, int, bool, bool]

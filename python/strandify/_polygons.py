@@ -18,8 +18,7 @@ repaired by the native stage, not here.
 
 from __future__ import annotations
 
-import concurrent.futures
-
+import inspect
 import math
 import warnings
 from collections.abc import Iterable, Mapping, Sequence, Sized
@@ -29,7 +28,17 @@ import numpy as np
 import numpy.typing as npt
 
 from . import _internal
-from ._api import FEATURE_PER_BUFFER, BatchJobError, BatchResults, _positive, _workers, refine_steps
+from ._api import (
+    FEATURE_PER_BUFFER,
+    BatchJobError,
+    BatchResults,
+    _chunks,
+    _positive,
+    _progress_bar,
+    _run_chunk,
+    _workers,
+    refine_steps,
+)
 from ._checks import LostStrokesWarning
 from ._convert import FloatArray, crs_of
 from ._result import Centerlines
@@ -39,6 +48,12 @@ from ._result import Centerlines
 ShapeLike: TypeAlias = Any
 #: One polygon as the native function takes it: outer ring and holes, as point tuples.
 NativePolygon: TypeAlias = tuple[list[tuple[float, float]], list[list[tuple[float, float]]]]
+#: The leading arguments of ``strandify_polygons``, which are also a job of
+#: ``strandify_polygons_batch``: polygons, feature_size, buffer_distance, the
+#: tuning values and compute_widths in the native order.
+NativeJob: TypeAlias = tuple[
+    list[NativePolygon], float, float | None, Any, Any, Any, bool, Any, Any, Any, Any
+]
 
 #: Without a ``feature_size``, it is this multiple of the shape's mean
 #: half-width (area over boundary length).  Below the strokes' ratio of 2 to
@@ -262,26 +277,23 @@ def _derived_feature_size(polygons: Sequence[Sequence[FloatArray]], shapes: Any 
     return half * FEATURE_PER_HALF_WIDTH
 
 
-def _native_call(
+def _native_job(
     polygons: list[list[FloatArray]],
     shapes: Any,
     feature_size: float | None,
     buffer_distance: float | None,
     options: tuple[Any, ...],
     compute_widths: bool,
-    partition: Literal["none", "components"] = "none",
-    threads: int = 1,
-    steps: tuple[str, ...] | None = None,
-) -> Any:
+) -> NativeJob:
+    """The leading arguments of the native polygon functions, in their order: a call of
+    ``strandify_polygons`` and a job of ``strandify_polygons_batch`` alike."""
     if buffer_distance is not None:
         buffer_distance = _positive("buffer_distance", buffer_distance)
     if feature_size is None:
         # nothing to measure, and nothing to compute: any valid scale gives the empty result
         feature_size = _derived_feature_size(polygons, shapes) if polygons else 1.0
     simplification, min_tip, junction, max_nodes, ratio, resample, boundary = options
-    # Without steps the call is exactly the one of the exact polygon pipeline.
-    extra = {} if steps is None else {"refine": steps}
-    return _internal.strandify_polygons(
+    return (
         to_native_polygons(polygons),
         feature_size,
         buffer_distance,
@@ -293,10 +305,59 @@ def _native_call(
         max_nodes,
         resample,
         boundary,
-        partition,
-        threads,
-        **extra,
     )
+
+
+def _steps_and_options(
+    refine: bool, steps: dict[str, bool], tuning: dict[str, Any]
+) -> tuple[tuple[str, ...] | None, tuple[Any, ...]]:
+    """The native ``refine`` value and the tuning values in job order, with the pruning
+    default of the finished path."""
+    min_tip = tuning["min_tip_fraction"]
+    if refine and min_tip is None:
+        min_tip = REFINED_MIN_TIP_FRACTION
+    options = (
+        tuning["simplification"],
+        min_tip,
+        tuning["junction_merge_fraction"],
+        tuning["max_nodes"],
+        tuning["subdivision_ratio"],
+        tuning["resample"],
+        tuning["boundary_simplification"],
+    )
+    return refine_steps(refine, **steps), options
+
+
+def _check_partition(partition: Any) -> None:
+    if partition not in ("none", "components") or not isinstance(partition, str):
+        raise ValueError(f"partition must be 'none' or 'components', got {partition!r}")
+
+
+def _result(
+    read: list[list[FloatArray]], out: Any, compute_widths: bool, crs: Any, stacklevel: int, warn: bool = True
+) -> Centerlines:
+    chains, nodes, ids, widths = out
+    if warn and read and not chains:
+        warnings.warn(
+            LostStrokesWarning(
+                "no centerline: every branch of the shapes was shorter than the pruning length; "
+                "give a smaller feature_size (or min_tip_fraction)"
+            ),
+            stacklevel=stacklevel + 1,
+        )
+    return Centerlines.from_native(chains, nodes, ids, widths if compute_widths else None, crs=crs)
+
+
+_TUNING = (
+    "simplification",
+    "min_tip_fraction",
+    "junction_merge_fraction",
+    "max_nodes",
+    "subdivision_ratio",
+    "resample",
+    "boundary_simplification",
+)
+_STEPS = ("finish_tips", "recover_corners", "keep_dots", "join_crossings", "radius_tips")
 
 
 def polygon_centerlines(
@@ -360,34 +421,18 @@ def polygon_centerlines(
     A :class:`LostStrokesWarning` tells when shapes were given but no
     centerline came out (every branch shorter than the pruning length).
     """
-    if partition not in ("none", "components") or not isinstance(partition, str):
-        raise ValueError(f"partition must be 'none' or 'components', got {partition!r}")
+    _check_partition(partition)
     threads = _workers(workers)
-    steps = refine_steps(
-        refine,
-        finish_tips=finish_tips,
-        recover_corners=recover_corners,
-        keep_dots=keep_dots,
-        join_crossings=join_crossings,
-        radius_tips=radius_tips,
+    arguments = locals()
+    steps, options = _steps_and_options(
+        refine, {k: arguments[k] for k in _STEPS}, {k: arguments[k] for k in _TUNING}
     )
-    if refine and min_tip_fraction is None:
-        min_tip_fraction = REFINED_MIN_TIP_FRACTION
     crs = crs_of(polygons)
     read = read_polygons(polygons)
-    options = (simplification, min_tip_fraction, junction_merge_fraction, max_nodes, subdivision_ratio, resample, boundary_simplification)
-    chains, nodes, ids, widths = _native_call(
-        read, polygons, feature_size, buffer_distance, options, compute_widths, partition, threads, steps
-    )
-    if read and not chains:
-        warnings.warn(
-            LostStrokesWarning(
-                "no centerline: every branch of the shapes was shorter than the pruning length; "
-                "give a smaller feature_size (or min_tip_fraction)"
-            ),
-            stacklevel=2,
-        )
-    return Centerlines.from_native(chains, nodes, ids, widths if compute_widths else None, crs=crs)
+    job = _native_job(read, polygons, feature_size, buffer_distance, options, compute_widths)
+    # Without steps (None) the call is exactly the one of the exact polygon pipeline.
+    out = _internal.strandify_polygons(*job, partition, threads, refine=steps)
+    return _result(read, out, compute_widths, crs, stacklevel=2)
 
 
 @overload
@@ -413,59 +458,77 @@ def polygon_centerlines_batch(
     errors: Literal["raise", "skip"] = "raise",
     progress: bool = False,
     workers: int | None = None,
+    chunk_size: int = 64,
     **options: Any,
 ) -> list[Centerlines] | BatchResults:
     """:func:`polygon_centerlines` of every item of ``shapes``, each on its own; results in order.
 
     A missing ``feature_size`` is derived for each item.  ``options`` are the
-    keywords of :func:`polygon_centerlines`.  The items run on ``workers``
-    threads (default: one per CPU); the native work releases the interpreter
-    lock, so they run side by side, and the results do not depend on the
-    thread count.  ``errors`` works as in
-    :func:`strandify.centerlines_batch`: "raise" raises
-    :class:`BatchJobError` for the first failing item, "skip" returns a
-    :class:`BatchResults` with None and the exception for each failing item.
+    keywords of :func:`polygon_centerlines`.  The items are read here and run
+    ``chunk_size`` at a time by :func:`strandify.strandify_polygons_batch` on
+    the native worker pool, with the interpreter lock released; ``workers``
+    (default: every thread of the pool, one per CPU) caps how many run at once.
+    Each item runs on one thread, and the results do not depend on the thread
+    count.  ``errors`` works as in :func:`strandify.centerlines_batch`:
+    "raise" raises :class:`BatchJobError` for the first failing item, "skip"
+    returns a :class:`BatchResults` with None and the exception for each
+    failing item.
     """
     if errors not in ("raise", "skip"):
         raise ValueError(f'errors must be "raise" or "skip", got {errors!r}')
+    if isinstance(chunk_size, bool) or not isinstance(chunk_size, int) or chunk_size < 1:
+        raise ValueError(f"chunk_size must be a positive integer, got {chunk_size!r}")
+    threads = None if workers is None else _workers(workers)
+    # the keywords of one call, checked and completed as that call would check them
+    arguments = inspect.signature(polygon_centerlines).bind(None, feature_size, **options)
+    arguments.apply_defaults()
+    a = arguments.arguments
+    _check_partition(a["partition"])
+    steps, tuning = _steps_and_options(a["refine"], {k: a[k] for k in _STEPS}, {k: a[k] for k in _TUNING})
+    keywords: dict[str, Any] = {"partition": a["partition"], "workers": threads}
+    if steps is not None:
+        keywords["refine"] = steps
+
+    def native(batch: list[Any]) -> list[Any]:
+        return list(_internal.strandify_polygons_batch(batch, **keywords))
+
+    skip = errors == "skip"
     bar = None
     if progress:
-        from ._api import _progress_bar
-
         bar = _progress_bar(len(shapes) if isinstance(shapes, Sized) else None)
-    threads = _workers(workers)
-
-    # The items already run side by side: each runs on its own thread only.
-    options.setdefault("workers", 1)
-
-    def one(item: Any) -> tuple[Centerlines | None, Exception | None]:
-        try:
-            return polygon_centerlines(item, feature_size, **options), None
-        except (TypeError, ValueError) as exc:
-            return None, exc
-
-    results: Any = BatchResults() if errors == "skip" else []
+    results: Any = BatchResults() if skip else []
     try:
-        # The filter is set once here, not in the threads: catch_warnings is not thread-safe.
-        with warnings.catch_warnings(), concurrent.futures.ThreadPoolExecutor(max_workers=threads) as pool:
-            warnings.simplefilter("ignore", LostStrokesWarning)
-            # map keeps the input order
-            for i, (result, exc) in enumerate(pool.map(one, shapes)):
-                if exc is not None:
-                    if errors == "raise":
-                        pool.shutdown(wait=True, cancel_futures=True)
-                        raise BatchJobError(i, str(exc)) from None
+        for offset, chunk in _chunks(shapes, chunk_size):
+            jobs: dict[int, Any] = {}
+            context: dict[int, tuple[list[list[FloatArray]], Any]] = {}
+            failed: dict[int, Exception] = {}
+            for i, item in enumerate(chunk):
+                try:
+                    read = read_polygons(item)
+                    jobs[i] = _native_job(
+                        read, item, feature_size, a["buffer_distance"], tuning, a["compute_widths"]
+                    )
+                    context[i] = (read, crs_of(item))
+                except (TypeError, ValueError) as exc:
+                    if not skip:
+                        raise BatchJobError(offset + i, str(exc)) from None
+                    failed[i] = exc
+            done = _run_chunk(jobs, offset, skip, failed, native)
+            for i in range(len(chunk)):
+                if i in failed:
                     results.append(None)
-                    results.errors[i] = exc
-                else:
-                    results.append(result)
-                if bar is not None:
-                    bar.update(1)
+                    results.errors[offset + i] = failed[i]
+                    continue
+                read, crs = context[i]
+                # an item without any line is the caller's to notice; the batch does not warn
+                results.append(_result(read, done[i], a["compute_widths"], crs, stacklevel=0, warn=False))
+            if bar is not None:
+                bar.update(len(chunk))
     finally:
         if bar is not None:
             bar.close()
-    done: list[Centerlines] | BatchResults = results
-    return done
+    done_results: list[Centerlines] | BatchResults = results
+    return done_results
 
 
 def regions_from_subpaths(rings: Sequence[npt.ArrayLike]) -> list[list[FloatArray]]:

@@ -1,13 +1,17 @@
-// strandify_batch: many independent centerline jobs on the shared worker pool.
+// strandify_batch and strandify_polygons_batch: many independent centerline jobs on the shared
+// worker pool.
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "convert.hpp"
 #include "entry_points.hpp"
 #include "interrupt.hpp"
 #include "pipeline.hpp"
+#include "polygon_input.hpp"
 #include "worker_pool.hpp"
 
 namespace strandify::binding {
@@ -47,6 +51,44 @@ bool to_job(PyObject* obj, Job& job) {
 
 bool to_jobs(PyObject* obj, std::vector<Job>& jobs) { return convert_sequence(obj, jobs, to_job); }
 
+constexpr Py_ssize_t kPolygonJobSize = 11;
+
+struct PolygonJob {
+  std::vector<Polygon> polygons;
+  PolygonCenterlineOptions options;
+};
+
+// Polygon job elements in the parameter order of strandify_polygons, up to
+// boundary_simplification.
+bool to_polygon_job(PyObject* obj, PolygonJob& job) {
+  if (!PyTuple_Check(obj)) {
+    PyErr_Format(PyExc_TypeError, "expected a polygon job tuple of 11 elements, got %.200s",
+                 Py_TYPE(obj)->tp_name);
+    return false;
+  }
+  const Py_ssize_t n = PyTuple_GET_SIZE(obj);
+  if (n != kPolygonJobSize) {
+    PyErr_Format(PyExc_TypeError,
+                 "expected a polygon job tuple of length 11, got a tuple of length %zd", n);
+    return false;
+  }
+  PyObject* const* e = &PyTuple_GET_ITEM(obj, 0);
+  PolygonCenterlineOptions& o = job.options;
+  TuningOptions& t = o.tuning;
+  return to_polygons(e[0], job.polygons) && to_double(e[1], o.feature_size) &&
+         to_optional_double(e[2], o.buffer_distance) &&
+         to_optional_double(e[3], t.simplification) &&
+         to_optional_double(e[4], t.min_tip_fraction) &&
+         to_optional_double(e[5], t.junction_merge_fraction) && to_flag(e[6], o.compute_widths) &&
+         to_optional_double(e[7], t.subdivision_ratio) && to_optional_count(e[8], o.max_nodes) &&
+         to_optional_double(e[9], t.resample) &&
+         to_optional_double(e[10], t.boundary_simplification);
+}
+
+bool to_polygon_jobs(PyObject* obj, std::vector<PolygonJob>& jobs) {
+  return convert_sequence(obj, jobs, to_polygon_job);
+}
+
 // The first failure to arrive is kept; later ones, or ones that find the store busy, are
 // dropped without waiting. Running out of memory in any job is remembered apart: it is raised
 // as MemoryError, never as a job failure.
@@ -66,6 +108,87 @@ class FirstFailure {
   std::optional<Failure> failure_;
   std::atomic<bool> out_of_memory_{false};
 };
+
+// Runs every job on the shared pool with the interpreter lock released and stops at the first
+// failure, which is raised with its job's index. Returns the list of result tuples, or null
+// with the Python error set.
+// With `workers`, at most that many jobs run at a time: as many lanes as workers each take the
+// next job not yet taken, so the jobs still spread over the lanes as they finish.
+template <class J, class RunOne, class WithWidths>
+PyObject* run_jobs(const char* name, std::vector<J>& jobs, const RunOne& run_one,
+                   const WithWidths& with_widths, std::optional<std::size_t> workers = {}) {
+  std::vector<CenterlineResult> results;
+  FirstFailure failure;
+  std::atomic<bool> stop{false};
+  std::atomic<std::size_t> completed{0};
+  WorkerPool::RunStatus status = WorkerPool::RunStatus::finished;
+  const bool finished = run_interruptible([&](const std::function<bool()>& poll) {
+    results.resize(jobs.size());
+    // Once the poll has raised, the running jobs learn it from `interrupted`: each asks it
+    // between its stages and while a long stage runs on a thread of its own, and gives up, so
+    // that the pool's run returns within a poll interval or so instead of after the longest job.
+    std::atomic<bool> interrupted{false};
+    const KeepGoing job_keeps_going = [&interrupted] {
+      return !interrupted.load(std::memory_order_relaxed);
+    };
+    const std::function<bool()> watch = [&poll, &interrupted] {
+      if (poll()) return true;
+      interrupted.store(true, std::memory_order_relaxed);
+      return false;
+    };
+    const std::function<bool(std::size_t)> work = [&](std::size_t i) {
+      if (stop.load(std::memory_order_relaxed)) return false;
+      Outcome<CenterlineResult> r;
+      try {
+        r = run_one(jobs[i], poll ? job_keeps_going : KeepGoing{});
+      } catch (...) {
+        failure.out_of_memory();  // only allocation can throw in the pipeline
+        stop.store(true, std::memory_order_relaxed);
+        return false;
+      }
+      if (!r.ok()) {
+        r.failure->job_index = i;
+        failure.offer(std::move(*r.failure));
+        stop.store(true, std::memory_order_relaxed);
+        return false;
+      }
+      results[i] = std::move(r.value);
+      completed.fetch_add(1, std::memory_order_relaxed);
+      return true;
+    };
+    const std::function<bool()> poll_for_run = poll ? watch : std::function<bool()>{};
+    if (!workers || *workers >= jobs.size()) {
+      status = WorkerPool::shared().run(jobs.size(), work, poll_for_run);
+      return;
+    }
+    std::atomic<std::size_t> next{0};
+    const std::function<bool(std::size_t)> lane = [&](std::size_t) {
+      for (std::size_t i = next.fetch_add(1); i < jobs.size(); i = next.fetch_add(1))
+        if (!work(i)) return false;
+      return true;
+    };
+    status = WorkerPool::shared().run(std::max<std::size_t>(*workers, 1), lane, poll_for_run);
+  });
+  if (!finished) return nullptr;
+  if (status == WorkerPool::RunStatus::no_workers) {
+    PyErr_Format(PyExc_RuntimeError, "%s could not start any worker thread", name);
+    return nullptr;
+  }
+  if (failure.ran_out_of_memory()) return PyErr_NoMemory();
+  if (failure.failure()) return raise_failure(*failure.failure(), name);
+  // A job that stopped without a failure ran out of memory while reporting it: never hand back
+  // a list with jobs missing.
+  if (completed.load() != jobs.size()) return PyErr_NoMemory();
+
+  Ref list(PyList_New(static_cast<Py_ssize_t>(results.size())));
+  if (!list) return nullptr;
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    PyObject* item = centerline_to_tuple(results[i], with_widths(jobs[i]));
+    if (!item) return nullptr;
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+  }
+  return list.release();
+}
 
 }  // namespace
 
@@ -93,67 +216,44 @@ PyObject* strandify_batch_entry(PyObject*, PyObject* const* args, Py_ssize_t nar
     if (auto failure = validate_feature_size(job.options.feature_size))
       return raise_failure(*failure);
 
-  std::vector<CenterlineResult> results;
-  FirstFailure failure;
-  std::atomic<bool> stop{false};
-  std::atomic<std::size_t> completed{0};
-  WorkerPool::RunStatus status = WorkerPool::RunStatus::finished;
-  const bool finished = run_interruptible([&](const std::function<bool()>& poll) {
-    results.resize(jobs.size());
-    // Once the poll has raised, the running jobs learn it from `interrupted`: each asks it
-    // between its stages and while a long stage runs on a thread of its own, and gives up, so
-    // that the pool's run returns within a poll interval or so instead of after the longest job.
-    std::atomic<bool> interrupted{false};
-    const KeepGoing job_keeps_going = [&interrupted] {
-      return !interrupted.load(std::memory_order_relaxed);
-    };
-    const std::function<bool()> watch = [&poll, &interrupted] {
-      if (poll()) return true;
-      interrupted.store(true, std::memory_order_relaxed);
-      return false;
-    };
-    const std::function<bool(std::size_t)> work = [&](std::size_t i) {
-      if (stop.load(std::memory_order_relaxed)) return false;
-      Outcome<CenterlineResult> r;
-      try {
-        r = strandify_inner(jobs[i].curves, jobs[i].options,
-                            poll ? job_keeps_going : KeepGoing{});
-      } catch (...) {
-        failure.out_of_memory();  // only allocation can throw in the pipeline
-        stop.store(true, std::memory_order_relaxed);
-        return false;
-      }
-      if (!r.ok()) {
-        r.failure->job_index = i;
-        failure.offer(std::move(*r.failure));
-        stop.store(true, std::memory_order_relaxed);
-        return false;
-      }
-      results[i] = std::move(r.value);
-      completed.fetch_add(1, std::memory_order_relaxed);
-      return true;
-    };
-    status = WorkerPool::shared().run(jobs.size(), work, poll ? watch : std::function<bool()>{});
-  });
-  if (!finished) return nullptr;
-  if (status == WorkerPool::RunStatus::no_workers) {
-    PyErr_SetString(PyExc_RuntimeError, "strandify_batch could not start any worker thread");
-    return nullptr;
-  }
-  if (failure.ran_out_of_memory()) return PyErr_NoMemory();
-  if (failure.failure()) return raise_failure(*failure.failure());
-  // A job that stopped without a failure ran out of memory while reporting it: never hand back
-  // a list with jobs missing.
-  if (completed.load() != jobs.size()) return PyErr_NoMemory();
+  const auto run_one = [](Job& job, const KeepGoing& keep_going) {
+    return strandify_inner(job.curves, job.options, keep_going);
+  };
+  return run_jobs("strandify_batch", jobs, run_one, [](const Job&) { return false; });
+}
 
-  Ref list(PyList_New(static_cast<Py_ssize_t>(results.size())));
-  if (!list) return nullptr;
-  for (std::size_t i = 0; i < results.size(); ++i) {
-    PyObject* item = centerline_to_tuple(results[i], false);
-    if (!item) return nullptr;
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+PyObject* strandify_polygons_batch_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                         PyObject* kwnames) {
+  static const char* const names[] = {"jobs", "partition", "refine", "workers"};
+  PyObject* slots[4];
+  if (!bind_arguments("strandify_polygons_batch", names, 4, 1, args, nargs, kwnames, slots))
+    return nullptr;
+  std::vector<PolygonJob> jobs;
+  Partition partition = Partition::none;
+  if (!convert_named(to_partition, slots[1], partition, "partition")) return nullptr;
+  if (!convert_named(to_polygon_jobs, slots[0], jobs, "jobs")) return nullptr;
+  RefineSteps refine;
+  if (!convert_named(to_refine_steps, slots[2], refine, "refine")) return nullptr;
+  std::optional<std::size_t> workers;
+  if (slots[3] && slots[3] != Py_None) {
+    std::size_t count = 1;
+    if (!convert_named(to_workers, slots[3], count, "workers")) return nullptr;
+    workers = count;
   }
-  return list.release();
+  for (PolygonJob& job : jobs) {
+    job.options.tuning.partition = partition;
+    job.options.tuning.workers = 1;  // the jobs already share the pool's threads
+    job.options.tuning.refine = refine;
+  }
+  for (const PolygonJob& job : jobs)
+    if (auto failure = validate_feature_size(job.options.feature_size))
+      return raise_failure(*failure);
+  const auto run_one = [](PolygonJob& job, const KeepGoing& keep_going) {
+    return polygon_centerlines_inner(std::move(job.polygons), job.options, keep_going);
+  };
+  // Every tuple has its widths element, as strandify_polygons returns it.
+  return run_jobs("strandify_polygons_batch", jobs, run_one, [](const PolygonJob&) { return true; },
+                  workers);
 }
 
 }  // namespace strandify::binding

@@ -377,12 +377,12 @@ PyObject* triangles_to_list(const std::vector<Triangle>& triangles) {
   });
 }
 
-PyObject* raise_failure(const Failure& failure) {
+PyObject* raise_failure(const Failure& failure, const char* batch) {
   if (!failure.job_index) {
     PyErr_SetString(PyExc_ValueError, failure.message.c_str());
     return nullptr;
   }
-  const std::string text = "strandify_batch job " + std::to_string(*failure.job_index) +
+  const std::string text = std::string(batch) + " job " + std::to_string(*failure.job_index) +
                            " failed: " + failure.message;
   Ref message(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
   if (!message) return nullptr;

@@ -16,6 +16,8 @@ PyObject* strandify_polygons_entry(PyObject* module, PyObject* const* args, Py_s
                                   PyObject* kwnames);
 PyObject* strandify_batch_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                                 PyObject* kwnames);
+PyObject* strandify_polygons_batch_entry(PyObject* module, PyObject* const* args,
+                                         Py_ssize_t nargs, PyObject* kwnames);
 PyObject* plan_tiles_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                            PyObject* kwnames);
 PyObject* run_tile_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,

@@ -101,6 +101,24 @@ PyDoc_STRVAR(stitch_tiles_doc,
 "partition='tiles' returns them. Options must be those given to the\n"
 "other two calls.");
 
+PyDoc_STRVAR(strandify_polygons_batch_doc,
+"strandify_polygons_batch(jobs, partition='none', refine=None)\n"
+"--\n"
+"\n"
+"strandify_polygons for many independent jobs on the shared worker pool,\n"
+"with the interpreter lock released.\n"
+"\n"
+"Each element of `jobs` is a tuple of (polygons, feature_size,\n"
+"buffer_distance, simplification, min_tip_fraction,\n"
+"junction_merge_fraction, compute_widths, subdivision_ratio, max_nodes,\n"
+"resample, boundary_simplification): the leading parameters of\n"
+"strandify_polygons, in its order. `partition` and `refine` apply to every\n"
+"job; each job runs on one thread. The first failing job raises\n"
+"ValueError with `job_index` and `reason` attributes.\n"
+"\n"
+"Returns a list of (chains, nodes, chain_node_ids, chain_widths) tuples,\n"
+"one per job, as strandify_polygons returns them.");
+
 PyDoc_STRVAR(strandify_polygons_doc,
 "strandify_polygons(polygons, feature_size, buffer_distance=None, simplification=None, min_tip_fraction=None, junction_merge_fraction=None, compute_widths=False, subdivision_ratio=None, max_nodes=None, resample=None, boundary_simplification=None, partition='none', workers=None, refine=None)\n"
 "--\n"
@@ -154,6 +172,8 @@ PyMethodDef functions[] = {
     // Beyond the four above: filled shapes enter after inflation.
     {"strandify_polygons", STRANDIFY_FASTCALL(strandify_polygons_entry),
      METH_FASTCALL | METH_KEYWORDS, strandify_polygons_doc},
+    {"strandify_polygons_batch", STRANDIFY_FASTCALL(strandify_polygons_batch_entry),
+     METH_FASTCALL | METH_KEYWORDS, strandify_polygons_batch_doc},
     {"plan_tiles", STRANDIFY_FASTCALL(plan_tiles_entry), METH_FASTCALL | METH_KEYWORDS, plan_tiles_doc},
     {"run_tile", STRANDIFY_FASTCALL(run_tile_entry), METH_FASTCALL | METH_KEYWORDS, run_tile_doc},
     {"stitch_tiles", STRANDIFY_FASTCALL(stitch_tiles_entry), METH_FASTCALL | METH_KEYWORDS,

@@ -15,9 +15,9 @@ CURVES = [line(0.0, 0.0, 20.0, 0.0)]
 def test_module_exports_functions_in_order():
     names = [n for n in vars(m) if not n.startswith("__")]
     assert names[:4] == ["inflate_curves", "triangulate_curves", "strandify", "strandify_batch"]
-    # after the four: filled shapes in, then the tiled pipeline's three steps for running tiles
-    # elsewhere
-    assert names[4:] == ["strandify_polygons", "plan_tiles", "run_tile", "stitch_tiles"]
+    # after the four: filled shapes in, alone and in a batch, then the tiled pipeline's three
+    # steps for running tiles elsewhere
+    assert names[4:] == ["strandify_polygons", "strandify_polygons_batch", "plan_tiles", "run_tile", "stitch_tiles"]
     assert m.__doc__ == ""
 
 

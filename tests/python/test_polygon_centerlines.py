@@ -345,3 +345,57 @@ def test_short_arms_of_an_outline_survive_the_finished_pruning(options: dict, ar
     if options.get("refine") is False:
         native = _internal.strandify_polygons([(list(shape.exterior.coords), [])], 4.0, partition="components")
         assert [list(map(tuple, c.tolist())) for c in result.chains] == native[0]
+
+
+def _polygon_job(shape: Polygon, fs: float, widths: bool = False) -> tuple:
+    rings = [list(shape.exterior.coords)], [list(r.coords) for r in shape.interiors]
+    return ([(rings[0][0], rings[1])], fs, None, None, None, None, widths, None, None, None, None)
+
+
+@pytest.mark.parametrize("workers", [None, 1, 2, 64])
+@pytest.mark.parametrize("refine", [None, ("finish_tips", "keep_dots")])
+def test_native_polygon_batch_gives_each_jobs_own_call(workers: int | None, refine: tuple | None) -> None:
+    shapes = [box(0, 0, 50 + k, 5 + k % 3) for k in range(9)] + [Polygon(SQUARE, [INNER])]
+    jobs = [_polygon_job(s, 4.0, widths=k % 2 == 0) for k, s in enumerate(shapes)]
+    out = _internal.strandify_polygons_batch(jobs, partition="components", refine=refine, workers=workers)
+    assert out == [_internal.strandify_polygons(*job, partition="components", refine=refine) for job in jobs]
+    assert all(len(r[3]) == len(r[0]) for r in out[::2]) and all(r[3] == [] for r in out[1::2])
+
+
+@pytest.mark.parametrize(
+    ("jobs", "keywords", "error", "match"),
+    [
+        ([[]], {}, TypeError, "expected a polygon job tuple of 11 elements, got list"),
+        ([(1, 2)], {}, TypeError, "polygon job tuple of length 11, got a tuple of length 2"),
+        ([_polygon_job(box(0, 0, 9, 2), 0.0)], {}, ValueError, "feature_size must be a positive"),
+        ([_polygon_job(box(0, 0, 9, 2), 1.0)], {"workers": 0}, ValueError, "workers must be"),
+        ([_polygon_job(box(0, 0, 9, 2), 1.0)], {"partition": "tiles"}, ValueError, "partition"),
+        ([_polygon_job(box(0, 0, 9, 2), 1.0)], {"refine": ("spline",)}, ValueError, "spline"),
+    ],
+)
+def test_native_polygon_batch_refuses_bad_jobs(jobs: list, keywords: dict, error: type, match: str) -> None:
+    with pytest.raises(error, match=match):
+        _internal.strandify_polygons_batch(jobs, **keywords)
+
+
+def test_native_polygon_batch_names_the_failing_job() -> None:
+    flat = ([([(0.0, 0.0), (1.0, 1.0), (2.0, 2.0)], [])], 1.0, None, None, None, None, False, None, None, None, None)
+    jobs = [_polygon_job(box(0, 0, 9, 2), 1.0), flat, _polygon_job(box(0, 0, 2, 9), 1.0)]
+    with pytest.raises(ValueError, match="^strandify_polygons_batch job 1 failed: the polygons cover no area") as info:
+        _internal.strandify_polygons_batch(jobs)
+    assert info.value.job_index == 1 and info.value.reason.startswith("the polygons cover no area")
+
+
+def test_batch_passes_the_options_of_one_call_and_checks_them() -> None:
+    shapes = [box(0, 0, 60, 8), Polygon(SQUARE, [INNER])]
+    batch = strandify.polygon_centerlines_batch(shapes, 5.0, compute_widths=True, refine=False, chunk_size=1)
+    for got, shape in zip(batch, shapes):
+        want = strandify.polygon_centerlines(shape, 5.0, compute_widths=True, refine=False)
+        assert all(np.array_equal(a, b) for a, b in zip(got.chains, want.chains))
+        assert got.widths is not None and all(np.array_equal(a, b) for a, b in zip(got.widths, want.widths))
+    with pytest.raises(TypeError, match="colour"):
+        strandify.polygon_centerlines_batch(shapes, colour="red")
+    with pytest.raises(ValueError, match="chunk_size"):
+        strandify.polygon_centerlines_batch(shapes, chunk_size=0)
+    with pytest.raises(ValueError, match="partition"):
+        strandify.polygon_centerlines_batch(shapes, partition="tiles")
