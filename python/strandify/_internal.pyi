@@ -2,6 +2,7 @@ from collections.abc import Iterable, Sequence
 from typing import Literal, SupportsFloat, SupportsIndex, TypeAlias
 
 import numpy as np
+import numpy.typing as npt
 
 _Real: TypeAlias = SupportsFloat | SupportsIndex
 _PointIn: TypeAlias = tuple[_Real, _Real]
@@ -70,8 +71,12 @@ def strandify_batch(
     tile_size: _Real | None = None,
     refine: Iterable[str] | None = None,
 ) -> list[tuple[_Chains, list[_Point], list[tuple[int, int]]]]: ...
+# a ring: (x, y) tuples, or a C-contiguous float64 array of shape (n, 2)
+_RingIn: TypeAlias = Sequence[_PointIn] | npt.NDArray[np.float64]
+_PolygonsIn: TypeAlias = Sequence[tuple[_RingIn, Sequence[_RingIn]]]
+
 def strandify_polygons(
-    polygons: Sequence[tuple[Sequence[_PointIn], Sequence[Sequence[_PointIn]]]],
+    polygons: _PolygonsIn,
     feature_size: _Real,
     buffer_distance: _Real | None = None,
     simplification: _Real | None = None,
@@ -87,7 +92,6 @@ def strandify_polygons(
     refine: Iterable[str] | None = None,
 ) -> tuple[_Chains, list[_Point], list[tuple[int, int]], list[list[float]]]: ...
 
-_PolygonsIn: TypeAlias = Sequence[tuple[Sequence[_PointIn], Sequence[Sequence[_PointIn]]]]
 _PolygonJob: TypeAlias = tuple[
     _PolygonsIn,
     _Real,

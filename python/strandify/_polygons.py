@@ -46,8 +46,9 @@ from ._result import Centerlines
 #: A shape: shapely (Multi)Polygon(s), a GeoSeries or GeoDataFrame, a GeoJSON
 #: mapping, or nested coordinates (see the module's documentation).
 ShapeLike: TypeAlias = Any
-#: One polygon as the native function takes it: outer ring and holes, as point tuples.
-NativePolygon: TypeAlias = tuple[list[tuple[float, float]], list[list[tuple[float, float]]]]
+#: One polygon as the native function takes it: outer ring and holes, each a
+#: C-contiguous (n, 2) float64 array (point tuples are read as well).
+NativePolygon: TypeAlias = tuple[FloatArray, list[FloatArray]]
 #: The leading arguments of ``strandify_polygons``, which are also a job of
 #: ``strandify_polygons_batch``: polygons, feature_size, buffer_distance, the
 #: tuning values and compute_widths in the native order.
@@ -211,13 +212,10 @@ def read_polygons(shapes: ShapeLike) -> list[list[FloatArray]]:
     return out
 
 
-def _tuples(ring: FloatArray) -> list[tuple[float, float]]:
-    return list(map(tuple, ring.tolist()))
-
-
 def to_native_polygons(polygons: Sequence[Sequence[FloatArray]]) -> list[NativePolygon]:
-    """The ``(outer, holes)`` tuples of point tuples the native function takes."""
-    return [(_tuples(rings[0]), [_tuples(h) for h in rings[1:]]) for rings in polygons if len(rings)]
+    """The ``(outer, holes)`` tuples the native function takes; the rings stay (n, 2) float64
+    arrays, which it reads in one copy."""
+    return [(rings[0], list(rings[1:])) for rings in polygons if len(rings)]
 
 
 def _ring_area_length(ring: FloatArray) -> tuple[float, float]:

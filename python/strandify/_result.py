@@ -96,7 +96,10 @@ class Centerlines:
     def to_shapely(self) -> Any:
         """The chains as a shapely ``MultiLineString``, one line per chain."""
         shapely = require("shapely", "to_shapely()", "shapely")
-        return shapely.MultiLineString([c for c in self.chains])
+        if not self.chains:
+            return shapely.MultiLineString([])
+        # the vectorised constructors skip the per-line Python of MultiLineString(...)
+        return shapely.multilinestrings([shapely.linestrings(c) for c in self.chains])
 
     def lengths(self) -> FloatArray:
         """The length of every chain."""

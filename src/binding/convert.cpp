@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 namespace strandify::binding {
@@ -29,6 +30,46 @@ bool to_point(PyObject* obj, Point& out) {
 
 bool to_curve(PyObject* obj, Curve& out) { return convert_sequence(obj, out, to_point); }
 
+// A C-contiguous (n, 2) buffer of native doubles, as NumPy keeps a float64 ring array, is read
+// in one copy. Returns false without an error set when `obj` is no such buffer, so that the
+// caller reads it as a sequence of tuples instead (and reports what that finds wrong).
+bool ring_from_buffer(PyObject* obj, Curve& out, bool& read) {
+  static_assert(sizeof(Point) == 2 * sizeof(double) && std::is_trivially_copyable_v<Point>,
+                "a ring buffer is copied into points as it lies");
+  read = false;
+  if (!PyObject_CheckBuffer(obj) || PyBytes_Check(obj) || PyByteArray_Check(obj)) return true;
+  Py_buffer view;
+  if (PyObject_GetBuffer(obj, &view, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) < 0) {
+    PyErr_Clear();
+    return true;
+  }
+  const bool doubles = view.format != nullptr && view.itemsize == sizeof(double) &&
+                       (std::strcmp(view.format, "d") == 0 || std::strcmp(view.format, "@d") == 0 ||
+                        std::strcmp(view.format, "=d") == 0);
+  const bool pairs = view.ndim == 2 && view.shape != nullptr && view.shape[1] == 2;
+  if (doubles && pairs) {
+    const auto count = static_cast<std::size_t>(view.shape[0]);
+    try {
+      out.resize(count);
+    } catch (...) {
+      PyBuffer_Release(&view);
+      PyErr_NoMemory();
+      return false;
+    }
+    if (count > 0) std::memcpy(out.data(), view.buf, count * 2 * sizeof(double));
+    read = true;
+  }
+  PyBuffer_Release(&view);
+  return true;
+}
+
+// A ring: a sequence of (x, y) tuples, or a float64 array of shape (n, 2).
+bool to_ring(PyObject* obj, Curve& out) {
+  bool read = false;
+  if (!ring_from_buffer(obj, out, read)) return false;
+  return read || to_curve(obj, out);
+}
+
 bool to_polygon(PyObject* obj, Polygon& out) {
   if (!PyTuple_Check(obj)) {
     PyErr_Format(PyExc_TypeError, "expected a polygon as an (outer, holes) tuple, got %.200s",
@@ -41,8 +82,8 @@ bool to_polygon(PyObject* obj, Polygon& out) {
                  "expected a polygon tuple (outer, holes) of length 2, got a tuple of length %zd", n);
     return false;
   }
-  return to_curve(PyTuple_GET_ITEM(obj, 0), out.outer) &&
-         convert_sequence(PyTuple_GET_ITEM(obj, 1), out.holes, to_curve);
+  return to_ring(PyTuple_GET_ITEM(obj, 0), out.outer) &&
+         convert_sequence(PyTuple_GET_ITEM(obj, 1), out.holes, to_ring);
 }
 
 bool to_width_list(PyObject* obj, WidthList& out) { return convert_sequence(obj, out, to_double); }

@@ -399,3 +399,31 @@ def test_batch_passes_the_options_of_one_call_and_checks_them() -> None:
         strandify.polygon_centerlines_batch(shapes, chunk_size=0)
     with pytest.raises(ValueError, match="partition"):
         strandify.polygon_centerlines_batch(shapes, partition="tiles")
+
+
+def test_rings_as_float64_arrays_read_as_their_tuples() -> None:
+    outer = np.array(SQUARE[::-1] + [SQUARE[-1]], dtype=np.float64)  # reversed and closed
+    hole = np.array(INNER, dtype=np.float64)
+    want = _internal.strandify_polygons([(list(map(tuple, outer.tolist())), [INNER])], 4.0, compute_widths=True)
+    assert _internal.strandify_polygons([(outer, [hole])], 4.0, compute_widths=True) == want
+    assert _internal.strandify_polygons([(outer, [INNER])], 4.0, compute_widths=True) == want
+
+
+@pytest.mark.parametrize(
+    "ring",
+    [
+        np.array(SQUARE, dtype=np.float32),  # not float64
+        np.array([[x, y, 0.0] for x, y in SQUARE]),  # three columns
+        np.array(SQUARE + SQUARE, dtype=np.float64)[::2],  # strided
+        np.array(SQUARE, dtype=np.float64).reshape(-1),  # flat
+    ],
+)
+def test_other_arrays_as_rings_are_refused_as_before(ring: np.ndarray) -> None:
+    with pytest.raises(TypeError, match="expected a point as an"):
+        _internal.strandify_polygons([(ring, [])], 4.0)
+
+
+@pytest.mark.parametrize("ring", [np.array([[0.0, 0.0], [math.nan, 1.0], [1.0, 0.0]]), np.empty((0, 2))])
+def test_array_rings_keep_the_checks_of_their_values(ring: np.ndarray) -> None:
+    with pytest.raises(ValueError):
+        _internal.strandify_polygons([(ring, [])], 4.0)
