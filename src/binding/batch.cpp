@@ -19,6 +19,23 @@ namespace {
 
 constexpr Py_ssize_t kJobSize = 11;
 
+// The elements of a job tuple of `size` elements, or null with TypeError set; `what` names the
+// kind of job in the message.
+PyObject* const* job_elements(PyObject* obj, Py_ssize_t size, const char* what) {
+  if (!PyTuple_Check(obj)) {
+    PyErr_Format(PyExc_TypeError, "expected a %s tuple of %zd elements, got %.200s", what, size,
+                 Py_TYPE(obj)->tp_name);
+    return nullptr;
+  }
+  const Py_ssize_t n = PyTuple_GET_SIZE(obj);
+  if (n != size) {
+    PyErr_Format(PyExc_TypeError, "expected a %s tuple of length %zd, got a tuple of length %zd",
+                 what, size, n);
+    return nullptr;
+  }
+  return &PyTuple_GET_ITEM(obj, 0);
+}
+
 struct Job {
   std::vector<Curve> curves;
   CenterlineOptions options;
@@ -26,17 +43,8 @@ struct Job {
 
 // Job elements in tuple order; note max_nodes sits before subdivision_ratio here.
 bool to_job(PyObject* obj, Job& job) {
-  if (!PyTuple_Check(obj)) {
-    PyErr_Format(PyExc_TypeError, "expected a job tuple of 11 elements, got %.200s",
-                 Py_TYPE(obj)->tp_name);
-    return false;
-  }
-  const Py_ssize_t n = PyTuple_GET_SIZE(obj);
-  if (n != kJobSize) {
-    PyErr_Format(PyExc_TypeError, "expected a job tuple of length 11, got a tuple of length %zd", n);
-    return false;
-  }
-  PyObject* const* e = &PyTuple_GET_ITEM(obj, 0);
+  PyObject* const* e = job_elements(obj, kJobSize, "job");
+  if (!e) return false;
   CenterlineOptions& o = job.options;
   TuningOptions& t = o.tuning;
   return to_curves(e[0], job.curves) && to_double(e[1], o.buffer_distance) &&
@@ -61,18 +69,8 @@ struct PolygonJob {
 // Polygon job elements in the parameter order of strandify_polygons, up to
 // boundary_simplification.
 bool to_polygon_job(PyObject* obj, PolygonJob& job) {
-  if (!PyTuple_Check(obj)) {
-    PyErr_Format(PyExc_TypeError, "expected a polygon job tuple of 11 elements, got %.200s",
-                 Py_TYPE(obj)->tp_name);
-    return false;
-  }
-  const Py_ssize_t n = PyTuple_GET_SIZE(obj);
-  if (n != kPolygonJobSize) {
-    PyErr_Format(PyExc_TypeError,
-                 "expected a polygon job tuple of length 11, got a tuple of length %zd", n);
-    return false;
-  }
-  PyObject* const* e = &PyTuple_GET_ITEM(obj, 0);
+  PyObject* const* e = job_elements(obj, kPolygonJobSize, "polygon job");
+  if (!e) return false;
   PolygonCenterlineOptions& o = job.options;
   TuningOptions& t = o.tuning;
   return to_polygons(e[0], job.polygons) && to_double(e[1], o.feature_size) &&
