@@ -332,16 +332,18 @@ def _check_partition(partition: Any) -> None:
 
 
 def _result(
-    read: list[list[FloatArray]], out: Any, compute_widths: bool, crs: Any, stacklevel: int, warn: bool = True
+    read: list[list[FloatArray]], out: Any, compute_widths: bool, crs: Any, warn_stacklevel: int | None
 ) -> Centerlines:
+    """The native result as Centerlines; unless ``warn_stacklevel`` is None, warns when shapes
+    were given but no line came out."""
     chains, nodes, ids, widths = out
-    if warn and read and not chains:
+    if warn_stacklevel is not None and read and not chains:
         warnings.warn(
             LostStrokesWarning(
                 "no centerline: every branch of the shapes was shorter than the pruning length; "
                 "give a smaller feature_size (or min_tip_fraction)"
             ),
-            stacklevel=stacklevel + 1,
+            stacklevel=warn_stacklevel + 1,
         )
     return Centerlines.from_native(chains, nodes, ids, widths if compute_widths else None, crs=crs)
 
@@ -430,7 +432,7 @@ def polygon_centerlines(
     job = _native_job(read, polygons, feature_size, buffer_distance, options, compute_widths)
     # Without steps (None) the call is exactly the one of the exact polygon pipeline.
     out = _internal.strandify_polygons(*job, partition, threads, refine=steps)
-    return _result(read, out, compute_widths, crs, stacklevel=2)
+    return _result(read, out, compute_widths, crs, warn_stacklevel=2)
 
 
 @overload
@@ -488,7 +490,7 @@ def polygon_centerlines_batch(
         keywords["refine"] = steps
 
     def native(batch: list[Any]) -> list[Any]:
-        return list(_internal.strandify_polygons_batch(batch, **keywords))
+        return _internal.strandify_polygons_batch(batch, **keywords)
 
     skip = errors == "skip"
     bar = None
@@ -519,7 +521,7 @@ def polygon_centerlines_batch(
                     continue
                 read, crs = context[i]
                 # an item without any line is the caller's to notice; the batch does not warn
-                results.append(_result(read, done[i], a["compute_widths"], crs, stacklevel=0, warn=False))
+                results.append(_result(read, done[i], a["compute_widths"], crs, warn_stacklevel=None))
             if bar is not None:
                 bar.update(len(chunk))
     finally:

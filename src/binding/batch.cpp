@@ -1,6 +1,5 @@
 // strandify_batch and strandify_polygons_batch: many independent centerline jobs on the shared
 // worker pool.
-#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <mutex>
@@ -107,14 +106,18 @@ class FirstFailure {
   std::atomic<bool> out_of_memory_{false};
 };
 
-// Runs every job on the shared pool with the interpreter lock released and stops at the first
-// failure, which is raised with its job's index. Returns the list of result tuples, or null
-// with the Python error set.
-// With `workers`, at most that many jobs run at a time: as many lanes as workers each take the
-// next job not yet taken, so the jobs still spread over the lanes as they finish.
-template <class J, class RunOne, class WithWidths>
-PyObject* run_jobs(const char* name, std::vector<J>& jobs, const RunOne& run_one,
-                   const WithWidths& with_widths, std::optional<std::size_t> workers = {}) {
+// Checks every job's feature size, then runs every job on the shared pool with the interpreter
+// lock released and stops at the first failure, which is raised with its job's index. Returns
+// the list of result tuples (with the widths element when `with_widths`), or null with the
+// Python error set. With `workers`, at most that many jobs run at a time: as many lanes as
+// workers each take the next job not yet taken, so the jobs still spread over the lanes as
+// they finish.
+template <class J, class RunOne>
+PyObject* run_jobs(const char* name, std::vector<J>& jobs, const RunOne& run_one, bool with_widths,
+                   std::optional<std::size_t> workers = {}) {
+  for (const J& job : jobs)
+    if (auto failure = validate_feature_size(job.options.feature_size))
+      return raise_failure(*failure);
   std::vector<CenterlineResult> results;
   FirstFailure failure;
   std::atomic<bool> stop{false};
@@ -165,7 +168,7 @@ PyObject* run_jobs(const char* name, std::vector<J>& jobs, const RunOne& run_one
         if (!work(i)) return false;
       return true;
     };
-    status = WorkerPool::shared().run(std::max<std::size_t>(*workers, 1), lane, poll_for_run);
+    status = WorkerPool::shared().run(*workers, lane, poll_for_run);
   });
   if (!finished) return nullptr;
   if (status == WorkerPool::RunStatus::no_workers) {
@@ -181,7 +184,7 @@ PyObject* run_jobs(const char* name, std::vector<J>& jobs, const RunOne& run_one
   Ref list(PyList_New(static_cast<Py_ssize_t>(results.size())));
   if (!list) return nullptr;
   for (std::size_t i = 0; i < results.size(); ++i) {
-    PyObject* item = centerline_to_tuple(results[i], with_widths(jobs[i]));
+    PyObject* item = centerline_to_tuple(results[i], with_widths);
     if (!item) return nullptr;
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
   }
@@ -210,14 +213,10 @@ PyObject* strandify_batch_entry(PyObject*, PyObject* const* args, Py_ssize_t nar
     job.options.tuning.tile_size = tile_size;
     job.options.tuning.refine = refine;
   }
-  for (const Job& job : jobs)
-    if (auto failure = validate_feature_size(job.options.feature_size))
-      return raise_failure(*failure);
-
   const auto run_one = [](Job& job, const KeepGoing& keep_going) {
     return strandify_inner(job.curves, job.options, keep_going);
   };
-  return run_jobs("strandify_batch", jobs, run_one, [](const Job&) { return false; });
+  return run_jobs("strandify_batch", jobs, run_one, false);
 }
 
 PyObject* strandify_polygons_batch_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
@@ -243,15 +242,11 @@ PyObject* strandify_polygons_batch_entry(PyObject*, PyObject* const* args, Py_ss
     job.options.tuning.workers = 1;  // the jobs already share the pool's threads
     job.options.tuning.refine = refine;
   }
-  for (const PolygonJob& job : jobs)
-    if (auto failure = validate_feature_size(job.options.feature_size))
-      return raise_failure(*failure);
   const auto run_one = [](PolygonJob& job, const KeepGoing& keep_going) {
     return polygon_centerlines_inner(std::move(job.polygons), job.options, keep_going);
   };
   // Every tuple has its widths element, as strandify_polygons returns it.
-  return run_jobs("strandify_polygons_batch", jobs, run_one, [](const PolygonJob&) { return true; },
-                  workers);
+  return run_jobs("strandify_polygons_batch", jobs, run_one, true, workers);
 }
 
 }  // namespace strandify::binding

@@ -31,8 +31,9 @@ bool to_point(PyObject* obj, Point& out) {
 bool to_curve(PyObject* obj, Curve& out) { return convert_sequence(obj, out, to_point); }
 
 // A C-contiguous (n, 2) buffer of native doubles, as NumPy keeps a float64 ring array, is read
-// in one copy. Returns false without an error set when `obj` is no such buffer, so that the
-// caller reads it as a sequence of tuples instead (and reports what that finds wrong).
+// in one copy and sets `read`. Any other object leaves `read` false, so that the caller reads
+// it as a sequence of tuples instead (and reports what that finds wrong). Returns false only
+// with an error set (out of memory).
 bool ring_from_buffer(PyObject* obj, Curve& out, bool& read) {
   static_assert(sizeof(Point) == 2 * sizeof(double) && std::is_trivially_copyable_v<Point>,
                 "a ring buffer is copied into points as it lies");

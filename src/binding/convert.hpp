@@ -138,8 +138,9 @@ PyObject* polygons_to_list(const std::vector<Polygon>& polygons);
 PyObject* triangles_to_list(const std::vector<Triangle>& triangles);
 
 // Raises a pipeline failure as ValueError with its message. A batch job's failure reads
-// "{batch} job {i} failed: {message}", batch naming the batch function, and carries `job_index` and `reason` (the
-// message) as attributes, so callers need not parse the text. Returns null.
+// "{batch} job {i} failed: {message}", `batch` naming the batch function, and carries
+// `job_index` and `reason` (the message) as attributes, so callers need not parse the text.
+// Returns null.
 PyObject* raise_failure(const Failure& failure, const char* batch = "strandify_batch");
 
 }  // namespace strandify::binding

@@ -102,7 +102,7 @@ PyDoc_STRVAR(stitch_tiles_doc,
 "other two calls.");
 
 PyDoc_STRVAR(strandify_polygons_batch_doc,
-"strandify_polygons_batch(jobs, partition='none', refine=None)\n"
+"strandify_polygons_batch(jobs, partition='none', refine=None, workers=None)\n"
 "--\n"
 "\n"
 "strandify_polygons for many independent jobs on the shared worker pool,\n"
@@ -113,7 +113,8 @@ PyDoc_STRVAR(strandify_polygons_batch_doc,
 "junction_merge_fraction, compute_widths, subdivision_ratio, max_nodes,\n"
 "resample, boundary_simplification): the leading parameters of\n"
 "strandify_polygons, in its order. `partition` and `refine` apply to every\n"
-"job; each job runs on one thread. The first failing job raises\n"
+"job; each job runs on one thread, and `workers` (None: every thread of\n"
+"the pool) caps how many run at once. The first failing job raises\n"
 "ValueError with `job_index` and `reason` attributes.\n"
 "\n"
 "Returns a list of (chains, nodes, chain_node_ids, chain_widths) tuples,\n"

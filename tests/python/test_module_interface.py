@@ -34,6 +34,11 @@ def test_module_exports_functions_in_order():
         ),
         (m.strandify_batch, "(jobs, partition='none', tile_size=None, refine=None)", "Process multiple independent curve-sets in parallel using Rayon.\n"),
         (
+            m.strandify_polygons_batch,
+            "(jobs, partition='none', refine=None, workers=None)",
+            "strandify_polygons for many independent jobs on the shared worker pool,\n",
+        ),
+        (
             m.inflate_curves,
             "(curves, buffer_distance, feature_size, per_curve_widths=None, merge_tolerance=None, "
             "partition='none', workers=None)",
