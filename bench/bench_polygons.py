@@ -43,7 +43,7 @@ import shapely
 from shapely.geometry import LineString, MultiLineString, MultiPolygon, Polygon
 
 import strandify
-from strandify._polygons import mean_half_width, read_polygons, regions_from_subpaths
+from strandify._read_shapes import mean_half_width, read_polygons, regions_from_subpaths
 
 HERSHEY = Path("/usr/share/hershey-fonts/futural.jhf")
 R = 1.0  # buffer radius of the Hershey strokes (glyphs are about 21 units high)

@@ -12,17 +12,12 @@ polygons, GeoSeries, ring arrays).
 """
 
 from ._internal import inflate_curves, strandify, strandify_batch, strandify_polygons, triangulate_curves
-from ._api import (
-    BatchJobError,
-    BatchResults,
-    centerlines,
-    centerlines_batch,
-    suggest_parameters,
-)
-from ._checks import LostStrokesWarning
-from ._polygons import polygon_centerlines, polygon_centerlines_batch, suggest_polygon_feature_size
-from ._convert import CurveLike, DrawingLike, GeographicCrsWarning
+from ._batch import BatchResults
+from ._lines import centerlines, centerlines_batch, suggest_parameters
 from ._result import Centerlines, GeoFrames
+from ._shapes import polygon_centerlines, polygon_centerlines_batch, suggest_polygon_feature_size
+from ._types import CurveLike, DrawingLike
+from .errors import BatchJobError, GeographicCrsWarning, LostStrokesWarning
 
 __all__ = [
     "BatchJobError",

@@ -16,11 +16,8 @@ from collections.abc import Sequence
 
 import numpy as np
 
-from ._convert import FloatArray
-
-
-class LostStrokesWarning(UserWarning):
-    """A separate group of strokes gave no centerline at all."""
+from ._types import FloatArray
+from .errors import LostStrokesWarning
 
 
 def _boxes(curves: Sequence[FloatArray]) -> FloatArray:

@@ -9,13 +9,15 @@ from typing import TYPE_CHECKING, Any, NamedTuple
 
 import numpy as np
 
-from ._convert import DrawingLike, FloatArray, IntArray, Point, bounds_of, diagonal, read_curves, to_native
+from ._crs import crs_name
+from ._geometry import bounds_of, padded_bounds
 from ._optional import require
+from ._read_lines import read_curves, to_native
+from ._svg import group, header, line_width, polylines, view_of
+from ._types import Bounds, DrawingLike, FloatArray, IntArray, Point
 
 if TYPE_CHECKING:
     from matplotlib.axes import Axes
-
-Bounds = tuple[float, float, float, float]
 
 
 def _chain_arrays(chains: Sequence[Sequence[Point]]) -> list[FloatArray]:
@@ -27,12 +29,6 @@ def _array(items: Sequence[tuple[Any, Any]], dtype: type[np.generic]) -> Any:
     # of NumPy operation costs more than the conversion itself: stick to
     # np.array alone
     return np.array(items, dtype=dtype) if len(items) else np.empty((0, 2), dtype=dtype)
-
-
-def _num(value: float) -> str:
-    # repr is the shortest text that reads back to the same float, so written
-    # files round-trip exactly
-    return repr(float(value))
 
 
 @dataclass(frozen=True, eq=False)
@@ -229,26 +225,14 @@ class Centerlines:
         and ``height`` set the physical size, e.g. ``"210mm"``; by default one
         user unit is one pixel.
         """
-        box = bounds if bounds is not None else _padded(self.bounds)
-        minx, miny, maxx, maxy = box
-        w = maxx - minx if maxx > minx else 1.0
-        h = maxy - miny if maxy > miny else 1.0
+        minx, miny, maxx, maxy = bounds if bounds is not None else padded_bounds(self.bounds, 0.02)
+        view = view_of((minx, miny, maxx, maxy))
         if stroke_width is None:
-            stroke_width = max(math.hypot(w, h) / 400.0, 1e-9)
-        group = (
-            f'<g fill="none" stroke="{_attr(stroke)}" stroke-width="{_num(stroke_width)}" '
-            f'stroke-linecap="round" stroke-linejoin="round"'
-        )
-        if y_up:
-            group += f' transform="matrix(1 0 0 -1 0 {_num(miny + maxy)})"'
-        lines = [
-            '<?xml version="1.0" encoding="UTF-8"?>',
-            f'<svg xmlns="http://www.w3.org/2000/svg" viewBox="{_num(minx)} {_num(miny)} '
-            f'{_num(w)} {_num(h)}" width="{_attr(width) if width else _num(w)}" '
-            f'height="{_attr(height) if height else _num(h)}">',
-            group + ">",
-        ]
-        lines += svg_polylines(self)
+            stroke_width = line_width(view)
+        # an empty width or height is left out, as None is
+        lines = header(view, width or None, height or None)
+        lines.append(group(stroke, stroke_width, miny + maxy if y_up else None))
+        lines += polylines(self.chains, self.chain_node_ids)
         lines += ["</g>", "</svg>", ""]
         return "\n".join(lines)
 
@@ -289,47 +273,8 @@ class Centerlines:
         return ax
 
 
-def svg_polylines(result: Centerlines, prefix: str = "") -> list[str]:
-    """One ``<polyline>`` element per chain, ids ``{prefix}chain-{k}``."""
-    out = []
-    for k, chain in enumerate(result.chains):
-        start, end = (int(v) for v in result.chain_node_ids[k])
-        points = " ".join(f"{_num(x)},{_num(y)}" for x, y in chain.tolist())
-        out.append(
-            f'<polyline id="{prefix}chain-{k}" data-start-node="{start}" data-end-node="{end}" points="{points}"/>'
-        )
-    return out
-
-
 class GeoFrames(NamedTuple):
     """The GeoDataFrames of :meth:`Centerlines.to_geopandas`."""
 
     chains: Any
     nodes: Any
-
-
-def crs_name(crs: Any) -> str | None:
-    """The name of ``crs`` for a GeoJSON ``crs`` member; None for none or WGS 84."""
-    if crs is None:
-        return None
-    if isinstance(crs, str):
-        text = crs
-    else:
-        authority = crs.to_authority() if hasattr(crs, "to_authority") else None
-        if authority is None:
-            return str(crs.to_wkt()) if hasattr(crs, "to_wkt") else str(crs)
-        text = f"urn:ogc:def:crs:{authority[0]}::{authority[1]}"
-    if text.upper() in ("EPSG:4326", "URN:OGC:DEF:CRS:EPSG::4326", "URN:OGC:DEF:CRS:OGC:1.3:CRS84", "OGC:CRS84"):
-        return None
-    return text
-
-
-def _padded(box: Bounds | None) -> Bounds:
-    if box is None:
-        return (0.0, 0.0, 1.0, 1.0)
-    pad = diagonal(box) * 0.02 or 1.0
-    return (box[0] - pad, box[1] - pad, box[2] + pad, box[3] + pad)
-
-
-def _attr(text: str) -> str:
-    return text.replace("&", "&amp;").replace('"', "&quot;").replace("<", "&lt;")

@@ -9,16 +9,20 @@ import re
 import sys
 import tempfile
 import warnings
-from collections.abc import Sequence
+from collections.abc import Iterator, Sequence
 from dataclasses import dataclass
 from pathlib import Path
 from typing import Any, NamedTuple
 
 from . import __version__, formats
-from ._api import BUFFER_PER_STROKE, FEATURE_PER_BUFFER, BatchJobError, _resolve, refine_steps, run_batch
-from ._convert import Curve, check_crs
-from ._polygons import FEATURE_PER_HALF_WIDTH, polygon_centerlines
+from ._crs import check_crs
+from ._lines import run_batch
 from ._result import Centerlines
+from ._scale import BUFFER_PER_STROKE, FEATURE_PER_BUFFER, FEATURE_PER_HALF_WIDTH, resolve
+from ._shapes import polygon_centerlines
+from ._types import Curve
+from .errors import BatchJobError, CliError, DrawingError
+from .options import PARTITIONS, steps_of
 
 DESCRIPTION = """\
 Turn sketchy, overdrawn strokes into clean centerlines.
@@ -71,10 +75,6 @@ status is still 1.
 
 STDIO = "-"
 _LENGTH = re.compile(r"\s*([-+]?(?:\d+\.?\d*|\.\d+)(?:[eE][-+]?\d+)?|[-+]?(?:nan|inf|infinity))\s*([a-zA-Z-]*)\s*")
-
-
-class CliError(Exception):
-    """A problem to report on one line, without a traceback."""
 
 
 class Length(NamedTuple):
@@ -200,7 +200,7 @@ def build_parser() -> argparse.ArgumentParser:
         help="prune side branches by their length beyond a wide junction's radius",
     )
     parser.add_argument(
-        "--partition", choices=("none", "components", "tiles"), default="components",
+        "--partition", choices=PARTITIONS, default="components",
         help="components (default): union each group of strokes with overlapping buffers on its own, "
         "fast on large drawings; tiles: also cut one large mass into tiles; none: the exact one-call union",
     )
@@ -308,7 +308,7 @@ def _run(args: argparse.Namespace) -> bool:
             else:
                 f.source = f.path.suffix.lower()
                 f.drawing = formats.read_drawing(f.path, by_stroke=args.by_stroke, fill=args.fill)
-        except (formats.DrawingError, ImportError) as exc:
+        except (DrawingError, ImportError) as exc:
             fail(f, str(exc))
 
     if args.fill and args.merge_tolerance is not None:
@@ -326,7 +326,7 @@ def _run(args: argparse.Namespace) -> bool:
             rendered = [(f.output, formats.render(f.parts, _output_ext(args, f), f.drawing))]
             if f.preview is not None:
                 rendered.append((f.preview, formats.render_png(f.parts, f.drawing)))
-        except (formats.DrawingError, ImportError) as exc:
+        except (DrawingError, ImportError) as exc:
             fail(f, str(exc))
             continue
         out.extend(rendered)
@@ -340,22 +340,18 @@ def _run(args: argparse.Namespace) -> bool:
 def _compute(args: argparse.Namespace, files: list[_File], fail: Any) -> None:
     """Run every part of every drawing as one batch and hand the results back to their files."""
     jobs: list[tuple[_File, formats.Layer | None, list[Any], float, float, tuple[Any, ...]]] = []
-    for f in files:
-        drawing = f.drawing
-        assert drawing is not None
-        check_crs(drawing.crs, where=f"{f.name}: ")
+    for f, drawing in _checked(files):
         try:
-            d = args.buffer_distance.resolve(drawing) if args.buffer_distance else None
-            fs = args.feature_size.resolve(drawing) if args.feature_size else None
+            d, fs = _given_scale(args, drawing)
             options = tuple(
                 _option(getattr(args, dest), drawing) for _, dest, _, _ in TUNING
             )
             parts = drawing.parts()
             resolved = []
             for layer in parts:
-                pd, pf = _resolve([Curve(c) for c in layer.curves], d, fs)
+                pd, pf = resolve([Curve(c) for c in layer.curves], d, fs)
                 resolved.append((None if drawing.layers is None else layer, layer.curves, pd, pf))
-        except (formats.DrawingError, ValueError) as exc:
+        except (DrawingError, ValueError) as exc:
             fail(f, str(exc))
             continue
         jobs.extend((f, layer, curves, pd, pf, options) for layer, curves, pd, pf in resolved)
@@ -365,8 +361,8 @@ def _compute(args: argparse.Namespace, files: list[_File], fail: Any) -> None:
     # jobs are grouped by their options
     groups: dict[tuple[tuple[Any, ...], float | None], list[int]] = {}
     for k, job in enumerate(jobs):
-        drawing = job[0].drawing
-        tile_size = args.tile_size.resolve(drawing) if args.tile_size and drawing is not None else None
+        source = job[0].drawing
+        tile_size = args.tile_size.resolve(source) if args.tile_size and source is not None else None
         groups.setdefault((job[5], tile_size), []).append(k)
     outcome: dict[int, Any] = {}
     errors: dict[int, Exception] = {}
@@ -383,7 +379,7 @@ def _compute(args: argparse.Namespace, files: list[_File], fail: Any) -> None:
                     total=len(members),
                     partition=args.partition,
                     tile_size=tile_size,
-                    refine=_refine(args),
+                    refine=steps_of(vars(args)),
                 )
             except BatchJobError as exc:  # without --keep-going: the first failure ends the run
                 raise CliError(f"{jobs[members[exc.index]][0].name}: {exc.reason}") from None
@@ -423,13 +419,9 @@ def _compute(args: argparse.Namespace, files: list[_File], fail: Any) -> None:
 
 def _compute_fill(args: argparse.Namespace, files: list[_File], fail: Any) -> None:
     """The regions of every part of every drawing, one call each."""
-    for f in files:
-        drawing = f.drawing
-        assert drawing is not None
-        check_crs(drawing.crs, where=f"{f.name}: ")
+    for f, drawing in _checked(files):
         try:
-            d = args.buffer_distance.resolve(drawing) if args.buffer_distance else None
-            fs = args.feature_size.resolve(drawing) if args.feature_size else None
+            d, fs = _given_scale(args, drawing)
             options = {
                 dest: _option(getattr(args, dest), drawing) for _, dest, _, _ in TUNING if dest != "merge_tolerance"
             }
@@ -450,7 +442,7 @@ def _compute_fill(args: argparse.Namespace, files: list[_File], fail: Any) -> No
                         **options,
                     )
                 parts.append((None if drawing.layers is None else layer, result))
-        except (formats.DrawingError, ValueError, TypeError) as exc:
+        except (DrawingError, ValueError, TypeError) as exc:
             fail(f, str(exc))
             continue
         f.parts = parts
@@ -458,9 +450,20 @@ def _compute_fill(args: argparse.Namespace, files: list[_File], fail: Any) -> No
             fail(f, "no centerlines: every region was pruned away; give a smaller -f/--feature-size")
 
 
-def _refine(args: argparse.Namespace) -> tuple[str, ...] | None:
-    steps = {dest: getattr(args, dest) for _, dest, _ in REFINE_FLAGS}
-    return refine_steps(args.refine, radius_tips=args.radius_tips, **steps)
+def _checked(files: list[_File]) -> Iterator[tuple[_File, formats.Drawing]]:
+    """Each file with its drawing, told first whether the drawing's CRS counts in degrees."""
+    for f in files:
+        assert f.drawing is not None
+        # one level more than a direct call: the warning names the same caller
+        check_crs(f.drawing.crs, where=f"{f.name}: ", stacklevel=3)
+        yield f, f.drawing
+
+
+def _given_scale(args: argparse.Namespace, drawing: formats.Drawing) -> tuple[float | None, float | None]:
+    """-d and -f in the drawing's own units; None where not given."""
+    d = args.buffer_distance.resolve(drawing) if args.buffer_distance else None
+    fs = args.feature_size.resolve(drawing) if args.feature_size else None
+    return d, fs
 
 
 def _option(value: Any, drawing: formats.Drawing) -> Any:

@@ -13,11 +13,16 @@ import re
 from collections.abc import Iterable, Sequence
 from typing import Any, Literal
 
-from ._api import BatchJobError, BatchResults, _partition, _resolve, _tile_size, centerlines_batch as _local_batch
-from ._convert import crs_of, read_curves, to_native
-from ._optional import require
-from ._result import Centerlines
 from . import _internal
+from ._batch import BatchResults
+from ._crs import crs_of
+from ._lines import centerlines_batch as _local_batch
+from ._optional import require
+from ._read_lines import read_curves, to_native
+from ._result import Centerlines
+from ._scale import resolve
+from .errors import BatchJobError
+from .options import check_errors, check_partition, check_tile_size, positive_integer
 
 __all__ = ["centerlines_batch", "centerlines_tiled"]
 
@@ -78,12 +83,10 @@ def centerlines_batch(
     """
     dask = require("dask", "strandify.dask", "dask")
     bag_module = require("dask.bag", "strandify.dask", "dask")
-    if isinstance(partition_size, bool) or not isinstance(partition_size, int) or partition_size < 1:
-        raise ValueError(f"partition_size must be a positive integer, got {partition_size!r}")
-    if errors not in ("raise", "skip"):
-        raise ValueError(f'errors must be "raise" or "skip", got {errors!r}')
+    positive_integer("partition_size", partition_size)
+    check_errors(errors)
     if "partition" in options:
-        options["partition"] = _partition(options["partition"])
+        options["partition"] = check_partition(options["partition"])
     for unsupported in ("chunk_size", "progress"):
         if unsupported in options:
             raise TypeError(f"strandify.dask.centerlines_batch() got an unexpected keyword argument {unsupported!r}")
@@ -146,11 +149,11 @@ def centerlines_tiled(
     ``tile_size``.  ``client`` is as for :func:`centerlines_batch`.
     """
     dask = require("dask", "strandify.dask", "dask")
-    tile_size = _tile_size(tile_size)
+    tile_size = check_tile_size(tile_size)
     crs = crs_of(curves)
     read = read_curves(curves)
     native, widths = to_native(read, per_curve_widths)
-    d, f = _resolve(read, buffer_distance, feature_size)
+    d, f = resolve(read, buffer_distance, feature_size)
     jobs = _internal.plan_tiles(native, d, f, widths, merge_tolerance, tile_size)
     tuning = (simplification, min_tip_fraction, junction_merge_fraction, subdivision_ratio, resample, boundary_simplification)
     run = dask.delayed(_internal.run_tile, pure=True)

@@ -15,9 +15,9 @@ from typing import Any
 
 import numpy as np
 
-from ._api import centerlines
-from ._convert import FloatArray
+from ._lines import centerlines
 from ._optional import require
+from ._types import FloatArray
 
 
 def lines_to_curves(lines: Any) -> list[FloatArray]:

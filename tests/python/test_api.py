@@ -14,6 +14,7 @@ import pytest
 
 import strandify
 from strandify import BatchJobError, Centerlines, centerlines, centerlines_batch, suggest_parameters
+from strandify.options import refine_steps
 
 D, F = 3.0, 3.0
 
@@ -28,7 +29,7 @@ PLUS = [
 
 def native(curves: list[list[tuple[float, float]]], d: float = D, f: float = F) -> Centerlines:
     """The native call centerlines() makes, with its default finishing steps."""
-    chains, nodes, ids, _ = strandify.strandify(curves, d, f, refine=strandify._api.refine_steps())
+    chains, nodes, ids, _ = strandify.strandify(curves, d, f, refine=refine_steps())
     return Centerlines.from_native(chains, nodes, ids)
 
 

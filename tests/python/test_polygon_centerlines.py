@@ -81,7 +81,7 @@ def glyph(ch: str) -> MultiPolygon:
     from matplotlib.font_manager import FontProperties
     from matplotlib.textpath import TextPath
 
-    from strandify._polygons import regions_from_subpaths
+    from strandify._read_shapes import regions_from_subpaths
 
     rings = TextPath((0, 0), ch, size=100, prop=FontProperties(family="DejaVu Sans")).to_polygons(closed_only=True)
     return MultiPolygon([Polygon(p[0], p[1:]) for p in regions_from_subpaths(rings)])
@@ -252,7 +252,7 @@ def test_cli_fill_reads_svg_fills_and_geojson_polygons(tmp_path: Path) -> None:
 
 
 def test_nested_subpaths_alternate_between_outer_rings_and_holes() -> None:
-    from strandify._polygons import regions_from_subpaths
+    from strandify._read_shapes import regions_from_subpaths
 
     def square(c: float, r: float) -> list[tuple[float, float]]:
         return [(c - r, c - r), (c + r, c - r), (c + r, c + r), (c - r, c + r)]

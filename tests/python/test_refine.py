@@ -10,9 +10,9 @@ from pathlib import Path
 import numpy as np
 import pytest
 
-import strandify
 from strandify import _internal, centerlines
 from strandify.cli import main
+from strandify.options import refine_steps
 
 ALL = ("finish_tips", "recover_corners", "keep_dots", "join_crossings", "radius_tips")
 DEFAULT = ("finish_tips", "recover_corners", "keep_dots", "join_crossings")
@@ -99,8 +99,7 @@ def test_keywords_choose_the_steps() -> None:
     got = centerlines(curves, 1.0, 1.0, finish_tips=False, radius_tips=True)
     want = run(curves, ("recover_corners", "keep_dots", "join_crossings", "radius_tips"))
     assert [c.tolist() for c in got.chains] == [list(map(list, c)) for c in want[0]]
-    assert strandify._api.refine_steps(True, finish_tips=False, recover_corners=False,
-                                       keep_dots=False, join_crossings=False) is None
+    assert refine_steps(True, finish_tips=False, recover_corners=False, keep_dots=False, join_crossings=False) is None
 
 
 @pytest.mark.parametrize(

@@ -14,53 +14,19 @@ matplotlib treats NaN in a line.
 from __future__ import annotations
 
 import itertools
-import math
-import warnings
 from collections.abc import Iterable, Mapping, Sequence
-from typing import TYPE_CHECKING, Any, NamedTuple, TypeAlias
+from typing import Any
 
 import numpy as np
 import numpy.typing as npt
 
-if TYPE_CHECKING:
-    from shapely.geometry.base import BaseGeometry  # type: ignore[import-untyped,unused-ignore]
-
-FloatArray: TypeAlias = npt.NDArray[np.float64]
-IntArray: TypeAlias = npt.NDArray[np.intp]
-Point: TypeAlias = tuple[float, float]
-
-#: One curve: an ``(n, 2)`` array, a sequence of ``(x, y)`` pairs, or a shapely
-#: LineString / LinearRing (a MultiLineString counts as several curves).
-CurveLike: TypeAlias = "npt.ArrayLike | BaseGeometry"
-#: A drawing: an iterable of curves, a single curve, an ``(k, n, 2)`` array or
-#: a shapely geometry holding lines.
-DrawingLike: TypeAlias = "npt.ArrayLike | BaseGeometry | Iterable[CurveLike]"
+from ._geojson import lines
+from ._types import Curve, CurveList, DrawingLike, FloatArray, Point, is_geometry, is_geopandas
 
 _LINE_TYPES = ("LineString", "LinearRing")
 _MULTI_TYPES = ("MultiLineString", "GeometryCollection")
 _EMPTY = np.empty((0, 2), dtype=np.float64)
 _END = object()
-
-
-class Curve(NamedTuple):
-    """A curve as read: its points, plus the same points as tuples if already built."""
-
-    points: FloatArray
-    tuples: list[Any] | None = None
-
-
-class CurveList(list[Curve]):
-    """Curves as read.  ``stacked`` holds all their points in one array when
-    they were read in one pass, so whole-drawing checks need one NumPy call
-    instead of one per curve."""
-
-    stacked: FloatArray | None = None
-    #: whether ``stacked`` is known to hold no NaN
-    gapless: bool = False
-
-
-def _is_geometry(obj: object) -> bool:
-    return type(obj).__module__.startswith("shapely") and hasattr(obj, "geom_type")
 
 
 def _geometry_curves(geom: Any) -> list[Curve]:
@@ -80,45 +46,6 @@ def _geometry_curves(geom: Any) -> list[Curve]:
     )
 
 
-class GeographicCrsWarning(UserWarning):
-    """The drawing's coordinates are degrees, while buffer distances are lengths."""
-
-
-def _is_geopandas(obj: object) -> bool:
-    return type(obj).__module__.startswith("geopandas") and hasattr(obj, "crs")
-
-
-def crs_of(drawing: object, stacklevel: int = 3) -> Any:
-    """The CRS a GeoDataFrame or GeoSeries carries, else None; warns for degrees."""
-    if not _is_geopandas(drawing):
-        return None
-    crs = getattr(drawing, "crs", None)
-    check_crs(crs, stacklevel=stacklevel + 1)
-    return crs
-
-
-def check_crs(crs: Any, where: str = "", stacklevel: int = 2) -> None:
-    """Warn with :class:`GeographicCrsWarning` when ``crs`` counts in degrees."""
-    if crs is None:
-        return
-    if isinstance(crs, str):
-        try:
-            import pyproj
-
-            crs = pyproj.CRS.from_user_input(crs)
-        except Exception:  # no pyproj, or a name it does not know: nothing to tell
-            return
-    if getattr(crs, "is_geographic", False):
-        warnings.warn(
-            GeographicCrsWarning(
-                f"{where}the CRS {crs.to_string()} counts in degrees, but buffer distances and "
-                f"feature sizes are lengths; reproject to a projected CRS first (e.g. the UTM zone "
-                f"of the data: gdf.to_crs(gdf.estimate_utm_crs()), or ogr2ogr -t_srs)"
-            ),
-            stacklevel=stacklevel + 1,
-        )
-
-
 def _geo_curves(drawing: Any) -> list[Curve]:
     """Curves of a GeoDataFrame or GeoSeries: None and empty geometries are skipped."""
     geoms = drawing.geometry if hasattr(drawing, "geometry") else drawing
@@ -126,7 +53,7 @@ def _geo_curves(drawing: Any) -> list[Curve]:
     for index, geom in enumerate(geoms):
         if geom is None or getattr(geom, "is_empty", False):
             continue
-        if not _is_geometry(geom):
+        if not is_geometry(geom):
             raise TypeError(f"row {index}: expected a geometry, got {type(geom).__name__}")
         try:
             out.extend(_geometry_curves(geom))
@@ -136,9 +63,7 @@ def _geo_curves(drawing: Any) -> list[Curve]:
 
 
 def _mapping_curves(data: Any) -> list[Curve]:
-    from .formats import geojson_curves  # formats builds on this module
-
-    return [Curve(np.asarray(c, dtype=np.float64)) for c in geojson_curves(data)]
+    return [Curve(np.asarray(c, dtype=np.float64)) for c in lines(data)]
 
 
 def _looks_like_point(obj: object) -> bool:
@@ -146,7 +71,7 @@ def _looks_like_point(obj: object) -> bool:
     if isinstance(obj, np.ndarray):
         return obj.ndim == 1 and obj.shape[0] == 2
     if isinstance(obj, (tuple, list)) and len(obj) == 2:
-        return not any(isinstance(v, (Sequence, np.ndarray)) or _is_geometry(v) for v in obj)
+        return not any(isinstance(v, (Sequence, np.ndarray)) or is_geometry(v) for v in obj)
     return False
 
 
@@ -185,7 +110,7 @@ def _sequence_curve(seq: Sequence[Any], index: int) -> Curve:
 def _read_curve(obj: object, index: int) -> list[Curve]:
     if type(obj) is list or type(obj) is tuple:  # the common case, first
         return [_sequence_curve(obj, index)]
-    if _is_geometry(obj):
+    if is_geometry(obj):
         return _geometry_curves(obj)
     if isinstance(obj, (str, bytes)) or obj is None:
         raise TypeError(f"curve {index}: expected points, got {type(obj).__name__}")
@@ -249,9 +174,9 @@ def read_curves(drawing: DrawingLike) -> list[Curve]:
     """Read a drawing into :class:`Curve` values, NaN rows kept (see drawing_arrays)."""
     if drawing is None:
         raise TypeError("expected a drawing (a list of curves), got None")
-    if _is_geometry(drawing):
+    if is_geometry(drawing):
         return _geometry_curves(drawing)
-    if _is_geopandas(drawing):
+    if is_geopandas(drawing):
         return _geo_curves(drawing)
     if isinstance(drawing, Mapping):
         if "type" not in drawing:
@@ -368,29 +293,3 @@ def _check_widths(curves: Sequence[Curve], per_curve_widths: Sequence[npt.ArrayL
             )
         out[i] = w
     return out
-
-
-def bounds_of(curves: Iterable[Curve | FloatArray]) -> tuple[float, float, float, float] | None:
-    """(min x, min y, max x, max y) over the finite points, None when there are none."""
-    if isinstance(curves, CurveList) and curves.stacked is not None:
-        pts = curves.stacked
-    else:
-        arrays = [c.points if isinstance(c, Curve) else c for c in curves]
-        arrays = [a for a in arrays if len(a)]
-        pts = np.concatenate(arrays) if arrays else _EMPTY
-    if not len(pts):
-        return None
-    # the columns as strided views: reducing an (n, 2) array along axis 0 is
-    # several times slower
-    x, y = pts[:, 0], pts[:, 1]
-    box = (float(x.min()), float(y.min()), float(x.max()), float(y.max()))
-    if all(map(math.isfinite, box)):
-        return box
-    finite = np.isfinite(pts).all(axis=1)
-    return bounds_of([pts[finite]]) if finite.any() else None
-
-
-def diagonal(box: tuple[float, float, float, float] | None) -> float:
-    if box is None:
-        return 0.0
-    return math.hypot(box[2] - box[0], box[3] - box[1])

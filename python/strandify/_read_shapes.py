@@ -1,0 +1,190 @@
+"""Filled shapes read into rings: every form :mod:`strandify._shapes` lists, the
+regions of a filled outline's subpaths, and the mean half-width of the rings.
+
+Rings come out as (n, 2) float64 arrays, the outer ring of each polygon first;
+they are neither closed nor oriented nor repaired here, which the native stage
+does.
+"""
+
+from __future__ import annotations
+
+import math
+from collections.abc import Mapping, Sequence
+from typing import Any
+
+import numpy as np
+import numpy.typing as npt
+
+from ._geojson import polygons as geojson_polygons
+from ._geometry import ring_array
+from ._types import FloatArray, NativePolygon, ShapeLike, is_geometry
+
+_POLYGON_TYPES = ("Polygon", "MultiPolygon", "GeometryCollection")
+
+
+def _depth(obj: Any) -> int:
+    """0 for a number, 1 for a point, 2 for a ring, ...: the nesting below ``obj``."""
+    if isinstance(obj, np.ndarray):
+        return obj.ndim
+    depth = 0
+    while isinstance(obj, (Sequence, np.ndarray)) and not isinstance(obj, (str, bytes)):
+        if len(obj) == 0:
+            return depth + 1
+        obj = obj[0]
+        depth += 1
+        if isinstance(obj, np.ndarray):
+            return depth + obj.ndim
+    return depth
+
+
+def _is_native_pair(obj: Any) -> bool:
+    return (
+        isinstance(obj, tuple)
+        and len(obj) == 2
+        and _depth(obj[0]) == 2
+        and isinstance(obj[1], (Sequence, np.ndarray))
+        and (len(obj[1]) == 0 or _depth(obj[1]) == 3)
+    )
+
+
+def _geometry_polygons(geom: Any, out: list[list[FloatArray]]) -> None:
+    import shapely  # type: ignore[import-untyped,unused-ignore]
+
+    kind = geom.geom_type
+    if geom.is_empty:
+        return
+    if kind == "Polygon":
+        out.append(
+            [np.asarray(shapely.get_coordinates(geom.exterior), dtype=np.float64)]
+            + [np.asarray(shapely.get_coordinates(r), dtype=np.float64) for r in geom.interiors]
+        )
+    elif kind in _POLYGON_TYPES:
+        for part in shapely.get_parts(geom):
+            _geometry_polygons(part, out)
+    else:
+        raise TypeError(f"cannot use a {kind} as a filled shape; only Polygon and MultiPolygon are regions")
+
+
+def _collect(shapes: ShapeLike, out: list[list[FloatArray]], top: bool) -> None:
+    if shapes is None:
+        return
+    if is_geometry(shapes):
+        _geometry_polygons(shapes, out)
+        return
+    if type(shapes).__module__.startswith("geopandas"):
+        # a GeoDataFrame's geometry column, or a GeoSeries: its geometries in row order
+        column: Any = getattr(shapes, "geometry", shapes)
+        for geom in column:
+            if geom is not None:
+                _geometry_polygons(geom, out)
+        return
+    if hasattr(shapes, "__geo_interface__") and not isinstance(shapes, (np.ndarray, Sequence)):
+        out.extend(geojson_polygons(shapes.__geo_interface__))
+        return
+    if isinstance(shapes, Mapping):
+        out.extend(geojson_polygons(shapes))
+        return
+    if _is_native_pair(shapes):
+        out.append([ring_array(shapes[0], "outer ring")] + [ring_array(h, "hole") for h in shapes[1]])
+        return
+    if not isinstance(shapes, (Sequence, np.ndarray)) or isinstance(shapes, (str, bytes)):
+        raise TypeError(f"cannot read a {type(shapes).__name__} as filled shapes")
+    if len(shapes) == 0:
+        return
+    depth = _depth(shapes)
+    if all(is_geometry(s) or _is_native_pair(s) or isinstance(s, Mapping) for s in shapes):
+        for s in shapes:
+            _collect(s, out, False)
+    elif depth == 2:
+        out.append([ring_array(shapes, "ring")])
+    elif depth == 3:
+        out.append([ring_array(r, "ring") for r in shapes])
+    elif depth == 4 and top:
+        for poly in shapes:
+            if len(poly):
+                out.append([ring_array(r, "ring") for r in poly])
+    else:
+        raise TypeError("cannot tell rings, polygons and lists of polygons apart at this nesting depth")
+
+
+def read_polygons(shapes: ShapeLike) -> list[list[FloatArray]]:
+    """Every polygon of ``shapes`` as a list of rings, the outer ring first."""
+    out: list[list[FloatArray]] = []
+    _collect(shapes, out, True)
+    return out
+
+
+def to_native_polygons(polygons: Sequence[Sequence[FloatArray]]) -> list[NativePolygon]:
+    """The ``(outer, holes)`` tuples the native function takes; the rings stay (n, 2) float64
+    arrays, which it reads in one copy."""
+    return [(rings[0], list(rings[1:])) for rings in polygons if len(rings)]
+
+
+def _ring_area_length(ring: FloatArray) -> tuple[float, float]:
+    if len(ring) < 3:
+        return 0.0, 0.0
+    # relative to the first point the shoelace's closing term vanishes
+    rel = ring - ring[0]
+    x, y = rel[:, 0], rel[:, 1]
+    area = 0.5 * float(x[:-1] @ y[1:] - x[1:] @ y[:-1])
+    steps = np.diff(ring, axis=0)
+    length = float(np.sqrt((steps * steps).sum(axis=1)).sum()) + math.hypot(*rel[-1])
+    return area, length
+
+
+def mean_half_width(polygons: Sequence[Sequence[FloatArray]]) -> float:
+    """Area over boundary length of the rings as given: a strip's half-width.
+
+    Each outer ring counts with its absolute area and each hole takes its
+    absolute area away, whatever their orientation.  NaN when the rings
+    enclose nothing measurable.
+    """
+    area = length = 0.0
+    with np.errstate(all="ignore"):
+        for rings in polygons:
+            for k, ring in enumerate(rings):
+                a, l = _ring_area_length(ring)
+                area += abs(a) if k == 0 else -abs(a)
+                length += l
+    return area / length if area > 0 and length > 0 and math.isfinite(area / length) else math.nan
+
+
+def regions_from_subpaths(rings: Sequence[npt.ArrayLike]) -> list[list[FloatArray]]:
+    """Polygons from the closed subpaths of one filled outline (a font glyph, an SVG path).
+
+    A subpath that lies inside an odd number of the others is a hole of the
+    smallest subpath around it, one at even depth an outer ring of a polygon
+    of its own: the even-odd reading, which for outlines that do not cross
+    themselves (fonts, icons) is also the nonzero one.
+    """
+    arrays = [r for r in (ring_array(x, "subpath") for x in rings) if len(r) >= 3]
+    n = len(arrays)
+    if n == 0:
+        return []
+    areas = np.array([abs(_ring_area_length(r)[0]) for r in arrays])
+    inside = np.zeros((n, n), dtype=bool)  # inside[i, j]: ring i lies in ring j
+    for j, ring in enumerate(arrays):
+        probes = np.array([r[0] for r in arrays])
+        inside[:, j] = _contains(ring, probes)
+        inside[j, j] = False
+    inside &= areas[:, None] < areas[None, :]
+    depth = inside.sum(axis=1)
+    polygons: dict[int, list[FloatArray]] = {}
+    for i in np.argsort(depth, kind="stable").tolist():
+        if depth[i] % 2 == 0:
+            polygons[i] = [arrays[i]]
+            continue
+        owners = [j for j in np.flatnonzero(inside[i]).tolist() if depth[j] == depth[i] - 1]
+        if owners:
+            polygons[min(owners, key=lambda j: areas[j])].append(arrays[i])
+    return [polygons[k] for k in sorted(polygons)]
+
+
+def _contains(ring: FloatArray, points: FloatArray) -> npt.NDArray[np.bool_]:
+    """Even-odd crossing test of many points against one ring."""
+    x, y = points[:, 0][:, None], points[:, 1][:, None]
+    xi, yi = ring[:, 0][None, :], ring[:, 1][None, :]
+    xj, yj = np.roll(ring[:, 0], 1)[None, :], np.roll(ring[:, 1], 1)[None, :]
+    with np.errstate(divide="ignore", invalid="ignore"):
+        crosses = ((yi > y) != (yj > y)) & (x < (xj - xi) * (y - yi) / (yj - yi) + xi)
+    return np.asarray(crosses.sum(axis=1) % 2 == 1)

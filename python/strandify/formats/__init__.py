@@ -1,0 +1,171 @@
+"""Reading drawings from files, and writing results; one module per format.
+
+Input formats, chosen by extension (or, for standard input, by a look at the
+content):
+
+- ``.svg``: every path, polyline, polygon, line, rect, circle and ellipse,
+  with its transforms applied and curved segments flattened (needs the ``svg``
+  extra).  Coordinates are the root element's user units (its viewBox).
+  Nothing that is not drawn is read: shapes whose stroke is ``none`` or
+  ``transparent`` (fill only), hidden ones (``display:none``,
+  ``visibility:hidden``) and the content of ``<defs>``.  Inkscape layers
+  (groups with ``inkscape:groupmode="layer"``) and, on request, stroke
+  colours are kept apart as layers, each its own drawing.
+- ``.geojson``: LineString and MultiLineString geometries, bare or inside
+  Features, FeatureCollections and GeometryCollections; other geometries are
+  skipped.  Only x and y of each position are used; a ``crs`` member is kept.
+- ``.json``: a list of curves, each a list of ``[x, y]`` pairs; also an object
+  holding such a list under ``"curves"`` or ``"chains"`` (so results read back
+  in), or any GeoJSON object.  ``null`` coordinates count as NaN and split
+  their curve.
+- ``.gpkg``, ``.shp`` and ``.gpx`` through pyogrio (the ``gis`` extra): the
+  line geometries of every layer (of a GPX file, its tracks and routes), with
+  the layer's CRS.
+
+With ``fill=True`` the regions are read instead of the strokes: the filled
+shapes of an SVG (every shape whose fill is not ``none``, stroked or not; the
+subpaths of one shape nested as in a font glyph, see
+:func:`strandify._read_shapes.regions_from_subpaths`), and the Polygon and
+MultiPolygon geometries of GeoJSON, JSON and GIS files.  ``Drawing.regions``
+holds them, as lists of rings with the outer ring first; ``Drawing.curves``
+then holds every ring, for previews and the drawing's extent.
+
+Output formats, chosen by extension: ``.svg`` (the source's width, height and
+viewBox kept, one group per layer), ``.geojson`` (a FeatureCollection, see
+:meth:`Centerlines.to_geojson`, with the CRS), ``.json`` (see
+:meth:`Centerlines.to_json`) and ``.gpkg`` (layers ``chains`` and ``nodes``,
+see :meth:`Centerlines.to_geopandas`).
+"""
+
+from __future__ import annotations
+
+import os
+from dataclasses import replace
+from pathlib import Path
+
+from .._geojson import lines as geojson_curves
+from .._result import Centerlines
+from ..errors import DrawingError
+from . import geojson, gis, json, svg
+from .drawing import MAP_UNITS, SVG_UNITS, Drawing, Layer, Part
+from .png import render_png
+
+__all__ = [
+    "GIS_INPUTS",
+    "INPUT_FORMATS",
+    "MAP_UNITS",
+    "OUTPUT_FORMATS",
+    "SVG_UNITS",
+    "Drawing",
+    "DrawingError",
+    "Layer",
+    "Part",
+    "geojson_curves",
+    "read_drawing",
+    "render",
+    "render_png",
+    "sniff",
+]
+
+GIS_INPUTS = gis.EXTENSIONS
+INPUT_FORMATS = (".svg", ".geojson", ".json", *GIS_INPUTS)
+OUTPUT_FORMATS = (".svg", ".geojson", ".json", ".gpkg")
+
+
+def sniff(data: bytes) -> str:
+    """The input extension that ``data`` looks like (for standard input)."""
+    text = data.lstrip(b"\xef\xbb\xbf \t\r\n")[:1]
+    if text == b"<":
+        return ".svg"
+    if text in (b"{", b"["):
+        return ".json"
+    raise DrawingError("cannot tell the format of standard input; use --from")
+
+
+def read_drawing(
+    path: str | os.PathLike[str],
+    *,
+    by_stroke: bool = False,
+    data: bytes | None = None,
+    fmt: str | None = None,
+    fill: bool = False,
+) -> Drawing:
+    """Read the curves of a file (format by extension, or ``fmt``).
+
+    ``data``, when given, is the file's content (standard input).
+    ``by_stroke`` splits an SVG's layers further by stroke colour (by fill
+    colour with ``fill``).  ``fill`` reads the filled regions instead of the
+    strokes (see the module's documentation).  Raises :class:`DrawingError`
+    for unreadable or unusable files, including files that hold no curves (or
+    no regions) at all.
+    """
+    path = Path(path)
+    ext = (fmt or path.suffix).lower()
+    if ext and not ext.startswith("."):
+        ext = "." + ext
+    if ext not in INPUT_FORMATS:
+        raise DrawingError(
+            f"unknown input format {ext or '(no extension)'!r}; expected one of {', '.join(INPUT_FORMATS)}"
+        )
+    if ext in GIS_INPUTS:
+        if data is not None:
+            raise DrawingError(f"{ext} files cannot be read from standard input")
+        drawing = gis.read(path, ext, fill)
+    else:
+        raw = data if data is not None else _read_bytes(path)
+        if ext == ".svg":
+            drawing = svg.read(raw, by_stroke, fill)
+        else:
+            drawing = json.read(raw, geojson=ext == ".geojson", fill=fill)
+    if fill and not drawing.regions and not (drawing.layers and any(layer.regions for layer in drawing.layers)):
+        raise DrawingError("no filled shapes found" if ext == ".svg" else "no Polygon or MultiPolygon geometries found")
+    if not any(len(c) for c in drawing.curves):
+        raise DrawingError(_nothing_found(ext))
+    return drawing
+
+
+def _nothing_found(ext: str) -> str:
+    if ext == ".svg":
+        return "no paths, polylines or lines found"
+    if ext == ".geojson":
+        return "no LineString or MultiLineString geometries found"
+    if ext in GIS_INPUTS:
+        return "no line geometries found"
+    return "no curves found"
+
+
+def _read_bytes(path: Path) -> bytes:
+    try:
+        return path.read_bytes()
+    except FileNotFoundError:
+        raise DrawingError("file not found") from None
+    except IsADirectoryError:
+        raise DrawingError("is a directory, not a file") from None
+    except PermissionError:
+        raise DrawingError("permission denied") from None
+    except OSError as exc:
+        raise DrawingError(exc.strerror or str(exc)) from None
+
+
+def render(result: Centerlines | list[Part], ext: str, drawing: Drawing | None = None) -> bytes:
+    """The bytes of ``result`` in the output format of extension ``ext``.
+
+    ``result`` is one :class:`Centerlines`, or the results of a drawing's
+    layers.  For SVG, ``drawing`` (the source) sets the size and visible area
+    and tells whether the y axis must be flipped to show the picture upright.
+    """
+    parts: list[Part] = result if isinstance(result, list) else [(None, result)]
+    if drawing is not None and drawing.crs is not None:
+        parts = [(layer, r if r.crs is not None else replace(r, crs=drawing.crs)) for layer, r in parts]
+    ext = ext.lower()
+    if ext == ".svg":
+        return svg.render(parts, drawing).encode()
+    if ext == ".gpkg":
+        return gis.render(parts)
+    if ext == ".geojson":
+        return json.dump(geojson.render(parts))
+    if ext == ".json":
+        return json.dump(json.render(parts))
+    raise DrawingError(
+        f"unknown output format {ext or '(no extension)'!r}; expected one of {', '.join(OUTPUT_FORMATS)}"
+    )

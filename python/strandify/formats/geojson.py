@@ -1,0 +1,47 @@
+"""GeoJSON files: the lines (or, with ``fill``, the polygons) of any GeoJSON object, its
+``crs`` member, and the results written back as one FeatureCollection."""
+
+from __future__ import annotations
+
+from typing import Any
+
+from .._geojson import polygons
+from .._types import FloatArray
+from ..errors import DrawingError
+from .drawing import Part
+
+
+def declared_crs(data: Any) -> Any:
+    """The CRS a ``crs`` member names, the way GDAL writes it; None without one."""
+    crs = data.get("crs") if isinstance(data, dict) else None
+    if isinstance(crs, dict) and crs.get("type") == "name":
+        name = (crs.get("properties") or {}).get("name")
+        if isinstance(name, str) and name:
+            return name
+    return None
+
+
+def regions(data: Any) -> list[list[FloatArray]]:
+    """The Polygon and MultiPolygon geometries of a GeoJSON object; the others are skipped."""
+    if not (isinstance(data, dict) and "type" in data):
+        raise DrawingError("--fill reads GeoJSON Polygon and MultiPolygon geometries; this JSON holds none")
+    try:
+        return polygons(data, strict=False)
+    except (TypeError, AttributeError) as exc:
+        raise DrawingError(str(exc)) from None
+
+
+def render(parts: list[Part]) -> dict[str, Any]:
+    """One FeatureCollection (see :meth:`Centerlines.to_geojson`); with layers, each feature
+    names its layer in the ``layer`` property."""
+    if len(parts) == 1 and parts[0][0] is None:
+        return parts[0][1].to_geojson()
+    out: dict[str, Any] = {"type": "FeatureCollection", "features": []}
+    for layer, r in parts:
+        data = r.to_geojson()
+        for feature in data["features"]:
+            feature["properties"]["layer"] = layer.name if layer else ""
+        out["features"].extend(data["features"])
+        if "crs" in data:
+            out["crs"] = data["crs"]
+    return out

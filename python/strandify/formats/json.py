@@ -1,0 +1,78 @@
+"""JSON files: a list of curves, each a list of ``[x, y]`` pairs, an object holding one
+under ``"curves"`` or ``"chains"`` (so results read back in), or any GeoJSON object;
+and the results written as plain lists.
+
+``null`` coordinates count as NaN and split their curve.  A ``.geojson`` file
+is read here too, held to GeoJSON.
+"""
+
+from __future__ import annotations
+
+import json
+from typing import Any
+
+from .._geojson import lines, positions
+from .._types import FloatArray
+from ..errors import DrawingError
+from .drawing import Drawing, Part, region_drawing
+from .geojson import declared_crs, regions
+
+
+def load(data: bytes) -> Any:
+    try:
+        text = data.decode("utf-8-sig")
+    except UnicodeDecodeError:
+        raise DrawingError("not a UTF-8 text file") from None
+    try:
+        return json.loads(text)
+    except json.JSONDecodeError as exc:
+        raise DrawingError(f"invalid JSON: {exc.msg} (line {exc.lineno}, column {exc.colno})") from None
+    except RecursionError:
+        raise DrawingError("invalid JSON: nested too deeply") from None
+    except ValueError as exc:  # e.g. an integer beyond the interpreter's digit limit
+        raise DrawingError(f"invalid JSON: {exc}") from None
+
+
+def read(data: bytes, *, geojson: bool, fill: bool) -> Drawing:
+    """The drawing of a JSON (``geojson``: a GeoJSON) file's content."""
+    parsed = load(data)
+    if fill:
+        return region_drawing(regions(parsed), crs=declared_crs(parsed))
+    return Drawing(_curves(parsed, geojson=geojson), y_up=True, crs=declared_crs(parsed))
+
+
+def _curves(data: Any, *, geojson: bool) -> list[FloatArray]:
+    if isinstance(data, dict) and "type" in data:
+        return lines(data)
+    if geojson:
+        raise DrawingError("not a GeoJSON object (no \"type\" member)")
+    if isinstance(data, dict):
+        for key in ("curves", "chains"):
+            if key in data:
+                return _curve_list(data[key], key)
+        raise DrawingError('expected a list of curves, or an object with "curves" or "chains"')
+    if isinstance(data, list):
+        return _curve_list(data, None)
+    raise DrawingError(f"expected a list of curves, got a JSON {type(data).__name__}")
+
+
+def _curve_list(items: Any, key: str | None) -> list[FloatArray]:
+    where = f'"{key}"' if key else "the top-level list"
+    if not isinstance(items, list):
+        raise DrawingError(f"{where} must be a list of curves")
+    return [positions(curve, f"curve {i}") for i, curve in enumerate(items)]
+
+
+def render(parts: list[Part]) -> dict[str, Any]:
+    """:meth:`Centerlines.to_json`; with layers, one such object per layer under ``layers``."""
+    if len(parts) == 1 and parts[0][0] is None:
+        return parts[0][1].to_json()
+    return {"layers": [{"name": layer.name if layer else "", **r.to_json()} for layer, r in parts]}
+
+
+def dump(data: dict[str, Any]) -> bytes:
+    """``data`` as JSON text; finite numbers only, as JSON has no others."""
+    try:
+        return (json.dumps(data, allow_nan=False) + "\n").encode()
+    except ValueError:
+        raise DrawingError("cannot write non-finite coordinates as JSON") from None
