@@ -1,9 +1,5 @@
 """The scale a call uses when it is not given: the buffer distance and feature size of
-strokes, and the feature size of filled shapes.
-
-Both rules read a statistic of the input itself, never its extent, so one
-stray part far away does not change any other part's result.
-"""
+strokes, and the feature size of filled shapes."""
 
 from __future__ import annotations
 
