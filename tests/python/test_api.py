@@ -15,6 +15,8 @@ import pytest
 import strandify
 from strandify import BatchJobError, Centerlines, centerlines, centerlines_batch, suggest_parameters
 
+from conftest import native_options
+
 D, F = 3.0, 3.0
 
 # Two overdrawn strokes crossing: a plus sign, each arm traced twice.
@@ -28,7 +30,8 @@ PLUS = [
 
 def native(curves: list[list[tuple[float, float]]], d: float = D, f: float = F) -> Centerlines:
     """The native call centerlines() makes, with its default finishing steps."""
-    chains, nodes, ids, _ = strandify.strandify(curves, d, f, refine=strandify._api.refine_steps())
+    options = native_options(refine_steps=strandify._api.refine_steps())
+    chains, nodes, ids, _ = strandify._internal.strandify_strokes(curves, d, f, options)
     return Centerlines.from_native(chains, nodes, ids)
 
 
