@@ -199,6 +199,8 @@ void prefix_error(const char* kind, const char* name, bool value_errors_too) {
     cls = PyExc_TypeError;
   else if (value_errors_too && PyErr_ExceptionMatches(PyExc_ValueError))
     cls = PyExc_ValueError;
+  else if (value_errors_too && PyErr_ExceptionMatches(PyExc_OverflowError))
+    cls = PyExc_OverflowError;
   if (!cls) return;
   PyObject* raised = PyErr_GetRaisedException();
   Ref reason(PyObject_Str(raised));
@@ -465,14 +467,13 @@ PyObject* raise_failure(const Failure& failure, bool typed, const char* batch) {
   if (!args) return nullptr;
   Ref error(PyObject_CallOneArg(PyExc_ValueError, args.get()));
   if (!error) return nullptr;
-  if (typed) {
-    if (!set_attribute(error.get(), "kind", PyUnicode_FromString(failure_kind_name(failure.kind))))
-      return nullptr;
-    if (failure.job_index &&
-        (!set_attribute(error.get(), "job_index", PyLong_FromSize_t(*failure.job_index)) ||
-         !set_attribute(error.get(), "reason", text(failure.message))))
-      return nullptr;
-  }
+  if (typed &&
+      !set_attribute(error.get(), "kind", PyUnicode_FromString(failure_kind_name(failure.kind))))
+    return nullptr;
+  if (failure.job_index &&
+      (!set_attribute(error.get(), "job_index", PyLong_FromSize_t(*failure.job_index)) ||
+       !set_attribute(error.get(), "reason", text(failure.message))))
+    return nullptr;
   PyErr_SetRaisedException(error.release());
   return nullptr;
 }

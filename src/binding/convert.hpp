@@ -44,7 +44,8 @@ bool bind_arguments(const char* function, const char* const* names, Py_ssize_t c
                     Py_ssize_t required, PyObject* const* args, Py_ssize_t nargs,
                     PyObject* kwnames, PyObject** slots);
 
-// Re-raises a pending TypeError (and with `value_errors_too` a ValueError) as the same class
+// Re-raises a pending TypeError (and with `value_errors_too` a ValueError or OverflowError) as
+// the same class
 // with the message "{kind} '{name}': {reason}"; other errors pass unchanged.
 void prefix_error(const char* kind, const char* name, bool value_errors_too);
 // The same as "argument '{name}': {reason}", for TypeError only.
@@ -144,10 +145,11 @@ PyObject* polygons_to_list(const std::vector<Polygon>& polygons);
 PyObject* triangles_to_list(const std::vector<Triangle>& triangles);
 
 // Raises a pipeline failure as ValueError with its message. A batch job's failure reads
-// "{batch} job {i} failed: {message}", `batch` naming the batch function. With `typed` (every
-// call beyond the exact four) the error also carries `kind`, the failure's kind by name (see
-// failure_kind_name), and for a batch job `job_index` and `reason` (the message), so that the
-// package raises its own exception classes and callers need not parse the text. Returns null.
+// "{batch} job {i} failed: {message}", `batch` naming the batch function, and carries
+// `job_index` and `reason` (the message) as attributes. With `typed` (every call beyond the
+// exact four) the error also carries `kind`, the failure's kind by name (see
+// failure_kind_name), so that the package raises its own exception classes and callers need
+// not parse the text. Returns null.
 PyObject* raise_failure(const Failure& failure, bool typed, const char* batch = "strandify_batch");
 
 // "invalid_feature_size", "width_lists", "node_limit", "boundary_points", "work_limit",
