@@ -3,7 +3,7 @@
 Data: 200 glyphs of the Hershey fonts (Debian package ``hershey-fonts-data``), each taken as
 its clean strokes and as a sketch of them (every stroke drawn one to three times, shifted,
 jittered and overshooting or falling short at its ends, seeded per glyph). For the exact chains
-(``refine=None``), every step on its own, all default steps, all but one, and all plus the
+(no ``refine_steps``), every step on its own, all default steps, all but one, and all plus the
 radius-compensated tip test, this prints:
 
 - exact: the share of glyphs whose endpoint count and junction count both equal the strokes';
@@ -31,6 +31,8 @@ from pathlib import Path
 import shapely
 
 from strandify import _internal
+
+from native_options import native_options
 
 FONTS = ("futural", "rowmans", "timesr")
 FONT_DIR = Path("/usr/share/hershey-fonts")
@@ -232,9 +234,14 @@ def hooks(chains, ids, tip_nodes) -> tuple[int, int]:
     return hooked, total
 
 
+def run_steps(strokes: list[Stroke], refine: tuple[str, ...] | None):
+    """The centerlines of `strokes` with these finishing steps (None: the exact chains)."""
+    return _internal.strandify_strokes(strokes, BD, FS, native_options(refine_steps=refine))
+
+
 def measure(strokes: list[Stroke], truth_info, refine):
     true_tips, te, tj = truth_info
-    chains, nodes, ids, _ = _internal.strandify(strokes, BD, FS, refine=refine)
+    chains, nodes, ids, _ = run_steps(strokes, refine)
     e, j, tip_nodes = counts(ids)
     line_truth = shapely.MultiLineString([s for s in truth_strokes_of(truth_info)])
     if chains:
@@ -284,7 +291,7 @@ def summarize(name: str, rows, base_rows) -> str:
     )
 
 
-CONFIGS = [("exact (refine=None)", None)]
+CONFIGS = [("exact (no steps)", None)]
 CONFIGS += [(f"only {s}", (s,)) for s in DEFAULT]
 CONFIGS += [("default steps", DEFAULT)]
 CONFIGS += [(f"default - {s}", tuple(x for x in DEFAULT if x != s)) for s in DEFAULT]
@@ -329,7 +336,7 @@ def main() -> None:
             stub = resample([(0.0, 0.0), (0.0, -length)], 0.5)
             ends = []
             for refine in (None, DEFAULT):
-                _, nodes, ids, _ = _internal.strandify([v, stub], BD, FS, refine=refine)
+                _, nodes, ids, _ = run_steps([v, stub], refine)
                 deg = counts(ids)[2]
                 ends.append(any(math.hypot(nodes[n][0], nodes[n][1] + length) < 1.5 for n in deg))
             kept_exact += ends[0]
@@ -344,7 +351,7 @@ def main() -> None:
         for _ in range(args.repeats):
             t0 = time.perf_counter()
             for c in curves:
-                _internal.strandify(c, BD, FS, refine=refine)
+                run_steps(c, refine)
             best = min(best, time.perf_counter() - t0)
         return best
 

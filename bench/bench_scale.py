@@ -29,6 +29,8 @@ from collections.abc import Callable
 
 from strandify import _internal
 
+from native_options import native_options
+
 Curve = list[tuple[float, float]]
 BD = 1.0
 FS = 1.0
@@ -143,7 +145,8 @@ def main() -> int:
         points = sum(map(len, curves))
 
         def run(mode: str, workers: int) -> Callable[[], object]:
-            return lambda: _internal.strandify(curves, BD, FS, partition=mode, workers=workers)
+            options = native_options(partition=mode, workers=workers)
+            return lambda: _internal.strandify_strokes(curves, BD, FS, options)
 
         exact = best_of(repeats, run("none", 1)) if points <= args.max_exact else math.nan
         comp = best_of(repeats, run("components", 1))

@@ -9,6 +9,7 @@
 #include "convert.hpp"
 #include "entry_points.hpp"
 #include "interrupt.hpp"
+#include "options.hpp"
 #include "pipeline.hpp"
 #include "polygon_input.hpp"
 #include "worker_pool.hpp"
@@ -40,7 +41,8 @@ struct Job {
   CenterlineOptions options;
 };
 
-// Job elements in tuple order; note max_nodes sits before subdivision_ratio here.
+// The exact batch's job: its elements in tuple order, where max_nodes sits before
+// subdivision_ratio.
 bool to_job(PyObject* obj, Job& job) {
   PyObject* const* e = job_elements(obj, kJobSize, "job");
   if (!e) return false;
@@ -58,32 +60,33 @@ bool to_job(PyObject* obj, Job& job) {
 
 bool to_jobs(PyObject* obj, std::vector<Job>& jobs) { return convert_sequence(obj, jobs, to_job); }
 
-constexpr Py_ssize_t kPolygonJobSize = 11;
+// A job of the batches with an options value: a drawing and its scale, (data, buffer_distance,
+// feature_size); the tuning is the call's. Filled shapes may leave buffer_distance None.
+template <class J, class Data, class Bd>
+bool to_scaled_job(PyObject* obj, J& job, Data read_data, Bd read_buffer_distance,
+                   const char* what) {
+  PyObject* const* e = job_elements(obj, 3, what);
+  return e && read_data(e[0], job.data) && read_buffer_distance(e[1], job.options.buffer_distance) &&
+         to_double(e[2], job.options.feature_size);
+}
+
+struct StrokeJob {
+  std::vector<Curve> data;
+  CenterlineOptions options;
+};
+
+bool to_stroke_job(PyObject* obj, StrokeJob& job) {
+  return to_scaled_job(obj, job, to_strokes, to_double, "(curves, buffer_distance, feature_size)");
+}
 
 struct PolygonJob {
-  std::vector<Polygon> polygons;
+  std::vector<Polygon> data;
   PolygonCenterlineOptions options;
 };
 
-// Polygon job elements in the parameter order of strandify_polygons, up to
-// boundary_simplification.
 bool to_polygon_job(PyObject* obj, PolygonJob& job) {
-  PyObject* const* e = job_elements(obj, kPolygonJobSize, "polygon job");
-  if (!e) return false;
-  PolygonCenterlineOptions& o = job.options;
-  TuningOptions& t = o.tuning;
-  return to_polygons(e[0], job.polygons) && to_double(e[1], o.feature_size) &&
-         to_optional_double(e[2], o.buffer_distance) &&
-         to_optional_double(e[3], t.simplification) &&
-         to_optional_double(e[4], t.min_tip_fraction) &&
-         to_optional_double(e[5], t.junction_merge_fraction) && to_flag(e[6], o.compute_widths) &&
-         to_optional_double(e[7], t.subdivision_ratio) && to_optional_count(e[8], o.max_nodes) &&
-         to_optional_double(e[9], t.resample) &&
-         to_optional_double(e[10], t.boundary_simplification);
-}
-
-bool to_polygon_jobs(PyObject* obj, std::vector<PolygonJob>& jobs) {
-  return convert_sequence(obj, jobs, to_polygon_job);
+  return to_scaled_job(obj, job, to_polygons, to_optional_double,
+                       "(polygons, buffer_distance, feature_size)");
 }
 
 // The first failure to arrive is kept; later ones, or ones that find the store busy, are
@@ -113,17 +116,17 @@ class FirstFailure {
 // workers each take the next job not yet taken, so the jobs still spread over the lanes as
 // they finish.
 template <class J, class RunOne>
-PyObject* run_jobs(const char* name, std::vector<J>& jobs, const RunOne& run_one, bool with_widths,
+PyObject* run_jobs(const char* name, std::vector<J>& jobs, const RunOne& run_one, bool typed,
                    std::optional<std::size_t> workers = {}) {
   for (const J& job : jobs)
     if (auto failure = validate_feature_size(job.options.feature_size))
-      return raise_failure(*failure);
+      return raise_failure(*failure, typed);
   std::vector<CenterlineResult> results;
   FirstFailure failure;
   std::atomic<bool> stop{false};
   std::atomic<std::size_t> completed{0};
   WorkerPool::RunStatus status = WorkerPool::RunStatus::finished;
-  const bool finished = run_interruptible([&](const std::function<bool()>& poll) {
+  const bool finished = run_native(Gil::release, [&](const std::function<bool()>& poll) {
     results.resize(jobs.size());
     // Once the poll has raised, the running jobs learn it from `interrupted`: each asks it
     // between its stages and while a long stage runs on a thread of its own, and gives up, so
@@ -176,7 +179,7 @@ PyObject* run_jobs(const char* name, std::vector<J>& jobs, const RunOne& run_one
     return nullptr;
   }
   if (failure.ran_out_of_memory()) return PyErr_NoMemory();
-  if (failure.failure()) return raise_failure(*failure.failure(), name);
+  if (failure.failure()) return raise_failure(*failure.failure(), typed, name);
   // A job that stopped without a failure ran out of memory while reporting it: never hand back
   // a list with jobs missing.
   if (completed.load() != jobs.size()) return PyErr_NoMemory();
@@ -184,7 +187,9 @@ PyObject* run_jobs(const char* name, std::vector<J>& jobs, const RunOne& run_one
   Ref list(PyList_New(static_cast<Py_ssize_t>(results.size())));
   if (!list) return nullptr;
   for (std::size_t i = 0; i < results.size(); ++i) {
-    PyObject* item = centerline_to_tuple(results[i], with_widths);
+    // The exact batch returns three lists per job, the others the widths too, as their single
+    // calls do.
+    PyObject* item = centerline_to_tuple(results[i], typed);
     if (!item) return nullptr;
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
   }
@@ -195,57 +200,66 @@ PyObject* run_jobs(const char* name, std::vector<J>& jobs, const RunOne& run_one
 
 PyObject* strandify_batch_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                 PyObject* kwnames) {
-  static const char* const names[] = {"jobs", "partition", "tile_size", "refine"};
-  PyObject* slots[4];
-  if (!bind_arguments("strandify_batch", names, 4, 1, args, nargs, kwnames, slots)) return nullptr;
+  static const char* const names[] = {"jobs"};
+  PyObject* slot = nullptr;
+  if (!bind_arguments("strandify_batch", names, 1, 1, args, nargs, kwnames, &slot)) return nullptr;
   std::vector<Job> jobs;
-  Partition partition = Partition::none;
-  std::optional<double> tile_size;
-  if (!convert_named(to_centerline_partition, slots[1], partition, "partition")) return nullptr;
-  if (!convert_named(to_optional_double, slots[2], tile_size, "tile_size")) return nullptr;
-  if (!convert_named(to_jobs, slots[0], jobs, "jobs")) return nullptr;
-  // The finishing steps apply to every job alike, so job tuples keep their fixed form.
-  RefineSteps refine;
-  if (!convert_named(to_refine_steps, slots[3], refine, "refine")) return nullptr;
-  // The jobs already share the pool's threads, so each runs on one.
-  for (Job& job : jobs) {
-    job.options.tuning.partition = partition;
-    job.options.tuning.tile_size = tile_size;
-    job.options.tuning.refine = refine;
-  }
+  if (!convert_named(to_jobs, slot, jobs, "jobs")) return nullptr;
   const auto run_one = [](Job& job, const KeepGoing& keep_going) {
     return strandify_inner(job.curves, job.options, keep_going);
   };
   return run_jobs("strandify_batch", jobs, run_one, false);
 }
 
+namespace {
+
+// Binds (jobs, options) and applies the options to every job. Each job runs on one thread, since
+// the jobs already share the pool's; the options' `workers` (None: every thread of the pool)
+// caps how many run at once.
+template <class J>
+bool bind_batch(const char* name, bool (*to_one)(PyObject*, J&), bool tiles_allowed,
+                PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, std::vector<J>& jobs,
+                std::optional<std::size_t>& workers) {
+  static const char* const names[] = {"jobs", "options"};
+  PyObject* slots[2];
+  if (!bind_arguments(name, names, 2, 1, args, nargs, kwnames, slots)) return false;
+  CallOptions options;
+  const auto to_all = [to_one](PyObject* obj, std::vector<J>& out) {
+    return convert_sequence(obj, out, to_one);
+  };
+  if (!convert_named(to_all, slots[0], jobs, "jobs") ||
+      !convert_named(to_call_options, slots[1], options, "options"))
+    return false;
+  if (!tiles_allowed && !check_union_partition(options.tuning.partition)) return false;
+  workers = options.workers;
+  options.tuning.workers = 1;
+  for (J& job : jobs) apply_call_options(options, job.options);
+  return true;
+}
+
+}  // namespace
+
+PyObject* strandify_strokes_batch_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                        PyObject* kwnames) {
+  std::vector<StrokeJob> jobs;
+  std::optional<std::size_t> workers;
+  if (!bind_batch("strandify_strokes_batch", to_stroke_job, true, args, nargs, kwnames, jobs, workers))
+    return nullptr;
+  const auto run_one = [](StrokeJob& job, const KeepGoing& keep_going) {
+    return strandify_inner(job.data, job.options, keep_going);
+  };
+  return run_jobs("strandify_strokes_batch", jobs, run_one, true, workers);
+}
+
 PyObject* strandify_polygons_batch_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                          PyObject* kwnames) {
-  static const char* const names[] = {"jobs", "partition", "refine", "workers"};
-  PyObject* slots[4];
-  if (!bind_arguments("strandify_polygons_batch", names, 4, 1, args, nargs, kwnames, slots))
-    return nullptr;
   std::vector<PolygonJob> jobs;
-  Partition partition = Partition::none;
-  if (!convert_named(to_partition, slots[1], partition, "partition")) return nullptr;
-  if (!convert_named(to_polygon_jobs, slots[0], jobs, "jobs")) return nullptr;
-  RefineSteps refine;
-  if (!convert_named(to_refine_steps, slots[2], refine, "refine")) return nullptr;
   std::optional<std::size_t> workers;
-  if (slots[3] && slots[3] != Py_None) {
-    std::size_t count = 1;
-    if (!convert_named(to_workers, slots[3], count, "workers")) return nullptr;
-    workers = count;
-  }
-  for (PolygonJob& job : jobs) {
-    job.options.tuning.partition = partition;
-    job.options.tuning.workers = 1;  // the jobs already share the pool's threads
-    job.options.tuning.refine = refine;
-  }
+  if (!bind_batch("strandify_polygons_batch", to_polygon_job, false, args, nargs, kwnames, jobs, workers))
+    return nullptr;
   const auto run_one = [](PolygonJob& job, const KeepGoing& keep_going) {
-    return polygon_centerlines_inner(std::move(job.polygons), job.options, keep_going);
+    return polygon_centerlines_inner(std::move(job.data), job.options, keep_going);
   };
-  // Every tuple has its widths element, as strandify_polygons returns it.
   return run_jobs("strandify_polygons_batch", jobs, run_one, true, workers);
 }
 

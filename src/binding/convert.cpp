@@ -193,8 +193,15 @@ bool bind_arguments(const char* function, const char* const* names, Py_ssize_t c
   return true;
 }
 
-void prefix_type_error(const char* name) {
-  if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
+void prefix_error(const char* kind, const char* name, bool value_errors_too) {
+  PyObject* cls = nullptr;
+  if (PyErr_ExceptionMatches(PyExc_TypeError))
+    cls = PyExc_TypeError;
+  else if (value_errors_too && PyErr_ExceptionMatches(PyExc_ValueError))
+    cls = PyExc_ValueError;
+  else if (value_errors_too && PyErr_ExceptionMatches(PyExc_OverflowError))
+    cls = PyExc_OverflowError;
+  if (!cls) return;
   PyObject* raised = PyErr_GetRaisedException();
   Ref reason(PyObject_Str(raised));
   if (!reason) {
@@ -204,8 +211,10 @@ void prefix_type_error(const char* name) {
     return;
   }
   Py_DECREF(raised);
-  PyErr_Format(PyExc_TypeError, "argument '%s': %U", name, reason.get());
+  PyErr_Format(cls, "%s '%s': %U", kind, name, reason.get());
 }
+
+void prefix_type_error(const char* name) { prefix_error("argument", name, false); }
 
 bool to_double(PyObject* obj, double& out) {
   if (PyFloat_CheckExact(obj)) {
@@ -227,6 +236,10 @@ bool to_optional_double(PyObject* obj, std::optional<double>& out) {
 
 bool to_curves(PyObject* obj, std::vector<Curve>& out) {
   return convert_sequence(obj, out, to_curve);
+}
+
+bool to_strokes(PyObject* obj, std::vector<Curve>& out) {
+  return convert_sequence(obj, out, to_ring);
 }
 
 bool to_polygons(PyObject* obj, std::vector<Polygon>& out) {
@@ -285,7 +298,7 @@ bool to_refine_steps(PyObject* obj, RefineSteps& out) {
     }
     if (!known) {
       PyErr_Format(PyExc_ValueError,
-                   "argument 'refine': unknown step %R; expected finish_tips, recover_corners, "
+                   "unknown step %R; expected finish_tips, recover_corners, "
                    "keep_dots, join_crossings or radius_tips",
                    item.get());
       return false;
@@ -419,24 +432,47 @@ PyObject* triangles_to_list(const std::vector<Triangle>& triangles) {
   });
 }
 
-PyObject* raise_failure(const Failure& failure, const char* batch) {
-  if (!failure.job_index) {
-    PyErr_SetString(PyExc_ValueError, failure.message.c_str());
-    return nullptr;
+const char* failure_kind_name(FailureKind kind) {
+  switch (kind) {
+    case FailureKind::invalid_feature_size: return "invalid_feature_size";
+    case FailureKind::width_lists: return "width_lists";
+    case FailureKind::node_limit: return "node_limit";
+    case FailureKind::boundary_points: return "boundary_points";
+    case FailureKind::work_limit: return "work_limit";
+    case FailureKind::interrupted: return "interrupted";
+    case FailureKind::invalid_geometry: return "invalid_geometry";
   }
-  const std::string text = std::string(batch) + " job " + std::to_string(*failure.job_index) +
-                           " failed: " + failure.message;
-  Ref message(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
-  if (!message) return nullptr;
-  Ref error(PyObject_CallOneArg(PyExc_ValueError, message.get()));
+  return "unknown";
+}
+
+namespace {
+
+PyObject* text(const std::string& s) {
+  return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
+}
+
+bool set_attribute(PyObject* obj, const char* name, PyObject* value) {
+  Ref owned(value);
+  return owned && PyObject_SetAttrString(obj, name, owned.get()) == 0;
+}
+
+}  // namespace
+
+PyObject* raise_failure(const Failure& failure, bool typed, const char* batch) {
+  const std::string message =
+      failure.job_index ? std::string(batch) + " job " + std::to_string(*failure.job_index) +
+                              " failed: " + failure.message
+                        : failure.message;
+  Ref args(text(message));
+  if (!args) return nullptr;
+  Ref error(PyObject_CallOneArg(PyExc_ValueError, args.get()));
   if (!error) return nullptr;
-  Ref index(PyLong_FromSize_t(*failure.job_index));
-  if (!index) return nullptr;
-  Ref reason(PyUnicode_FromStringAndSize(failure.message.data(),
-                                         static_cast<Py_ssize_t>(failure.message.size())));
-  if (!reason) return nullptr;
-  if (PyObject_SetAttrString(error.get(), "job_index", index.get()) < 0 ||
-      PyObject_SetAttrString(error.get(), "reason", reason.get()) < 0)
+  if (typed &&
+      !set_attribute(error.get(), "kind", PyUnicode_FromString(failure_kind_name(failure.kind))))
+    return nullptr;
+  if (failure.job_index &&
+      (!set_attribute(error.get(), "job_index", PyLong_FromSize_t(*failure.job_index)) ||
+       !set_attribute(error.get(), "reason", text(failure.message))))
     return nullptr;
   PyErr_SetRaisedException(error.release());
   return nullptr;

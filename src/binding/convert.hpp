@@ -44,7 +44,11 @@ bool bind_arguments(const char* function, const char* const* names, Py_ssize_t c
                     Py_ssize_t required, PyObject* const* args, Py_ssize_t nargs,
                     PyObject* kwnames, PyObject** slots);
 
-// Re-raises a pending TypeError as "argument '{name}': {reason}"; other errors pass unchanged.
+// Re-raises a pending TypeError (and with `value_errors_too` a ValueError or OverflowError) as
+// the same class
+// with the message "{kind} '{name}': {reason}"; other errors pass unchanged.
+void prefix_error(const char* kind, const char* name, bool value_errors_too);
+// The same as "argument '{name}': {reason}", for TypeError only.
 void prefix_type_error(const char* name);
 
 // Any sequence but str (which passes the interpreter's sequence check); TypeError otherwise.
@@ -87,6 +91,9 @@ bool convert_sequence(PyObject* obj, std::vector<T>& out, F item) {
 bool to_double(PyObject* obj, double& out);
 bool to_optional_double(PyObject* obj, std::optional<double>& out);
 bool to_curves(PyObject* obj, std::vector<Curve>& out);
+// Curves that may also come as C-contiguous float64 (n, 2) arrays, each read in one copy; for
+// the calls beyond the exact ones, whose callers hold their strokes as arrays.
+bool to_strokes(PyObject* obj, std::vector<Curve>& out);
 // One list of (x, y) tuples.
 bool to_curve_points(PyObject* obj, std::vector<Point>& out);
 bool to_optional_width_lists(PyObject* obj, std::optional<WidthLists>& out);
@@ -139,8 +146,14 @@ PyObject* triangles_to_list(const std::vector<Triangle>& triangles);
 
 // Raises a pipeline failure as ValueError with its message. A batch job's failure reads
 // "{batch} job {i} failed: {message}", `batch` naming the batch function, and carries
-// `job_index` and `reason` (the message) as attributes, so callers need not parse the text.
-// Returns null.
-PyObject* raise_failure(const Failure& failure, const char* batch = "strandify_batch");
+// `job_index` and `reason` (the message) as attributes. With `typed` (every call beyond the
+// exact four) the error also carries `kind`, the failure's kind by name (see
+// failure_kind_name), so that the package raises its own exception classes and callers need
+// not parse the text. Returns null.
+PyObject* raise_failure(const Failure& failure, bool typed, const char* batch = "strandify_batch");
+
+// "invalid_feature_size", "width_lists", "node_limit", "boundary_points", "work_limit",
+// "interrupted", "invalid_geometry": the names the package's errors module maps to classes.
+const char* failure_kind_name(FailureKind kind);
 
 }  // namespace strandify::binding

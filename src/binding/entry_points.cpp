@@ -1,7 +1,10 @@
+// The single-call entry points: the exact strandify, inflate_curves and triangulate_curves, and
+// beside them the calls that take one options value (strokes, filled shapes, inspection).
 #include "entry_points.hpp"
 
 #include "convert.hpp"
 #include "interrupt.hpp"
+#include "options.hpp"
 #include "pipeline.hpp"
 #include "polygon_input.hpp"
 
@@ -12,25 +15,84 @@ constexpr const char* kStrandifyParams[] = {
     "curves",         "buffer_distance",   "feature_size",         "simplification",
     "min_tip_fraction", "junction_merge_fraction", "per_curve_widths", "compute_widths",
     "subdivision_ratio", "max_nodes",       "resample",             "boundary_simplification",
-    "merge_tolerance", "partition",        "workers",              "tile_size",
-    "refine"};
+    "merge_tolerance"};
 
-constexpr const char* kInflateParams[] = {"curves",           "buffer_distance", "feature_size",
-                                          "per_curve_widths", "merge_tolerance", "partition",
-                                          "workers"};
+constexpr const char* kInflateParams[] = {"curves", "buffer_distance", "feature_size",
+                                          "per_curve_widths", "merge_tolerance"};
 
 constexpr const char* kTriangulateParams[] = {
     "curves",           "buffer_distance", "feature_size",          "per_curve_widths",
-    "subdivision_ratio", "resample",       "boundary_simplification", "merge_tolerance",
-    "partition",        "workers"};
+    "subdivision_ratio", "resample",       "boundary_simplification", "merge_tolerance"};
 
-constexpr const char* kPolygonParams[] = {
-    "polygons",        "feature_size",      "buffer_distance",         "simplification",
-    "min_tip_fraction", "junction_merge_fraction", "compute_widths",   "subdivision_ratio",
-    "max_nodes",       "resample",          "boundary_simplification", "partition",
-    "workers",         "refine"};
+// The calls with an options value: the drawing, its scale, the options, then its data.
+constexpr const char* kStrokeParams[] = {"curves", "buffer_distance", "feature_size", "options",
+                                         "per_curve_widths"};
+constexpr const char* kPolygonParams[] = {"polygons", "buffer_distance", "feature_size",
+                                          "options"};
 
+// Runs the centerline pipeline on the converted arguments with the interpreter lock released.
+PyObject* run_strokes(const std::vector<Curve>& curves, const CenterlineOptions& o, bool typed) {
+  if (auto failure = validate_feature_size(o.feature_size)) return raise_failure(*failure, typed);
+  Outcome<CenterlineResult> result;
+  // Ctrl-C is honoured between stages, and during the long ones, which then run on a thread of
+  // their own: the poll raises KeyboardInterrupt and the call returns.
+  if (!run_native(Gil::release,
+                  [&](const KeepGoing& poll) { result = strandify_inner(curves, o, poll); }))
+    return nullptr;
+  if (!result.ok()) return raise_failure(*result.failure, typed);
+  return centerline_to_tuple(result.value, true);
+}
 
+// The buffer polygons, kept under the interpreter lock: an inspection call, not a production
+// path. Ctrl-C is still honoured while it waits for a long union.
+PyObject* run_inflate(const std::vector<Curve>& curves, double bd, double fs,
+                      const std::optional<WidthLists>& widths, const TuningOptions& t,
+                      bool typed) {
+  Outcome<std::vector<Polygon>> result;
+  const CallScale scale{t.partition, t.workers};
+  if (!run_native(Gil::keep, [&](const KeepGoing& poll) {
+        result = buffer_pipeline(curves, bd, fs, widths, t.merge_tolerance, scale, poll);
+      }))
+    return nullptr;
+  if (!result.ok()) return raise_failure(*result.failure, typed);
+  return polygons_to_list(result.value);
+}
+
+PyObject* run_triangulate(const std::vector<Curve>& curves, double bd, double fs,
+                          const std::optional<WidthLists>& widths, const TuningOptions& t,
+                          bool typed) {
+  Outcome<std::vector<Triangle>> result;
+  const BoundaryOptions boundary{t.subdivision_ratio, t.resample, t.boundary_simplification};
+  const CallScale scale{t.partition, t.workers};
+  if (!run_native(Gil::keep, [&](const KeepGoing& poll) {
+        result = triangulation_pipeline(curves, bd, fs, widths, boundary, t.merge_tolerance,
+                                        scale, poll);
+      }))
+    return nullptr;
+  if (!result.ok()) return raise_failure(*result.failure, typed);
+  return triangles_to_list(result.value);
+}
+
+// The arguments of a call with an options value on strokes.
+struct StrokeCall {
+  std::vector<Curve> curves;
+  double buffer_distance = 0.0;
+  double feature_size = 0.0;
+  CallOptions options;
+  std::optional<WidthLists> widths;
+};
+
+bool bind_stroke_call(const char* function, PyObject* const* args, Py_ssize_t nargs,
+                      PyObject* kwnames, StrokeCall& call) {
+  constexpr Py_ssize_t n = count_of(kStrokeParams);
+  PyObject* slots[n];
+  if (!bind_arguments(function, kStrokeParams, n, 3, args, nargs, kwnames, slots)) return false;
+  Converter convert{slots, kStrokeParams};
+  convert(0, to_strokes, call.curves)(1, to_double, call.buffer_distance)
+      (2, to_double, call.feature_size)(3, to_call_options, call.options)
+      (4, to_optional_width_lists, call.widths);
+  return convert.ok;
+}
 
 }  // namespace
 
@@ -50,19 +112,9 @@ PyObject* strandify_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
       (8, to_optional_double, o.tuning.subdivision_ratio)(9, to_optional_count, o.max_nodes)
       (10, to_optional_double, o.tuning.resample)
       (11, to_optional_double, o.tuning.boundary_simplification)
-      (12, to_optional_double, o.tuning.merge_tolerance)
-      (13, to_centerline_partition, o.tuning.partition)(14, to_workers, o.tuning.workers)
-      (15, to_optional_double, o.tuning.tile_size)(16, to_refine_steps, o.tuning.refine);
+      (12, to_optional_double, o.tuning.merge_tolerance);
   if (!convert.ok) return nullptr;
-  if (auto failure = validate_feature_size(o.feature_size)) return raise_failure(*failure);
-
-  Outcome<CenterlineResult> result;
-  // Ctrl-C is honoured between stages, and during the long ones, which then run on a thread of
-  // their own: the poll raises KeyboardInterrupt and the call returns.
-  if (!run_interruptible([&](const KeepGoing& poll) { result = strandify_inner(curves, o, poll); }))
-    return nullptr;
-  if (!result.ok()) return raise_failure(*result.failure);
-  return centerline_to_tuple(result.value, true);
+  return run_strokes(curves, o, false);
 }
 
 PyObject* inflate_curves_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
@@ -74,23 +126,12 @@ PyObject* inflate_curves_entry(PyObject*, PyObject* const* args, Py_ssize_t narg
   std::vector<Curve> curves;
   double buffer_distance = 0.0, feature_size = 0.0;
   std::optional<WidthLists> widths;
-  std::optional<double> merge_tolerance;
-  CallScale scale;
+  TuningOptions tuning;
   Converter convert{slots, kInflateParams};
   convert(0, to_curves, curves)(1, to_double, buffer_distance)(2, to_double, feature_size)
-      (3, to_optional_width_lists, widths)(4, to_optional_double, merge_tolerance)
-      (5, to_partition, scale.partition)(6, to_workers, scale.workers);
+      (3, to_optional_width_lists, widths)(4, to_optional_double, tuning.merge_tolerance);
   if (!convert.ok) return nullptr;
-  // Kept under the interpreter lock: this is an inspection call, not a production path. Ctrl-C
-  // is still honoured while it waits for a long union.
-  Outcome<std::vector<Polygon>> result;
-  if (!run_interruptible_with_gil([&](const KeepGoing& poll) {
-        result = buffer_pipeline(curves, buffer_distance, feature_size, widths, merge_tolerance,
-                                 scale, poll);
-      }))
-    return nullptr;
-  if (!result.ok()) return raise_failure(*result.failure);
-  return polygons_to_list(result.value);
+  return run_inflate(curves, buffer_distance, feature_size, widths, tuning, false);
 }
 
 PyObject* triangulate_curves_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
@@ -102,55 +143,70 @@ PyObject* triangulate_curves_entry(PyObject*, PyObject* const* args, Py_ssize_t 
   std::vector<Curve> curves;
   double buffer_distance = 0.0, feature_size = 0.0;
   std::optional<WidthLists> widths;
-  BoundaryOptions boundary;
-  std::optional<double> merge_tolerance;
-  CallScale scale;
+  TuningOptions t;
   Converter convert{slots, kTriangulateParams};
   convert(0, to_curves, curves)(1, to_double, buffer_distance)(2, to_double, feature_size)
-      (3, to_optional_width_lists, widths)(4, to_optional_double, boundary.subdivision_ratio)
-      (5, to_optional_double, boundary.resample)
-      (6, to_optional_double, boundary.boundary_simplification)
-      (7, to_optional_double, merge_tolerance)(8, to_partition, scale.partition)
-      (9, to_workers, scale.workers);
+      (3, to_optional_width_lists, widths)(4, to_optional_double, t.subdivision_ratio)
+      (5, to_optional_double, t.resample)(6, to_optional_double, t.boundary_simplification)
+      (7, to_optional_double, t.merge_tolerance);
   if (!convert.ok) return nullptr;
-  Outcome<std::vector<Triangle>> result;
-  if (!run_interruptible_with_gil([&](const KeepGoing& poll) {
-        result = triangulation_pipeline(curves, buffer_distance, feature_size, widths, boundary,
-                                        merge_tolerance, scale, poll);
-      }))
-    return nullptr;
-  if (!result.ok()) return raise_failure(*result.failure);
-  return triangles_to_list(result.value);
+  return run_triangulate(curves, buffer_distance, feature_size, widths, t, false);
+}
+
+PyObject* strandify_strokes_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                  PyObject* kwnames) {
+  StrokeCall call;
+  if (!bind_stroke_call("strandify_strokes", args, nargs, kwnames, call)) return nullptr;
+  CenterlineOptions o;
+  o.buffer_distance = call.buffer_distance;
+  o.feature_size = call.feature_size;
+  o.tuning = call.options.tuning;
+  o.per_curve_widths = std::move(call.widths);
+  o.compute_widths = call.options.compute_widths;
+  o.max_nodes = call.options.max_nodes;
+  return run_strokes(call.curves, o, true);
+}
+
+PyObject* inflate_strokes_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                PyObject* kwnames) {
+  StrokeCall call;
+  if (!bind_stroke_call("inflate_strokes", args, nargs, kwnames, call)) return nullptr;
+  if (!check_union_partition(call.options.tuning.partition)) return nullptr;
+  return run_inflate(call.curves, call.buffer_distance, call.feature_size, call.widths,
+                     call.options.tuning, true);
+}
+
+PyObject* triangulate_strokes_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                    PyObject* kwnames) {
+  StrokeCall call;
+  if (!bind_stroke_call("triangulate_strokes", args, nargs, kwnames, call)) return nullptr;
+  if (!check_union_partition(call.options.tuning.partition)) return nullptr;
+  return run_triangulate(call.curves, call.buffer_distance, call.feature_size, call.widths,
+                         call.options.tuning, true);
 }
 
 PyObject* strandify_polygons_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                  PyObject* kwnames) {
+                                   PyObject* kwnames) {
   constexpr Py_ssize_t n = count_of(kPolygonParams);
   PyObject* slots[n];
-  if (!bind_arguments("strandify_polygons", kPolygonParams, n, 2, args, nargs, kwnames, slots))
+  if (!bind_arguments("strandify_polygons", kPolygonParams, n, 3, args, nargs, kwnames, slots))
     return nullptr;
   std::vector<Polygon> polygons;
   PolygonCenterlineOptions o;
+  CallOptions options;
   Converter convert{slots, kPolygonParams};
-  convert(0, to_polygons, polygons)(1, to_double, o.feature_size)
-      (2, to_optional_double, o.buffer_distance)(3, to_optional_double, o.tuning.simplification)
-      (4, to_optional_double, o.tuning.min_tip_fraction)
-      (5, to_optional_double, o.tuning.junction_merge_fraction)(6, to_flag, o.compute_widths)
-      (7, to_optional_double, o.tuning.subdivision_ratio)(8, to_optional_count, o.max_nodes)
-      (9, to_optional_double, o.tuning.resample)
-      (10, to_optional_double, o.tuning.boundary_simplification)
-      (11, to_partition, o.tuning.partition)(12, to_workers, o.tuning.workers)
-      (13, to_refine_steps, o.tuning.refine);
+  convert(0, to_polygons, polygons)(1, to_optional_double, o.buffer_distance)
+      (2, to_double, o.feature_size)(3, to_call_options, options);
   if (!convert.ok) return nullptr;
-  if (auto failure = validate_feature_size(o.feature_size)) return raise_failure(*failure);
-
+  if (!check_union_partition(options.tuning.partition)) return nullptr;
+  apply_call_options(options, o);
+  if (auto failure = validate_feature_size(o.feature_size)) return raise_failure(*failure, true);
   Outcome<CenterlineResult> result;
-  if (!run_interruptible(
-          [&](const KeepGoing& poll) {
-            result = polygon_centerlines_inner(std::move(polygons), o, poll);
-          }))
+  if (!run_native(Gil::release, [&](const KeepGoing& poll) {
+        result = polygon_centerlines_inner(std::move(polygons), o, poll);
+      }))
     return nullptr;
-  if (!result.ok()) return raise_failure(*result.failure);
+  if (!result.ok()) return raise_failure(*result.failure, true);
   return centerline_to_tuple(result.value, true);
 }
 

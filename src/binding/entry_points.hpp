@@ -6,43 +6,26 @@
 
 namespace strandify::binding {
 
-PyObject* strandify_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
-                          PyObject* kwnames);
-PyObject* inflate_curves_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
-                               PyObject* kwnames);
-PyObject* triangulate_curves_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
-                                   PyObject* kwnames);
-PyObject* strandify_polygons_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
-                                  PyObject* kwnames);
-PyObject* strandify_batch_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
-                                PyObject* kwnames);
-PyObject* strandify_polygons_batch_entry(PyObject* module, PyObject* const* args,
-                                         Py_ssize_t nargs, PyObject* kwnames);
-PyObject* plan_tiles_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
-                           PyObject* kwnames);
-PyObject* run_tile_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
-                         PyObject* kwnames);
-PyObject* stitch_tiles_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
-                             PyObject* kwnames);
+#define STRANDIFY_ENTRY(name) \
+  PyObject* name(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
 
-// Runs `work` with the interpreter lock released; a C++ exception (only memory exhaustion can
-// occur) becomes MemoryError instead of unwinding through the interpreter. Returns false with
-// the Python error set.
-template <class F>
-bool run_without_gil(F&& work) {
-  bool out_of_memory = false;
-  Py_BEGIN_ALLOW_THREADS
-  try {
-    work();
-  } catch (...) {
-    out_of_memory = true;
-  }
-  Py_END_ALLOW_THREADS
-  if (out_of_memory) {
-    PyErr_NoMemory();
-    return false;
-  }
-  return true;
-}
+// The four exact functions.
+STRANDIFY_ENTRY(inflate_curves_entry);
+STRANDIFY_ENTRY(triangulate_curves_entry);
+STRANDIFY_ENTRY(strandify_entry);
+STRANDIFY_ENTRY(strandify_batch_entry);
+
+// Beside them, the calls that take one options value.
+STRANDIFY_ENTRY(strandify_strokes_entry);
+STRANDIFY_ENTRY(strandify_strokes_batch_entry);
+STRANDIFY_ENTRY(inflate_strokes_entry);
+STRANDIFY_ENTRY(triangulate_strokes_entry);
+STRANDIFY_ENTRY(strandify_polygons_entry);
+STRANDIFY_ENTRY(strandify_polygons_batch_entry);
+STRANDIFY_ENTRY(plan_tiles_entry);
+STRANDIFY_ENTRY(run_tile_entry);
+STRANDIFY_ENTRY(stitch_tiles_entry);
+
+#undef STRANDIFY_ENTRY
 
 }  // namespace strandify::binding

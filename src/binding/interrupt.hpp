@@ -30,29 +30,34 @@ inline int handles_signals() {
   return here;
 }
 
-// Like run_without_gil, but `work` receives a poll, `const std::function<bool()>&`, to be called
-// from this same thread (never from a worker) while the work goes on. The poll runs the pending
-// signal handlers and returns false once one has raised (Ctrl-C: KeyboardInterrupt), and must
-// then not be called again: the work is expected to stop as soon as it safely can, and to return.
+enum class Gil { release, keep };
+
+// Runs native `work` and turns what C++ may throw into a Python error: the one way every entry
+// point calls into the core. `work` receives a poll, `const std::function<bool()>&`, to be
+// called from this same thread (never from a worker) while the work goes on. The poll runs the
+// pending signal handlers and returns false once one has raised (Ctrl-C: KeyboardInterrupt),
+// and must then not be called again: the work is expected to stop as soon as it safely can, and
+// to return. With Gil::release the interpreter lock is released around `work` and the poll
+// takes it back only long enough to run the handlers; with Gil::keep it is held throughout.
 // Returns false with the Python error set: the handler's exception, or MemoryError for a C++
-// exception out of `work`.
+// exception out of `work` (only allocation throws in the core).
 // Off the main thread the poll is empty: only the main thread of the main interpreter runs
 // signal handlers, so there a poll could never see Ctrl-C and would only queue for the
 // interpreter lock between stages, serialising calls made side by side from a thread pool.
 template <class F>
-bool run_interruptible(F&& work) {
+bool run_native(Gil gil, F&& work) {
   const int signals_here = handles_signals();
   if (signals_here < 0) return false;
-  PyThreadState* thread = PyEval_SaveThread();
+  PyThreadState* thread = gil == Gil::release ? PyEval_SaveThread() : nullptr;
   bool raised = false;
   bool out_of_memory = false;
   try {
     std::function<bool()> poll;
     if (signals_here == 1) {
       poll = [&thread, &raised] {
-        PyEval_RestoreThread(thread);
+        if (thread) PyEval_RestoreThread(thread);
         raised = PyErr_CheckSignals() != 0;
-        thread = PyEval_SaveThread();
+        if (thread) thread = PyEval_SaveThread();
         return !raised;
       };
     }
@@ -60,36 +65,7 @@ bool run_interruptible(F&& work) {
   } catch (...) {
     out_of_memory = true;
   }
-  PyEval_RestoreThread(thread);
-  if (raised) return false;  // the handler's exception stays the one raised
-  if (out_of_memory) {
-    PyErr_NoMemory();
-    return false;
-  }
-  return true;
-}
-
-// The same for the calls that keep the interpreter lock throughout: the poll runs the pending
-// signal handlers directly (on the main thread; elsewhere it is empty, as above) and returns
-// false once one has raised, after which it must not be called again.
-template <class F>
-bool run_interruptible_with_gil(F&& work) {
-  const int signals_here = handles_signals();
-  if (signals_here < 0) return false;
-  bool raised = false;
-  bool out_of_memory = false;
-  try {
-    std::function<bool()> poll;
-    if (signals_here == 1) {
-      poll = [&raised] {
-        raised = PyErr_CheckSignals() != 0;
-        return !raised;
-      };
-    }
-    work(poll);
-  } catch (...) {
-    out_of_memory = true;
-  }
+  if (thread) PyEval_RestoreThread(thread);
   if (raised) return false;  // the handler's exception stays the one raised
   if (out_of_memory) {
     PyErr_NoMemory();

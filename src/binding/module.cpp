@@ -7,7 +7,7 @@ namespace {
 #define STRANDIFY_FASTCALL(f) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(f))
 
 PyDoc_STRVAR(inflate_curves_doc,
-"inflate_curves(curves, buffer_distance, feature_size, per_curve_widths=None, merge_tolerance=None, partition='none', workers=None)\n"
+"inflate_curves(curves, buffer_distance, feature_size, per_curve_widths=None, merge_tolerance=None)\n"
 "--\n"
 "\n"
 "Inflate a list of polylines by `buffer_distance`, union all results,\n"
@@ -27,19 +27,13 @@ PyDoc_STRVAR(inflate_curves_doc,
 "    Per-vertex radii for each curve (one list per curve). If provided,\n"
 "    each sub-list must have the same length as the corresponding curve.\n"
 "    Curves with an empty sub-list (or missing entry) use `buffer_distance`.\n"
-"partition : {'none', 'components'}, default 'none'\n"
-"    'components' unions each group of curves whose buffers' bounding boxes\n"
-"    overlap on its own: much faster on large drawings, the same rings up to\n"
-"    the rounding of intersection points. 'none' is the one-call union.\n"
-"workers : int, default None\n"
-"    Threads this call may use for independent groups (None: one).\n"
 "\n"
 "Returns\n"
 "-------\n"
 "list of (outer, holes) where outer and each hole is a list of (x, y) tuples");
 
 PyDoc_STRVAR(triangulate_curves_doc,
-"triangulate_curves(curves, buffer_distance, feature_size, per_curve_widths=None, subdivision_ratio=None, resample=None, boundary_simplification=None, merge_tolerance=None, partition='none', workers=None)\n"
+"triangulate_curves(curves, buffer_distance, feature_size, per_curve_widths=None, subdivision_ratio=None, resample=None, boundary_simplification=None, merge_tolerance=None)\n"
 "--\n"
 "\n"
 "Return the CDT triangles for each inflated polygon, using the same\n"
@@ -47,19 +41,16 @@ PyDoc_STRVAR(triangulate_curves_doc,
 "Useful for visualising and debugging the triangulation step.\n"
 "\n"
 "Returns a flat list of triangles across all polygons, each as\n"
-"((x0,y0),(x1,y1),(x2,y2)).\n"
-"\n"
-"`partition` and `workers` are as for `inflate_curves`; the triangles\n"
-"are the same for any number of workers.");
+"((x0,y0),(x1,y1),(x2,y2)).");
 
 PyDoc_STRVAR(strandify_doc,
-"strandify(curves, buffer_distance, feature_size, simplification=None, min_tip_fraction=None, junction_merge_fraction=None, per_curve_widths=None, compute_widths=False, subdivision_ratio=None, max_nodes=None, resample=None, boundary_simplification=None, merge_tolerance=None, partition='none', workers=None, tile_size=None, refine=None)\n"
+"strandify(curves, buffer_distance, feature_size, simplification=None, min_tip_fraction=None, junction_merge_fraction=None, per_curve_widths=None, compute_widths=False, subdivision_ratio=None, max_nodes=None, resample=None, boundary_simplification=None, merge_tolerance=None)\n"
 "--\n"
 "\n"
 "Strandify a list of polylines into clean centerline chains.");
 
 PyDoc_STRVAR(strandify_batch_doc,
-"strandify_batch(jobs, partition='none', tile_size=None, refine=None)\n"
+"strandify_batch(jobs)\n"
 "--\n"
 "\n"
 "Process multiple independent curve-sets in parallel using Rayon.\n"
@@ -71,57 +62,71 @@ PyDoc_STRVAR(strandify_batch_doc,
 "parameters, matching the boundary-preprocessing knobs of the single\n"
 "[`strandify`] entry point. The GIL is released for the parallel work.\n"
 "\n"
-"`partition` and `tile_size` apply to every job, as for `strandify`.\n"
-"\n"
 "Returns a list of (chains, nodes, chain_node_ids) tuples, one per job.");
 
-PyDoc_STRVAR(plan_tiles_doc,
-"plan_tiles(curves, buffer_distance, feature_size, per_curve_widths=None, merge_tolerance=None, tile_size=None)\n"
-"--\n"
-"\n"
-"Cut a drawing into the tile jobs of partition='tiles', for running them\n"
-"elsewhere: a list of (core, halo, curves, widths) tuples, where core and\n"
-"halo are (min_x, min_y, max_x, max_y). The curves are merged and decimated\n"
-"as `strandify` does before they are cut.");
+// The calls beyond the exact four share one way of taking tuning: `options`, an object whose
+// attributes name every option (strandify.options.Options), or None for the defaults.
+#define STRANDIFY_OPTIONS_DOC                                                             \
+  "`options` is one value holding every tuning option as an attribute\n"                  \
+  "(strandify.options.Options; None: every default): simplification,\n"                  \
+  "min_tip_fraction, junction_merge_fraction, subdivision_ratio, resample,\n"             \
+  "boundary_simplification, merge_tolerance, tile_size, max_nodes,\n"                     \
+  "compute_widths, partition ('none', 'components' or 'tiles'), workers\n"                \
+  "(threads of the call; None: one) and refine_steps (None, or the names of\n"            \
+  "the finishing steps 'finish_tips', 'recover_corners', 'keep_dots',\n"                  \
+  "'join_crossings', 'radius_tips'). Curves and rings may be lists of (x, y)\n"           \
+  "tuples or C-contiguous float64 arrays of shape (n, 2), read in one copy.\n"            \
+  "A failure raises ValueError with a `kind` attribute naming it\n"                       \
+  "(strandify.errors maps the kinds to its exception classes)."
 
-PyDoc_STRVAR(run_tile_doc,
-"run_tile(job, buffer_distance, feature_size, simplification=None, min_tip_fraction=None, junction_merge_fraction=None, subdivision_ratio=None, resample=None, boundary_simplification=None)\n"
+PyDoc_STRVAR(strandify_strokes_doc,
+"strandify_strokes(curves, buffer_distance, feature_size, options=None, per_curve_widths=None)\n"
 "--\n"
 "\n"
-"Run one job of `plan_tiles`: the tile's cleaned skeleton chains cut to\n"
-"its core, as (pieces, node_count, skeleton_nodes, boundary), each piece\n"
-"(points, start_node, end_node, start_on_seam, end_on_seam).");
+"strandify with its tuning in one options value, and with the ways of\n"
+"splitting the work and the finishing steps that only it offers.\n"
+"\n"
+STRANDIFY_OPTIONS_DOC "\n"
+"\n"
+"Returns (chains, nodes, chain_node_ids, chain_widths) as strandify does.");
 
-PyDoc_STRVAR(stitch_tiles_doc,
-"stitch_tiles(tiles, buffer_distance, feature_size, simplification=None, min_tip_fraction=None, junction_merge_fraction=None, compute_widths=False, max_nodes=None)\n"
+PyDoc_STRVAR(strandify_strokes_batch_doc,
+"strandify_strokes_batch(jobs, options=None)\n"
 "--\n"
 "\n"
-"Join the results of `run_tile` for every job of a plan, in plan order,\n"
-"into (chains, nodes, chain_node_ids, chain_widths) as `strandify` with\n"
-"partition='tiles' returns them. Options must be those given to the\n"
-"other two calls.");
+"strandify_strokes for many independent drawings on the shared worker\n"
+"pool, with the interpreter lock released. Each job is a tuple\n"
+"(curves, buffer_distance, feature_size); `options` apply to every job.\n"
+"Each job runs on one thread, and `workers` (None: every thread of the\n"
+"pool) caps how many run at once. The first failing job raises ValueError\n"
+"with `kind`, `job_index` and `reason` attributes.\n"
+"\n"
+STRANDIFY_OPTIONS_DOC "\n"
+"\n"
+"Returns a list of (chains, nodes, chain_node_ids, chain_widths) tuples.");
 
-PyDoc_STRVAR(strandify_polygons_batch_doc,
-"strandify_polygons_batch(jobs, partition='none', refine=None, workers=None)\n"
+PyDoc_STRVAR(inflate_strokes_doc,
+"inflate_strokes(curves, buffer_distance, feature_size, options=None, per_curve_widths=None)\n"
 "--\n"
 "\n"
-"strandify_polygons for many independent jobs on the shared worker pool,\n"
-"with the interpreter lock released.\n"
+"inflate_curves with an options value: its merge_tolerance, and partition\n"
+"'components' to union each group of curves whose buffers' bounding boxes\n"
+"overlap on its own (the same rings up to the rounding of intersection\n"
+"points) on up to `workers` threads.\n"
 "\n"
-"Each element of `jobs` is a tuple of (polygons, feature_size,\n"
-"buffer_distance, simplification, min_tip_fraction,\n"
-"junction_merge_fraction, compute_widths, subdivision_ratio, max_nodes,\n"
-"resample, boundary_simplification): the leading parameters of\n"
-"strandify_polygons, in its order. `partition` and `refine` apply to every\n"
-"job; each job runs on one thread, and `workers` (None: every thread of\n"
-"the pool) caps how many run at once. The first failing job raises\n"
-"ValueError with `job_index` and `reason` attributes.\n"
+STRANDIFY_OPTIONS_DOC);
+
+PyDoc_STRVAR(triangulate_strokes_doc,
+"triangulate_strokes(curves, buffer_distance, feature_size, options=None, per_curve_widths=None)\n"
+"--\n"
 "\n"
-"Returns a list of (chains, nodes, chain_node_ids, chain_widths) tuples,\n"
-"one per job, as strandify_polygons returns them.");
+"triangulate_curves with an options value, partitioned as inflate_strokes\n"
+"is; the triangles are the same for any number of workers.\n"
+"\n"
+STRANDIFY_OPTIONS_DOC);
 
 PyDoc_STRVAR(strandify_polygons_doc,
-"strandify_polygons(polygons, feature_size, buffer_distance=None, simplification=None, min_tip_fraction=None, junction_merge_fraction=None, compute_widths=False, subdivision_ratio=None, max_nodes=None, resample=None, boundary_simplification=None, partition='none', workers=None, refine=None)\n"
+"strandify_polygons(polygons, buffer_distance, feature_size, options=None)\n"
 "--\n"
 "\n"
 "Centerlines of filled shapes: the polygons enter where strandify's buffer\n"
@@ -137,51 +142,89 @@ PyDoc_STRVAR(strandify_polygons_doc,
 "    self-intersecting ring is repaired, not rejected); the regions of all\n"
 "    polygons are unioned at 10^-6 resolution and cleaned like buffer unions\n"
 "    (holes smaller than 0.1 * feature_size**2 are filled).\n"
-"feature_size : float\n"
-"    Scale parameter, with the same derived thresholds as in strandify.\n"
-"buffer_distance : float, default None\n"
+"buffer_distance : float or None\n"
 "    Stands in for strandify's buffer radius where it is used after\n"
 "    inflation: the reach of boundary refinement near sharp turns. When\n"
 "    None it is the shape's mean half-width: the repaired area divided by\n"
 "    the repaired boundary length (holes included in both).\n"
+"feature_size : float\n"
+"    Scale parameter, with the same derived thresholds as in strandify.\n"
+"options : the tuning, as below\n"
+"    partition 'components' skeletonises, cleans and chains every repaired\n"
+"    polygon on its own; merge_tolerance and tile_size mean nothing here.\n"
 "\n"
-"partition : {'none', 'components'}, default 'none'\n"
-"    'components' skeletonises, cleans and chains every repaired polygon\n"
-"    on its own, as strandify does with a partitioned union.\n"
-"workers : int, default None\n"
-"    Threads this call may use for its polygons (None: one); the result\n"
-"    does not depend on their number.\n"
-"refine : collection of str, default None\n"
-"    The finishing steps to run instead of plain cleaning, by name:\n"
-"    'finish_tips', 'recover_corners', 'keep_dots', 'join_crossings',\n"
-"    'radius_tips', as strandify's refine keyword takes them.\n"
-"\n"
-"The other parameters mean what they mean in strandify.\n"
+STRANDIFY_OPTIONS_DOC "\n"
 "\n"
 "Returns (chains, nodes, chain_node_ids, chain_widths) as strandify does.\n"
 "Raises ValueError for a non-finite or out-of-range coordinate, a\n"
 "buffer_distance that is not a positive finite number, and polygons that\n"
 "cover no area.");
 
+PyDoc_STRVAR(strandify_polygons_batch_doc,
+"strandify_polygons_batch(jobs, options=None)\n"
+"--\n"
+"\n"
+"strandify_polygons for many independent jobs on the shared worker pool,\n"
+"with the interpreter lock released. Each job is a tuple (polygons,\n"
+"buffer_distance, feature_size), buffer_distance None for the shape's\n"
+"mean half-width; `options` apply to every job. Each job runs on one\n"
+"thread, and `workers` (None: every thread of the pool) caps how many run\n"
+"at once. The first failing job raises ValueError with `kind`,\n"
+"`job_index` and `reason` attributes.\n"
+"\n"
+"Returns a list of (chains, nodes, chain_node_ids, chain_widths) tuples,\n"
+"one per job, as strandify_polygons returns them.");
+
+PyDoc_STRVAR(plan_tiles_doc,
+"plan_tiles(curves, buffer_distance, feature_size, options=None, per_curve_widths=None)\n"
+"--\n"
+"\n"
+"Cut a drawing into the tile jobs of partition='tiles', for running them\n"
+"elsewhere: a list of (core, halo, curves, widths) tuples, where core and\n"
+"halo are (min_x, min_y, max_x, max_y). The curves are merged and decimated\n"
+"as `strandify` does before they are cut (options: merge_tolerance,\n"
+"tile_size).");
+
+PyDoc_STRVAR(run_tile_doc,
+"run_tile(job, buffer_distance, feature_size, options=None)\n"
+"--\n"
+"\n"
+"Run one job of `plan_tiles`: the tile's cleaned skeleton chains cut to\n"
+"its core, as (pieces, node_count, skeleton_nodes, boundary), each piece\n"
+"(points, start_node, end_node, start_on_seam, end_on_seam).");
+
+PyDoc_STRVAR(stitch_tiles_doc,
+"stitch_tiles(tiles, buffer_distance, feature_size, options=None)\n"
+"--\n"
+"\n"
+"Join the results of `run_tile` for every job of a plan, in plan order,\n"
+"into (chains, nodes, chain_node_ids, chain_widths) as `strandify_strokes`\n"
+"with partition='tiles' returns them. The scale and options must be those\n"
+"given to the other two calls.");
+
+#define STRANDIFY_FUNCTION(name) \
+  {#name, STRANDIFY_FASTCALL(name##_entry), METH_FASTCALL | METH_KEYWORDS, name##_doc}
+
 PyMethodDef functions[] = {
-    {"inflate_curves", STRANDIFY_FASTCALL(inflate_curves_entry), METH_FASTCALL | METH_KEYWORDS,
-     inflate_curves_doc},
-    {"triangulate_curves", STRANDIFY_FASTCALL(triangulate_curves_entry),
-     METH_FASTCALL | METH_KEYWORDS, triangulate_curves_doc},
-    {"strandify", STRANDIFY_FASTCALL(strandify_entry), METH_FASTCALL | METH_KEYWORDS, strandify_doc},
-    {"strandify_batch", STRANDIFY_FASTCALL(strandify_batch_entry), METH_FASTCALL | METH_KEYWORDS,
-     strandify_batch_doc},
-    // Beyond the four above: filled shapes enter after inflation.
-    {"strandify_polygons", STRANDIFY_FASTCALL(strandify_polygons_entry),
-     METH_FASTCALL | METH_KEYWORDS, strandify_polygons_doc},
-    {"strandify_polygons_batch", STRANDIFY_FASTCALL(strandify_polygons_batch_entry),
-     METH_FASTCALL | METH_KEYWORDS, strandify_polygons_batch_doc},
-    {"plan_tiles", STRANDIFY_FASTCALL(plan_tiles_entry), METH_FASTCALL | METH_KEYWORDS, plan_tiles_doc},
-    {"run_tile", STRANDIFY_FASTCALL(run_tile_entry), METH_FASTCALL | METH_KEYWORDS, run_tile_doc},
-    {"stitch_tiles", STRANDIFY_FASTCALL(stitch_tiles_entry), METH_FASTCALL | METH_KEYWORDS,
-     stitch_tiles_doc},
+    // The four exact functions, in this order.
+    STRANDIFY_FUNCTION(inflate_curves),
+    STRANDIFY_FUNCTION(triangulate_curves),
+    STRANDIFY_FUNCTION(strandify),
+    STRANDIFY_FUNCTION(strandify_batch),
+    // Beyond them: one options value, filled shapes, and the tiled pipeline in three calls.
+    STRANDIFY_FUNCTION(strandify_strokes),
+    STRANDIFY_FUNCTION(strandify_strokes_batch),
+    STRANDIFY_FUNCTION(inflate_strokes),
+    STRANDIFY_FUNCTION(triangulate_strokes),
+    STRANDIFY_FUNCTION(strandify_polygons),
+    STRANDIFY_FUNCTION(strandify_polygons_batch),
+    STRANDIFY_FUNCTION(plan_tiles),
+    STRANDIFY_FUNCTION(run_tile),
+    STRANDIFY_FUNCTION(stitch_tiles),
     {nullptr, nullptr, 0, nullptr},
 };
+
+#undef STRANDIFY_FUNCTION
 
 int exec_module(PyObject* module) { return PyModule_AddFunctions(module, functions); }
 

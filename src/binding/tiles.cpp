@@ -2,21 +2,17 @@
 // jobs can run anywhere (a cluster's workers) and only plain tuples travel.
 #include "convert.hpp"
 #include "entry_points.hpp"
+#include "interrupt.hpp"
+#include "options.hpp"
 #include "tiling.hpp"
 
 namespace strandify::binding {
 namespace {
 
-constexpr const char* kPlanParams[] = {"curves",           "buffer_distance", "feature_size",
-                                       "per_curve_widths", "merge_tolerance", "tile_size"};
-constexpr const char* kRunParams[] = {
-    "job",      "buffer_distance",         "feature_size",     "simplification",
-    "min_tip_fraction", "junction_merge_fraction", "subdivision_ratio", "resample",
-    "boundary_simplification"};
-constexpr const char* kStitchParams[] = {
-    "tiles",          "buffer_distance",        "feature_size",  "simplification",
-    "min_tip_fraction", "junction_merge_fraction", "compute_widths", "max_nodes"};
-
+constexpr const char* kPlanParams[] = {"curves", "buffer_distance", "feature_size", "options",
+                                       "per_curve_widths"};
+constexpr const char* kRunParams[] = {"job", "buffer_distance", "feature_size", "options"};
+constexpr const char* kStitchParams[] = {"tiles", "buffer_distance", "feature_size", "options"};
 
 // A fixed-length tuple's items, or TypeError naming what was expected.
 PyObject* const* tuple_items(PyObject* obj, Py_ssize_t n, const char* what) {
@@ -142,16 +138,17 @@ PyObject* plan_tiles_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
   if (!bind_arguments("plan_tiles", kPlanParams, n, 3, args, nargs, kwnames, slots)) return nullptr;
   std::vector<Curve> curves;
   double bd = 0.0, fs = 0.0;
+  CallOptions options;
   std::optional<WidthLists> widths;
-  TuningOptions tuning;
   Converter convert{slots, kPlanParams};
-  convert(0, to_curves, curves)(1, to_double, bd)(2, to_double, fs)(3, to_optional_width_lists, widths)
-      (4, to_optional_double, tuning.merge_tolerance)(5, to_optional_double, tuning.tile_size);
+  convert(0, to_strokes, curves)(1, to_double, bd)(2, to_double, fs)(3, to_call_options, options)
+      (4, to_optional_width_lists, widths);
   if (!convert.ok) return nullptr;
-  if (auto failure = validate_feature_size(fs)) return raise_failure(*failure);
+  if (auto failure = validate_feature_size(fs)) return raise_failure(*failure, true);
+  TuningOptions& tuning = options.tuning;
   tuning.partition = Partition::tiles;
   Outcome<TilePlan> plan;
-  if (!run_without_gil([&] {
+  if (!run_native(Gil::release, [&](const KeepGoing&) {
         const Settings settings = resolve_settings(bd, fs, tuning);
         auto prepared = prepare_curves(curves, widths, settings);
         if (!prepared.ok()) {
@@ -161,7 +158,7 @@ PyObject* plan_tiles_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
         plan = plan_tiles(prepared.value, settings);
       }))
     return nullptr;
-  if (!plan.ok()) return raise_failure(*plan.failure);
+  if (!plan.ok()) return raise_failure(*plan.failure, true);
   Ref list(PyList_New(static_cast<Py_ssize_t>(plan.value.tiles.size())));
   if (!list) return nullptr;
   for (std::size_t i = 0; i < plan.value.tiles.size(); ++i) {
@@ -178,14 +175,11 @@ PyObject* run_tile_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
   if (!bind_arguments("run_tile", kRunParams, n, 3, args, nargs, kwnames, slots)) return nullptr;
   TileJob job;
   double bd = 0.0, fs = 0.0;
-  TuningOptions t;
+  CallOptions options;
   Converter convert{slots, kRunParams};
-  convert(0, to_job, job)(1, to_double, bd)(2, to_double, fs)(3, to_optional_double, t.simplification)
-      (4, to_optional_double, t.min_tip_fraction)(5, to_optional_double, t.junction_merge_fraction)
-      (6, to_optional_double, t.subdivision_ratio)(7, to_optional_double, t.resample)
-      (8, to_optional_double, t.boundary_simplification);
+  convert(0, to_job, job)(1, to_double, bd)(2, to_double, fs)(3, to_call_options, options);
   if (!convert.ok) return nullptr;
-  if (auto failure = validate_feature_size(fs)) return raise_failure(*failure);
+  if (auto failure = validate_feature_size(fs)) return raise_failure(*failure, true);
   if (job.widths && job.widths->size() != job.curves.size()) {
     PyErr_SetString(PyExc_ValueError, "a tile job has one width list per curve, or None");
     return nullptr;
@@ -197,10 +191,13 @@ PyObject* run_tile_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
       return nullptr;
     }
   }
+  TuningOptions& t = options.tuning;
   t.partition = Partition::tiles;
   Outcome<TileResult> result;
-  if (!run_without_gil([&] { result = run_tile(job, resolve_settings(bd, fs, t)); })) return nullptr;
-  if (!result.ok()) return raise_failure(*result.failure);
+  if (!run_native(Gil::release,
+                  [&](const KeepGoing&) { result = run_tile(job, resolve_settings(bd, fs, t)); }))
+    return nullptr;
+  if (!result.ok()) return raise_failure(*result.failure, true);
   return tile_result_to_tuple(result.value);
 }
 
@@ -210,23 +207,23 @@ PyObject* stitch_tiles_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
   if (!bind_arguments("stitch_tiles", kStitchParams, n, 3, args, nargs, kwnames, slots)) return nullptr;
   std::vector<TileResult> tiles;
   double bd = 0.0, fs = 0.0;
-  TuningOptions t;
-  bool compute_widths = false;
-  std::optional<std::uint64_t> max_nodes;
+  CallOptions options;
   Converter convert{slots, kStitchParams};
   convert(0, to_tile_results, tiles)(1, to_double, bd)(2, to_double, fs)
-      (3, to_optional_double, t.simplification)(4, to_optional_double, t.min_tip_fraction)
-      (5, to_optional_double, t.junction_merge_fraction)(6, to_flag, compute_widths)
-      (7, to_optional_count, max_nodes);
+      (3, to_call_options, options);
   if (!convert.ok) return nullptr;
-  if (auto failure = validate_feature_size(fs)) return raise_failure(*failure);
+  if (auto failure = validate_feature_size(fs)) return raise_failure(*failure, true);
   std::uint64_t skeleton_nodes = 0;
   for (const TileResult& r : tiles)  // saturating: the counts come from the caller
     skeleton_nodes = r.skeleton_nodes > UINT64_MAX - skeleton_nodes ? UINT64_MAX : skeleton_nodes + r.skeleton_nodes;
-  if (auto failure = check_node_limit(skeleton_nodes, max_nodes)) return raise_failure(*failure);
+  if (auto failure = check_node_limit(skeleton_nodes, options.max_nodes))
+    return raise_failure(*failure, true);
+  TuningOptions& t = options.tuning;
   t.partition = Partition::tiles;
   CenterlineResult result;
-  if (!run_without_gil([&] { result = stitch_tiles(tiles, resolve_settings(bd, fs, t), compute_widths); }))
+  if (!run_native(Gil::release, [&](const KeepGoing&) {
+        result = stitch_tiles(tiles, resolve_settings(bd, fs, t), options.compute_widths);
+      }))
     return nullptr;
   return centerline_to_tuple(result, true);
 }

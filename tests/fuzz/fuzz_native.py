@@ -34,10 +34,15 @@ import tempfile
 import time
 import traceback
 from dataclasses import dataclass, field
+from types import SimpleNamespace
 
 FAULTS = ("crash", "hang", "bad-exception", "bad-shape", "generator-error")
 ALLOWED = (ValueError, TypeError, OverflowError, MemoryError)
-ENTRIES = ("strandify", "strandify_batch", "inflate_curves", "triangulate_curves", "strandify_polygons")
+# The four exact functions, then the calls that take their tuning in one `options` value.
+ENTRIES = ("strandify", "strandify_batch", "inflate_curves", "triangulate_curves",
+           "strandify_strokes", "strandify_strokes_batch", "inflate_strokes", "triangulate_strokes",
+           "strandify_polygons", "strandify_polygons_batch")
+ENTRY_WEIGHTS = (3, 2, 2, 2, 3, 2, 2, 2, 3, 2)
 OPTIONAL_FLOATS = ("simplification", "min_tip_fraction", "junction_merge_fraction",
                    "subdivision_ratio", "resample", "boundary_simplification", "merge_tolerance")
 BATCH_ORDER = ("simplification", "min_tip_fraction", "junction_merge_fraction", "max_nodes",
@@ -49,10 +54,17 @@ ENTRY_KEYWORDS = {
     "inflate_curves": ("per_curve_widths", "merge_tolerance"),
     "triangulate_curves": ("per_curve_widths", "subdivision_ratio", "resample",
                            "boundary_simplification", "merge_tolerance"),
-    "strandify_polygons": ("buffer_distance", "simplification", "min_tip_fraction",
-                           "junction_merge_fraction", "compute_widths", "subdivision_ratio",
-                           "max_nodes", "resample", "boundary_simplification"),
 }
+# The attributes every `options` value must have, read by name.
+OPTION_FIELDS = OPTIONAL_FLOATS + ("tile_size", "max_nodes", "compute_widths", "partition", "workers",
+                                   "refine_steps")
+STEPS = ("finish_tips", "recover_corners", "keep_dots", "join_crossings", "radius_tips")
+# What each entry returns: centerlines, a list of them (four or, for the exact batch, three
+# lists each), polygons or triangles.
+RETURNS = {"strandify": "centerlines", "strandify_strokes": "centerlines", "strandify_polygons": "centerlines",
+           "strandify_strokes_batch": "centerlines list", "strandify_polygons_batch": "centerlines list",
+           "strandify_batch": "exact batch", "inflate_curves": "polygons", "inflate_strokes": "polygons",
+           "triangulate_curves": "triangles", "triangulate_strokes": "triangles"}
 
 
 # ----------------------------------------------------------------------------------------------
@@ -150,10 +162,44 @@ class Reentrant:
         from strandify import _internal as m
         m.strandify([[(0.0, 0.0), (3.0, 0.0)]], 0.5, 0.5)
         m.strandify_batch([([[(0.0, 0.0), (3.0, 1.0)]], 0.5, 0.5) + (None,) * 8])
+        m.strandify_strokes_batch([([[(0.0, 0.0), (3.0, 1.0)]], 0.5, 0.5)], None)
         return 1.0
 
     def __repr__(self):
         return "Reentrant()"
+
+
+class RaisingOptions:
+    """An options value whose attribute `raising` raises; the others read as given."""
+
+    def __init__(self, values, raising):
+        self.values, self.raising = values, raising
+
+    def __getattr__(self, name):
+        if name == self.raising:
+            raise Hostile(f"options.{name}")
+        try:
+            return self.values[name]
+        except KeyError:
+            raise AttributeError(name) from None
+
+    def __repr__(self):
+        return f"RaisingOptions({self.values!r}, raising={self.raising!r})"
+
+
+class Deleting:
+    """Converts to a float after deleting an attribute of the options value that holds it."""
+
+    def __init__(self, value, name):
+        self.value, self.name, self.target = value, name, None
+
+    def __float__(self):
+        if self.target is not None and hasattr(self.target, self.name):
+            delattr(self.target, self.name)
+        return self.value
+
+    def __repr__(self):
+        return f"Deleting({self.value!r}, {self.name!r})"
 
 
 def object_array(np, items):
@@ -379,7 +425,7 @@ class Generator:
         if self.chance(0.02):
             return r.choice([None, "polygons", [[(0.0, 0.0)]], [((0.0, 0.0), [])],
                              [([(0.0, 0.0)],)], [([(0.0, 0.0), (1.0, 0.0)], None)], 3.0])
-        rings = [self.dress_sequence([self.dress_point(p) for p in c]) for c in geometry]
+        rings = [self.ring_argument(c) for c in geometry]
         polygons, k = [], 0
         while k < len(rings):
             holes = rings[k + 1:k + 1 + r.choice([0, 0, 1, 2])]
@@ -388,26 +434,117 @@ class Generator:
             k += 1 + len(holes)
         return self.dress_sequence(polygons)
 
-    def polygons_case(self):
+    def polygons_job(self):
+        """(polygons, buffer_distance or None, feature_size), and the extent and feature size."""
         geometry = self.curves_geometry()
-        bd, fs = self.sizes(self.extent(geometry))
-        kwargs = {}
-        for name in ENTRY_KEYWORDS["strandify_polygons"]:
-            if name == "buffer_distance":
-                value = self.dressed(bd) if self.chance(0.5) else None
-            elif name == "compute_widths":
-                value = self.flag() if self.chance(0.5) else None
-            elif name == "max_nodes":
-                value = self.max_nodes()
-            else:
-                value = self.optional_float(name, fs)
-            if value is not None:
-                kwargs[name] = value
-        widths = kwargs.get("compute_widths") is True or (
-            self.np is not None and isinstance(kwargs.get("compute_widths"), self.np.bool_)
-            and bool(kwargs["compute_widths"]))
-        return Case("strandify_polygons", (self.polygons_argument(geometry), self.dressed(fs)),
-                    kwargs, {"widths": widths})
+        extent = self.extent(geometry)
+        bd, fs = self.sizes(extent)
+        job = (self.polygons_argument(geometry), self.dressed(bd) if self.chance(0.5) else None,
+               self.dressed(fs))
+        return job, extent, fs
+
+    def ring_argument(self, points):
+        """A curve or ring of the options-taking calls: often a float64 (n, 2) array."""
+        if self.np is not None and self.chance(0.25):
+            return self.array_of(points)
+        return self.dress_sequence([self.dress_point(p) for p in points])
+
+    def array_of(self, points):
+        """The points as a C-contiguous float64 (n, 2) array, now and then one to refuse."""
+        np, r = self.np, self.r
+        a = np.array(points, dtype=np.float64).reshape(-1, 2)
+        if not (self.dressy and self.chance(0.15)):
+            return a
+        return r.choice([lambda: a.astype(np.float32), lambda: np.asfortranarray(a),
+                         lambda: np.repeat(a, 2, axis=0)[::2], lambda: np.hstack([a, a[:, :1]]),
+                         lambda: a.reshape(-1), lambda: a.astype(object)])()
+
+    def strokes_argument(self, geometry):
+        """The curves of the options-taking calls: lists of points or arrays, or one 3-D array."""
+        lengths = {len(c) for c in geometry}
+        if self.np is not None and len(lengths) == 1 and 0 not in lengths and self.chance(0.05):
+            return self.np.array(geometry, dtype=self.np.float64)
+        if self.chance(0.02):
+            return self.curves_argument(geometry)  # the rare object that is no list of curves
+        return self.dress_sequence([self.ring_argument(c) for c in geometry])
+
+    # -- options ---------------------------------------------------------------------------
+
+    def options_argument(self, fs, extent, tiles):
+        """(options, widths): None, a namespace of every field (mostly sane values), or an
+        object that is no options value; and whether the call must return widths. Partition
+        'tiles' comes mostly where it is taken (`tiles`): strokes, not unions or shapes."""
+        if self.chance(0.15):
+            return None, False
+        values = {name: self.option_value(name, fs, extent, tiles) for name in OPTION_FIELDS}
+        widths = values["compute_widths"] is True or (
+            self.np is not None and isinstance(values["compute_widths"], self.np.bool_)
+            and bool(values["compute_widths"]))
+        if not (self.dressy and self.chance(0.15)):
+            return SimpleNamespace(**values), widths
+        r = self.r
+        name = r.choice(OPTION_FIELDS)
+        kind = r.choice(["missing", "raising", "deleting", "dict", "other"])
+        if kind == "missing":
+            del values[name]
+        elif kind == "raising":
+            return RaisingOptions(values, name), widths
+        elif kind == "deleting":
+            deleting = Deleting(1.0, name)
+            values[r.choice(OPTIONAL_FLOATS)] = deleting
+            options = SimpleNamespace(**values)
+            deleting.target = options
+            return options, widths
+        elif kind == "dict":
+            return values, widths
+        else:
+            return r.choice([3, "options", (), [values]]), widths
+        return SimpleNamespace(**values), widths
+
+    def option_value(self, name, fs, extent, tiles):
+        r, np = self.r, self.np
+        hostile = self.dressy and self.chance(0.08)
+        if name in OPTIONAL_FLOATS:
+            return self.optional_float(name, fs)
+        if name == "max_nodes":
+            return self.max_nodes()
+        if name == "compute_widths":
+            return self.flag() if hostile else r.choice([False, False, True])
+        if name == "tile_size":
+            return self.tile_size(extent, hostile)
+        if name == "partition":
+            if hostile:
+                return r.choice(["tiles?", "", None, 1, b"none", "NONE", " none",
+                                 np.str_("components") if np is not None else "components"])
+            return r.choice(["none", "components", "tiles" if tiles or self.chance(0.1) else "none"])
+        if name == "workers":
+            if hostile:
+                return r.choice([0, -1, 2**64, 10**6, 2.0, True, "2", HugeIndex(2**100), HugeIndex(2),
+                                 RaisingFloat(), np.int64(3) if np is not None else 3])
+            return None if self.chance(0.5) else r.choice([1, 2, 3, 64])
+        return self.refine_steps(hostile)
+
+    def tile_size(self, extent, hostile):
+        r = self.r
+        if hostile:
+            return r.choice([math.nan, math.inf, -1.0, 0.0, 5e-324, "10", RaisingFloat(), WrongFloat()])
+        if self.chance(0.6) or not 0.0 < extent < math.inf:
+            return None
+        # a few tiles in the safe profile; in the full one up to the limit on their number
+        return extent / r.uniform(0.3, 5 if self.safe else 1e5)
+
+    def refine_steps(self, hostile):
+        r = self.r
+        if hostile:
+            steps = list(r.sample(STEPS, r.randint(1, 3)))
+            return r.choice([lambda: "finish_tips", lambda: ["spline"], lambda: [1], lambda: 5,
+                             lambda: steps + steps, lambda: RaisingLenList(steps),
+                             lambda: IndexSequence(steps, len(steps), fail_at=r.randrange(len(steps))),
+                             lambda: LyingList(steps, 2**62), lambda: [STEPS[0].upper()]])()
+        if self.chance(0.4):
+            return None
+        steps = tuple(r.sample(STEPS, r.randint(0, len(STEPS))))
+        return r.choice([steps, list(steps), frozenset(steps), generator_of(steps)])
 
     # -- parameters ------------------------------------------------------------------------
 
@@ -500,14 +637,61 @@ class Generator:
             job = self.r.choice([job[:10], job + (None,), list(job), None])
         return job
 
+    def strokes_job(self):
+        """(curves, buffer_distance, feature_size), and the extent and feature size."""
+        geometry = self.curves_geometry()
+        extent = self.extent(geometry)
+        bd, fs = self.sizes(extent)
+        return (self.strokes_argument(geometry), self.dressed(bd), self.dressed(fs)), extent, fs
+
+    def misshapen(self, job):
+        """Now and then a job tuple of the wrong length or type."""
+        if self.chance(0.02):
+            return self.r.choice([job[:2], job + (None,), job + (None,) * 8, list(job), None])
+        return job
+
+    def options_case(self, entry):
+        """A call of the options-taking functions, the options positional or by keyword."""
+        r = self.r
+        if entry.endswith("_batch"):
+            make = self.polygons_job if entry == "strandify_polygons_batch" else self.strokes_job
+            made = [make() for _ in range(r.choice([0, 1, 1, 2, 3, 5]))]
+            jobs = self.dress_sequence([self.misshapen(job) for job, _, _ in made])
+            fs = min((f for _, _, f in made), default=1.0)
+            extent = max((e for _, e, _ in made), default=0.0)
+            options, widths = self.options_argument(fs, extent, tiles=entry == "strandify_strokes_batch")
+            args, rest = (jobs,), {"options": options}
+        elif entry == "strandify_polygons":
+            args, extent, fs = self.polygons_job()
+            options, widths = self.options_argument(fs, extent, tiles=False)
+            rest = {"options": options}
+        else:
+            geometry = self.curves_geometry()
+            extent = self.extent(geometry)
+            bd, fs = self.sizes(extent)
+            args = (self.strokes_argument(geometry), self.dressed(bd), self.dressed(fs))
+            options, widths = self.options_argument(fs, extent, tiles=entry == "strandify_strokes")
+            rest = {"options": options, "per_curve_widths": self.width_lists(geometry, fs)}
+        kwargs, positional = {}, True
+        for name, value in rest.items():  # in their positional order: after a gap, keywords
+            positional = positional and self.chance(0.7)
+            if positional:
+                args += (value,)
+            elif value is not None or self.chance(0.5):
+                kwargs[name] = value
+        if self.chance(0.02):
+            # a keyword of the exact functions, which these take only inside the options
+            kwargs[r.choice(["partition", "refine", "compute_widths", "bogus"])] = "none"
+        return Case(entry, args, kwargs, {"widths": widths})
+
     def case(self):
         r = self.r
-        entry = r.choices(ENTRIES, weights=[4, 2, 2, 2, 3])[0]
+        entry = r.choices(ENTRIES, weights=ENTRY_WEIGHTS)[0]
         if entry == "strandify_batch":
             jobs = [self.job() for _ in range(r.choice([0, 1, 1, 2, 3, 5]))]
             return Case(entry, (self.dress_sequence(jobs),), {})
-        if entry == "strandify_polygons":
-            return self.polygons_case()
+        if entry not in ENTRY_KEYWORDS:
+            return self.options_case(entry)
         geometry = self.curves_geometry()
         bd, fs = self.sizes(self.extent(geometry))
         kwargs = {}
@@ -524,7 +708,8 @@ class Generator:
                 kwargs[name] = value
         args = (self.curves_argument(geometry), self.dressed(bd), self.dressed(fs))
         if self.chance(0.02):
-            kwargs[r.choice(["curves", "feature_size", "bogus"])] = 1.0  # twice, or unknown
+            # twice, unknown, or one the exact functions no longer take
+            kwargs[r.choice(["curves", "feature_size", "bogus", "partition", "workers"])] = 1.0
         if self.chance(0.01):
             args = args + (None,) * 12  # too many
         widths = kwargs.get("compute_widths") is True or (
@@ -594,9 +779,11 @@ def true_length(seq):
 
 
 def check_result(case, result):
-    if case.entry in ("strandify", "strandify_polygons"):
-        check_centerlines(result, 4, case.flags.get("widths", False))
-    elif case.entry == "strandify_batch":
+    returns = RETURNS[case.entry]
+    widths = case.flags.get("widths", False)
+    if returns == "centerlines":
+        check_centerlines(result, 4, widths)
+    elif returns in ("exact batch", "centerlines list"):
         if type(result) is not list:
             raise AssertionError("batch: not a list")
         expected = true_length(case.args[0])
@@ -604,10 +791,10 @@ def check_result(case, result):
             raise AssertionError(f"batch: {len(result)} results for {expected} jobs")
         for k, r in enumerate(result):
             try:
-                check_centerlines(r, 3, False)
+                check_centerlines(r, 3, False) if returns == "exact batch" else check_centerlines(r, 4, widths)
             except AssertionError as e:
                 raise AssertionError(f"job {k}: {e}") from None
-    elif case.entry == "inflate_curves":
+    elif returns == "polygons":
         if type(result) is not list:
             raise AssertionError("polygons: not a list")
         for k, poly in enumerate(result):

@@ -16,6 +16,8 @@ import strandify
 from strandify import BatchJobError, Centerlines, centerlines, centerlines_batch, suggest_parameters
 from strandify.options import refine_steps
 
+from conftest import native_options
+
 D, F = 3.0, 3.0
 
 # Two overdrawn strokes crossing: a plus sign, each arm traced twice.
@@ -29,7 +31,8 @@ PLUS = [
 
 def native(curves: list[list[tuple[float, float]]], d: float = D, f: float = F) -> Centerlines:
     """The native call centerlines() makes, with its default finishing steps."""
-    chains, nodes, ids, _ = strandify.strandify(curves, d, f, refine=refine_steps())
+    options = native_options(refine_steps=refine_steps())
+    chains, nodes, ids, _ = strandify._internal.strandify_strokes(curves, d, f, options)
     return Centerlines.from_native(chains, nodes, ids)
 
 

@@ -127,7 +127,7 @@ EARLY_INTERRUPT = textwrap.dedent(
         return original()
     threading.main_thread = main_thread
     for call in (lambda: m.strandify([[(0.0, 0.0), (5.0, 0.0)]], 1.0, 1.0),
-                 lambda: m.strandify_polygons([([(0.0, 0.0), (5.0, 0.0), (5.0, 1.0)], [])], 1.0)):
+                 lambda: m.strandify_polygons([([(0.0, 0.0), (5.0, 0.0), (5.0, 1.0)], [])], None, 1.0)):
         try:
             call()
             print("lost")

@@ -13,6 +13,8 @@ bag = pytest.importorskip("dask.bag")
 
 from strandify.dask import centerlines_batch  # noqa: E402
 
+from conftest import native_options  # noqa: E402
+
 
 def sketch(seed):
     rng = random.Random(seed)
@@ -99,7 +101,7 @@ def test_tiles_as_tasks_equal_the_local_tiled_run(client):
     want = strandify.centerlines(curves, 1.0, 1.0, partition="tiles", tile_size=45.0, compute_widths=True, refine=False)
     got = strandify.dask.centerlines_tiled(curves, 1.0, 1.0, tile_size=45.0, client=client, compute_widths=True)
     assert same(got, want) and all(np.array_equal(a, b) for a, b in zip(got.widths, want.widths))
-    assert len(strandify._internal.plan_tiles(curves, 1.0, 1.0, tile_size=45.0)) > 4
+    assert len(strandify._internal.plan_tiles(curves, 1.0, 1.0, native_options(tile_size=45.0))) > 4
     with pytest.raises(ValueError, match="exceeding max_nodes"):
         strandify.dask.centerlines_tiled(curves, 1.0, 1.0, tile_size=45.0, client=client, max_nodes=5)
 
@@ -111,7 +113,7 @@ def test_tiles_as_tasks_equal_the_local_tiled_run(client):
         (lambda m: m.run_tile(((0, 0, 1, 1), (0, 0, 1, 1), [[(0.0, 0.0), (1.0, 0.0)]], [[1.0]]), 1.0, 1.0), ValueError),
         (lambda m: m.stitch_tiles([([([(0.0, 0.0)], 0, 0, False, False)], 1, 1, [])], 1.0, 1.0), ValueError),
         (lambda m: m.stitch_tiles([([([(0.0, 0.0), (1.0, 1.0)], 0, 7, False, False)], 2, 2, [])], 1.0, 1.0), ValueError),
-        (lambda m: m.plan_tiles([[(0.0, 0.0), (1.0, 0.0)]], 1.0, 1.0, tile_size=-1.0), ValueError),
+        (lambda m: m.plan_tiles([[(0.0, 0.0), (1.0, 0.0)]], 1.0, 1.0, native_options(tile_size=-1.0)), ValueError),
     ],
 )
 def test_tile_calls_refuse_malformed_input(call, error):

@@ -1,7 +1,7 @@
 """A bounded run of the native fuzzer (tests/fuzz/fuzz_native.py): hostile values and objects
-through the four native functions, in child processes, must never crash, hang, raise an
-exception type outside ValueError / TypeError / OverflowError / MemoryError (or the hostile
-argument's own), or return a malformed result."""
+through the native functions (the four exact ones and those taking an options value), in child
+processes, must never crash, hang, raise an exception type outside ValueError / TypeError /
+OverflowError / MemoryError (or the hostile argument's own), or return a malformed result."""
 import pathlib
 import sys
 

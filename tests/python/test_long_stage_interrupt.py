@@ -8,7 +8,7 @@ import textwrap
 import threading
 
 import pytest
-from conftest import scribble
+from conftest import native_options, scribble
 
 from strandify import _internal as m
 
@@ -26,8 +26,8 @@ LONG_CALLS = {
     "union, batch": lambda: m.strandify_batch([([scribble(5000)], 3.0, 0.4) + (None,) * 8]),
     "triangulation, strandify": lambda: m.strandify(LINE, 1.0, 1.3e-4),
     "triangulation, triangulate_curves": lambda: m.triangulate_curves(LINE, 1.0, 1.3e-4),
-    "triangulation, polygons": lambda: m.strandify_polygons(POLYGON, 1.3e-4),
-    "triangulation, tiles": lambda: m.strandify(LINE, 1.0, 1.3e-4, partition="tiles"),
+    "triangulation, polygons": lambda: m.strandify_polygons(POLYGON, None, 1.3e-4),
+    "triangulation, tiles": lambda: m.strandify_strokes(LINE, 1.0, 1.3e-4, native_options(partition="tiles")),
 }
 
 CHILD = textwrap.dedent(
@@ -83,12 +83,13 @@ def on_other_thread(call):
 MEDIUM = [scribble(1500)]
 MEDIUM_CALLS = {
     "strandify": lambda: m.strandify(MEDIUM, 1.5, 0.4, compute_widths=True),
-    "strandify, components": lambda: m.strandify(MEDIUM + LINE, 1.5, 0.4, partition="components"),
-    "strandify, tiles": lambda: m.strandify(MEDIUM, 1.5, 0.4, partition="tiles"),
+    "strandify, components": lambda: m.strandify_strokes(
+        MEDIUM + LINE, 1.5, 0.4, native_options(partition="components")),
+    "strandify, tiles": lambda: m.strandify_strokes(MEDIUM, 1.5, 0.4, native_options(partition="tiles")),
     "inflate_curves": lambda: m.inflate_curves(MEDIUM, 1.5, 0.4),
     "triangulate_curves": lambda: m.triangulate_curves(LINE, 1.0, 2e-3),
     "strandify_batch": lambda: m.strandify_batch([(LINE, 1.0, 2e-3) + (None,) * 8] * 2),
-    "strandify_polygons": lambda: m.strandify_polygons(POLYGON, 2e-3),
+    "strandify_polygons": lambda: m.strandify_polygons(POLYGON, None, 2e-3),
 }
 
 

@@ -15,58 +15,131 @@ CURVES = [line(0.0, 0.0, 20.0, 0.0)]
 def test_module_exports_functions_in_order():
     names = [n for n in vars(m) if not n.startswith("__")]
     assert names[:4] == ["inflate_curves", "triangulate_curves", "strandify", "strandify_batch"]
-    # after the four: filled shapes in, alone and in a batch, then the tiled pipeline's three
-    # steps for running tiles elsewhere
-    assert names[4:] == ["strandify_polygons", "strandify_polygons_batch", "plan_tiles", "run_tile", "stitch_tiles"]
+    # after the four: the same work with one options value, filled shapes, then the tiled
+    # pipeline's three steps for running tiles elsewhere
+    assert names[4:] == [
+        "strandify_strokes", "strandify_strokes_batch", "inflate_strokes", "triangulate_strokes",
+        "strandify_polygons", "strandify_polygons_batch", "plan_tiles", "run_tile", "stitch_tiles",
+    ]
     assert m.__doc__ == ""
 
 
+EXACT_SIGNATURES = {
+    "strandify": (
+        "(curves, buffer_distance, feature_size, simplification=None, min_tip_fraction=None, "
+        "junction_merge_fraction=None, per_curve_widths=None, compute_widths=False, "
+        "subdivision_ratio=None, max_nodes=None, resample=None, boundary_simplification=None, "
+        "merge_tolerance=None)"
+    ),
+    "strandify_batch": "(jobs)",
+    "inflate_curves": "(curves, buffer_distance, feature_size, per_curve_widths=None, merge_tolerance=None)",
+    "triangulate_curves": (
+        "(curves, buffer_distance, feature_size, per_curve_widths=None, subdivision_ratio=None, "
+        "resample=None, boundary_simplification=None, merge_tolerance=None)"
+    ),
+}
+
+INFLATE_DOC = "\n".join([
+    "Inflate a list of polylines by `buffer_distance`, union all results,",
+    "and return the buffer polygons as (outer_ring, holes) pairs.",
+    "",
+    "The same input decimation applied inside `strandify` is used here so",
+    "the polygons match exactly what the skeleton sees.",
+    "",
+    "Parameters",
+    "----------",
+    "curves : list of lists of (x, y) tuples",
+    "buffer_distance : float",
+    "    Uniform inflation radius (used for curves without per-vertex widths).",
+    "feature_size : float",
+    "    Scale parameter for input decimation and derived thresholds.",
+    "per_curve_widths : list of lists of float, default None",
+    "    Per-vertex radii for each curve (one list per curve). If provided,",
+    "    each sub-list must have the same length as the corresponding curve.",
+    "    Curves with an empty sub-list (or missing entry) use `buffer_distance`.",
+    "",
+    "Returns",
+    "-------",
+    "list of (outer, holes) where outer and each hole is a list of (x, y) tuples",
+])
+
+TRIANGULATE_DOC = "\n".join([
+    "Return the CDT triangles for each inflated polygon, using the same",
+    "boundary preprocessing (RDP simplification + subdivision) as `strandify`.",
+    "Useful for visualising and debugging the triangulation step.",
+    "",
+    "Returns a flat list of triangles across all polygons, each as",
+    "((x0,y0),(x1,y1),(x2,y2)).",
+])
+
+BATCH_DOC = "\n".join([
+    "Process multiple independent curve-sets in parallel using Rayon.",
+    "",
+    "Each element of `jobs` is a tuple of (curves, buffer_distance,",
+    "feature_size, simplification, min_tip_fraction, junction_merge_fraction,",
+    "max_nodes, subdivision_ratio, resample, boundary_simplification,",
+    "merge_tolerance) \u2014 one independent strandify invocation with its own",
+    "parameters, matching the boundary-preprocessing knobs of the single",
+    "[`strandify`] entry point. The GIL is released for the parallel work.",
+    "",
+    "Returns a list of (chains, nodes, chain_node_ids) tuples, one per job.",
+])
+
+
 @pytest.mark.parametrize(
-    "func, signature, doc_start",
+    "name, doc",
     [
-        (
-            m.strandify,
-            "(curves, buffer_distance, feature_size, simplification=None, min_tip_fraction=None, "
-            "junction_merge_fraction=None, per_curve_widths=None, compute_widths=False, "
-            "subdivision_ratio=None, max_nodes=None, resample=None, boundary_simplification=None, "
-            "merge_tolerance=None, partition='none', workers=None, tile_size=None, refine=None)",
-            "Strandify a list of polylines into clean centerline chains.",
-        ),
-        (m.strandify_batch, "(jobs, partition='none', tile_size=None, refine=None)", "Process multiple independent curve-sets in parallel using Rayon.\n"),
-        (
-            m.strandify_polygons_batch,
-            "(jobs, partition='none', refine=None, workers=None)",
-            "strandify_polygons for many independent jobs on the shared worker pool,\n",
-        ),
-        (
-            m.inflate_curves,
-            "(curves, buffer_distance, feature_size, per_curve_widths=None, merge_tolerance=None, "
-            "partition='none', workers=None)",
-            "Inflate a list of polylines by `buffer_distance`, union all results,\n",
-        ),
-        (
-            m.triangulate_curves,
-            "(curves, buffer_distance, feature_size, per_curve_widths=None, subdivision_ratio=None, "
-            "resample=None, boundary_simplification=None, merge_tolerance=None, partition='none', "
-            "workers=None)",
-            "Return the CDT triangles for each inflated polygon, using the same\n",
-        ),
+        ("strandify", "Strandify a list of polylines into clean centerline chains."),
+        ("strandify_batch", BATCH_DOC),
+        ("inflate_curves", INFLATE_DOC),
+        ("triangulate_curves", TRIANGULATE_DOC),
     ],
 )
-def test_text_signatures_and_docstrings(func, signature, doc_start):
+def test_exact_functions_have_their_own_signature_and_docstring(name, doc):
+    func = getattr(m, name)
+    assert func.__text_signature__ == EXACT_SIGNATURES[name]
+    assert func.__doc__ == doc
+    params = inspect.signature(func).parameters.values()
+    assert all(p.kind is inspect.Parameter.POSITIONAL_OR_KEYWORD for p in params)
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda: m.strandify(CURVES, 1.0, 1.0, partition="components"),
+        lambda: m.strandify(CURVES, 1.0, 1.0, refine=("finish_tips",)),
+        lambda: m.strandify(CURVES, 1.0, 1.0, *([None] * 10), "none"),
+        lambda: m.strandify_batch([], "none"),
+        lambda: m.strandify_batch([], tile_size=1.0),
+        lambda: m.inflate_curves(CURVES, 1.0, 1.0, None, None, "components"),
+        lambda: m.inflate_curves(CURVES, 1.0, 1.0, workers=2),
+        lambda: m.triangulate_curves(CURVES, 1.0, 1.0, *([None] * 5), "components"),
+    ],
+)
+def test_exact_functions_refuse_anything_beyond_their_parameters(call):
+    with pytest.raises(TypeError):
+        call()
+
+
+@pytest.mark.parametrize(
+    "name, signature",
+    [
+        ("strandify_strokes", "(curves, buffer_distance, feature_size, options=None, per_curve_widths=None)"),
+        ("strandify_strokes_batch", "(jobs, options=None)"),
+        ("inflate_strokes", "(curves, buffer_distance, feature_size, options=None, per_curve_widths=None)"),
+        ("triangulate_strokes", "(curves, buffer_distance, feature_size, options=None, per_curve_widths=None)"),
+        ("strandify_polygons", "(polygons, buffer_distance, feature_size, options=None)"),
+        ("strandify_polygons_batch", "(jobs, options=None)"),
+        ("plan_tiles", "(curves, buffer_distance, feature_size, options=None, per_curve_widths=None)"),
+        ("run_tile", "(job, buffer_distance, feature_size, options=None)"),
+        ("stitch_tiles", "(tiles, buffer_distance, feature_size, options=None)"),
+    ],
+)
+def test_option_taking_functions_signatures(name, signature):
+    func = getattr(m, name)
     assert func.__text_signature__ == signature
-    assert func.__doc__.startswith(doc_start)
     assert not func.__doc__.endswith("\n")
     inspect.signature(func)  # the interpreter can parse it
-
-
-def test_strandify_doc_is_one_line():
-    assert m.strandify.__doc__ == "Strandify a list of polylines into clean centerline chains."
-
-
-def test_batch_doc_has_em_dash_line():
-    assert "merge_tolerance) \u2014 one independent strandify invocation with its own" in m.strandify_batch.__doc__
-    assert m.strandify_batch.__doc__.endswith("Returns a list of (chains, nodes, chain_node_ids) tuples, one per job.")
 
 
 def test_empty_curves_give_four_empty_lists():

@@ -10,7 +10,7 @@ import pytest
 import strandify
 from strandify import _internal as m
 
-from conftest import circle, line
+from conftest import circle, line, native_options
 
 
 def scribbles(seed, n, extent, step=2.0):
@@ -84,14 +84,15 @@ def assert_same_network(a, b, tol=1e-5):
 @pytest.mark.parametrize("name", sorted(DRAWINGS))
 def test_partitioned_union_matches_the_exact_one(name):
     curves, d, f = DRAWINGS[name]
+    parted = native_options(partition="components")
     exact = m.inflate_curves(curves, d, f)
-    assert_same_polygons(exact, m.inflate_curves(curves, d, f, partition="components"))
-    assert_same_network(m.strandify(curves, d, f), m.strandify(curves, d, f, partition="components"))
+    assert_same_polygons(exact, m.inflate_strokes(curves, d, f, parted))
+    assert_same_network(m.strandify(curves, d, f), m.strandify_strokes(curves, d, f, parted))
 
 
 def test_framed_drawing_keeps_its_holes_across_groups():
     curves, d, f = DRAWINGS["framed"]
-    polygons = m.inflate_curves(curves, d, f, partition="components")
+    polygons = m.inflate_strokes(curves, d, f, native_options(partition="components"))
     # frame, box and the ring island inside the box each with a hole; the sides' frame with its
     # hole; the dot without
     holes = sorted(len(h) for _, h in polygons)
@@ -100,7 +101,7 @@ def test_framed_drawing_keeps_its_holes_across_groups():
 
 def test_closed_strokes_keep_their_holes():
     curves = [circle(20 * k, 0, 5) for k in range(5)]
-    polygons = m.inflate_curves(curves, 1.0, 0.5, partition="components")
+    polygons = m.inflate_strokes(curves, 1.0, 0.5, native_options(partition="components"))
     assert len(polygons) == 5 and all(len(h) == 1 for _, h in polygons)
 
 
@@ -108,7 +109,8 @@ def test_per_curve_widths_are_partitioned_with_their_curves():
     curves = [line(0, 0, 30, 0, 10), line(100, 0, 130, 0, 10), line(15, -5, 15, 5, 5)]
     widths = [[1.0 + 0.1 * i for i in range(10)], [2.0] * 10, []]
     exact = m.strandify(curves, 1.0, 1.0, per_curve_widths=widths, compute_widths=True)
-    parted = m.strandify(curves, 1.0, 1.0, per_curve_widths=widths, compute_widths=True, partition="components")
+    options = native_options(compute_widths=True, partition="components")
+    parted = m.strandify_strokes(curves, 1.0, 1.0, options, per_curve_widths=widths)
     assert_same_network(exact, parted)
 
 
@@ -118,37 +120,45 @@ def test_result_does_not_depend_on_the_thread_count(partition):
     # threads; small calls stay on one, where a thread costs more than it saves.
     scribbles, d, f = DRAWINGS["scribbles"]
     curves = [[(x + 200.0 * k, y) for x, y in c] for k in range(7) for c in scribbles]
-    one = m.strandify(curves, d, f, compute_widths=True, partition=partition)
+    one = m.strandify_strokes(curves, d, f, native_options(compute_widths=True, partition=partition))
     for workers in (2, 3, 64, 10**6):
-        assert m.strandify(curves, d, f, compute_widths=True, partition=partition, workers=workers) == one
-    triangles = m.triangulate_curves(curves, d, f, partition=partition)
-    assert m.triangulate_curves(curves, d, f, partition=partition, workers=2) == triangles
+        options = native_options(compute_widths=True, partition=partition, workers=workers)
+        assert m.strandify_strokes(curves, d, f, options) == one
+    triangles = m.triangulate_strokes(curves, d, f, native_options(partition=partition))
+    assert m.triangulate_strokes(curves, d, f, native_options(partition=partition, workers=2)) == triangles
 
 
 @pytest.mark.parametrize(
-    "kwargs, error, text",
+    "changes, error, text",
     [
-        ({"partition": "tiles?"}, ValueError, "partition must be 'none', 'components' or 'tiles'"),
-        ({"partition": 1}, TypeError, "argument 'partition'"),
-        ({"workers": 0}, ValueError, "workers must be a positive integer"),
-        ({"workers": -3}, ValueError, "workers must be a positive integer"),
-        ({"workers": 2.0}, TypeError, "argument 'workers'"),
+        ({"partition": "tiles?"}, ValueError, "^option 'partition': partition must be 'none', 'components' or 'tiles'"),
+        ({"partition": 1}, TypeError, "^argument 'options': option 'partition': "),
+        ({"workers": 0}, ValueError, "^option 'workers': workers must be a positive integer"),
+        ({"workers": -3}, ValueError, "^option 'workers': workers must be a positive integer"),
+        ({"workers": 2.0}, TypeError, "^argument 'options': option 'workers': "),
     ],
 )
-def test_bad_partition_and_workers_are_refused(kwargs, error, text):
-    with pytest.raises(error, match=text):
-        m.strandify([line(0, 0, 10, 0)], 1.0, 1.0, **kwargs)
-    with pytest.raises(error, match=text.replace(", 'components' or 'tiles'", " or 'components'")):
-        m.inflate_curves([line(0, 0, 10, 0)], 1.0, 1.0, **kwargs)
+def test_bad_partition_and_workers_are_refused(changes, error, text):
+    options = native_options(**changes)
+    for call in (m.strandify_strokes, m.inflate_strokes, m.triangulate_strokes):
+        with pytest.raises(error, match=text):
+            call([line(0, 0, 10, 0)], 1.0, 1.0, options)
+
+
+def test_unions_cannot_be_tiled():
+    for call in (m.inflate_strokes, m.triangulate_strokes):
+        with pytest.raises(ValueError, match="^option 'partition': partition must be 'none' or 'components' here"):
+            call([line(0, 0, 10, 0)], 1.0, 1.0, native_options(partition="tiles"))
 
 
 def test_batch_partition_gives_the_single_call_results():
     drawings = [DRAWINGS[k][0] for k in sorted(DRAWINGS)]
-    jobs = [(c, 1.0, 1.0) + (None,) * 8 for c in drawings]
-    batch = m.strandify_batch(jobs, partition="components")
-    assert batch == [m.strandify(c, 1.0, 1.0, partition="components")[:3] for c in drawings]
-    with pytest.raises(ValueError, match="partition must be"):
-        m.strandify_batch(jobs, partition="all")
+    jobs = [(c, 1.0, 1.0) for c in drawings]
+    parted = native_options(partition="components")
+    batch = m.strandify_strokes_batch(jobs, parted)
+    assert batch == [m.strandify_strokes(c, 1.0, 1.0, parted) for c in drawings]
+    with pytest.raises(ValueError, match="^option 'partition': partition must be"):
+        m.strandify_strokes_batch(jobs, native_options(partition="all"))
 
 
 def test_high_level_default_is_partitioned_and_none_is_exact():

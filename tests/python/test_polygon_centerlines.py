@@ -17,6 +17,8 @@ import strandify
 from strandify import _internal
 from strandify.cli import main
 
+from conftest import native_options
+
 SQUARE = [(0.0, 0.0), (40.0, 0.0), (40.0, 40.0), (0.0, 40.0)]
 INNER = [(8.0, 8.0), (32.0, 8.0), (32.0, 32.0), (8.0, 32.0)]
 
@@ -47,7 +49,8 @@ def test_buffer_polygons_give_the_stroke_pipelines_result(seed: int, min_tip_fra
     fs = bd * rng.choice([1.0, 2.0])
     strokes = _internal.strandify(curves, bd, fs, min_tip_fraction=min_tip_fraction, compute_widths=True)
     polygons = _internal.inflate_curves(curves, bd, fs)
-    filled = _internal.strandify_polygons(polygons, fs, bd, min_tip_fraction=min_tip_fraction, compute_widths=True)
+    options = native_options(min_tip_fraction=min_tip_fraction, compute_widths=True)
+    filled = _internal.strandify_polygons(polygons, bd, fs, options)
     if min_tip_fraction is None and len(filled[0]) != len(strokes[0]):
         # a filled shape keeps the main axis of a part the stroke pipeline prunes away entirely
         assert len(filled[0]) > len(strokes[0])
@@ -154,19 +157,19 @@ def test_holes_touching_the_outer_ring_still_give_centerlines(hole: list, refine
 )
 def test_unusable_polygons_raise_a_clear_value_error(polygons: list, message: str) -> None:
     with pytest.raises(ValueError, match=message.replace("(", r"\(").replace(")", r"\)").replace("+", r"\+")):
-        _internal.strandify_polygons(polygons, 1.0)
+        _internal.strandify_polygons(polygons, None, 1.0)
 
 
 def test_bad_arguments() -> None:
     with pytest.raises(ValueError, match="buffer_distance must be a positive finite number, got -1"):
-        _internal.strandify_polygons([(SQUARE, [])], 1.0, -1.0)
+        _internal.strandify_polygons([(SQUARE, [])], -1.0, 1.0)
     with pytest.raises(ValueError, match="feature_size must be a positive finite number, got 0"):
-        _internal.strandify_polygons([(SQUARE, [])], 0.0)
+        _internal.strandify_polygons([(SQUARE, [])], None, 0.0)
     with pytest.raises(TypeError, match="argument 'polygons': expected a polygon as an"):
-        _internal.strandify_polygons([SQUARE], 1.0)
+        _internal.strandify_polygons([SQUARE], None, 1.0)
     with pytest.raises(ValueError, match="cannot derive feature_size"):
         strandify.polygon_centerlines([BOWTIE])
-    assert _internal.strandify_polygons([], 1.0) == ([], [], [], [])
+    assert _internal.strandify_polygons([], None, 1.0) == ([], [], [], [])
     assert len(strandify.polygon_centerlines([]).chains) == 0
 
 
@@ -195,7 +198,7 @@ def test_a_part_shorter_than_the_pruning_length_keeps_its_axis() -> None:
     stroke = [[(0.0, 0.0), (1.5, 0.0)]]
     assert _internal.strandify(stroke, 1.0, 4.0)[0] == []  # pruned away entirely
     polygons = _internal.inflate_curves(stroke, 1.0, 4.0)
-    chains = _internal.strandify_polygons(polygons, 4.0, 1.0)[0]
+    chains = _internal.strandify_polygons(polygons, 1.0, 4.0)[0]
     assert len(chains) == 1
     assert shapely.LineString(chains[0]).length > 1.0
 
@@ -247,7 +250,7 @@ def test_cli_fill_reads_svg_fills_and_geojson_polygons(tmp_path: Path) -> None:
     assert main(["--fill", str(geo), "-o", str(tmp_path / "exact.json"), "--no-refine", "--partition", "none"]) == 0
     exact = json.loads((tmp_path / "exact.json").read_text())["chains"]
     fs = strandify.suggest_polygon_feature_size(box(0, 0, 100, 10))
-    want = _internal.strandify_polygons([(list(box(0, 0, 100, 10).exterior.coords), [])], fs)[0]
+    want = _internal.strandify_polygons([(list(box(0, 0, 100, 10).exterior.coords), [])], None, fs)[0]
     assert [[tuple(p) for p in c] for c in exact] == want
 
 
@@ -294,20 +297,19 @@ def blobs(count: int, points: int) -> list[tuple[list[tuple[float, float]], list
 def test_polygon_partition_and_workers_keep_the_result() -> None:
     # about 16,000 points: enough that a call starts up to three threads
     shapes = blobs(40, 400)
-    exact = _internal.strandify_polygons(shapes, 6.0)
-    parted = _internal.strandify_polygons(shapes, 6.0, partition="components")
+    exact = _internal.strandify_polygons(shapes, None, 6.0)
+    parted = _internal.strandify_polygons(shapes, None, 6.0, native_options(partition="components"))
     # separate polygons: the same chains, polygon by polygon
     assert sorted(map(tuple, map(tuple, parted[0]))) == sorted(map(tuple, map(tuple, exact[0])))
     steps = ("finish_tips", "recover_corners", "keep_dots", "join_crossings")
     for partition in ("none", "components"):
-        one = _internal.strandify_polygons(shapes, 6.0, partition=partition, refine=steps, compute_widths=True)
+        options = native_options(partition=partition, refine_steps=steps, compute_widths=True)
+        one = _internal.strandify_polygons(shapes, None, 6.0, options)
         for workers in (2, 3):
-            again = _internal.strandify_polygons(
-                shapes, 6.0, partition=partition, refine=steps, compute_widths=True, workers=workers
-            )
-            assert again == one
-    with pytest.raises(ValueError, match="partition"):
-        _internal.strandify_polygons(shapes, 6.0, partition="tiles")
+            options = native_options(partition=partition, refine_steps=steps, compute_widths=True, workers=workers)
+            assert _internal.strandify_polygons(shapes, None, 6.0, options) == one
+    with pytest.raises(ValueError, match="^option 'partition': "):
+        _internal.strandify_polygons(shapes, None, 6.0, native_options(partition="tiles"))
     with pytest.raises(ValueError, match="partition"):
         strandify.polygon_centerlines(shapes, 6.0, partition="tiles")  # type: ignore[arg-type]
 
@@ -321,7 +323,7 @@ def test_finishing_steps_bring_a_buffered_stroke_back_to_the_stroke(stroke: list
     shape = truth.buffer(2.0, join_style=join)
     exact = strandify.polygon_centerlines(shape, refine=False, partition="none")
     assert [list(map(tuple, c.tolist())) for c in exact.chains] == _internal.strandify_polygons(
-        [(list(shape.exterior.coords), [])], strandify.suggest_polygon_feature_size(shape)
+        [(list(shape.exterior.coords), [])], None, strandify.suggest_polygon_feature_size(shape)
     )[0]
     done = strandify.polygon_centerlines(shape)
     assert len(done.chains) == 1
@@ -343,47 +345,59 @@ def test_short_arms_of_an_outline_survive_the_finished_pruning(options: dict, ar
     ends = result.nodes[result.degrees() == 1]
     assert (min(ends[:, 0]) < -5 and max(ends[:, 0]) > 5) == arms_kept
     if options.get("refine") is False:
-        native = _internal.strandify_polygons([(list(shape.exterior.coords), [])], 4.0, partition="components")
+        parted = native_options(partition="components")
+        native = _internal.strandify_polygons([(list(shape.exterior.coords), [])], None, 4.0, parted)
         assert [list(map(tuple, c.tolist())) for c in result.chains] == native[0]
 
 
-def _polygon_job(shape: Polygon, fs: float, widths: bool = False) -> tuple:
+def _polygon_job(shape: Polygon, fs: float, bd: float | None = None) -> tuple:
     rings = [list(shape.exterior.coords)], [list(r.coords) for r in shape.interiors]
-    return ([(rings[0][0], rings[1])], fs, None, None, None, None, widths, None, None, None, None)
+    return ([(rings[0][0], rings[1])], bd, fs)
 
 
 @pytest.mark.parametrize("workers", [None, 1, 2, 64])
 @pytest.mark.parametrize("refine", [None, ("finish_tips", "keep_dots")])
-def test_native_polygon_batch_gives_each_jobs_own_call(workers: int | None, refine: tuple | None) -> None:
+@pytest.mark.parametrize("widths", [False, True])
+def test_native_polygon_batch_gives_each_jobs_own_call(workers: int | None, refine: tuple | None, widths: bool) -> None:
     shapes = [box(0, 0, 50 + k, 5 + k % 3) for k in range(9)] + [Polygon(SQUARE, [INNER])]
-    jobs = [_polygon_job(s, 4.0, widths=k % 2 == 0) for k, s in enumerate(shapes)]
-    out = _internal.strandify_polygons_batch(jobs, partition="components", refine=refine, workers=workers)
-    assert out == [_internal.strandify_polygons(*job, partition="components", refine=refine) for job in jobs]
-    assert all(len(r[3]) == len(r[0]) for r in out[::2]) and all(r[3] == [] for r in out[1::2])
+    # every other job with a buffer distance of its own, the others with the shape's half-width
+    jobs = [_polygon_job(s, 4.0, bd=None if k % 2 else 0.5 + k) for k, s in enumerate(shapes)]
+    options = native_options(partition="components", refine_steps=refine, workers=workers, compute_widths=widths)
+    out = _internal.strandify_polygons_batch(jobs, options)
+    # the batch's workers cap how many jobs run at once: the single calls run on one thread
+    single = native_options(partition="components", refine_steps=refine, compute_widths=widths)
+    assert out == [_internal.strandify_polygons(*job, single) for job in jobs]
+    assert all((len(r[3]) == len(r[0])) if widths else (r[3] == []) for r in out)
 
 
 @pytest.mark.parametrize(
-    ("jobs", "keywords", "error", "match"),
+    ("jobs", "changes", "error", "match"),
     [
-        ([[]], {}, TypeError, "expected a polygon job tuple of 11 elements, got list"),
-        ([(1, 2)], {}, TypeError, "polygon job tuple of length 11, got a tuple of length 2"),
+        ([[]], {}, TypeError,
+         r"^argument 'jobs': expected a \(polygons, buffer_distance, feature_size\) tuple of 3 elements, got list"),
+        ([(1, 2)], {}, TypeError, "tuple of length 3, got a tuple of length 2"),
+        # the former eleven-element job, its tuning beside the scale
+        ([_polygon_job(box(0, 0, 9, 2), 1.0) + (None,) * 8], {}, TypeError,
+         "tuple of length 3, got a tuple of length 11"),
         ([_polygon_job(box(0, 0, 9, 2), 0.0)], {}, ValueError, "feature_size must be a positive"),
-        ([_polygon_job(box(0, 0, 9, 2), 1.0)], {"workers": 0}, ValueError, "workers must be"),
-        ([_polygon_job(box(0, 0, 9, 2), 1.0)], {"partition": "tiles"}, ValueError, "partition"),
-        ([_polygon_job(box(0, 0, 9, 2), 1.0)], {"refine": ("spline",)}, ValueError, "spline"),
+        ([_polygon_job(box(0, 0, 9, 2), 1.0)], {"workers": 0}, ValueError, "^option 'workers': workers must be"),
+        ([_polygon_job(box(0, 0, 9, 2), 1.0)], {"partition": "tiles"}, ValueError, "^option 'partition': "),
+        ([_polygon_job(box(0, 0, 9, 2), 1.0)], {"refine_steps": ("spline",)}, ValueError,
+         "^option 'refine_steps': .*spline"),
     ],
 )
-def test_native_polygon_batch_refuses_bad_jobs(jobs: list, keywords: dict, error: type, match: str) -> None:
+def test_native_polygon_batch_refuses_bad_jobs(jobs: list, changes: dict, error: type, match: str) -> None:
     with pytest.raises(error, match=match):
-        _internal.strandify_polygons_batch(jobs, **keywords)
+        _internal.strandify_polygons_batch(jobs, native_options(**changes))
 
 
 def test_native_polygon_batch_names_the_failing_job() -> None:
-    flat = ([([(0.0, 0.0), (1.0, 1.0), (2.0, 2.0)], [])], 1.0, None, None, None, None, False, None, None, None, None)
+    flat = ([([(0.0, 0.0), (1.0, 1.0), (2.0, 2.0)], [])], None, 1.0)
     jobs = [_polygon_job(box(0, 0, 9, 2), 1.0), flat, _polygon_job(box(0, 0, 2, 9), 1.0)]
     with pytest.raises(ValueError, match="^strandify_polygons_batch job 1 failed: the polygons cover no area") as info:
         _internal.strandify_polygons_batch(jobs)
     assert info.value.job_index == 1 and info.value.reason.startswith("the polygons cover no area")
+    assert info.value.kind == "invalid_geometry"
 
 
 def test_batch_passes_the_options_of_one_call_and_checks_them() -> None:
@@ -404,9 +418,10 @@ def test_batch_passes_the_options_of_one_call_and_checks_them() -> None:
 def test_rings_as_float64_arrays_read_as_their_tuples() -> None:
     outer = np.array(SQUARE[::-1] + [SQUARE[-1]], dtype=np.float64)  # reversed and closed
     hole = np.array(INNER, dtype=np.float64)
-    want = _internal.strandify_polygons([(list(map(tuple, outer.tolist())), [INNER])], 4.0, compute_widths=True)
-    assert _internal.strandify_polygons([(outer, [hole])], 4.0, compute_widths=True) == want
-    assert _internal.strandify_polygons([(outer, [INNER])], 4.0, compute_widths=True) == want
+    widths = native_options(compute_widths=True)
+    want = _internal.strandify_polygons([(list(map(tuple, outer.tolist())), [INNER])], None, 4.0, widths)
+    assert _internal.strandify_polygons([(outer, [hole])], None, 4.0, widths) == want
+    assert _internal.strandify_polygons([(outer, [INNER])], None, 4.0, widths) == want
 
 
 @pytest.mark.parametrize(
@@ -420,10 +435,10 @@ def test_rings_as_float64_arrays_read_as_their_tuples() -> None:
 )
 def test_other_arrays_as_rings_are_refused_as_before(ring: np.ndarray) -> None:
     with pytest.raises(TypeError, match="expected a point as an"):
-        _internal.strandify_polygons([(ring, [])], 4.0)
+        _internal.strandify_polygons([(ring, [])], None, 4.0)
 
 
 @pytest.mark.parametrize("ring", [np.array([[0.0, 0.0], [math.nan, 1.0], [1.0, 0.0]]), np.empty((0, 2))])
 def test_array_rings_keep_the_checks_of_their_values(ring: np.ndarray) -> None:
     with pytest.raises(ValueError):
-        _internal.strandify_polygons([(ring, [])], 4.0)
+        _internal.strandify_polygons([(ring, [])], None, 4.0)

@@ -14,6 +14,8 @@ from strandify import _internal, centerlines
 from strandify.cli import main
 from strandify.options import refine_steps
 
+from conftest import native_options
+
 ALL = ("finish_tips", "recover_corners", "keep_dots", "join_crossings", "radius_tips")
 DEFAULT = ("finish_tips", "recover_corners", "keep_dots", "join_crossings")
 Curve = list[tuple[float, float]]
@@ -41,7 +43,7 @@ def x_shape(angle: float, arm: float = 30.0) -> list[Curve]:
 
 
 def run(curves: list[Curve], refine=DEFAULT, bd: float = 1.0, fs: float = 1.0):
-    return _internal.strandify(curves, bd, fs, refine=refine)
+    return _internal.strandify_strokes(curves, bd, fs, native_options(refine_steps=refine))
 
 
 def degrees(ids: list[tuple[int, int]]) -> dict[int, int]:
@@ -78,20 +80,23 @@ def sketch(seed: int) -> list[Curve]:
 def test_no_refine_is_the_exact_call(seed: int) -> None:
     curves = sketch(seed)
     exact = _internal.strandify(curves, 1.0, 1.0)
-    assert _internal.strandify(curves, 1.0, 1.0, refine=None) == exact
-    assert _internal.strandify(curves, 1.0, 1.0, refine=()) == exact
+    assert _internal.strandify_strokes(curves, 1.0, 1.0) == exact
+    assert _internal.strandify_strokes(curves, 1.0, 1.0, native_options(refine_steps=None)) == exact
+    assert _internal.strandify_strokes(curves, 1.0, 1.0, native_options(refine_steps=())) == exact
     got = centerlines(curves, 1.0, 1.0, refine=False)
     assert [c.tolist() for c in got.chains] == [list(map(list, c)) for c in exact[0]]
     assert got.nodes.tolist() == [list(p) for p in exact[1]]
-    jobs = [(curves, 1.0, 1.0, *([None] * 8))]
-    assert _internal.strandify_batch(jobs) == _internal.strandify_batch(jobs, refine=None) == [exact[:3]]
+    assert _internal.strandify_batch([(curves, 1.0, 1.0, *([None] * 8))]) == [exact[:3]]
+    jobs = [(curves, 1.0, 1.0)]
+    assert _internal.strandify_strokes_batch(jobs) == [exact]
+    assert _internal.strandify_strokes_batch(jobs, native_options(refine_steps=None)) == [exact]
 
 
 @pytest.mark.parametrize("seed", range(3))
 def test_batch_refines_like_single_calls(seed: int) -> None:
     drawings = [sketch(seed), v_shape(30), x_shape(25)]
-    jobs = [(d, 1.0, 1.0, *([None] * 8)) for d in drawings]
-    assert _internal.strandify_batch(jobs, refine=ALL) == [run(d, ALL)[:3] for d in drawings]
+    jobs = [(d, 1.0, 1.0) for d in drawings]
+    assert _internal.strandify_strokes_batch(jobs, native_options(refine_steps=ALL)) == [run(d, ALL) for d in drawings]
 
 
 def test_keywords_choose_the_steps() -> None:
@@ -106,10 +111,12 @@ def test_keywords_choose_the_steps() -> None:
     "value, error", [("finish_tips", TypeError), (["finish_tip"], ValueError), ([1], TypeError), (3, TypeError)]
 )
 def test_bad_step_names(value, error) -> None:
-    with pytest.raises(error, match="refine"):
-        _internal.strandify([line((0, 0), (10, 0))], 1.0, 1.0, refine=value)
-    with pytest.raises(error, match="refine"):
-        _internal.strandify_batch([], refine=value)
+    options = native_options(refine_steps=value)
+    text = "^(argument 'options': )?option 'refine_steps': "
+    with pytest.raises(error, match=text):
+        _internal.strandify_strokes([line((0, 0), (10, 0))], 1.0, 1.0, options)
+    with pytest.raises(error, match=text):
+        _internal.strandify_strokes_batch([], options)
 
 
 def test_cli_no_refine_writes_the_exact_chains(tmp_path: Path) -> None:

@@ -8,7 +8,7 @@ import pytest
 import strandify
 from strandify import _internal as m
 
-from conftest import circle, line
+from conftest import circle, line, native_options
 
 scipy_spatial = pytest.importorskip("scipy.spatial")
 
@@ -60,16 +60,22 @@ def hausdorff(a, b):
     return max(scipy_spatial.cKDTree(pb).query(pa)[0].max(), scipy_spatial.cKDTree(pa).query(pb)[0].max())
 
 
+def tiled_run(curves, bd, fs, **changes):
+    """strandify with partition='tiles' and the other options changed as given."""
+    return m.strandify_strokes(curves, bd, fs, native_options(partition="tiles", **changes))
+
+
 def test_one_tile_is_the_partitioned_pipeline():
     curves = glyph_grid(1, 9)
-    assert m.strandify(curves, 1.0, 1.0, partition="tiles") == m.strandify(curves, 1.0, 1.0, partition="components")
+    parted = m.strandify_strokes(curves, 1.0, 1.0, native_options(partition="components"))
+    assert tiled_run(curves, 1.0, 1.0) == parted
 
 
 @pytest.mark.parametrize("seed, count, tile_size", [(2, 16, 60.0), (3, 25, 45.0), (4, 9, 30.0)])
 def test_tiles_give_the_same_network(seed, count, tile_size):
     curves = glyph_grid(seed, count)
     exact = m.strandify(curves, 1.0, 1.0)
-    tiled = m.strandify(curves, 1.0, 1.0, partition="tiles", tile_size=tile_size)
+    tiled = tiled_run(curves, 1.0, 1.0, tile_size=tile_size)
     assert tips_and_junctions(tiled) == tips_and_junctions(exact)
     assert len(tiled[0]) == len(exact[0])
     assert hausdorff(exact, tiled) < 1.0
@@ -78,7 +84,7 @@ def test_tiles_give_the_same_network(seed, count, tile_size):
 def test_closed_and_long_strokes_across_many_seams():
     ring = circle(0, 0, 30, n=400)
     long_line = line(-100, 50, 100, 52, n=300)
-    tiled = m.strandify([ring, long_line], 1.0, 1.0, partition="tiles", tile_size=12.0)
+    tiled = tiled_run([ring, long_line], 1.0, 1.0, tile_size=12.0)
     exact = m.strandify([ring, long_line], 1.0, 1.0)
     assert len(tiled[0]) == len(exact[0]) == 2
     loops = [ids for ids in tiled[2] if ids[0] == ids[1]]
@@ -97,19 +103,19 @@ def test_framed_drawing_across_seams():
     zig = [(20, 45)] + [((15 if i % 2 else 85), 50 + 6 * i) for i in range(1, 7)]
     curves = [[(float(x), float(y)) for x, y in c] for c in (frame, box, zig)]
     exact = m.strandify(curves, 1.5, 3.0)
-    tiled = m.strandify(curves, 1.5, 3.0, partition="tiles", tile_size=35.0)
+    tiled = tiled_run(curves, 1.5, 3.0, tile_size=35.0)
     assert tips_and_junctions(tiled) == tips_and_junctions(exact)
     assert hausdorff(exact, tiled) < 3.0
 
 
 def test_widths_threads_and_batch():
     curves = glyph_grid(5, 16)
-    one = m.strandify(curves, 1.0, 1.0, partition="tiles", tile_size=50.0, compute_widths=True)
-    assert m.strandify(curves, 1.0, 1.0, partition="tiles", tile_size=50.0, compute_widths=True, workers=2) == one
+    one = tiled_run(curves, 1.0, 1.0, tile_size=50.0, compute_widths=True)
+    assert tiled_run(curves, 1.0, 1.0, tile_size=50.0, compute_widths=True, workers=2) == one
     exact = m.strandify(curves, 1.0, 1.0, compute_widths=True)
     assert np.median(np.concatenate(one[3])) == pytest.approx(np.median(np.concatenate(exact[3])), rel=0.05)
-    jobs = [(curves, 1.0, 1.0) + (None,) * 8]
-    assert m.strandify_batch(jobs, partition="tiles", tile_size=50.0) == [one[:3]]
+    options = native_options(partition="tiles", tile_size=50.0, compute_widths=True)
+    assert m.strandify_strokes_batch([(curves, 1.0, 1.0)], options) == [one]
     with pytest.warns(UserWarning, match="do not run with partition='tiles'"):
         result = strandify.centerlines(curves, 1.0, 1.0, partition="tiles", tile_size=50.0)
     assert len(result.chains) == len(one[0])
@@ -122,16 +128,16 @@ def test_widths_threads_and_batch():
 )
 def test_bad_tile_sizes_are_refused(tile_size, text):
     with pytest.raises(ValueError, match=text):
-        m.strandify(glyph_grid(6, 4), 1.0, 1.0, partition="tiles", tile_size=tile_size)
+        tiled_run(glyph_grid(6, 4), 1.0, 1.0, tile_size=tile_size)
 
 
 def test_max_nodes_counts_every_tile():
     curves = glyph_grid(7, 16)
-    with pytest.raises(ValueError, match="exceeding max_nodes limit of 10"):
-        m.strandify(curves, 1.0, 1.0, partition="tiles", tile_size=40.0, max_nodes=10)
+    with pytest.raises(ValueError, match="exceeding max_nodes limit of 10") as info:
+        tiled_run(curves, 1.0, 1.0, tile_size=40.0, max_nodes=10)
+    assert info.value.kind == "node_limit"
 
 
 def test_curves_without_a_buffer_do_not_spread_over_tiles():
     curves = glyph_grid(8, 4) + [[(0.0, 0.0), (math.inf, 5.0)], [(math.nan, 1.0), (2.0, 2.0)]]
-    assert m.strandify(curves, 1.0, 1.0, partition="tiles", tile_size=20.0) == m.strandify(
-        curves[:-2], 1.0, 1.0, partition="tiles", tile_size=20.0)
+    assert tiled_run(curves, 1.0, 1.0, tile_size=20.0) == tiled_run(curves[:-2], 1.0, 1.0, tile_size=20.0)
