@@ -32,7 +32,7 @@ import shapely
 
 from strandify import _internal
 
-from native_options import native_options
+from strandify.options import NativeOptions as native_options
 
 FONTS = ("futural", "rowmans", "timesr")
 FONT_DIR = Path("/usr/share/hershey-fonts")

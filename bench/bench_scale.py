@@ -29,7 +29,7 @@ from collections.abc import Callable
 
 from strandify import _internal
 
-from native_options import native_options
+from strandify.options import NativeOptions as native_options
 
 Curve = list[tuple[float, float]]
 BD = 1.0

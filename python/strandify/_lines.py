@@ -8,15 +8,15 @@ from typing import Any, Literal, overload
 
 import numpy.typing as npt
 
-from . import _internal
+from . import _native
 from ._batch import BatchResults, run_chunked
 from ._checks import warn_lost
 from ._crs import crs_of
 from ._read_lines import read_curves, to_native
 from ._result import Centerlines
 from ._scale import resolve
-from ._types import DrawingLike, FloatArray, Partition
-from .options import check_chunk_size, check_errors, check_partition, check_tile_size, steps_of, thread_count
+from ._types import DrawingLike, FloatArray
+from .options import NativeOptions, Options, check_chunk_size, check_errors, takes_options
 
 
 def suggest_parameters(
@@ -39,43 +39,29 @@ def suggest_parameters(
     return resolve(read_curves(curves), buffer_distance, feature_size)
 
 
-def _steps_for(partition: str, steps: tuple[str, ...] | None, stacklevel: int) -> tuple[str, ...] | None:
-    """The finishing steps do not run on tiles yet: say so instead of silently dropping them."""
-    if partition == "tiles" and steps is not None:
+def stroke_options(options: Options, stacklevel: int, **changes: Any) -> NativeOptions:
+    """The native options of a strokes call.  The finishing steps do not run on tiles yet: say
+    so instead of silently dropping them."""
+    if options.partition == "tiles" and options.refine_steps is not None:
         warnings.warn(
             "the finishing steps (refine) do not run with partition='tiles'; the chains are the "
             "unfinished ones (pass refine=False to silence this)",
             UserWarning,
             stacklevel=stacklevel + 1,
         )
-        return None
-    return steps
+        changes["refine_steps"] = None
+    return options.native(**changes)
 
 
+@takes_options
 def centerlines(
     curves: DrawingLike,
     buffer_distance: float | None = None,
     feature_size: float | None = None,
     *,
-    simplification: float | None = None,
-    min_tip_fraction: float | None = None,
-    junction_merge_fraction: float | None = None,
     per_curve_widths: Sequence[npt.ArrayLike | None] | None = None,
-    compute_widths: bool = False,
-    subdivision_ratio: float | None = None,
-    max_nodes: int | None = None,
-    resample: float | None = None,
-    boundary_simplification: float | None = None,
-    merge_tolerance: float | None = None,
-    partition: Partition = "components",
-    tile_size: float | None = None,
-    workers: int | None = None,
-    refine: bool = True,
-    finish_tips: bool = True,
-    recover_corners: bool = True,
-    keep_dots: bool = True,
-    join_crossings: bool = True,
-    radius_tips: bool = False,
+    options: Options | None = None,
+    **keywords: Any,
 ) -> Centerlines:
     """Compute the centerline network of a sketchy drawing.
 
@@ -90,8 +76,10 @@ def centerlines(
     lines), cut at NaN rows along with the points.
 
     ``buffer_distance`` and ``feature_size`` default as described in
-    :func:`suggest_parameters`; every other keyword has the meaning and default
-    of :func:`strandify.strandify`.  A :class:`LostStrokesWarning` tells when a
+    :func:`suggest_parameters`; every other keyword is a field of
+    :class:`strandify.options.Options` (pass one as ``options=`` to reuse a
+    tuning), with the meaning and default of :func:`strandify.strandify`
+    unless said below.  A :class:`LostStrokesWarning` tells when a
     separate group of strokes gave no centerline at all, and a
     :class:`GeographicCrsWarning` when the drawing's CRS counts in degrees.
 
@@ -122,41 +110,16 @@ def centerlines(
     part of a side branch inside a wide junction against it when pruning.
     ``refine=False`` gives exactly the chains of :func:`strandify.strandify`.
     """
-    partition = check_partition(partition)
-    tile_size = check_tile_size(tile_size)
-    threads = thread_count(workers)
+    tuning = Options.build(options, keywords, "centerlines")
     crs = crs_of(curves)
     read = read_curves(curves)
     native, widths = to_native(read, per_curve_widths)
     buffer_distance, feature_size = resolve(read, buffer_distance, feature_size)
-    steps = _steps_for(partition, steps_of(locals()), 2)
-    # Without steps the call is exactly the one of the exact pipeline.
-    extra = {} if steps is None else {"refine": steps}
-    chains, nodes, ids, chain_widths = _internal.strandify(
-        native,
-        buffer_distance,
-        feature_size,
-        simplification,
-        min_tip_fraction,
-        junction_merge_fraction,
-        widths,
-        compute_widths,
-        subdivision_ratio,
-        max_nodes,
-        resample,
-        boundary_simplification,
-        merge_tolerance,
-        partition,
-        threads,
-        tile_size,
-        **extra,
-    )
-    result = Centerlines.from_native(chains, nodes, ids, chain_widths if compute_widths else None, crs=crs)
+    out = _native.strandify_strokes(native, buffer_distance, feature_size, stroke_options(tuning, 2), widths)
+    chains, nodes, ids, chain_widths = out
+    result = Centerlines.from_native(chains, nodes, ids, chain_widths if tuning.compute_widths else None, crs=crs)
     warn_lost([c.points for c in read], result.chains, buffer_distance, feature_size)
     return result
-
-
-_Options = tuple[Any, ...]
 
 
 @overload
@@ -165,25 +128,11 @@ def centerlines_batch(
     buffer_distance: float | None = ...,
     feature_size: float | None = ...,
     *,
-    simplification: float | None = ...,
-    min_tip_fraction: float | None = ...,
-    junction_merge_fraction: float | None = ...,
-    max_nodes: int | None = ...,
-    subdivision_ratio: float | None = ...,
-    resample: float | None = ...,
-    boundary_simplification: float | None = ...,
-    merge_tolerance: float | None = ...,
-    partition: Partition = ...,
-    tile_size: float | None = ...,
-    refine: bool = ...,
-    finish_tips: bool = ...,
-    recover_corners: bool = ...,
-    keep_dots: bool = ...,
-    join_crossings: bool = ...,
-    radius_tips: bool = ...,
+    options: Options | None = ...,
     chunk_size: int = ...,
     progress: bool = ...,
     errors: Literal["raise"] = ...,
+    **keywords: Any,
 ) -> list[Centerlines]: ...
 @overload
 def centerlines_batch(
@@ -191,54 +140,27 @@ def centerlines_batch(
     buffer_distance: float | None = ...,
     feature_size: float | None = ...,
     *,
-    simplification: float | None = ...,
-    min_tip_fraction: float | None = ...,
-    junction_merge_fraction: float | None = ...,
-    max_nodes: int | None = ...,
-    subdivision_ratio: float | None = ...,
-    resample: float | None = ...,
-    boundary_simplification: float | None = ...,
-    merge_tolerance: float | None = ...,
-    partition: Partition = ...,
-    tile_size: float | None = ...,
-    refine: bool = ...,
-    finish_tips: bool = ...,
-    recover_corners: bool = ...,
-    keep_dots: bool = ...,
-    join_crossings: bool = ...,
-    radius_tips: bool = ...,
+    options: Options | None = ...,
     chunk_size: int = ...,
     progress: bool = ...,
     errors: Literal["skip"],
+    **keywords: Any,
 ) -> BatchResults: ...
+@takes_options
 def centerlines_batch(
     drawings: Iterable[DrawingLike],
     buffer_distance: float | None = None,
     feature_size: float | None = None,
     *,
-    simplification: float | None = None,
-    min_tip_fraction: float | None = None,
-    junction_merge_fraction: float | None = None,
-    max_nodes: int | None = None,
-    subdivision_ratio: float | None = None,
-    resample: float | None = None,
-    boundary_simplification: float | None = None,
-    merge_tolerance: float | None = None,
-    partition: Partition = "components",
-    tile_size: float | None = None,
-    refine: bool = True,
-    finish_tips: bool = True,
-    recover_corners: bool = True,
-    keep_dots: bool = True,
-    join_crossings: bool = True,
-    radius_tips: bool = False,
+    options: Options | None = None,
     chunk_size: int = 64,
     progress: bool = False,
     errors: Literal["raise", "skip"] = "raise",
+    **keywords: Any,
 ) -> list[Centerlines] | BatchResults:
     """Compute the centerlines of many drawings in parallel; results in input order.
 
-    The drawings are read lazily and handed to :func:`strandify.strandify_batch`
+    The drawings are read lazily and handed to the native worker pool
     ``chunk_size`` at a time, so a long iterable never sits in memory as native
     lists all at once.  A missing ``buffer_distance`` or ``feature_size`` is
     derived for each drawing on its own (:func:`suggest_parameters`).  With
@@ -252,59 +174,34 @@ def centerlines_batch(
     gives None and the others go on: the returned :class:`BatchResults` holds
     each failure under its position in ``errors``.  Which drawings fail, and
     the results of the others, do not depend on the chunking or the order in
-    which the workers meet the failures.  Width measurement is not available
-    in a batch.  ``partition`` and ``tile_size`` are as for
-    :func:`centerlines`; the drawings themselves share the threads, each runs
-    on one.
-    in a batch.  ``refine`` and its steps are those of :func:`centerlines`.
+    which the workers meet the failures.  The tuning keywords (or
+    ``options``) are those of :func:`centerlines` and apply to every drawing;
+    the drawings themselves share the threads, each runs on one, and
+    ``workers`` (default: every thread of the pool) caps how many run at once.
     """
-    partition = check_partition(partition)
-    tile_size = check_tile_size(tile_size)
+    tuning = Options.build(options, keywords, "centerlines_batch")
     check_chunk_size(chunk_size)
     check_errors(errors)
-    options = (
-        simplification,
-        min_tip_fraction,
-        junction_merge_fraction,
-        max_nodes,
-        subdivision_ratio,
-        resample,
-        boundary_simplification,
-        merge_tolerance,
-    )
     items = ((d, buffer_distance, feature_size) for d in drawings)
     total = len(drawings) if isinstance(drawings, Sized) else None
-    steps = _steps_for(partition, steps_of(locals()), 2)
-    results: list[Centerlines] | BatchResults = run_batch(
-        items, options, chunk_size, progress, errors, total, partition=partition, tile_size=tile_size, refine=steps
-    )
+    native = stroke_options(tuning, 2, workers=tuning.workers)
+    results: list[Centerlines] | BatchResults = run_batch(items, native, chunk_size, progress, errors, total)
     return results
 
 
 def run_batch(
     items: Iterable[tuple[DrawingLike, float | None, float | None]],
-    options: _Options,
+    options: NativeOptions,
     chunk_size: int = 64,
     progress: bool = False,
     errors: str = "raise",
     total: int | None = None,
-    *,
-    partition: Partition = "none",
-    tile_size: float | None = None,
-    refine: tuple[str, ...] | None = None,
 ) -> Any:
-    """The batch behind :func:`centerlines_batch`, with a scale per drawing.
-
-    ``refine`` is the native value (see :func:`strandify.options.refine_steps`), None for the exact chains.
-    """
-    keywords: dict[str, Any] = {"partition": partition}
-    if tile_size:
-        keywords["tile_size"] = tile_size
-    if refine is not None:
-        keywords["refine"] = refine
+    """The batch behind :func:`centerlines_batch`, with a scale per drawing and the native
+    ``options`` of every drawing."""
 
     def native(batch: list[tuple[Any, ...]]) -> list[Any]:
-        return _internal.strandify_batch(batch, **keywords)
+        return _native.strandify_strokes_batch(batch, options)  # type: ignore[no-any-return]
 
     def prepare(
         item: tuple[DrawingLike, float | None, float | None], index: int
@@ -319,11 +216,12 @@ def run_batch(
             d, f = resolve(read, buffer_distance, feature_size)
         except (TypeError, ValueError) as exc:
             raise type(exc)(f"drawing {index}: {exc}") from None
-        return (curves, d, f, *options), (crs, [c.points for c in read], d, f)
+        return (curves, d, f), (crs, [c.points for c in read], d, f)
 
     def finish(out: Any, context: tuple[Any, list[FloatArray], float, float], index: int) -> Centerlines:
         crs, curves, d, f = context
-        result = Centerlines.from_native(*out, crs=crs)
+        chains, nodes, ids, widths = out
+        result = Centerlines.from_native(chains, nodes, ids, widths if options.compute_widths else None, crs=crs)
         warn_lost(curves, result.chains, d, f, where=f"drawing {index}: ", stacklevel=6)
         return result
 

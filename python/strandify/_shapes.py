@@ -18,12 +18,12 @@ repaired by the native stage, not here.
 
 from __future__ import annotations
 
-import inspect
 import warnings
 from collections.abc import Iterable, Mapping, Sized
+from dataclasses import replace
 from typing import Any, Literal, overload
 
-from . import _internal
+from . import _native
 from ._batch import BatchResults, run_chunked
 from ._crs import crs_of
 from ._read_shapes import read_polygons, to_native_polygons
@@ -33,12 +33,13 @@ from ._types import FloatArray, NativeJob, ShapeLike
 from .errors import LostStrokesWarning
 from .options import (
     SHAPE_PARTITIONS,
+    NativeOptions,
+    Options,
     check_chunk_size,
     check_errors,
     check_partition,
     positive_number,
-    steps_of,
-    thread_count,
+    takes_options,
 )
 
 #: With ``refine`` on, side branches of a filled shape are pruned below 1.5
@@ -67,12 +68,7 @@ def suggest_polygon_feature_size(shapes: ShapeLike) -> float:
 
 
 def _native_job(
-    polygons: list[list[FloatArray]],
-    shapes: Any,
-    feature_size: float | None,
-    buffer_distance: float | None,
-    options: tuple[Any, ...],
-    compute_widths: bool,
+    polygons: list[list[FloatArray]], shapes: Any, buffer_distance: float | None, feature_size: float | None
 ) -> NativeJob:
     """The leading arguments of the native polygon functions, in their order: a call of
     ``strandify_polygons`` and a job of ``strandify_polygons_batch`` alike."""
@@ -81,38 +77,20 @@ def _native_job(
     if feature_size is None:
         # nothing to measure, and nothing to compute: any valid scale gives the empty result
         feature_size = shape_feature_size(polygons, shapes) if polygons else 1.0
-    simplification, min_tip, junction, max_nodes, ratio, resample, boundary = options
-    return (
-        to_native_polygons(polygons),
-        feature_size,
-        buffer_distance,
-        simplification,
-        min_tip,
-        junction,
-        compute_widths,
-        ratio,
-        max_nodes,
-        resample,
-        boundary,
-    )
+    return to_native_polygons(polygons), buffer_distance, feature_size
 
 
-def _steps_and_options(arguments: Mapping[str, Any]) -> tuple[tuple[str, ...] | None, tuple[Any, ...]]:
-    """The native ``refine`` value and the tuning values in job order, with the pruning
-    default of the finished path, from the arguments of a :func:`polygon_centerlines` call."""
-    min_tip = arguments["min_tip_fraction"]
-    if arguments["refine"] and min_tip is None:
-        min_tip = REFINED_MIN_TIP_FRACTION
-    options = (
-        arguments["simplification"],
-        min_tip,
-        arguments["junction_merge_fraction"],
-        arguments["max_nodes"],
-        arguments["subdivision_ratio"],
-        arguments["resample"],
-        arguments["boundary_simplification"],
-    )
-    return steps_of(arguments), options
+def shape_options(options: Options | None, keywords: Mapping[str, Any], function: str, **changes: Any) -> tuple[Options, NativeOptions]:
+    """The tuning of a shapes call and its native form, with the pruning default of the
+    finished path.  ``merge_tolerance`` joins stroke ends: as a keyword here it is refused as
+    unknown, while an ``options`` value made for strokes may carry one, which means nothing."""
+    if "merge_tolerance" in keywords:
+        raise TypeError(f"{function}() got an unexpected keyword argument 'merge_tolerance'")
+    tuning = Options.build(options, keywords, function)
+    check_partition(tuning.partition, SHAPE_PARTITIONS)
+    if tuning.refine and tuning.min_tip_fraction is None:
+        changes.setdefault("min_tip_fraction", REFINED_MIN_TIP_FRACTION)
+    return tuning, tuning.native(**changes)
 
 
 def _result(
@@ -132,27 +110,14 @@ def _result(
     return Centerlines.from_native(chains, nodes, ids, widths if compute_widths else None, crs=crs)
 
 
+@takes_options
 def polygon_centerlines(
     polygons: ShapeLike,
     feature_size: float | None = None,
     *,
     buffer_distance: float | None = None,
-    simplification: float | None = None,
-    min_tip_fraction: float | None = None,
-    junction_merge_fraction: float | None = None,
-    compute_widths: bool = False,
-    subdivision_ratio: float | None = None,
-    max_nodes: int | None = None,
-    resample: float | None = None,
-    boundary_simplification: float | None = None,
-    partition: Literal["none", "components"] = "components",
-    workers: int | None = None,
-    refine: bool = True,
-    finish_tips: bool = True,
-    recover_corners: bool = True,
-    keep_dots: bool = True,
-    join_crossings: bool = True,
-    radius_tips: bool = False,
+    options: Options | None = None,
+    **keywords: Any,
 ) -> Centerlines:
     """Compute the centerline network of filled shapes.
 
@@ -188,20 +153,18 @@ def polygon_centerlines(
     arms of outlines.
     ``refine=False, partition="none"`` gives exactly the chains of
     :func:`strandify.strandify_polygons` with its own defaults.  The other
-    keywords mean what they mean in :func:`strandify.centerlines`.
+    keywords (the fields of :class:`strandify.options.Options`, which may come
+    as ``options=``) mean what they mean in :func:`strandify.centerlines`;
+    ``merge_tolerance`` and ``tile_size`` mean nothing for shapes.
 
     A :class:`LostStrokesWarning` tells when shapes were given but no
     centerline came out (every branch shorter than the pruning length).
     """
-    check_partition(partition, SHAPE_PARTITIONS)
-    threads = thread_count(workers)
-    steps, options = _steps_and_options(locals())
+    tuning, native = shape_options(options, keywords, "polygon_centerlines")
     crs = crs_of(polygons)
     read = read_polygons(polygons)
-    job = _native_job(read, polygons, feature_size, buffer_distance, options, compute_widths)
-    # Without steps (None) the call is exactly the one of the exact polygon pipeline.
-    out = _internal.strandify_polygons(*job, partition, threads, refine=steps)
-    return _result(read, out, compute_widths, crs, warn_stacklevel=2)
+    out = _native.strandify_polygons(*_native_job(read, polygons, buffer_distance, feature_size), native)
+    return _result(read, out, tuning.compute_widths, crs, warn_stacklevel=2)
 
 
 @overload
@@ -210,7 +173,7 @@ def polygon_centerlines_batch(
     feature_size: float | None = ...,
     *,
     errors: Literal["raise"] = ...,
-    **options: Any,
+    **keywords: Any,
 ) -> list[Centerlines]: ...
 @overload
 def polygon_centerlines_batch(
@@ -218,22 +181,25 @@ def polygon_centerlines_batch(
     feature_size: float | None = ...,
     *,
     errors: Literal["skip"],
-    **options: Any,
+    **keywords: Any,
 ) -> BatchResults: ...
+@takes_options
 def polygon_centerlines_batch(
     shapes: Iterable[ShapeLike],
     feature_size: float | None = None,
     *,
+    buffer_distance: float | None = None,
+    options: Options | None = None,
     errors: Literal["raise", "skip"] = "raise",
     progress: bool = False,
-    workers: int | None = None,
     chunk_size: int = 64,
-    **options: Any,
+    **keywords: Any,
 ) -> list[Centerlines] | BatchResults:
     """:func:`polygon_centerlines` of every item of ``shapes``, each on its own; results in order.
 
-    A missing ``feature_size`` is derived for each item.  ``options`` are the
-    keywords of :func:`polygon_centerlines`.  The items are read here and run
+    A missing ``feature_size`` is derived for each item.  ``buffer_distance``
+    and the tuning keywords (or ``options``) are those of
+    :func:`polygon_centerlines`.  The items are read here and run
     ``chunk_size`` at a time by :func:`strandify.strandify_polygons_batch` on
     the native worker pool, with the interpreter lock released; ``workers``
     (default: every thread of the pool, one per CPU) caps how many run at once.
@@ -245,30 +211,23 @@ def polygon_centerlines_batch(
     """
     check_errors(errors)
     check_chunk_size(chunk_size)
-    threads = None if workers is None else thread_count(workers)
-    # the keywords of one call, checked and completed as that call would check them
-    arguments = inspect.signature(polygon_centerlines).bind(None, feature_size, **options)
-    arguments.apply_defaults()
-    a = arguments.arguments
-    check_partition(a["partition"], SHAPE_PARTITIONS)
-    steps, tuning = _steps_and_options(a)
-    keywords: dict[str, Any] = {"partition": a["partition"], "workers": threads}
-    if steps is not None:
-        keywords["refine"] = steps
+    tuning, native_options = shape_options(options, keywords, "polygon_centerlines_batch")
+    # every thread of the pool unless the caller caps it
+    native_options = replace(native_options, workers=tuning.workers)
 
     def native(batch: list[Any]) -> list[Any]:
-        return _internal.strandify_polygons_batch(batch, **keywords)
+        return _native.strandify_polygons_batch(batch, native_options)  # type: ignore[no-any-return]
 
     def prepare(item: ShapeLike, index: int) -> tuple[NativeJob, tuple[list[list[FloatArray]], Any]]:
         read = read_polygons(item)
-        job = _native_job(read, item, feature_size, a["buffer_distance"], tuning, a["compute_widths"])
+        job = _native_job(read, item, buffer_distance, feature_size)
         # counts this closure and run_chunked: the warning points where it always has
         return job, (read, crs_of(item, stacklevel=5))
 
     def finish(out: Any, context: tuple[list[list[FloatArray]], Any], index: int) -> Centerlines:
         read, crs = context
         # an item without any line is the caller's to notice; the batch does not warn
-        return _result(read, out, a["compute_widths"], crs, warn_stacklevel=None)
+        return _result(read, out, tuning.compute_widths, crs, warn_stacklevel=None)
 
     results: list[Centerlines] | BatchResults = run_chunked(
         shapes,

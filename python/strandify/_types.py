@@ -37,11 +37,9 @@ ShapeLike: TypeAlias = Any
 #: C-contiguous (n, 2) float64 array (point tuples are read as well).
 NativePolygon: TypeAlias = tuple[FloatArray, list[FloatArray]]
 #: The leading arguments of ``strandify_polygons``, which are also a job of
-#: ``strandify_polygons_batch``: polygons, feature_size, buffer_distance, the
-#: tuning values and compute_widths in the native order.
-NativeJob: TypeAlias = tuple[
-    list[NativePolygon], float, float | None, Any, Any, Any, bool, Any, Any, Any, Any
-]
+#: ``strandify_polygons_batch``: polygons, buffer_distance (None: the shape's
+#: mean half-width) and feature_size.
+NativeJob: TypeAlias = tuple[list[NativePolygon], float | None, float]
 
 Partition = Literal["none", "components", "tiles"]
 

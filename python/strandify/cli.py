@@ -10,19 +10,19 @@ import sys
 import tempfile
 import warnings
 from collections.abc import Iterator, Sequence
-from dataclasses import dataclass
+from dataclasses import dataclass, fields
 from pathlib import Path
 from typing import Any, NamedTuple
 
 from . import __version__, formats
 from ._crs import check_crs
-from ._lines import run_batch
+from ._lines import run_batch, stroke_options
 from ._result import Centerlines
 from ._scale import BUFFER_PER_STROKE, FEATURE_PER_BUFFER, FEATURE_PER_HALF_WIDTH, resolve
 from ._shapes import polygon_centerlines
 from ._types import Curve
 from .errors import BatchJobError, CliError, DrawingError
-from .options import PARTITIONS, steps_of
+from .options import PARTITIONS, Options
 
 DESCRIPTION = """\
 Turn sketchy, overdrawn strokes into clean centerlines.
@@ -140,26 +140,32 @@ def _format(text: str) -> str:
     return ext
 
 
-#: The tuning options of the API: (flag, keyword, is a length, parser, help).
-TUNING: tuple[tuple[str, str, Any, str], ...] = (
-    ("--simplification", "simplification", _length(False), "tolerance of the final chain simplification (default F/10)"),
-    ("--min-tip-fraction", "min_tip_fraction", _fraction, "side branches shorter than this times F are pruned"),
-    ("--junction-merge-fraction", "junction_merge_fraction", _fraction, "junctions closer than this times F merge"),
-    ("--max-nodes", "max_nodes", _positive_int, "refuse drawings whose skeleton has more nodes than this"),
-    ("--subdivision-ratio", "subdivision_ratio", _fraction, "boundary refinement ratio"),
-    ("--resample", "resample", _length(False), "resample the buffer boundary at this spacing"),
-    ("--boundary-simplification", "boundary_simplification", _length(False), "tolerance of the boundary simplification"),
-    ("--merge-tolerance", "merge_tolerance", _length(False), "curve ends closer than this are joined"),
-)
+#: How each kind of option field is read from the command line: (argument group, keywords of
+#: add_argument, whether the flag turns a default-on field off).
+_FLAG_KINDS: dict[str, tuple[str, dict[str, Any]]] = {
+    "length": ("tuning", {"type": _length(False), "metavar": "X"}),
+    "fraction": ("tuning", {"type": _fraction, "metavar": "X"}),
+    "count": ("tuning", {"type": _positive_int, "metavar": "X"}),
+    "on": ("finishing", {"action": "store_false"}),
+    "off": ("finishing", {"action": "store_true"}),
+    "choice": ("", {"choices": PARTITIONS}),
+    "size": ("", {"type": _length(True), "metavar": "T"}),
+}
 
 
-#: The finishing steps that are on by default: (flag, keyword, help).
-REFINE_FLAGS: tuple[tuple[str, str, str], ...] = (
-    ("--no-finish-tips", "finish_tips", "leave tips where the skeleton ends them"),
-    ("--no-recover-corners", "recover_corners", "keep the spur a sharp corner grows"),
-    ("--no-keep-dots", "keep_dots", "let pruning remove dots"),
-    ("--no-join-crossings", "join_crossings", "keep the two junctions of a shallow crossing"),
-)
+def option_flags() -> list[tuple[str, str, str, dict[str, Any]]]:
+    """The flags of the tuning options, made from the fields of :class:`Options`: (group, flag,
+    field name, keywords of add_argument), in the order of the fields."""
+    out = []
+    for option in fields(Options):
+        kind = option.metadata["kind"]
+        if not kind:
+            continue
+        group, keywords = _FLAG_KINDS[kind]
+        flag = "--" + ("no-" if kind == "on" else "") + option.name.replace("_", "-")
+        extra = {} if keywords.get("action") else {"default": option.default}
+        out.append((group, flag, option.name, {**keywords, **extra, "help": option.metadata["help"]}))
+    return out
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -185,29 +191,13 @@ def build_parser() -> argparse.ArgumentParser:
         "-f", "--feature-size", type=_length(True), metavar="F",
         help="size of the smallest detail worth keeping (default: see below)",
     )
-    tuning = parser.add_argument_group("tuning")
-    for flag, dest, kind, text in TUNING:
-        tuning.add_argument(flag, dest=dest, type=kind, metavar="X", help=text)
-    finishing = parser.add_argument_group("finishing (on by default; see strandify.centerlines)")
-    finishing.add_argument(
-        "--no-refine", dest="refine", action="store_false",
-        help="return the exact skeleton chains, without any finishing step",
-    )
-    for flag, dest, text in REFINE_FLAGS:
-        finishing.add_argument(flag, dest=dest, action="store_false", help=text)
-    finishing.add_argument(
-        "--radius-tips", action="store_true",
-        help="prune side branches by their length beyond a wide junction's radius",
-    )
-    parser.add_argument(
-        "--partition", choices=PARTITIONS, default="components",
-        help="components (default): union each group of strokes with overlapping buffers on its own, "
-        "fast on large drawings; tiles: also cut one large mass into tiles; none: the exact one-call union",
-    )
-    parser.add_argument(
-        "--tile-size", type=_length(True), metavar="T",
-        help="side of a tile with --partition tiles (default: about 20,000 points per tile)",
-    )
+    groups = {
+        "tuning": parser.add_argument_group("tuning"),
+        "finishing": parser.add_argument_group("finishing (on by default; see strandify.centerlines)"),
+        "": parser,
+    }
+    for group, flag, name, keywords in option_flags():
+        groups[group].add_argument(flag, dest=name, **keywords)
     parser.add_argument(
         "--fill", action="store_true",
         help="read filled shapes (SVG fills, GeoJSON/GIS polygons) as regions and trace their centerlines",
@@ -339,13 +329,11 @@ def _run(args: argparse.Namespace) -> bool:
 
 def _compute(args: argparse.Namespace, files: list[_File], fail: Any) -> None:
     """Run every part of every drawing as one batch and hand the results back to their files."""
-    jobs: list[tuple[_File, formats.Layer | None, list[Any], float, float, tuple[Any, ...]]] = []
+    jobs: list[tuple[_File, formats.Layer | None, list[Any], float, float, Options]] = []
     for f, drawing in _checked(files):
         try:
             d, fs = _given_scale(args, drawing)
-            options = tuple(
-                _option(getattr(args, dest), drawing) for _, dest, _, _ in TUNING
-            )
+            options = _options(args, drawing)
             parts = drawing.parts()
             resolved = []
             for layer in parts:
@@ -359,27 +347,22 @@ def _compute(args: argparse.Namespace, files: list[_File], fail: Any) -> None:
         return
     # one batch for all files; options differ only by the units of each file, so
     # jobs are grouped by their options
-    groups: dict[tuple[tuple[Any, ...], float | None], list[int]] = {}
+    groups: dict[Options, list[int]] = {}
     for k, job in enumerate(jobs):
-        source = job[0].drawing
-        tile_size = args.tile_size.resolve(source) if args.tile_size and source is not None else None
-        groups.setdefault((job[5], tile_size), []).append(k)
+        groups.setdefault(job[5], []).append(k)
     outcome: dict[int, Any] = {}
     errors: dict[int, Exception] = {}
     show = args.progress if args.progress is not None else (len(files) > 1 and sys.stderr.isatty())
-    for (options, tile_size), members in groups.items():
+    for options, members in groups.items():
         with warnings.catch_warnings(record=True) as caught:
             warnings.simplefilter("always")
             try:
                 results = run_batch(
                     ((jobs[k][2], jobs[k][3], jobs[k][4]) for k in members),
-                    options,
+                    stroke_options(options, 1, workers=None),
                     progress=bool(show),
                     errors="skip" if args.keep_going else "raise",
                     total=len(members),
-                    partition=args.partition,
-                    tile_size=tile_size,
-                    refine=steps_of(vars(args)),
                 )
             except BatchJobError as exc:  # without --keep-going: the first failure ends the run
                 raise CliError(f"{jobs[members[exc.index]][0].name}: {exc.reason}") from None
@@ -422,25 +405,14 @@ def _compute_fill(args: argparse.Namespace, files: list[_File], fail: Any) -> No
     for f, drawing in _checked(files):
         try:
             d, fs = _given_scale(args, drawing)
-            options = {
-                dest: _option(getattr(args, dest), drawing) for _, dest, _, _ in TUNING if dest != "merge_tolerance"
-            }
-            options.update({dest: getattr(args, dest) for _, dest, _ in REFINE_FLAGS})
+            options = _options(args, drawing)
             parts = []
             for layer in drawing.parts():
                 if not layer.regions:
                     continue
                 with warnings.catch_warnings():
                     warnings.simplefilter("ignore")  # an empty result is reported below, once per file
-                    result = polygon_centerlines(
-                        layer.regions,
-                        fs,
-                        buffer_distance=d,
-                        partition=args.partition,
-                        refine=args.refine,
-                        radius_tips=args.radius_tips,
-                        **options,
-                    )
+                    result = polygon_centerlines(layer.regions, fs, buffer_distance=d, options=options)
                 parts.append((None if drawing.layers is None else layer, result))
         except (DrawingError, ValueError, TypeError) as exc:
             fail(f, str(exc))
@@ -466,8 +438,10 @@ def _given_scale(args: argparse.Namespace, drawing: formats.Drawing) -> tuple[fl
     return d, fs
 
 
-def _option(value: Any, drawing: formats.Drawing) -> Any:
-    return value.resolve(drawing) if isinstance(value, Length) else value
+def _options(args: argparse.Namespace, drawing: formats.Drawing) -> Options:
+    """The tuning flags as options, their lengths in the drawing's own units."""
+    values = {name: getattr(args, name) for _, _, name, _ in option_flags()}
+    return Options(**{name: v.resolve(drawing) if isinstance(v, Length) else v for name, v in values.items()})
 
 
 def _output_ext(args: argparse.Namespace, f: _File) -> str:

@@ -13,7 +13,7 @@ import re
 from collections.abc import Iterable, Sequence
 from typing import Any, Literal
 
-from . import _internal
+from . import _native
 from ._batch import BatchResults
 from ._crs import crs_of
 from ._lines import centerlines_batch as _local_batch
@@ -22,7 +22,7 @@ from ._read_lines import read_curves, to_native
 from ._result import Centerlines
 from ._scale import resolve
 from .errors import BatchJobError
-from .options import check_errors, check_partition, check_tile_size, positive_integer
+from .options import Options, check_errors, positive_integer, takes_options
 
 __all__ = ["centerlines_batch", "centerlines_tiled"]
 
@@ -32,13 +32,14 @@ PARTITION_SIZE = 64
 
 _PREFIX = re.compile(r"drawing \d+: ")
 
-# A failed drawing travels back as data, (type name, reason): exceptions with extra constructor
-# arguments do not always survive pickling, and the position must be made global anyway.
-_Outcome = tuple[Centerlines | None, tuple[str, str] | None]
+# A failed drawing travels back as data, (type name, reason, failure kind): exceptions with
+# extra constructor arguments do not always survive pickling, and the position must be made
+# global anyway.
+_Outcome = tuple[Centerlines | None, tuple[str, str, str] | None]
 
 
-def _run_partition(drawings: Sequence[Any], buffer_distance: Any, feature_size: Any, options: dict[str, Any]) -> list[_Outcome]:
-    results = _local_batch(list(drawings), buffer_distance, feature_size, errors="skip", **options)
+def _run_partition(drawings: Sequence[Any], buffer_distance: Any, feature_size: Any, options: Options) -> list[_Outcome]:
+    results = _local_batch(list(drawings), buffer_distance, feature_size, options=options, errors="skip")
     out: list[_Outcome] = []
     for i, result in enumerate(results):
         if result is not None:
@@ -46,20 +47,21 @@ def _run_partition(drawings: Sequence[Any], buffer_distance: Any, feature_size: 
             continue
         error = results.errors[i]
         if isinstance(error, BatchJobError):
-            out.append((None, ("BatchJobError", error.reason)))
+            out.append((None, ("BatchJobError", error.reason, error.kind)))
         else:
-            out.append((None, (type(error).__name__, _PREFIX.sub("", str(error), count=1))))
+            out.append((None, (type(error).__name__, _PREFIX.sub("", str(error), count=1), "")))
     return out
 
 
-def _rebuild(index: int, failure: tuple[str, str]) -> Exception:
-    kind, reason = failure
-    if kind == "BatchJobError":
-        return BatchJobError(index, reason)
-    cls = TypeError if kind == "TypeError" else ValueError
+def _rebuild(index: int, failure: tuple[str, str, str]) -> Exception:
+    name, reason, kind = failure
+    if name == "BatchJobError":
+        return BatchJobError(index, reason, kind)
+    cls = TypeError if name == "TypeError" else ValueError
     return cls(f"drawing {index}: {reason}")
 
 
+@takes_options
 def centerlines_batch(
     drawings: Iterable[Any],
     buffer_distance: float | None = None,
@@ -68,14 +70,15 @@ def centerlines_batch(
     client: Any = None,
     partition_size: int = PARTITION_SIZE,
     errors: Literal["raise", "skip"] = "raise",
-    **options: Any,
+    options: Options | None = None,
+    **keywords: Any,
 ) -> list[Centerlines] | BatchResults:
     """:func:`strandify.centerlines_batch` with the drawings spread over a Dask cluster.
 
     ``drawings`` is a ``dask.bag.Bag`` (each of its partitions becomes one task) or any
     iterable of drawings (cut into tasks of ``partition_size`` drawings).  ``client`` is a
     ``distributed.Client``; without one the current client is used when there is one, else
-    Dask's default scheduler.  The other keywords are those of
+    Dask's default scheduler.  The tuning keywords (or ``options``) are those of
     :func:`strandify.centerlines_batch`, and the results are the same, in input order.  With
     ``errors="raise"`` the failure of the first failing drawing (in input order) is raised
     once all tasks have finished; with ``errors="skip"`` the failures are in
@@ -85,11 +88,7 @@ def centerlines_batch(
     bag_module = require("dask.bag", "strandify.dask", "dask")
     positive_integer("partition_size", partition_size)
     check_errors(errors)
-    if "partition" in options:
-        options["partition"] = check_partition(options["partition"])
-    for unsupported in ("chunk_size", "progress"):
-        if unsupported in options:
-            raise TypeError(f"strandify.dask.centerlines_batch() got an unexpected keyword argument {unsupported!r}")
+    tuning = Options.build(options, keywords, "strandify.dask.centerlines_batch")
 
     if isinstance(drawings, bag_module.Bag):
         parts = drawings.to_delayed()
@@ -97,7 +96,7 @@ def centerlines_batch(
         items = list(drawings)
         parts = [items[k : k + partition_size] for k in range(0, len(items), partition_size)]
     run = dask.delayed(_run_partition, pure=True)
-    tasks = [run(part, buffer_distance, feature_size, options) for part in parts]
+    tasks = [run(part, buffer_distance, feature_size, tuning) for part in parts]
     if client is None:
         client = _current_client()
     if client is not None:
@@ -121,23 +120,16 @@ def centerlines_batch(
     return results  # type: ignore[no-any-return]
 
 
+@takes_options
 def centerlines_tiled(
     curves: Any,
     buffer_distance: float | None = None,
     feature_size: float | None = None,
     *,
-    tile_size: float | None = None,
     client: Any = None,
     per_curve_widths: Sequence[Any] | None = None,
-    compute_widths: bool = False,
-    simplification: float | None = None,
-    min_tip_fraction: float | None = None,
-    junction_merge_fraction: float | None = None,
-    subdivision_ratio: float | None = None,
-    resample: float | None = None,
-    boundary_simplification: float | None = None,
-    merge_tolerance: float | None = None,
-    max_nodes: int | None = None,
+    options: Options | None = None,
+    **keywords: Any,
 ) -> Centerlines:
     """One large drawing as tiles on a Dask cluster: ``partition="tiles"`` with the tiles as tasks.
 
@@ -145,26 +137,26 @@ def centerlines_tiled(
     (``_internal.plan_tiles``); each tile runs as one task on a worker
     (``_internal.run_tile``), and the pieces are stitched here
     (``_internal.stitch_tiles``).  The result is exactly that of
-    :func:`strandify.centerlines` with ``partition="tiles"`` and the same
-    ``tile_size``.  ``client`` is as for :func:`centerlines_batch`.
+    :func:`strandify.centerlines` with ``partition="tiles"``, ``refine=False``
+    and the same ``tile_size``: the finishing steps do not run on tiles.  The
+    tuning keywords (or ``options``) are those of :func:`strandify.centerlines`.
+    ``client`` is as for :func:`centerlines_batch`.
     """
     dask = require("dask", "strandify.dask", "dask")
-    tile_size = check_tile_size(tile_size)
+    tuning = Options.build(options, keywords, "centerlines_tiled")
+    native_options = tuning.native(partition="tiles", refine_steps=None)
     crs = crs_of(curves)
     read = read_curves(curves)
     native, widths = to_native(read, per_curve_widths)
     d, f = resolve(read, buffer_distance, feature_size)
-    jobs = _internal.plan_tiles(native, d, f, widths, merge_tolerance, tile_size)
-    tuning = (simplification, min_tip_fraction, junction_merge_fraction, subdivision_ratio, resample, boundary_simplification)
-    run = dask.delayed(_internal.run_tile, pure=True)
-    tasks = [run(job, d, f, *tuning) for job in jobs]
+    jobs = _native.plan_tiles(native, d, f, native_options, widths)
+    run = dask.delayed(_native.run_tile, pure=True)
+    tasks = [run(job, d, f, native_options) for job in jobs]
     if client is None:
         client = _current_client()
     results = client.gather(client.compute(tasks)) if client is not None else list(dask.compute(*tasks))
-    chains, nodes, ids, chain_widths = _internal.stitch_tiles(
-        results, d, f, simplification, min_tip_fraction, junction_merge_fraction, compute_widths, max_nodes
-    )
-    return Centerlines.from_native(chains, nodes, ids, chain_widths if compute_widths else None, crs=crs)
+    chains, nodes, ids, chain_widths = _native.stitch_tiles(results, d, f, native_options)
+    return Centerlines.from_native(chains, nodes, ids, chain_widths if tuning.compute_widths else None, crs=crs)
 
 
 def _current_client() -> Any:

@@ -1,8 +1,9 @@
 import math
 import random
-import types
 
 import pytest
+
+from strandify.options import NativeOptions
 
 
 def line(x0, y0, x1, y1, n=40):
@@ -40,20 +41,6 @@ def scribble(n, step=0.1, scale=1.0, seed=7):
     return out
 
 
-#: Every field of the `options` value that the native calls beyond the exact four read, at its
-#: default (workers None: one thread; in a batch, no cap).
-NATIVE_OPTION_DEFAULTS = {
-    **dict.fromkeys(("simplification", "min_tip_fraction", "junction_merge_fraction", "subdivision_ratio",
-                     "resample", "boundary_simplification", "merge_tolerance", "tile_size", "max_nodes",
-                     "workers", "refine_steps")),
-    "compute_widths": False,
-    "partition": "none",
-}
-
-
-def native_options(**changes):
-    """An `options` value for the native calls: every field at its default but for `changes`,
-    which may name known fields only."""
-    if unknown := sorted(changes.keys() - NATIVE_OPTION_DEFAULTS.keys()):
-        raise TypeError(f"unknown native option(s): {', '.join(unknown)}")
-    return types.SimpleNamespace(**{**NATIVE_OPTION_DEFAULTS, **changes})
+#: The `options` value of the native calls beyond the exact four: every field at its default
+#: (workers None: one thread; in a batch, no cap) but for those given.
+native_options = NativeOptions

@@ -14,7 +14,7 @@ import pytest
 
 import strandify
 from strandify import centerlines
-from strandify.cli import TUNING, main
+from strandify.cli import main, option_flags
 
 PLUS = [
     [(0.0, 0.0), (50.0, 0.4), (100.0, 0.0)],
@@ -40,13 +40,15 @@ def run(capsys: pytest.CaptureFixture[str], *argv: Any) -> tuple[int, str]:
 
 
 class Recorder:
+    """Stands in for the native strokes batch: records every job with the batch's options."""
+
     def __init__(self) -> None:
         self.jobs: list[Any] = []
-        self.real = strandify._internal.strandify_batch
+        self.real = strandify._native.strandify_strokes_batch
 
-    def __call__(self, jobs: Any, **kwargs: Any) -> Any:
-        self.jobs.extend(jobs)
-        return self.real(jobs, **kwargs)
+    def __call__(self, jobs: Any, options: Any) -> Any:
+        self.jobs.extend((*job, options) for job in jobs)
+        return self.real(jobs, options)
 
 
 def env() -> dict[str, str]:
@@ -57,18 +59,22 @@ def env() -> dict[str, str]:
 
 class TestTuning:
     VALUES = {
-        "--simplification": ("0.25", 3, 0.25),
-        "--min-tip-fraction": ("0.75", 4, 0.75),
-        "--junction-merge-fraction": ("0.3", 5, 0.3),
-        "--max-nodes": ("5000", 6, 5000),
-        "--subdivision-ratio": ("0.4", 7, 0.4),
-        "--resample": ("0.5", 8, 0.5),
-        "--boundary-simplification": ("0.05", 9, 0.05),
-        "--merge-tolerance": ("0.2", 10, 0.2),
+        "--simplification": ("0.25", "simplification", 0.25),
+        "--min-tip-fraction": ("0.75", "min_tip_fraction", 0.75),
+        "--junction-merge-fraction": ("0.3", "junction_merge_fraction", 0.3),
+        "--max-nodes": ("5000", "max_nodes", 5000),
+        "--subdivision-ratio": ("0.4", "subdivision_ratio", 0.4),
+        "--resample": ("0.5", "resample", 0.5),
+        "--boundary-simplification": ("0.05", "boundary_simplification", 0.05),
+        "--merge-tolerance": ("0.2", "merge_tolerance", 0.2),
     }
+    NUMBERS = ("simplification", "min_tip_fraction", "junction_merge_fraction", "max_nodes", "subdivision_ratio",
+               "resample", "boundary_simplification", "merge_tolerance")
 
     def test_every_tuning_option_is_there(self) -> None:
-        assert sorted(flag for flag, *_ in TUNING) == sorted(self.VALUES)
+        assert sorted(flag for group, flag, *_ in option_flags() if group == "tuning") == sorted(self.VALUES)
+        flags = {flag for _, flag, *_ in option_flags()}
+        assert {"--no-refine", "--no-finish-tips", "--radius-tips", "--partition", "--tile-size"} <= flags
 
     @pytest.mark.parametrize("flag", sorted(VALUES))
     def test_option_reaches_the_batch_job(
@@ -76,13 +82,13 @@ class TestTuning:
     ) -> None:
         text, position, value = self.VALUES[flag]
         recorder = Recorder()
-        monkeypatch.setattr(strandify._internal, "strandify_batch", recorder)
+        monkeypatch.setattr(strandify._native, "strandify_strokes_batch", recorder)
         code, err = run(capsys, plus(tmp_path), "-o", tmp_path / "o.json", "-d", "2", "-f", "4", flag, text)
         assert code == 0, err
-        (job,) = recorder.jobs
-        assert job[1:3] == (2.0, 4.0)
-        assert job[position] == value
-        assert all(v is None for k, v in enumerate(job[3:], 3) if k != position)
+        ((_, d, f, options),) = recorder.jobs
+        assert (d, f) == (2.0, 4.0)
+        assert getattr(options, position) == value
+        assert all(getattr(options, name) is None for name in self.NUMBERS if name != position)
 
     def test_lengths_with_units_in_tuning_options(
         self, tmp_path: Path, capsys: pytest.CaptureFixture[str], monkeypatch: pytest.MonkeyPatch
@@ -94,11 +100,11 @@ class TestTuning:
             '<path d="M 100 100 L 900 100"/><path d="M 100 110 L 900 110"/></svg>',
         )
         recorder = Recorder()
-        monkeypatch.setattr(strandify._internal, "strandify_batch", recorder)
+        monkeypatch.setattr(strandify._native, "strandify_strokes_batch", recorder)
         code, err = run(capsys, svg, "-o", tmp_path / "o.svg", "-d", "1mm", "--resample", "0.5mm", "--merge-tolerance", "2")
         assert code == 0, err
-        (job,) = recorder.jobs
-        assert job[1] == pytest.approx(10.0) and job[8] == pytest.approx(5.0) and job[10] == 2.0
+        ((_, d, _, options),) = recorder.jobs
+        assert d == pytest.approx(10.0) and options.resample == pytest.approx(5.0) and options.merge_tolerance == 2.0
 
     @pytest.mark.parametrize(
         "args",
