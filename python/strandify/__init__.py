@@ -8,7 +8,9 @@ NumPy arrays, shapely lines and lists of points, fill in sensible scale
 parameters and return :class:`Centerlines` objects that convert to shapely,
 GeoJSON, networkx, SVG and matplotlib; :func:`polygon_centerlines` and
 :func:`polygon_centerlines_batch` do the same for filled shapes (shapely
-polygons, GeoSeries, ring arrays).
+polygons, GeoSeries, ring arrays).  Their tuning keywords are the fields of
+:class:`Options`, which can also be passed whole as ``options=``; refusals are
+:class:`StrandifyError` subclasses (:mod:`strandify.errors`).
 """
 
 from ._internal import inflate_curves, strandify, strandify_batch, strandify_polygons, triangulate_curves
@@ -17,7 +19,8 @@ from ._lines import centerlines, centerlines_batch, suggest_parameters
 from ._result import Centerlines, GeoFrames
 from ._shapes import polygon_centerlines, polygon_centerlines_batch, suggest_polygon_feature_size
 from ._types import CurveLike, DrawingLike
-from .errors import BatchJobError, GeographicCrsWarning, LostStrokesWarning
+from .errors import BatchJobError, GeographicCrsWarning, LostStrokesWarning, StrandifyError
+from .options import Options
 
 __all__ = [
     "BatchJobError",
@@ -28,6 +31,8 @@ __all__ = [
     "GeoFrames",
     "GeographicCrsWarning",
     "LostStrokesWarning",
+    "Options",
+    "StrandifyError",
     "centerlines",
     "centerlines_batch",
     "inflate_curves",

@@ -119,7 +119,8 @@ def _run_chunk(
                 for k in keys:
                     done.update(_run_chunk({k: pending[k]}, offset, skip, failed, native))
                 return done
-            error = BatchJobError(offset + keys[position], exc.reason)  # type: ignore[attr-defined]
+            kind = getattr(exc, "kind", "unknown")
+            error = BatchJobError(offset + keys[position], exc.reason, kind)  # type: ignore[attr-defined]
             if not skip:
                 raise error from None
             failed[keys[position]] = error
