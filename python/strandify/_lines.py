@@ -201,7 +201,7 @@ def run_batch(
     ``options`` of every drawing."""
 
     def native(batch: list[tuple[Any, ...]]) -> list[Any]:
-        return _native.strandify_strokes_batch(batch, options)  # type: ignore[no-any-return]
+        return _native.strandify_strokes_batch(batch, options)
 
     def prepare(
         item: tuple[DrawingLike, float | None, float | None], index: int

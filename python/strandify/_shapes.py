@@ -216,7 +216,7 @@ def polygon_centerlines_batch(
     native_options = replace(native_options, workers=tuning.workers)
 
     def native(batch: list[Any]) -> list[Any]:
-        return _native.strandify_polygons_batch(batch, native_options)  # type: ignore[no-any-return]
+        return _native.strandify_polygons_batch(batch, native_options)
 
     def prepare(item: ShapeLike, index: int) -> tuple[NativeJob, tuple[list[list[FloatArray]], Any]]:
         read = read_polygons(item)

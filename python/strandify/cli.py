@@ -440,8 +440,11 @@ def _given_scale(args: argparse.Namespace, drawing: formats.Drawing) -> tuple[fl
 
 def _options(args: argparse.Namespace, drawing: formats.Drawing) -> Options:
     """The tuning flags as options, their lengths in the drawing's own units."""
-    values = {name: getattr(args, name) for _, _, name, _ in option_flags()}
-    return Options(**{name: v.resolve(drawing) if isinstance(v, Length) else v for name, v in values.items()})
+    values: dict[str, Any] = {}
+    for _, _, name, _ in option_flags():
+        value = getattr(args, name)
+        values[name] = value.resolve(drawing) if isinstance(value, Length) else value
+    return Options(**values)
 
 
 def _output_ext(args: argparse.Namespace, f: _File) -> str:

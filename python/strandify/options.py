@@ -206,7 +206,7 @@ class NativeOptions:
     tile_size: float | None = None
     max_nodes: int | None = None
     compute_widths: bool = False
-    partition: str = "none"
+    partition: Partition = "none"
     workers: int | None = None
     refine_steps: tuple[str, ...] | None = None
 
