@@ -9,6 +9,7 @@
 
 #include "boundary.hpp"
 #include "assert.hpp"
+#include "geometry.hpp"
 #include "numeric.hpp"
 
 namespace strandify {
@@ -35,7 +36,7 @@ Failure too_many_points(double estimate, std::uint64_t limit, const char* remedy
 double ring_perimeter(const Ring& ring) {
   const std::size_t n = ring.size();
   double total = 0.0;
-  for (std::size_t i = 0; i < n; ++i) total += detail::edge_length(ring[i], ring[(i + 1) % n]);
+  for (std::size_t i = 0; i < n; ++i) total += root_sum_squares_distance(ring[i], ring[(i + 1) % n]);
   return total;
 }
 
@@ -76,7 +77,7 @@ double subdivided_ring_size(const Ring& ring, double max_edge) {
   if (n <= 1) return static_cast<double>(n);
   double total = 0.0;
   for (std::size_t i = 0; i < n; ++i) {
-    const double len = detail::edge_length(ring[i], ring[(i + 1) % n]);
+    const double len = root_sum_squares_distance(ring[i], ring[(i + 1) % n]);
     // An edge that is not finite stays whole, as in subdivide_ring.
     const double k = (len > max_edge && std::isfinite(len)) ? std::ceil(len / max_edge) : 0.0;
     total += k >= 2.0 ? k : 1.0;

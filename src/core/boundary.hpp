@@ -161,7 +161,6 @@ double ring_size_by_spans(const Ring& ring, double spacing, double corner_angle,
                           const SpanSizer& span_size);
 // Arc length of an open path, accumulated from its first point in order.
 double span_length(const std::vector<Point>& span);
-double edge_length(Point a, Point b);
 // Cosine of the turning angle at `p`, or NaN when an incident edge is shorter than 1e-12 (such
 // a vertex has no turning angle, and NaN fails every comparison).
 double turning_cosine(Point prev, Point p, Point next);

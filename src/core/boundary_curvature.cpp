@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "boundary.hpp"
+#include "geometry.hpp"
 #include "numeric.hpp"
 
 namespace strandify {
@@ -38,7 +39,7 @@ double refine_pieces(Point a, Point b, const CurvatureIndex& index,
   const Point mid{(a.x + b.x) * 0.5, (a.y + b.y) * 0.5};
   const double angle = index.max_angle_near(mid, r.inner_radius, r.outer_radius);
   const double sigma = refine_spacing(angle, r.buffer_distance, r.ratio);
-  const double len = detail::edge_length(a, b);
+  const double len = root_sum_squares_distance(a, b);
   return len > sigma ? std::ceil(len / sigma) : 0.0;
 }
 
@@ -71,7 +72,7 @@ double walk_adaptive(const std::vector<Point>& p, const CurvatureIndex& index, d
   std::vector<double> cumulative(n);
   cumulative[0] = 0.0;
   for (std::size_t i = 1; i < n; ++i)
-    cumulative[i] = cumulative[i - 1] + detail::edge_length(p[i - 1], p[i]);
+    cumulative[i] = cumulative[i - 1] + root_sum_squares_distance(p[i - 1], p[i]);
   const double total = cumulative[n - 1];
   // A length that is not finite would never be reached by any number of steps.
   if (!(total > 1e-12) || std::isinf(total)) {
@@ -240,9 +241,7 @@ std::size_t CurvatureIndex::dense_cell(const CellKey& k) const {
 
 double CurvatureIndex::weighted_angle(const Entry& e, Point q, double inner,
                                       double outer) const {
-  const double dx = e.position.x - q.x;
-  const double dy = e.position.y - q.y;
-  const double d2 = dx * dx + dy * dy;
+  const double d2 = squared_distance(q, e.position);
   if (!(d2 <= outer * outer)) return 0.0;
   const double d = std::sqrt(d2);
   const double w = d <= inner ? 1.0 : 1.0 - (d - inner) / (outer - inner);

@@ -5,20 +5,15 @@
 #include <vector>
 
 #include "boundary.hpp"
+#include "geometry.hpp"
 #include "numeric.hpp"
 
 namespace strandify {
 namespace detail {
 
-double edge_length(Point a, Point b) {
-  const double dx = b.x - a.x;
-  const double dy = b.y - a.y;
-  return std::sqrt(dx * dx + dy * dy);
-}
-
 double span_length(const std::vector<Point>& span) {
   double total = 0.0;
-  for (std::size_t i = 1; i < span.size(); ++i) total = total + edge_length(span[i - 1], span[i]);
+  for (std::size_t i = 1; i < span.size(); ++i) total = total + root_sum_squares_distance(span[i - 1], span[i]);
   return total;
 }
 
@@ -131,7 +126,7 @@ std::vector<Point> resample_span_open(const std::vector<Point>& span, double spa
   std::vector<double> cumulative(n);
   cumulative[0] = 0.0;
   for (std::size_t i = 1; i < n; ++i)
-    cumulative[i] = cumulative[i - 1] + detail::edge_length(span[i - 1], span[i]);
+    cumulative[i] = cumulative[i - 1] + root_sum_squares_distance(span[i - 1], span[i]);
   const double total = cumulative[n - 1];
   // A length that is not a finite number cannot be cut into a finite number of equal pieces
   // (and a NaN one places no sample anywhere), so it is treated like a degenerate span.

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "geometry.hpp"
 #include "numeric.hpp"
 #include "pair_table.hpp"
 
@@ -23,12 +24,6 @@ namespace {
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 
 using PairSet = PairTable<unsigned char>;
-
-PairKey unordered_pair(NodeId a, NodeId b) {
-  return a < b ? PairKey{a, b} : PairKey{b, a};
-}
-
-double distance(const Point& p, const Point& q) { return std::hypot(q.x - p.x, q.y - p.y); }
 
 // An edge that breaks the graph invariants (an id out of range, a self-edge) cannot take part
 // in any walk; it is treated as absent so that no operation reads outside the node list.

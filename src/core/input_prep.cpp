@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "geometry.hpp"
 #include "numeric.hpp"
 
 namespace strandify {
@@ -23,10 +24,8 @@ Curve decimate_curve(const Curve& curve, double tolerance) {
   Point last = curve.front();
   out.push_back(last);
   for (std::size_t j = 1; j + 1 < n; ++j) {
-    const double dx = curve[j].x - last.x;
-    const double dy = curve[j].y - last.y;
     // Measured from the last kept vertex, so a dense run thins out instead of vanishing.
-    if (dx * dx + dy * dy >= tol2) {
+    if (squared_distance(last, curve[j]) >= tol2) {
       last = curve[j];
       out.push_back(last);
     }

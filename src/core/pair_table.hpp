@@ -16,6 +16,11 @@ struct PairKey {
   bool operator==(const PairKey& o) const { return first == o.first && second == o.second; }
 };
 
+// The key of an unordered pair: the smaller member first.
+inline PairKey unordered_pair(std::uint64_t a, std::uint64_t b) {
+  return a < b ? PairKey{a, b} : PairKey{b, a};
+}
+
 inline std::uint64_t mix64(std::uint64_t z) {  // splitmix64 finaliser
   z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
   z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;

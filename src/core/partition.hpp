@@ -23,10 +23,6 @@ enum class Partition : unsigned char {
   tiles,       // the drawing cut into square tiles run on their own and stitched (tiling.hpp)
 };
 
-struct Box {
-  double min_x, min_y, max_x, max_y;
-};
-
 // Groups of curve indices, each ascending, in order of their smallest index. A curve's paths
 // (the outer ring and the hole of a closed stroke, say) are never split between groups.
 struct CurveGroups {

@@ -7,6 +7,7 @@
 #include "assert.hpp"
 #include "chain_finish.hpp"
 #include "component_keep.hpp"
+#include "geometry.hpp"
 #include "graph.hpp"
 #include "inflate.hpp"
 #include "input_prep.hpp"
@@ -59,15 +60,6 @@ std::size_t point_count(const std::vector<Curve>& curves) {
   return n;
 }
 
-std::size_t ring_point_count(const std::vector<Polygon>& polygons) {
-  std::size_t n = 0;
-  for (const Polygon& p : polygons) {
-    n += p.outer.size();
-    for (const Ring& h : p.holes) n += h.size();
-  }
-  return n;
-}
-
 std::size_t mesh_point_count(const std::vector<MeshedPolygon>& meshed) {
   std::size_t n = 0;
   for (const MeshedPolygon& m : meshed) n += m.mesh.points.size();
@@ -86,10 +78,6 @@ std::string union_too_costly(const UnionWork& work, double limit, bool widths) {
          format_float(std::round(work.total() / 1e6)) +
          " million sweep steps, more than the limit of " + format_float(limit / 1e6) +
          " million; " + remedy + ", or split the drawing into several calls";
-}
-
-Outcome<std::vector<Polygon>> interrupted_polygons() {
-  return Outcome<std::vector<Polygon>>::fail(FailureKind::interrupted, "interrupted");
 }
 
 // The union is one library call that cannot be stopped: when it is long and the call can be
@@ -122,7 +110,7 @@ Outcome<std::vector<Polygon>> buffer_polygons(const std::vector<Curve>& curves,
                            : inflate(prepared.curves, prepared.widths, inflation, stop);
       },
       background ? latch.keep_going() : KeepGoing{});
-  if (!polygons || latch.has_stopped()) return interrupted_polygons();
+  if (!polygons || latch.has_stopped()) return interrupted<std::vector<Polygon>>();
   Result out;
   out.value = std::move(*polygons);
   return out;
@@ -299,7 +287,7 @@ Outcome<std::vector<MeshedPolygon>> mesh_polygons(const std::vector<Polygon>& po
   if (!for_each_index(
           polygons.size(), threads_for_points(threads, ring_point_count(polygons)),
           [&](std::size_t i) { out.value[i] = meshed_polygon(cond, polygons[i], i); }, keep_going))
-    return Result::fail(FailureKind::interrupted, "interrupted");
+    return interrupted<std::vector<MeshedPolygon>>();
   return out;
 }
 
@@ -311,7 +299,7 @@ Outcome<SkeletonGraph> skeleton_graph(const std::vector<Polygon>& polygons,
   auto meshed = mesh_polygons(polygons, settings.boundary, settings.threads, keep_going);
   if (!meshed.ok()) return Result::fail(std::move(*meshed.failure));
   out.value.meshed = std::move(meshed.value);
-  if (stopped()) return Result::fail(FailureKind::interrupted, "interrupted");
+  if (stopped()) return interrupted<SkeletonGraph>();
 
   std::vector<std::vector<Segment>> skeletons(out.value.meshed.size());
   for_each_index(skeletons.size(),
@@ -414,7 +402,7 @@ Outcome<CenterlineResult> chains_per_polygon(const std::vector<MeshedPolygon>& m
           meshed.size(), threads_for_points(settings.threads, mesh_point_count(meshed)),
           [&](std::size_t i) { parts[i] = chains_of_polygon(meshed[i], settings); },
           keep_going ? go : std::function<bool()>{}))
-    return Result::fail(FailureKind::interrupted, "interrupted");
+    return interrupted<CenterlineResult>();
   std::size_t skeleton_nodes = 0, nodes = 0, chain_count = 0;
   for (const PolygonChains& p : parts) {
     skeleton_nodes += p.skeleton_nodes;
@@ -441,7 +429,7 @@ Outcome<CenterlineResult> chains_per_polygon(const std::vector<MeshedPolygon>& m
   }
   number_chain_ends(chains, nodes, result);
   if (compute_widths && !measure_widths(boundary_vertices(meshed), result, keep_going))
-    return Result::fail(FailureKind::interrupted, "interrupted");
+    return interrupted<CenterlineResult>();
   return out;
 }
 
@@ -459,10 +447,6 @@ Outcome<CenterlineResult> strandify_inner(const std::vector<Curve>& curves,
 
 namespace {
 
-Outcome<CenterlineResult> interrupted_centerlines() {
-  return Outcome<CenterlineResult>::fail(FailureKind::interrupted, "interrupted");
-}
-
 // Every stage of centerlines_of_polygons on this thread. keep_going is asked between the
 // stages and, with `in_loops`, also per polygon and every so many chains: a poll that has to
 // take the interpreter lock is asked between stages only. All checks go through one latch, so
@@ -475,10 +459,10 @@ Outcome<CenterlineResult> centerlines_here(const std::vector<Polygon>& polygons,
   using Result = Outcome<CenterlineResult>;
   StopLatch latch(keep_going);
   const KeepGoing go = in_loops ? latch.keep_going() : KeepGoing{};
-  if (latch.stopped()) return interrupted_centerlines();
+  if (latch.stopped()) return interrupted<CenterlineResult>();
   auto meshed = mesh_polygons(polygons, settings.boundary, settings.threads, go);
   if (!meshed.ok()) return Result::fail(std::move(*meshed.failure));
-  if (latch.stopped()) return interrupted_centerlines();
+  if (latch.stopped()) return interrupted<CenterlineResult>();
   if (settings.inflation.partition == Partition::components)
     return chains_per_polygon(meshed.value, settings, max_nodes, compute_widths, go);
 
@@ -487,7 +471,7 @@ Outcome<CenterlineResult> centerlines_here(const std::vector<Polygon>& polygons,
           skeletons.size(),
           threads_for_points(settings.threads, mesh_point_count(meshed.value)),
           [&](std::size_t i) { skeletons[i] = mesh_skeleton(meshed.value[i].mesh); }, go))
-    return interrupted_centerlines();
+    return interrupted<CenterlineResult>();
   std::vector<unsigned char> has_segments;
   if (settings.refine.steps.any()) has_segments.reserve(skeletons.size());
   std::vector<Segment> segments;
@@ -503,17 +487,17 @@ Outcome<CenterlineResult> centerlines_here(const std::vector<Polygon>& polygons,
   segments = {};
   if (auto failure = check_node_limit(graph.nodes.size(), max_nodes))
     return Result::fail(std::move(*failure));
-  if (latch.stopped()) return interrupted_centerlines();
+  if (latch.stopped()) return interrupted<CenterlineResult>();
   PolygonChains done = finished_chains(std::move(graph), meshed.value.data(),
                                        meshed.value.data() + meshed.value.size(), has_segments,
                                        settings, go);
-  if (latch.stopped()) return interrupted_centerlines();
+  if (latch.stopped()) return interrupted<CenterlineResult>();
 
   CenterlineResult& result = out.value;
   result.chains = std::move(done.finished);
   number_chain_ends(done.chains, done.node_count, result);
   if (compute_widths && !measure_widths(boundary_vertices(meshed.value), result, go))
-    return interrupted_centerlines();
+    return interrupted<CenterlineResult>();
   return out;
 }
 
@@ -537,7 +521,7 @@ Outcome<CenterlineResult> centerlines_of_polygons(std::vector<Polygon> polygons,
         return centerlines_here(polygons, settings, max_nodes, compute_widths, stop, true);
       },
       latch.keep_going());
-  if (!result) return interrupted_centerlines();
+  if (!result) return interrupted<CenterlineResult>();
   return std::move(*result);
 }
 
@@ -590,7 +574,7 @@ Outcome<std::vector<Triangle>> triangulation_pipeline(
       },
       background ? latch.keep_going() : KeepGoing{});
   if (!triangles || latch.has_stopped())
-    return Result::fail(FailureKind::interrupted, "interrupted");
+    return interrupted<std::vector<Triangle>>();
   return std::move(*triangles);
 }
 

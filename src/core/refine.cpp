@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "chain_finish.hpp"
+#include "geometry.hpp"
 #include "graph.hpp"
 #include "pair_table.hpp"
 
@@ -26,7 +27,6 @@ Point scale(Point a, double s) { return {a.x * s, a.y * s}; }
 double dot(Point a, Point b) { return a.x * b.x + a.y * b.y; }
 double cross(Point a, Point b) { return a.x * b.y - a.y * b.x; }
 double norm(Point a) { return std::hypot(a.x, a.y); }
-double distance(Point a, Point b) { return norm(sub(a, b)); }
 
 bool unit(Point& v) {
   const double n = norm(v);
@@ -131,8 +131,7 @@ class GraphEdit {
     PairTable<unsigned char> seen(g_.edges.size() + added_.size());
     auto emit = [&](const Edge& e) {
       if (e.a == e.b) return;
-      const PairKey key = e.a < e.b ? PairKey{e.a, e.b} : PairKey{e.b, e.a};
-      if (seen.insert(key, 1)) out.edges.push_back(e);
+      if (seen.insert(unordered_pair(e.a, e.b), 1)) out.edges.push_back(e);
     };
     for (std::size_t id = 0; id < g_.edges.size(); ++id)
       if (!dead_[id]) emit(g_.edges[id]);
@@ -244,7 +243,7 @@ bool branch_line(const Graph& g, const Walk& w, double fit_start, double fit_end
 // `margin` inside it along that way.
 bool clear_path(const BoundaryEdges& boundary, Point from, Point to, double margin) {
   const Point d = sub(to, from);
-  const double length = std::sqrt(dot(d, d));
+  const double length = root_sum_squares_distance(from, to);
   if (!(length > 0.0)) return boundary.distance_within(to, margin) >= margin;
   return boundary.first_hit(from, d, 1.0 + margin / length) < 0.0;
 }
@@ -321,8 +320,6 @@ struct CornerFinder {
     found.push_back(apex);
   }
 };
-
-bool point_less(const Point& a, const Point& b) { return a.x < b.x || (a.x == b.x && a.y < b.y); }
 
 // ---------------------------------------------------------------------------------------------
 // Crossings.

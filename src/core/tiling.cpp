@@ -8,6 +8,7 @@
 
 #include "assert.hpp"
 #include "chain_finish.hpp"
+#include "geometry.hpp"
 #include "graph.hpp"
 #include "inflate.hpp"
 #include "parallel.hpp"
@@ -124,11 +125,7 @@ Extent drawing_extent(const PreparedCurves& prepared, double buffer_distance) {
   Extent e;
   e.buffered.assign(prepared.curves.size(), false);
   for (std::size_t i = 0; i < prepared.curves.size(); ++i) {
-    const WidthList* w = prepared.widths && i < prepared.widths->size() &&
-                                 !(*prepared.widths)[i].empty()
-                             ? &(*prepared.widths)[i]
-                             : nullptr;
-    const auto b = buffer_box(prepared.curves[i], w, buffer_distance);
+    const auto b = buffer_box(prepared.curves[i], width_list_of(prepared.widths, i), buffer_distance);
     if (!b) continue;
     e.buffered[i] = true;
     e.points += prepared.curves[i].size();
@@ -259,8 +256,7 @@ Outcome<TilePlan> plan_tiles(const PreparedCurves& prepared, const Settings& set
              entries[b + 1].segment == entries[b].segment + 1)
         ++b;
       const std::size_t i = entries[a].curve;
-      const bool variable = prepared.widths && i < prepared.widths->size() && !(*prepared.widths)[i].empty();
-      const std::vector<double>* w = variable ? &(*prepared.widths)[i] : nullptr;
+      const WidthList* w = width_list_of(prepared.widths, i);
       for (Run& run : clip_polyline(curves[i], w, entries[a].segment, entries[b].segment + 1, job.halo)) {
         job.curves.push_back(std::move(run.points));
         if (job.widths) job.widths->push_back(std::move(run.widths));
@@ -322,13 +318,6 @@ struct Link {
   bool crosses_seam = false;
   bool alive = true;
 };
-
-double polyline_length(const std::vector<Point>& points) {
-  double length = 0.0;
-  for (std::size_t k = 0; k + 1 < points.size(); ++k)
-    length += std::hypot(points[k + 1].x - points[k].x, points[k + 1].y - points[k].y);
-  return length;
-}
 
 // Where a stitch node came from: a tile's graph node, a matched pair of seam ends, or a seam
 // end that found no partner on the other side.
@@ -542,8 +531,7 @@ std::vector<std::size_t> match_seam_ends(const std::vector<Point>& ends,
              it != keyed.end() && it->cx == probe.cx && it->cy == probe.cy; ++it) {
           const std::size_t j = it->index;
           if (tile_of[j] == tile_of[i]) continue;
-          const double ex = ends[j].x - ends[i].x, ey = ends[j].y - ends[i].y;
-          const double d2 = ex * ex + ey * ey;
+          const double d2 = squared_distance(ends[i], ends[j]);
           if (d2 < best || (d2 == best && nearest[i] != n && j < nearest[i]) ||
               (d2 == best && nearest[i] == n)) {
             best = d2;
@@ -669,7 +657,7 @@ Outcome<CenterlineResult> run_tiles(const TilePlan& plan, const Settings& settin
   std::vector<Outcome<TileResult>> tiles(jobs.size());
   if (!for_each_index(jobs.size(), settings.threads,
                       [&](std::size_t i) { tiles[i] = run_tile(jobs[i], settings); }, keep_going))
-    return Result::fail(FailureKind::interrupted, "interrupted");
+    return interrupted<CenterlineResult>();
   std::vector<TileResult> results;
   results.reserve(tiles.size());
   std::uint64_t skeleton_nodes = 0;
@@ -700,7 +688,7 @@ Outcome<CenterlineResult> strandify_tiled(const std::vector<Curve>& curves,
   auto plan = plan_tiles(prepared.value, settings);
   if (!plan.ok()) return Result::fail(std::move(*plan.failure));
   prepared.value = {};
-  if (latch.stopped()) return Result::fail(FailureKind::interrupted, "interrupted");
+  if (latch.stopped()) return interrupted<CenterlineResult>();
   if (!latch.can_stop() || plan.value.tiles.empty())
     return run_tiles(plan.value, settings, o.max_nodes, o.compute_widths, latch.keep_going());
   auto result = run_in_background<Result>(
@@ -709,7 +697,7 @@ Outcome<CenterlineResult> strandify_tiled(const std::vector<Curve>& curves,
         return run_tiles(plan, settings, max_nodes, compute_widths, stop);
       },
       latch.keep_going());
-  if (!result) return Result::fail(FailureKind::interrupted, "interrupted");
+  if (!result) return interrupted<CenterlineResult>();
   return std::move(*result);
 }
 
