@@ -87,9 +87,9 @@ double subdivided_ring_size(const Ring& ring, double max_edge) {
 
 // --- settings ----------------------------------------------------------------------------
 
-BoundarySettings resolve_boundary(double feature_size, double buffer_distance,
+BoundarySettings resolve_boundary(double buffer_distance, double feature_size,
                                   const BoundaryOptions& o) {
-  BoundarySettings s = resolve_boundary(feature_size, buffer_distance, o.subdivision_ratio,
+  BoundarySettings s = resolve_boundary(buffer_distance, feature_size, o.subdivision_ratio,
                                         o.resample, o.boundary_simplification);
   s.max_points = o.max_points;
   return s;
@@ -253,10 +253,10 @@ Outcome<BoundaryConditioner> BoundaryConditioner::build(const std::vector<Polygo
 }
 
 Outcome<BoundaryConditioner> BoundaryConditioner::build(const std::vector<Polygon>& polygons,
-                                                        double feature_size,
                                                         double buffer_distance,
+                                                        double feature_size,
                                                         const BoundaryOptions& options) {
-  return build(polygons, resolve_boundary(feature_size, buffer_distance, options));
+  return build(polygons, resolve_boundary(buffer_distance, feature_size, options));
 }
 
 // --- conditioning ------------------------------------------------------------------------
@@ -323,10 +323,10 @@ Outcome<std::vector<Polygon>> preprocess_boundaries(std::vector<Polygon> polygon
 }
 
 Outcome<std::vector<Polygon>> preprocess_boundaries(std::vector<Polygon> polygons,
-                                                    double feature_size, double buffer_distance,
+                                                    double buffer_distance, double feature_size,
                                                     const BoundaryOptions& options) {
   return preprocess_boundaries(std::move(polygons),
-                               resolve_boundary(feature_size, buffer_distance, options));
+                               resolve_boundary(buffer_distance, feature_size, options));
 }
 
 }  // namespace strandify

@@ -184,9 +184,9 @@ class BoundaryConditioner {
   // Fails when the settings would create more than settings.max_points boundary points.
   static Outcome<BoundaryConditioner> build(const std::vector<Polygon>& polygons,
                                             const BoundarySettings& settings);
-  // The same with the settings resolved from feature_size, buffer_distance and the options.
+  // The same with the settings resolved from buffer_distance, feature_size and the options.
   static Outcome<BoundaryConditioner> build(const std::vector<Polygon>& polygons,
-                                            double feature_size, double buffer_distance,
+                                            double buffer_distance, double feature_size,
                                             const BoundaryOptions& options);
 
   // With `simplify` false the rings are not simplified; everything else is unchanged. When the
@@ -229,11 +229,11 @@ class BoundaryConditioner {
 Outcome<std::vector<Polygon>> preprocess_boundaries(std::vector<Polygon> polygons,
                                                     const BoundarySettings& settings);
 Outcome<std::vector<Polygon>> preprocess_boundaries(std::vector<Polygon> polygons,
-                                                    double feature_size, double buffer_distance,
+                                                    double buffer_distance, double feature_size,
                                                     const BoundaryOptions& options);
 
 // Boundary settings resolved from the options, with the options' point limit.
-BoundarySettings resolve_boundary(double feature_size, double buffer_distance,
+BoundarySettings resolve_boundary(double buffer_distance, double feature_size,
                                   const BoundaryOptions& options);
 
 }  // namespace strandify
