@@ -15,6 +15,14 @@
 
 namespace strandify {
 
+// Points as vectors.
+inline Point sub(Point a, Point b) { return {a.x - b.x, a.y - b.y}; }
+inline Point add(Point a, Point b) { return {a.x + b.x, a.y + b.y}; }
+inline Point scale(Point a, double s) { return {a.x * s, a.y * s}; }
+inline double dot(Point a, Point b) { return a.x * b.x + a.y * b.y; }
+inline double cross(Point a, Point b) { return a.x * b.y - a.y * b.x; }
+inline double norm(Point a) { return std::hypot(a.x, a.y); }
+
 // (b - a) squared, coordinate by coordinate; the order of a and b does not change a bit.
 inline double squared_distance(Point a, Point b) {
   const double dx = b.x - a.x;
@@ -30,6 +38,15 @@ inline double distance(Point a, Point b) { return std::hypot(b.x - a.x, b.y - a.
 // edges with.
 inline double root_sum_squares_distance(Point a, Point b) {
   return std::sqrt(squared_distance(a, b));
+}
+
+// Distance from p to the segment a-b, by `distance` to the nearest point of the segment.
+inline double segment_distance(Point p, Point a, Point b) {
+  const Point e = sub(b, a);
+  const double ee = dot(e, e);
+  double t = ee > 0.0 ? dot(sub(p, a), e) / ee : 0.0;
+  t = t < 0.0 ? 0.0 : (t > 1.0 ? 1.0 : t);
+  return distance(p, add(a, scale(e, t)));
 }
 
 // Length of an open polyline by `distance`, summed from its first point in order.

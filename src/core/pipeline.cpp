@@ -14,7 +14,7 @@
 #include "nearest_vertex.hpp"
 #include "parallel.hpp"
 #include "tiling.hpp"
-#include "refine.hpp"
+#include "refine/refine.hpp"
 #include "work_estimate.hpp"
 
 namespace strandify {

@@ -11,7 +11,7 @@
 #include "background.hpp"
 #include "boundary.hpp"
 #include "nearest_vertex.hpp"
-#include "refine.hpp"
+#include "refine/refine.hpp"
 #include "settings.hpp"
 #include "skeleton_cdt.hpp"
 #include "types.hpp"
