@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "boundary.hpp"
-#include "pipeline.hpp"
+#include "drivers/entry.hpp"
 #include "sketch.hpp"
 #include "skeleton_cdt.hpp"
 

@@ -9,8 +9,7 @@
 #include "convert.hpp"
 #include "entry_points.hpp"
 #include "interrupt.hpp"
-#include "pipeline.hpp"
-#include "polygon_input.hpp"
+#include "drivers/entry.hpp"
 #include "worker_pool.hpp"
 
 namespace strandify::binding {

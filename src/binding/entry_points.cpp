@@ -2,8 +2,7 @@
 
 #include "convert.hpp"
 #include "interrupt.hpp"
-#include "pipeline.hpp"
-#include "polygon_input.hpp"
+#include "drivers/entry.hpp"
 
 namespace strandify::binding {
 namespace {

@@ -2,7 +2,7 @@
 // jobs can run anywhere (a cluster's workers) and only plain tuples travel.
 #include "convert.hpp"
 #include "entry_points.hpp"
-#include "tiling.hpp"
+#include "drivers/entry.hpp"
 
 namespace strandify::binding {
 namespace {

@@ -355,7 +355,7 @@ AssembledPolygons union_of(const std::vector<Curve>& curves,
     c2::Paths64 offsets;
     std::size_t done = 0;
     for (std::size_t i : indices) {
-      if (keep_going && ++done % kCurvesBetweenChecks == 0 && !keep_going()) return {};
+      if (stop_before(keep_going, done++, kCurvesBetweenChecks)) return {};
       offset_curve(curves, widths, i, settings, offsets);
     }
     if (offsets.empty()) return {};

@@ -5,7 +5,7 @@
 
 #include "check.hpp"
 #include "boundary.hpp"
-#include "pipeline.hpp"
+#include "drivers/entry.hpp"
 #include "sketch.hpp"
 #include "skeleton_cdt.hpp"
 

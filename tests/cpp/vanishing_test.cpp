@@ -9,7 +9,7 @@
 
 #include "boundary.hpp"
 #include "check.hpp"
-#include "pipeline.hpp"
+#include "drivers/entry.hpp"
 #include "sketch.hpp"
 #include "skeleton_cdt.hpp"
 
