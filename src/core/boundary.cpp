@@ -56,17 +56,21 @@ void for_each_ring(std::vector<Polygon>& polygons, F&& f) {
   }
 }
 
+// The polygon with f applied to every ring, outer first, holes in order.
+template <class F>
+Polygon map_polygon(const Polygon& p, F&& f) {
+  Polygon q;
+  q.outer = f(p.outer);
+  q.holes.reserve(p.holes.size());
+  for (const Ring& h : p.holes) q.holes.push_back(f(h));
+  return q;
+}
+
 template <class F>
 std::vector<Polygon> map_rings(const std::vector<Polygon>& polygons, F&& f) {
   std::vector<Polygon> out;
   out.reserve(polygons.size());
-  for (const Polygon& p : polygons) {
-    Polygon q;
-    q.outer = f(p.outer);
-    q.holes.reserve(p.holes.size());
-    for (const Ring& h : p.holes) q.holes.push_back(f(h));
-    out.push_back(std::move(q));
-  }
+  for (const Polygon& p : polygons) out.push_back(map_polygon(p, f));
   return out;
 }
 
@@ -283,22 +287,13 @@ Ring BoundaryConditioner::finish(Ring&& ring) const {
 
 Polygon BoundaryConditioner::condition(const Polygon& polygon, bool simplify) const {
   const bool s = simplify || !unsimplified_fits_;
-  Polygon out;
-  out.outer = finish(first_pass(polygon.outer, s));
-  out.holes.reserve(polygon.holes.size());
-  for (const Ring& h : polygon.holes) out.holes.push_back(finish(first_pass(h, s)));
-  return out;
+  return map_polygon(polygon, [&](const Ring& r) { return finish(first_pass(r, s)); });
 }
 
 Polygon BoundaryConditioner::condition_built(std::size_t i) const {
   STRANDIFY_ASSERT(i < first_pass_.size());
   if (i >= first_pass_.size()) return {};
-  const Polygon& p = first_pass_[i];
-  Polygon out;
-  out.outer = finish(p.outer);
-  out.holes.reserve(p.holes.size());
-  for (const Ring& h : p.holes) out.holes.push_back(finish(h));
-  return out;
+  return map_polygon(first_pass_[i], [this](const Ring& r) { return finish(r); });
 }
 
 Outcome<std::vector<Polygon>> preprocess_boundaries(std::vector<Polygon> polygons,

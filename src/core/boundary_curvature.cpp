@@ -69,10 +69,7 @@ double walk_adaptive(const std::vector<Point>& p, const CurvatureIndex& index, d
     emit(p[0]);
     return 0.0;
   }
-  std::vector<double> cumulative(n);
-  cumulative[0] = 0.0;
-  for (std::size_t i = 1; i < n; ++i)
-    cumulative[i] = cumulative[i - 1] + root_sum_squares_distance(p[i - 1], p[i]);
+  const std::vector<double> cumulative = detail::cumulative_lengths(p);
   const double total = cumulative[n - 1];
   // A length that is not finite would never be reached by any number of steps.
   if (!(total > 1e-12) || std::isinf(total)) {
@@ -95,14 +92,7 @@ double walk_adaptive(const std::vector<Point>& p, const CurvatureIndex& index, d
       return total;
     }
     s = s + step;
-    while (j < n - 1 && s > cumulative[j + 1]) ++j;
-    if (j == n - 1) {
-      last = p[n - 1];
-    } else {
-      const double piece = cumulative[j + 1] - cumulative[j];
-      const double f = piece > 1e-12 ? (s - cumulative[j]) / piece : 0.0;
-      last = {p[j].x + f * (p[j + 1].x - p[j].x), p[j].y + f * (p[j + 1].y - p[j].y)};
-    }
+    last = detail::point_at_arc(p, cumulative, s, j);
     if (!emit(last)) return s;
   }
 }
@@ -326,29 +316,9 @@ Ring refine_ring_from_index(const Ring& ring, const CurvatureIndex& index,
 
   // One query per edge; the piece counts are kept so that the output is allocated once.
   std::vector<std::uint64_t> pieces(n);
-  std::uint64_t total = n;
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::uint64_t k =
-        saturate_u64(refine_pieces(ring[i], ring[(i + 1) % n], index, refinement));
-    pieces[i] = k;
-    if (k >= 2) total = (total > UINT64_MAX - (k - 1)) ? UINT64_MAX : total + (k - 1);
-  }
-
-  Ring out;
-  if (total <= kMaxBoundaryPoints) out.reserve(static_cast<std::size_t>(total));
-  for (std::size_t i = 0; i < n; ++i) {
-    const Point a = ring[i];
-    const Point b = ring[(i + 1) % n];
-    out.push_back(a);
-    const std::uint64_t k = pieces[i];
-    if (k < 2) continue;
-    const double kd = static_cast<double>(k);
-    for (std::uint64_t j = 1; j < k; ++j) {
-      const double s = static_cast<double>(j) / kd;
-      out.push_back({a.x + s * (b.x - a.x), a.y + s * (b.y - a.y)});
-    }
-  }
-  return out;
+  for (std::size_t i = 0; i < n; ++i)
+    pieces[i] = saturate_u64(refine_pieces(ring[i], ring[(i + 1) % n], index, refinement));
+  return detail::split_edges(ring, pieces, kMaxBoundaryPoints);
 }
 
 std::vector<Point> adaptive_resample_span_open(const std::vector<Point>& span,

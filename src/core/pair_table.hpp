@@ -46,20 +46,6 @@ class PairTable {
     return slot.used ? &slot.value : nullptr;
   }
 
-  // The value stored for `key`, inserted as `initial` when the key is absent.
-  Value& find_or_insert(const PairKey& key, const Value& initial) {
-    std::size_t at = probe(key);
-    if (!slots_[at].used) {
-      if (2 * (size_ + 1) > slots_.size()) {
-        grow();
-        at = probe(key);
-      }
-      slots_[at] = {key, initial, true};
-      ++size_;
-    }
-    return slots_[at].value;
-  }
-
   // Adds key -> value unless the key is present; true when it was added.
   bool insert(const PairKey& key, const Value& value) {
     std::size_t at = probe(key);

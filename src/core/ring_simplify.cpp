@@ -98,19 +98,27 @@ Ring subdivide_ring(const Ring& ring, double max_edge) {
   const std::size_t n = ring.size();
   if (n <= 1) return ring;
 
-  std::uint64_t total = n;
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::uint64_t k = piece_count(root_sum_squares_distance(ring[i], ring[(i + 1) % n]), max_edge);
-    if (k >= 2) total = (total > UINT64_MAX - (k - 1)) ? UINT64_MAX : total + (k - 1);
-  }
+  std::vector<std::uint64_t> pieces(n);
+  for (std::size_t i = 0; i < n; ++i)
+    pieces[i] = piece_count(root_sum_squares_distance(ring[i], ring[(i + 1) % n]), max_edge);
+  return detail::split_edges(ring, pieces, Ring().max_size());
+}
 
+namespace detail {
+
+Ring split_edges(const Ring& ring, const std::vector<std::uint64_t>& pieces,
+                 std::uint64_t reserve_limit) {
+  const std::size_t n = ring.size();
+  std::uint64_t total = n;
+  for (const std::uint64_t k : pieces)
+    if (k >= 2) total = (total > UINT64_MAX - (k - 1)) ? UINT64_MAX : total + (k - 1);
   Ring out;
-  if (total <= out.max_size()) out.reserve(static_cast<std::size_t>(total));
+  if (total <= reserve_limit) out.reserve(static_cast<std::size_t>(total));
   for (std::size_t i = 0; i < n; ++i) {
     const Point a = ring[i];
     const Point b = ring[(i + 1) % n];
     out.push_back(a);
-    const std::uint64_t k = piece_count(root_sum_squares_distance(a, b), max_edge);
+    const std::uint64_t k = pieces[i];
     if (k < 2) continue;
     const double dx = b.x - a.x;
     const double dy = b.y - a.y;
@@ -122,5 +130,7 @@ Ring subdivide_ring(const Ring& ring, double max_edge) {
   }
   return out;
 }
+
+}  // namespace detail
 
 }  // namespace strandify
