@@ -11,6 +11,7 @@
 #include "boundary.hpp"
 #include "geometry.hpp"
 #include "numeric.hpp"
+#include "pair_table.hpp"
 
 namespace strandify {
 namespace {
@@ -36,7 +37,7 @@ double refine_spacing(double angle, double bd, double ratio) {
 // Pieces of the edge a-b, as the unrounded ceiling (possibly huge); below 2 means whole.
 double refine_pieces(Point a, Point b, const CurvatureIndex& index,
                      const RefinementSettings& r) {
-  const Point mid{(a.x + b.x) * 0.5, (a.y + b.y) * 0.5};
+  const Point mid = midpoint(a, b);
   const double angle = index.max_angle_near(mid, r.inner_radius, r.outer_radius);
   const double sigma = refine_spacing(angle, r.buffer_distance, r.ratio);
   const double len = root_sum_squares_distance(a, b);
@@ -110,15 +111,8 @@ CurvatureIndex::CurvatureIndex(double cell_size)
     : cell_size_(cell_size), inv_cell_(1.0 / cell_size) {}
 
 std::size_t CurvatureIndex::CellHash::operator()(const CellKey& k) const {
-  // splitmix64 finaliser over both coordinates; only lookups depend on it.
-  std::uint64_t h = static_cast<std::uint64_t>(k.x) * 0x9E3779B97F4A7C15ull;
-  h ^= static_cast<std::uint64_t>(k.y) + 0x7F4A7C159E3779B9ull + (h << 6) + (h >> 2);
-  h ^= h >> 30;
-  h *= 0xBF58476D1CE4E5B9ull;
-  h ^= h >> 27;
-  h *= 0x94D049BB133111EBull;
-  h ^= h >> 31;
-  return static_cast<std::size_t>(h);
+  return static_cast<std::size_t>(
+      pair_hash(static_cast<std::uint64_t>(k.x), static_cast<std::uint64_t>(k.y)));
 }
 
 CurvatureIndex::CellKey CurvatureIndex::key_of(Point p) const {

@@ -23,6 +23,9 @@ inline double dot(Point a, Point b) { return a.x * b.x + a.y * b.y; }
 inline double cross(Point a, Point b) { return a.x * b.y - a.y * b.x; }
 inline double norm(Point a) { return std::hypot(a.x, a.y); }
 
+// Halfway between a and b, as (a + b) / 2 (the sum is the same in either order).
+inline Point midpoint(Point a, Point b) { return {(a.x + b.x) * 0.5, (a.y + b.y) * 0.5}; }
+
 // (b - a) squared, coordinate by coordinate; the order of a and b does not change a bit.
 inline double squared_distance(Point a, Point b) {
   const double dx = b.x - a.x;
@@ -97,13 +100,16 @@ inline bool point_less(const Point& a, const Point& b) {
   return a.x < b.x || (a.x == b.x && a.y < b.y);
 }
 
-// Points of every ring of the polygons, holes included.
+// Points of every ring of the polygon, holes included.
+inline std::size_t ring_point_count(const Polygon& polygon) {
+  std::size_t n = polygon.outer.size();
+  for (const Ring& h : polygon.holes) n += h.size();
+  return n;
+}
+
 inline std::size_t ring_point_count(const std::vector<Polygon>& polygons) {
   std::size_t n = 0;
-  for (const Polygon& p : polygons) {
-    n += p.outer.size();
-    for (const Ring& h : p.holes) n += h.size();
-  }
+  for (const Polygon& p : polygons) n += ring_point_count(p);
   return n;
 }
 

@@ -345,8 +345,7 @@ Graph merge_close_junctions(const Graph& graph, double max_distance) {
     const NodeId rb = sets.root(c.b);
     if (ra == rb) continue;
     // Running pairwise midpoint: later members weigh as much as the whole earlier cluster.
-    position[ra].x = (position[ra].x + position[rb].x) * 0.5;
-    position[ra].y = (position[ra].y + position[rb].y) * 0.5;
+    position[ra] = midpoint(position[ra], position[rb]);
     sets.attach(rb, ra);
     for (std::size_t p = c.path_begin + 1; p + 1 < c.path_end; ++p) {
       removed[found.path_nodes[p]] = 1;

@@ -10,6 +10,7 @@
 
 #include "geometry.hpp"
 #include "numeric.hpp"
+#include "pair_table.hpp"
 
 namespace strandify {
 
@@ -55,10 +56,8 @@ struct Cell {
 
 struct CellHash {
   std::size_t operator()(const Cell& c) const {
-    std::uint64_t h = static_cast<std::uint64_t>(c.x) * 0x9E3779B97F4A7C15ull;
-    h ^= static_cast<std::uint64_t>(c.y) + 0x7F4A7C159E3779B9ull + (h << 6) + (h >> 2);
-    h ^= h >> 31;
-    return static_cast<std::size_t>(h * 0xBF58476D1CE4E5B9ull);
+    return static_cast<std::size_t>(
+        pair_hash(static_cast<std::uint64_t>(c.x), static_cast<std::uint64_t>(c.y)));
   }
 };
 

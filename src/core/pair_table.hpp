@@ -27,6 +27,12 @@ inline std::uint64_t mix64(std::uint64_t z) {  // splitmix64 finaliser
   return z ^ (z >> 31);
 }
 
+// The hash of an integer pair, for this table and for the hash maps keyed by grid cells. Only
+// lookups ever depend on it: no table or map of ours is iterated into a result.
+inline std::uint64_t pair_hash(std::uint64_t first, std::uint64_t second) {
+  return mix64(first * 0x9e3779b97f4a7c15ULL ^ mix64(second));
+}
+
 // Open-addressing table from integer pairs to values, with linear probing in one flat array:
 // the per-point lookups of snapping and the per-edge pair checks allocate nothing but the
 // occasional doubling. Only lookups and insertions; it is never iterated.
@@ -69,8 +75,7 @@ class PairTable {
   // The slot holding `key`, or the empty slot where it would go; the table is never full.
   std::size_t probe(const PairKey& key) const {
     const std::size_t mask = slots_.size() - 1;
-    std::size_t at = static_cast<std::size_t>(mix64(key.first * 0x9e3779b97f4a7c15ULL ^
-                                                    mix64(key.second))) & mask;
+    std::size_t at = static_cast<std::size_t>(pair_hash(key.first, key.second)) & mask;
     while (slots_[at].used && !(slots_[at].key == key)) at = (at + 1) & mask;
     return at;
   }

@@ -89,7 +89,7 @@ class Stitch {
       // copy of the same junction left behind.
       remove(c.link);
       if (ra == rb) continue;
-      merged[ra] = {(merged[ra].x + merged[rb].x) * 0.5, (merged[ra].y + merged[rb].y) * 0.5};
+      merged[ra] = midpoint(merged[ra], merged[rb]);
       parent[rb] = ra;
     }
     for (std::size_t v = 0; v < pos_.size(); ++v) {
@@ -230,7 +230,7 @@ std::vector<std::size_t> match_seam_ends(const std::vector<Point>& ends,
     const std::size_t j = nearest[i];
     if (j != n && nearest[j] == i) {
       node[j] = node[i];
-      node_positions.push_back({(ends[i].x + ends[j].x) * 0.5, (ends[i].y + ends[j].y) * 0.5});
+      node_positions.push_back(midpoint(ends[i], ends[j]));
       node_unmatched.push_back(false);
     } else {
       node_positions.push_back(ends[i]);

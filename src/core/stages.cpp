@@ -211,10 +211,7 @@ BoundaryEdges boundary_edges(const MeshedPolygon* first, const MeshedPolygon* la
 std::vector<Point> boundary_vertices(const std::vector<MeshedPolygon>& meshed) {
   std::vector<Point> out;
   std::size_t total = 0;
-  for (const MeshedPolygon& m : meshed) {
-    total += m.rings.outer.size();
-    for (const Ring& h : m.rings.holes) total += h.size();
-  }
+  for (const MeshedPolygon& m : meshed) total += ring_point_count(m.rings);
   out.reserve(total);
   for (const MeshedPolygon& m : meshed) {
     out.insert(out.end(), m.rings.outer.begin(), m.rings.outer.end());

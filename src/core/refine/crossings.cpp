@@ -98,7 +98,7 @@ struct CrossingFinder {
     Point node;
     if (!intersect(first, second, node)) return false;
     const Point pa = g.nodes[a], pb = g.nodes[b];
-    const Point middle = scale(add(pa, pb), 0.5);
+    const Point middle = midpoint(pa, pb);
     if (distance(node, middle) > 0.5 * distance(pa, pb) + s.crossing_offset) return false;
     NodeId kept[4];
     for (int i = 0; i < 4; ++i) {
