@@ -98,6 +98,15 @@ double walk_adaptive(const std::vector<Point>& p, const CurvatureIndex& index, d
   }
 }
 
+// A turn of `angle` seen from squared distance d2: at full weight within `inner`, fading
+// linearly to nothing at `outer`. Monotonic in d2, so a bound on the distance bounds the result.
+double weighted(double d2, double angle, double inner, double outer) {
+  if (!(d2 <= outer * outer)) return 0.0;
+  const double d = std::sqrt(d2);
+  const double w = d <= inner ? 1.0 : 1.0 - (d - inner) / (outer - inner);
+  return w * angle;
+}
+
 bool is_saturated(std::int64_t key) {
   return key == std::numeric_limits<std::int64_t>::min() ||
          key == std::numeric_limits<std::int64_t>::max();
@@ -210,13 +219,9 @@ void CurvatureIndex::build_boxes() {
 
 // At least the weighted angle of every entry of the box: the weight falls with the distance,
 // and the box's nearest point is no farther from q than any of its entries, in floating point
-// too, as every operation below is monotonic and mirrors weighted_angle.
+// too, as the squared gap is computed with monotonic operations and weighted is monotonic in it.
 double CurvatureIndex::box_bound(std::size_t box, Point q, double inner, double outer) const {
-  const double d2 = BoxTree::gap_squared(boxes_.boxes()[box], q);
-  if (!(d2 <= outer * outer)) return 0.0;
-  const double d = std::sqrt(d2);
-  const double w = d <= inner ? 1.0 : 1.0 - (d - inner) / (outer - inner);
-  return w * box_max_angle_[box];
+  return weighted(BoxTree::gap_squared(boxes_.boxes()[box], q), box_max_angle_[box], inner, outer);
 }
 
 std::size_t CurvatureIndex::dense_cell(const CellKey& k) const {
@@ -225,11 +230,7 @@ std::size_t CurvatureIndex::dense_cell(const CellKey& k) const {
 
 double CurvatureIndex::weighted_angle(const Entry& e, Point q, double inner,
                                       double outer) const {
-  const double d2 = squared_distance(q, e.position);
-  if (!(d2 <= outer * outer)) return 0.0;
-  const double d = std::sqrt(d2);
-  const double w = d <= inner ? 1.0 : 1.0 - (d - inner) / (outer - inner);
-  return w * e.angle;
+  return weighted(squared_distance(q, e.position), e.angle, inner, outer);
 }
 
 double CurvatureIndex::max_angle_near(Point q, double inner, double outer) const {

@@ -26,9 +26,9 @@ void umbrella_pass(const std::vector<Point>& from, std::vector<Point>& to, doubl
 // Pulls `tip` halfway toward its projection on the line through `f` along direction `g`. A
 // degenerate direction (both reference points equal) leaves the tip where it is.
 Point pull_tip(Point tip, Point f, Point g) {
-  const double gg = g.x * g.x + g.y * g.y;
+  const double gg = dot(g, g);
   if (gg == 0.0) return tip;
-  const double t = ((tip.x - f.x) * g.x + (tip.y - f.y) * g.y) / gg;
+  const double t = dot(sub(tip, f), g) / gg;
   return midpoint({f.x + t * g.x, f.y + t * g.y}, tip);
 }
 
