@@ -2,7 +2,7 @@
 
 The entry drivers in src/core/drivers/ run the stages; a stage that included a driver would tie
 the stages back to one way of running them, which is how the centerline driver and tiling once
-ended up including each other (each one's source the other's header).
+came to include each other.
 """
 
 from __future__ import annotations
