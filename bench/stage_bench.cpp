@@ -24,7 +24,7 @@
 #include "graph.hpp"
 #include "inflate.hpp"
 #include "input_prep.hpp"
-#include "pipeline.hpp"
+#include "drivers/entry.hpp"
 #include "skeleton_cdt.hpp"
 #include "types.hpp"
 

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "boundary.hpp"
-#include "pipeline.hpp"
+#include "drivers/entry.hpp"
 #include "sketch.hpp"
 #include "skeleton_cdt.hpp"
 
@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
   for (std::uint64_t seed = first; seed < first + seeds; ++seed) {
     const sketch::Sketch s = sketch::make_sketch(seed, settings);
     const auto polys = buffer_pipeline(s.curves, bd, fs, std::nullopt, std::nullopt);
-    const auto cond = BoundaryConditioner::build(polys.value, fs, bd, {});
+    const auto cond = BoundaryConditioner::build(polys.value, bd, fs, {});
     if (!polys.ok() || !cond.ok()) {
       std::printf("seed %llu: pipeline failure\n", static_cast<unsigned long long>(seed));
       continue;

@@ -9,9 +9,8 @@
 #include "convert.hpp"
 #include "entry_points.hpp"
 #include "interrupt.hpp"
+#include "drivers/entry.hpp"
 #include "options.hpp"
-#include "pipeline.hpp"
-#include "polygon_input.hpp"
 #include "worker_pool.hpp"
 
 namespace strandify::binding {

@@ -12,7 +12,7 @@
 #include <optional>
 #include <vector>
 
-#include "pipeline.hpp"
+#include "drivers/entry.hpp"
 #include "types.hpp"
 
 namespace strandify::binding {

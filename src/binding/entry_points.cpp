@@ -4,9 +4,8 @@
 
 #include "convert.hpp"
 #include "interrupt.hpp"
+#include "drivers/entry.hpp"
 #include "options.hpp"
-#include "pipeline.hpp"
-#include "polygon_input.hpp"
 
 namespace strandify::binding {
 namespace {

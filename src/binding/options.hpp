@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "pipeline.hpp"
+#include "drivers/entry.hpp"
 
 namespace strandify::binding {
 

@@ -2,9 +2,9 @@
 // jobs can run anywhere (a cluster's workers) and only plain tuples travel.
 #include "convert.hpp"
 #include "entry_points.hpp"
+#include "drivers/entry.hpp"
 #include "interrupt.hpp"
 #include "options.hpp"
-#include "tiling.hpp"
 
 namespace strandify::binding {
 namespace {

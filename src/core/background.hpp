@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -29,6 +30,13 @@ inline constexpr std::chrono::milliseconds kBackgroundPollInterval{50};
 // microseconds, these take some tens of milliseconds and more.
 inline constexpr double kBackgroundUnionWork = 2.0e6;  // union sweep steps (work_estimate.hpp)
 inline constexpr double kBackgroundPoints = 20000.0;   // boundary or input ring points
+
+// Whether a long loop that asks keep_going once every `every` items should stop before item
+// `index` (it asks before items every - 1, 2 x every - 1, ...). An empty keep_going is never
+// asked.
+inline bool stop_before(const KeepGoing& keep_going, std::size_t index, std::size_t every) {
+  return keep_going && index % every == every - 1 && !keep_going();
+}
 
 // Asks keep_going until it first answers stop and from then on only remembers that answer, so
 // that several places may check one call's stop without asking a poll (which may raise) twice.

@@ -9,6 +9,7 @@
 
 #include "boundary.hpp"
 #include "assert.hpp"
+#include "geometry.hpp"
 #include "numeric.hpp"
 
 namespace strandify {
@@ -35,7 +36,7 @@ Failure too_many_points(double estimate, std::uint64_t limit, const char* remedy
 double ring_perimeter(const Ring& ring) {
   const std::size_t n = ring.size();
   double total = 0.0;
-  for (std::size_t i = 0; i < n; ++i) total += detail::edge_length(ring[i], ring[(i + 1) % n]);
+  for (std::size_t i = 0; i < n; ++i) total += root_sum_squares_distance(ring[i], ring[(i + 1) % n]);
   return total;
 }
 
@@ -55,17 +56,21 @@ void for_each_ring(std::vector<Polygon>& polygons, F&& f) {
   }
 }
 
+// The polygon with f applied to every ring, outer first, holes in order.
+template <class F>
+Polygon map_polygon(const Polygon& p, F&& f) {
+  Polygon q;
+  q.outer = f(p.outer);
+  q.holes.reserve(p.holes.size());
+  for (const Ring& h : p.holes) q.holes.push_back(f(h));
+  return q;
+}
+
 template <class F>
 std::vector<Polygon> map_rings(const std::vector<Polygon>& polygons, F&& f) {
   std::vector<Polygon> out;
   out.reserve(polygons.size());
-  for (const Polygon& p : polygons) {
-    Polygon q;
-    q.outer = f(p.outer);
-    q.holes.reserve(p.holes.size());
-    for (const Ring& h : p.holes) q.holes.push_back(f(h));
-    out.push_back(std::move(q));
-  }
+  for (const Polygon& p : polygons) out.push_back(map_polygon(p, f));
   return out;
 }
 
@@ -76,7 +81,7 @@ double subdivided_ring_size(const Ring& ring, double max_edge) {
   if (n <= 1) return static_cast<double>(n);
   double total = 0.0;
   for (std::size_t i = 0; i < n; ++i) {
-    const double len = detail::edge_length(ring[i], ring[(i + 1) % n]);
+    const double len = root_sum_squares_distance(ring[i], ring[(i + 1) % n]);
     // An edge that is not finite stays whole, as in subdivide_ring.
     const double k = (len > max_edge && std::isfinite(len)) ? std::ceil(len / max_edge) : 0.0;
     total += k >= 2.0 ? k : 1.0;
@@ -86,9 +91,9 @@ double subdivided_ring_size(const Ring& ring, double max_edge) {
 
 // --- settings ----------------------------------------------------------------------------
 
-BoundarySettings resolve_boundary(double feature_size, double buffer_distance,
+BoundarySettings resolve_boundary(double buffer_distance, double feature_size,
                                   const BoundaryOptions& o) {
-  BoundarySettings s = resolve_boundary(feature_size, buffer_distance, o.subdivision_ratio,
+  BoundarySettings s = resolve_boundary(buffer_distance, feature_size, o.subdivision_ratio,
                                         o.resample, o.boundary_simplification);
   s.max_points = o.max_points;
   return s;
@@ -252,10 +257,10 @@ Outcome<BoundaryConditioner> BoundaryConditioner::build(const std::vector<Polygo
 }
 
 Outcome<BoundaryConditioner> BoundaryConditioner::build(const std::vector<Polygon>& polygons,
-                                                        double feature_size,
                                                         double buffer_distance,
+                                                        double feature_size,
                                                         const BoundaryOptions& options) {
-  return build(polygons, resolve_boundary(feature_size, buffer_distance, options));
+  return build(polygons, resolve_boundary(buffer_distance, feature_size, options));
 }
 
 // --- conditioning ------------------------------------------------------------------------
@@ -282,22 +287,13 @@ Ring BoundaryConditioner::finish(Ring&& ring) const {
 
 Polygon BoundaryConditioner::condition(const Polygon& polygon, bool simplify) const {
   const bool s = simplify || !unsimplified_fits_;
-  Polygon out;
-  out.outer = finish(first_pass(polygon.outer, s));
-  out.holes.reserve(polygon.holes.size());
-  for (const Ring& h : polygon.holes) out.holes.push_back(finish(first_pass(h, s)));
-  return out;
+  return map_polygon(polygon, [&](const Ring& r) { return finish(first_pass(r, s)); });
 }
 
 Polygon BoundaryConditioner::condition_built(std::size_t i) const {
   STRANDIFY_ASSERT(i < first_pass_.size());
   if (i >= first_pass_.size()) return {};
-  const Polygon& p = first_pass_[i];
-  Polygon out;
-  out.outer = finish(p.outer);
-  out.holes.reserve(p.holes.size());
-  for (const Ring& h : p.holes) out.holes.push_back(finish(h));
-  return out;
+  return map_polygon(first_pass_[i], [this](const Ring& r) { return finish(r); });
 }
 
 Outcome<std::vector<Polygon>> preprocess_boundaries(std::vector<Polygon> polygons,
@@ -322,10 +318,10 @@ Outcome<std::vector<Polygon>> preprocess_boundaries(std::vector<Polygon> polygon
 }
 
 Outcome<std::vector<Polygon>> preprocess_boundaries(std::vector<Polygon> polygons,
-                                                    double feature_size, double buffer_distance,
+                                                    double buffer_distance, double feature_size,
                                                     const BoundaryOptions& options) {
   return preprocess_boundaries(std::move(polygons),
-                               resolve_boundary(feature_size, buffer_distance, options));
+                               resolve_boundary(buffer_distance, feature_size, options));
 }
 
 }  // namespace strandify

@@ -161,7 +161,17 @@ double ring_size_by_spans(const Ring& ring, double spacing, double corner_angle,
                           const SpanSizer& span_size);
 // Arc length of an open path, accumulated from its first point in order.
 double span_length(const std::vector<Point>& span);
-double edge_length(Point a, Point b);
+// The arc length up to each point of an open path, accumulated as span_length does.
+std::vector<double> cumulative_lengths(const std::vector<Point>& span);
+// The point at arc position s of the path, for walks whose positions only grow: `piece` is
+// where the previous position lay, advanced in place. Past the last piece, the last point.
+Point point_at_arc(const std::vector<Point>& span, const std::vector<double>& cumulative,
+                   double s, std::size_t& piece);
+// The ring with edge i (from point i to the next, the closing edge last) cut into pieces[i]
+// equal pieces; a count below 2 leaves the edge whole. The output is allocated once when its
+// size stays within `reserve_limit`.
+Ring split_edges(const Ring& ring, const std::vector<std::uint64_t>& pieces,
+                 std::uint64_t reserve_limit);
 // Cosine of the turning angle at `p`, or NaN when an incident edge is shorter than 1e-12 (such
 // a vertex has no turning angle, and NaN fails every comparison).
 double turning_cosine(Point prev, Point p, Point next);
@@ -185,9 +195,9 @@ class BoundaryConditioner {
   // Fails when the settings would create more than settings.max_points boundary points.
   static Outcome<BoundaryConditioner> build(const std::vector<Polygon>& polygons,
                                             const BoundarySettings& settings);
-  // The same with the settings resolved from feature_size, buffer_distance and the options.
+  // The same with the settings resolved from buffer_distance, feature_size and the options.
   static Outcome<BoundaryConditioner> build(const std::vector<Polygon>& polygons,
-                                            double feature_size, double buffer_distance,
+                                            double buffer_distance, double feature_size,
                                             const BoundaryOptions& options);
 
   // With `simplify` false the rings are not simplified; everything else is unchanged. When the
@@ -230,11 +240,11 @@ class BoundaryConditioner {
 Outcome<std::vector<Polygon>> preprocess_boundaries(std::vector<Polygon> polygons,
                                                     const BoundarySettings& settings);
 Outcome<std::vector<Polygon>> preprocess_boundaries(std::vector<Polygon> polygons,
-                                                    double feature_size, double buffer_distance,
+                                                    double buffer_distance, double feature_size,
                                                     const BoundaryOptions& options);
 
 // Boundary settings resolved from the options, with the options' point limit.
-BoundarySettings resolve_boundary(double feature_size, double buffer_distance,
+BoundarySettings resolve_boundary(double buffer_distance, double feature_size,
                                   const BoundaryOptions& options);
 
 }  // namespace strandify

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "boundary.hpp"
+#include "geometry.hpp"
 #include "numeric.hpp"
+#include "pair_table.hpp"
 
 namespace strandify {
 namespace {
@@ -35,10 +37,10 @@ double refine_spacing(double angle, double bd, double ratio) {
 // Pieces of the edge a-b, as the unrounded ceiling (possibly huge); below 2 means whole.
 double refine_pieces(Point a, Point b, const CurvatureIndex& index,
                      const RefinementSettings& r) {
-  const Point mid{(a.x + b.x) * 0.5, (a.y + b.y) * 0.5};
+  const Point mid = midpoint(a, b);
   const double angle = index.max_angle_near(mid, r.inner_radius, r.outer_radius);
   const double sigma = refine_spacing(angle, r.buffer_distance, r.ratio);
-  const double len = detail::edge_length(a, b);
+  const double len = root_sum_squares_distance(a, b);
   return len > sigma ? std::ceil(len / sigma) : 0.0;
 }
 
@@ -68,10 +70,7 @@ double walk_adaptive(const std::vector<Point>& p, const CurvatureIndex& index, d
     emit(p[0]);
     return 0.0;
   }
-  std::vector<double> cumulative(n);
-  cumulative[0] = 0.0;
-  for (std::size_t i = 1; i < n; ++i)
-    cumulative[i] = cumulative[i - 1] + detail::edge_length(p[i - 1], p[i]);
+  const std::vector<double> cumulative = detail::cumulative_lengths(p);
   const double total = cumulative[n - 1];
   // A length that is not finite would never be reached by any number of steps.
   if (!(total > 1e-12) || std::isinf(total)) {
@@ -94,16 +93,18 @@ double walk_adaptive(const std::vector<Point>& p, const CurvatureIndex& index, d
       return total;
     }
     s = s + step;
-    while (j < n - 1 && s > cumulative[j + 1]) ++j;
-    if (j == n - 1) {
-      last = p[n - 1];
-    } else {
-      const double piece = cumulative[j + 1] - cumulative[j];
-      const double f = piece > 1e-12 ? (s - cumulative[j]) / piece : 0.0;
-      last = {p[j].x + f * (p[j + 1].x - p[j].x), p[j].y + f * (p[j + 1].y - p[j].y)};
-    }
+    last = detail::point_at_arc(p, cumulative, s, j);
     if (!emit(last)) return s;
   }
+}
+
+// A turn of `angle` seen from squared distance d2: at full weight within `inner`, fading
+// linearly to nothing at `outer`. Monotonic in d2, so a bound on the distance bounds the result.
+double weighted(double d2, double angle, double inner, double outer) {
+  if (!(d2 <= outer * outer)) return 0.0;
+  const double d = std::sqrt(d2);
+  const double w = d <= inner ? 1.0 : 1.0 - (d - inner) / (outer - inner);
+  return w * angle;
 }
 
 bool is_saturated(std::int64_t key) {
@@ -119,15 +120,8 @@ CurvatureIndex::CurvatureIndex(double cell_size)
     : cell_size_(cell_size), inv_cell_(1.0 / cell_size) {}
 
 std::size_t CurvatureIndex::CellHash::operator()(const CellKey& k) const {
-  // splitmix64 finaliser over both coordinates; only lookups depend on it.
-  std::uint64_t h = static_cast<std::uint64_t>(k.x) * 0x9E3779B97F4A7C15ull;
-  h ^= static_cast<std::uint64_t>(k.y) + 0x7F4A7C159E3779B9ull + (h << 6) + (h >> 2);
-  h ^= h >> 30;
-  h *= 0xBF58476D1CE4E5B9ull;
-  h ^= h >> 27;
-  h *= 0x94D049BB133111EBull;
-  h ^= h >> 31;
-  return static_cast<std::size_t>(h);
+  return static_cast<std::size_t>(
+      pair_hash(static_cast<std::uint64_t>(k.x), static_cast<std::uint64_t>(k.y)));
 }
 
 CurvatureIndex::CellKey CurvatureIndex::key_of(Point p) const {
@@ -225,13 +219,9 @@ void CurvatureIndex::build_boxes() {
 
 // At least the weighted angle of every entry of the box: the weight falls with the distance,
 // and the box's nearest point is no farther from q than any of its entries, in floating point
-// too, as every operation below is monotonic and mirrors weighted_angle.
+// too, as the squared gap is computed with monotonic operations and weighted is monotonic in it.
 double CurvatureIndex::box_bound(std::size_t box, Point q, double inner, double outer) const {
-  const double d2 = BoxTree::gap_squared(boxes_.boxes()[box], q);
-  if (!(d2 <= outer * outer)) return 0.0;
-  const double d = std::sqrt(d2);
-  const double w = d <= inner ? 1.0 : 1.0 - (d - inner) / (outer - inner);
-  return w * box_max_angle_[box];
+  return weighted(BoxTree::gap_squared(boxes_.boxes()[box], q), box_max_angle_[box], inner, outer);
 }
 
 std::size_t CurvatureIndex::dense_cell(const CellKey& k) const {
@@ -240,13 +230,7 @@ std::size_t CurvatureIndex::dense_cell(const CellKey& k) const {
 
 double CurvatureIndex::weighted_angle(const Entry& e, Point q, double inner,
                                       double outer) const {
-  const double dx = e.position.x - q.x;
-  const double dy = e.position.y - q.y;
-  const double d2 = dx * dx + dy * dy;
-  if (!(d2 <= outer * outer)) return 0.0;
-  const double d = std::sqrt(d2);
-  const double w = d <= inner ? 1.0 : 1.0 - (d - inner) / (outer - inner);
-  return w * e.angle;
+  return weighted(squared_distance(q, e.position), e.angle, inner, outer);
 }
 
 double CurvatureIndex::max_angle_near(Point q, double inner, double outer) const {
@@ -327,29 +311,9 @@ Ring refine_ring_from_index(const Ring& ring, const CurvatureIndex& index,
 
   // One query per edge; the piece counts are kept so that the output is allocated once.
   std::vector<std::uint64_t> pieces(n);
-  std::uint64_t total = n;
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::uint64_t k =
-        saturate_u64(refine_pieces(ring[i], ring[(i + 1) % n], index, refinement));
-    pieces[i] = k;
-    if (k >= 2) total = (total > UINT64_MAX - (k - 1)) ? UINT64_MAX : total + (k - 1);
-  }
-
-  Ring out;
-  if (total <= kMaxBoundaryPoints) out.reserve(static_cast<std::size_t>(total));
-  for (std::size_t i = 0; i < n; ++i) {
-    const Point a = ring[i];
-    const Point b = ring[(i + 1) % n];
-    out.push_back(a);
-    const std::uint64_t k = pieces[i];
-    if (k < 2) continue;
-    const double kd = static_cast<double>(k);
-    for (std::uint64_t j = 1; j < k; ++j) {
-      const double s = static_cast<double>(j) / kd;
-      out.push_back({a.x + s * (b.x - a.x), a.y + s * (b.y - a.y)});
-    }
-  }
-  return out;
+  for (std::size_t i = 0; i < n; ++i)
+    pieces[i] = saturate_u64(refine_pieces(ring[i], ring[(i + 1) % n], index, refinement));
+  return detail::split_edges(ring, pieces, kMaxBoundaryPoints);
 }
 
 std::vector<Point> adaptive_resample_span_open(const std::vector<Point>& span,

@@ -5,28 +5,43 @@
 #include <vector>
 
 #include "boundary.hpp"
+#include "geometry.hpp"
 #include "numeric.hpp"
 
 namespace strandify {
 namespace detail {
 
-double edge_length(Point a, Point b) {
-  const double dx = b.x - a.x;
-  const double dy = b.y - a.y;
-  return std::sqrt(dx * dx + dy * dy);
-}
-
 double span_length(const std::vector<Point>& span) {
   double total = 0.0;
-  for (std::size_t i = 1; i < span.size(); ++i) total = total + edge_length(span[i - 1], span[i]);
+  for (std::size_t i = 1; i < span.size(); ++i) total = total + root_sum_squares_distance(span[i - 1], span[i]);
   return total;
+}
+
+std::vector<double> cumulative_lengths(const std::vector<Point>& span) {
+  std::vector<double> cumulative(span.size());
+  if (span.empty()) return cumulative;
+  cumulative[0] = 0.0;
+  for (std::size_t i = 1; i < span.size(); ++i)
+    cumulative[i] = cumulative[i - 1] + root_sum_squares_distance(span[i - 1], span[i]);
+  return cumulative;
+}
+
+Point point_at_arc(const std::vector<Point>& span, const std::vector<double>& cumulative,
+                   double s, std::size_t& piece) {
+  const std::size_t last = span.size() - 1;
+  while (piece < last && s > cumulative[piece + 1]) ++piece;
+  if (piece == last) return span[last];
+  const double length = cumulative[piece + 1] - cumulative[piece];
+  const double f = length > 1e-12 ? (s - cumulative[piece]) / length : 0.0;
+  const Point a = span[piece], b = span[piece + 1];
+  return {a.x + f * (b.x - a.x), a.y + f * (b.y - a.y)};
 }
 
 double turning_cosine(Point prev, Point p, Point next) {
   const double ux = p.x - prev.x, uy = p.y - prev.y;
   const double vx = next.x - p.x, vy = next.y - p.y;
-  const double lu = std::sqrt(ux * ux + uy * uy);
-  const double lv = std::sqrt(vx * vx + vy * vy);
+  const double lu = root_sum_squares_distance(prev, p);
+  const double lv = root_sum_squares_distance(p, next);
   if (lu < 1e-12 || lv < 1e-12) return std::nan("");
   const double c = (ux * vx + uy * vy) / (lu * lv);
   // Rounding can push the quotient just outside [-1, 1]; a NaN passes through untouched.
@@ -128,10 +143,7 @@ std::vector<Point> resample_span_open(const std::vector<Point>& span, double spa
   const std::size_t n = span.size();
   if (n <= 1) return span;
 
-  std::vector<double> cumulative(n);
-  cumulative[0] = 0.0;
-  for (std::size_t i = 1; i < n; ++i)
-    cumulative[i] = cumulative[i - 1] + detail::edge_length(span[i - 1], span[i]);
+  const std::vector<double> cumulative = detail::cumulative_lengths(span);
   const double total = cumulative[n - 1];
   // A length that is not a finite number cannot be cut into a finite number of equal pieces
   // (and a NaN one places no sample anywhere), so it is treated like a degenerate span.
@@ -146,15 +158,7 @@ std::vector<Point> resample_span_open(const std::vector<Point>& span, double spa
   std::size_t j = 0;
   for (std::uint64_t w = 0;; ++w) {
     const double t = (static_cast<double>(w) * total) / kd;
-    while (j < n - 1 && t > cumulative[j + 1]) ++j;
-    if (j == n - 1) {
-      out.push_back(span[n - 1]);
-    } else {
-      const double piece = cumulative[j + 1] - cumulative[j];
-      const double f = piece > 1e-12 ? (t - cumulative[j]) / piece : 0.0;
-      const Point a = span[j], b = span[j + 1];
-      out.push_back({a.x + f * (b.x - a.x), a.y + f * (b.y - a.y)});
-    }
+    out.push_back(detail::point_at_arc(span, cumulative, t, j));
     if (w == k) break;
   }
   return out;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "boundary.hpp"
+#include "geometry.hpp"
 
 namespace strandify {
 namespace {
@@ -17,21 +18,19 @@ void umbrella_pass(const std::vector<Point>& from, std::vector<Point>& to, doubl
   to.front() = from.front();
   to.back() = from.back();
   for (std::size_t i = 1; i + 1 < n; ++i) {
-    const Point a = from[i - 1], p = from[i], b = from[i + 1];
-    to[i] = {((a.x + b.x) * 0.5 - p.x) * factor + p.x, ((a.y + b.y) * 0.5 - p.y) * factor + p.y};
+    const Point p = from[i], m = midpoint(from[i - 1], from[i + 1]);
+    to[i] = {(m.x - p.x) * factor + p.x, (m.y - p.y) * factor + p.y};
   }
 }
 
 // Pulls `tip` halfway toward its projection on the line through `f` along direction `g`. A
 // degenerate direction (both reference points equal) leaves the tip where it is.
 Point pull_tip(Point tip, Point f, Point g) {
-  const double gg = g.x * g.x + g.y * g.y;
+  const double gg = dot(g, g);
   if (gg == 0.0) return tip;
-  const double t = ((tip.x - f.x) * g.x + (tip.y - f.y) * g.y) / gg;
-  return {((f.x + t * g.x) + tip.x) * 0.5, ((f.y + t * g.y) + tip.y) * 0.5};
+  const double t = dot(sub(tip, f), g) / gg;
+  return midpoint({f.x + t * g.x, f.y + t * g.y}, tip);
 }
-
-Point minus(Point a, Point b) { return {a.x - b.x, a.y - b.y}; }
 
 }  // namespace
 
@@ -62,10 +61,10 @@ std::vector<Point> finish_chain(const Chain& chain, const ChainSettings& setting
   const std::size_t n = p.size();
   // The end tip goes first, so in a three-point chain the start pull already sees it moved.
   if (chain.end_is_tip && n >= 3) {
-    p[n - 1] = pull_tip(p[n - 1], p[n - 2], minus(p[n - 2], p[n - 3]));
+    p[n - 1] = pull_tip(p[n - 1], p[n - 2], sub(p[n - 2], p[n - 3]));
   }
   if (chain.start_is_tip && n >= 3) {
-    p[0] = pull_tip(p[0], p[1], minus(p[1], p[2]));
+    p[0] = pull_tip(p[0], p[1], sub(p[1], p[2]));
   }
   if (simplification_tolerance > 0.0) return rdp(p, simplification_tolerance);
   return p;

@@ -5,6 +5,8 @@
 #include <limits>
 #include <vector>
 
+#include "geometry.hpp"
+
 namespace strandify {
 namespace {
 
@@ -30,10 +32,6 @@ Incidence incidence_of(const Graph& g) {
   return inc;
 }
 
-double edge_length(const Graph& g, const Edge& e) {
-  return std::hypot(g.nodes[e.b].x - g.nodes[e.a].x, g.nodes[e.b].y - g.nodes[e.a].y);
-}
-
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 
 // Path lengths from `source` over its component (unreached nodes hold NaN), the edge that
@@ -57,7 +55,7 @@ void walk_tree(const Graph& g, const Incidence& inc, std::size_t source, std::ve
       const Edge& edge = g.edges[e];
       const std::size_t w = edge.a == u ? edge.b : edge.a;
       if (!std::isnan(dist[w])) continue;  // a loop: already reached
-      dist[w] = dist[u] + edge_length(g, edge);
+      dist[w] = dist[u] + distance(g.nodes[edge.a], g.nodes[edge.b]);
       via[w] = e;
       stack.push_back(w);
     }

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "geometry.hpp"
 #include "numeric.hpp"
 #include "pair_table.hpp"
 
@@ -23,12 +24,6 @@ namespace {
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 
 using PairSet = PairTable<unsigned char>;
-
-PairKey unordered_pair(NodeId a, NodeId b) {
-  return a < b ? PairKey{a, b} : PairKey{b, a};
-}
-
-double distance(const Point& p, const Point& q) { return std::hypot(q.x - p.x, q.y - p.y); }
 
 // An edge that breaks the graph invariants (an id out of range, a self-edge) cannot take part
 // in any walk; it is treated as absent so that no operation reads outside the node list.
@@ -350,8 +345,7 @@ Graph merge_close_junctions(const Graph& graph, double max_distance) {
     const NodeId rb = sets.root(c.b);
     if (ra == rb) continue;
     // Running pairwise midpoint: later members weigh as much as the whole earlier cluster.
-    position[ra].x = (position[ra].x + position[rb].x) * 0.5;
-    position[ra].y = (position[ra].y + position[rb].y) * 0.5;
+    position[ra] = midpoint(position[ra], position[rb]);
     sets.attach(rb, ra);
     for (std::size_t p = c.path_begin + 1; p + 1 < c.path_end; ++p) {
       removed[found.path_nodes[p]] = 1;

@@ -7,6 +7,7 @@
 
 #include "clipper2/clipper.h"
 #include "assert.hpp"
+#include "geometry.hpp"
 #include "numeric.hpp"
 #include "parallel.hpp"
 
@@ -87,22 +88,6 @@ double max_abs_width(const WidthList& widths) {
   return m;
 }
 
-// Signed area by the shoelace formula, wrapping from the last point to the first, taken
-// relative to the first point: on absolute coordinates far from the origin the products cancel
-// catastrophically and a ring can change sign.
-double signed_area(const Ring& ring) {
-  const std::size_t n = ring.size();
-  if (n == 0) return 0.0;
-  const Point o = ring[0];
-  double twice = 0.0;
-  for (std::size_t k = 0; k < n; ++k) {
-    const Point& a = ring[k];
-    const Point& b = ring[(k + 1) % n];
-    twice += (a.x - o.x) * (b.y - o.y) - (b.x - o.x) * (a.y - o.y);
-  }
-  return 0.5 * twice;
-}
-
 Ring unscaled(const c2::Path64& path) {
   Ring ring;
   ring.reserve(path.size());
@@ -117,27 +102,12 @@ Ring cleaned_ring(const Ring& ring) {
   Ring out;
   out.reserve(ring.size());
   for (const Point& p : ring) {
-    if (!out.empty()) {
-      const double dx = p.x - out.back().x;
-      const double dy = p.y - out.back().y;
-      if (!(dx * dx + dy * dy > kMinPointGap2)) continue;  // NaN distances are dropped too
-    }
+    // NaN distances are dropped too.
+    if (!out.empty() && !(squared_distance(out.back(), p) > kMinPointGap2)) continue;
     out.push_back(p);
   }
-  while (out.size() > 1) {
-    const double dx = out.back().x - out[0].x;
-    const double dy = out.back().y - out[0].y;
-    if (dx * dx + dy * dy > kMinPointGap2) break;
-    out.pop_back();
-  }
+  while (out.size() > 1 && !(squared_distance(out[0], out.back()) > kMinPointGap2)) out.pop_back();
   return out;
-}
-
-double open_length(const Ring& ring) {
-  double length = 0.0;
-  for (std::size_t k = 0; k + 1 < ring.size(); ++k)
-    length += std::hypot(ring[k + 1].x - ring[k].x, ring[k + 1].y - ring[k].y);
-  return length;
 }
 
 // Whether the edge from vi to vj flips the even-odd test of p: the expression is kept exactly as
@@ -217,27 +187,12 @@ struct HoleCandidate {
   double area;
 };
 
-struct Bounds {
-  double min_x, max_x, min_y, max_y;
-};
-
-Bounds bounds_of(const Ring& ring) {
-  Bounds b{ring[0].x, ring[0].x, ring[0].y, ring[0].y};
-  for (const Point& p : ring) {
-    b.min_x = std::min(b.min_x, p.x);
-    b.max_x = std::max(b.max_x, p.x);
-    b.min_y = std::min(b.min_y, p.y);
-    b.max_y = std::max(b.max_y, p.y);
-  }
-  return b;
-}
-
 // Whether the even-odd test could find p inside a ring with these bounds. Below the lowest or
 // at/above the highest vertex no edge can flip it. Left of every x an edge's test could compute
 // all flipping edges count, and a closed ring has an even number of them; right of every such x
 // none counts: both mean outside. The computed x of an edge lies within a few ulps of its end
 // points' range, far inside the margin.
-bool may_contain(const Bounds& b, Point p) {
+bool may_contain(const Box& b, Point p) {
   if (!(p.y >= b.min_y && p.y < b.max_y)) return false;
   const double margin = 1e-9 * (std::fabs(b.min_x) + std::fabs(b.max_x)) + 1e-300;
   return p.x >= b.min_x - margin && p.x <= b.max_x + margin;
@@ -255,7 +210,7 @@ bool may_contain(const Bounds& b, Point p) {
 // the current probe kept active.
 std::vector<std::size_t> hole_owners(const std::vector<HoleCandidate>& holes,
                                      const std::vector<OuterCandidate>& outers,
-                                     const std::vector<Bounds>& bounds) {
+                                     const std::vector<Box>& bounds) {
   const std::size_t none = outers.size();
   std::vector<std::size_t> owner(holes.size(), none);
   if (outers.empty() || holes.empty()) return owner;
@@ -322,9 +277,9 @@ AssembledPolygons assemble_polygons(const c2::Paths64& rings, double min_hole_ar
     const Ring raw = unscaled(path);
     Ring ring = cleaned_ring(raw);
     if (ring.size() < 3) continue;
-    const double area = signed_area(raw);
+    const double area = ring_area(raw);
     if (area > 0.0) {
-      const double length = open_length(ring);
+      const double length = polyline_length(ring);
       outers.push_back({std::move(ring), length, area});
     } else if (-area >= min_hole_area) {
       holes.push_back({std::move(ring), -area});
@@ -333,9 +288,9 @@ AssembledPolygons assemble_polygons(const c2::Paths64& rings, double min_hole_ar
   std::stable_sort(outers.begin(), outers.end(),
                    [](const OuterCandidate& a, const OuterCandidate& b) { return a.length < b.length; });
 
-  std::vector<Bounds> bounds;
+  std::vector<Box> bounds;
   bounds.reserve(outers.size());
-  for (const OuterCandidate& outer : outers) bounds.push_back(bounds_of(outer.ring));
+  for (const OuterCandidate& outer : outers) bounds.push_back(bounding_box(outer.ring));
   AssembledPolygons out;
   out.polygons.resize(outers.size());
   out.lengths.reserve(outers.size());
@@ -375,12 +330,10 @@ void offset_curve(const std::vector<Curve>& curves, const std::optional<WidthLis
                   std::size_t i, const InflationSettings& s, c2::Paths64& offsets) {
   const Curve& curve = curves[i];
   if (curve.size() < 2) return;
-  const bool variable = widths && i < widths->size() && !(*widths)[i].empty();
   c2::Paths64 paths;
-  if (variable) {
-    const WidthList& w = (*widths)[i];
-    if (w.size() != curve.size() || !offsettable(curve, max_abs_width(w))) return;
-    paths = offset_variable(curve, w, s.arc_tolerance);
+  if (const WidthList* w = width_list_of(widths, i)) {
+    if (w->size() != curve.size() || !offsettable(curve, max_abs_width(*w))) return;
+    paths = offset_variable(curve, *w, s.arc_tolerance);
   } else {
     paths = inflate_uniform(curve, s.buffer_distance, s.arc_tolerance);
   }
@@ -402,7 +355,7 @@ AssembledPolygons union_of(const std::vector<Curve>& curves,
     c2::Paths64 offsets;
     std::size_t done = 0;
     for (std::size_t i : indices) {
-      if (keep_going && ++done % kCurvesBetweenChecks == 0 && !keep_going()) return {};
+      if (stop_before(keep_going, done++, kCurvesBetweenChecks)) return {};
       offset_curve(curves, widths, i, settings, offsets);
     }
     if (offsets.empty()) return {};

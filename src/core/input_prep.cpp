@@ -8,7 +8,9 @@
 #include <utility>
 #include <vector>
 
+#include "geometry.hpp"
 #include "numeric.hpp"
+#include "pair_table.hpp"
 
 namespace strandify {
 
@@ -23,10 +25,8 @@ Curve decimate_curve(const Curve& curve, double tolerance) {
   Point last = curve.front();
   out.push_back(last);
   for (std::size_t j = 1; j + 1 < n; ++j) {
-    const double dx = curve[j].x - last.x;
-    const double dy = curve[j].y - last.y;
     // Measured from the last kept vertex, so a dense run thins out instead of vanishing.
-    if (dx * dx + dy * dy >= tol2) {
+    if (squared_distance(last, curve[j]) >= tol2) {
       last = curve[j];
       out.push_back(last);
     }
@@ -56,10 +56,8 @@ struct Cell {
 
 struct CellHash {
   std::size_t operator()(const Cell& c) const {
-    std::uint64_t h = static_cast<std::uint64_t>(c.x) * 0x9E3779B97F4A7C15ull;
-    h ^= static_cast<std::uint64_t>(c.y) + 0x7F4A7C159E3779B9ull + (h << 6) + (h >> 2);
-    h ^= h >> 31;
-    return static_cast<std::size_t>(h * 0xBF58476D1CE4E5B9ull);
+    return static_cast<std::size_t>(
+        pair_hash(static_cast<std::uint64_t>(c.x), static_cast<std::uint64_t>(c.y)));
   }
 };
 

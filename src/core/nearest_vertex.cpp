@@ -6,6 +6,8 @@
 #include <limits>
 #include <utility>
 
+#include "geometry.hpp"
+
 namespace strandify {
 namespace {
 
@@ -13,12 +15,6 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 // Below this many vertices a plain scan is as fast as building a tree.
 constexpr std::size_t kMinIndexed = 64;
 constexpr std::uint32_t kLeafSize = 16;
-
-double squared_distance(Point p, Point b) {
-  const double dx = p.x - b.x;
-  const double dy = p.y - b.y;
-  return dx * dx + dy * dy;
-}
 
 }  // namespace
 

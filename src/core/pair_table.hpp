@@ -16,10 +16,21 @@ struct PairKey {
   bool operator==(const PairKey& o) const { return first == o.first && second == o.second; }
 };
 
+// The key of an unordered pair: the smaller member first.
+inline PairKey unordered_pair(std::uint64_t a, std::uint64_t b) {
+  return a < b ? PairKey{a, b} : PairKey{b, a};
+}
+
 inline std::uint64_t mix64(std::uint64_t z) {  // splitmix64 finaliser
   z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
   z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
   return z ^ (z >> 31);
+}
+
+// The hash of an integer pair, for this table and for the hash maps keyed by grid cells. Only
+// lookups ever depend on it: no table or map of ours is iterated into a result.
+inline std::uint64_t pair_hash(std::uint64_t first, std::uint64_t second) {
+  return mix64(first * 0x9e3779b97f4a7c15ULL ^ mix64(second));
 }
 
 // Open-addressing table from integer pairs to values, with linear probing in one flat array:
@@ -39,20 +50,6 @@ class PairTable {
   const Value* find(const PairKey& key) const {
     const Slot& slot = slots_[probe(key)];
     return slot.used ? &slot.value : nullptr;
-  }
-
-  // The value stored for `key`, inserted as `initial` when the key is absent.
-  Value& find_or_insert(const PairKey& key, const Value& initial) {
-    std::size_t at = probe(key);
-    if (!slots_[at].used) {
-      if (2 * (size_ + 1) > slots_.size()) {
-        grow();
-        at = probe(key);
-      }
-      slots_[at] = {key, initial, true};
-      ++size_;
-    }
-    return slots_[at].value;
   }
 
   // Adds key -> value unless the key is present; true when it was added.
@@ -78,8 +75,7 @@ class PairTable {
   // The slot holding `key`, or the empty slot where it would go; the table is never full.
   std::size_t probe(const PairKey& key) const {
     const std::size_t mask = slots_.size() - 1;
-    std::size_t at = static_cast<std::size_t>(mix64(key.first * 0x9e3779b97f4a7c15ULL ^
-                                                    mix64(key.second))) & mask;
+    std::size_t at = static_cast<std::size_t>(pair_hash(key.first, key.second)) & mask;
     while (slots_[at].used && !(slots_[at].key == key)) at = (at + 1) & mask;
     return at;
   }

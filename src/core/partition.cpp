@@ -4,13 +4,10 @@
 #include <cmath>
 #include <numeric>
 
+#include "geometry.hpp"
+
 namespace strandify {
 namespace {
-
-const WidthList* widths_of(const std::optional<WidthLists>& widths, std::size_t i) {
-  if (!widths || i >= widths->size() || (*widths)[i].empty()) return nullptr;
-  return &(*widths)[i];
-}
 
 // Union-find over curve indices; the root of a set is always its smallest index, so the
 // groups come out in a fixed order whatever the order of the unions.
@@ -50,13 +47,7 @@ std::optional<Box> buffer_box(const Curve& curve, const WidthList* widths, doubl
     for (double w : *widths)
       if (!std::isfinite(w)) return std::nullopt;
   }
-  Box b{curve[0].x, curve[0].y, curve[0].x, curve[0].y};
-  for (const Point& p : curve) {
-    b.min_x = std::min(b.min_x, p.x);
-    b.min_y = std::min(b.min_y, p.y);
-    b.max_x = std::max(b.max_x, p.x);
-    b.max_y = std::max(b.max_y, p.y);
-  }
+  Box b = bounding_box(curve);
   const double reach = 2.0 * radius;
   b = {b.min_x - reach, b.min_y - reach, b.max_x + reach, b.max_y + reach};
   // std::min/max drop a NaN that is not first, so finiteness is checked on every point here
@@ -77,7 +68,7 @@ CurveGroups group_by_buffer_boxes(const std::vector<Curve>& curves,
   order.reserve(n);
   std::vector<bool> buffered(n, false);
   for (std::size_t i = 0; i < n; ++i) {
-    if (auto b = buffer_box(curves[i], widths_of(widths, i), buffer_distance)) {
+    if (auto b = buffer_box(curves[i], width_list_of(widths, i), buffer_distance)) {
       boxes[i] = *b;
       buffered[i] = true;
       order.push_back(i);

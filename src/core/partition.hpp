@@ -20,11 +20,7 @@ namespace strandify {
 enum class Partition : unsigned char {
   none,        // one union over every buffer: the exact pipeline
   components,  // one union per group of curves with overlapping buffer boxes
-  tiles,       // the drawing cut into square tiles run on their own and stitched (tiling.hpp)
-};
-
-struct Box {
-  double min_x, min_y, max_x, max_y;
+  tiles,       // the drawing cut into square tiles run on their own and stitched (drivers/tiles.hpp)
 };
 
 // Groups of curve indices, each ascending, in order of their smallest index. A curve's paths

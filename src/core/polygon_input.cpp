@@ -5,6 +5,8 @@
 #include <string>
 
 #include "clipper2/clipper.h"
+#include "failures.hpp"
+#include "geometry.hpp"
 #include "inflate.hpp"
 
 namespace strandify {
@@ -62,8 +64,6 @@ c2::Paths64 polygon_region(const Polygon& polygon) {
   return c2::Difference(outer, holes, c2::FillRule::NonZero);
 }
 
-bool point_less(const Point& a, const Point& b) { return a.x < b.x || (a.x == b.x && a.y < b.y); }
-
 // A vertex that two rings of a polygon share, or that one ring visits twice: a hole touching
 // its outer ring, two holes touching, a region pinched to a point. The triangulation then gets
 // two copies of one point whose constraint edges cross once the copies are perturbed apart, and
@@ -84,29 +84,6 @@ bool any_repeated_vertex(const std::vector<Polygon>& polygons) {
 // than the resolution the union already rounds to.
 c2::Paths64 opened_touches(const c2::Paths64& rings) {
   return c2::InflatePaths(rings, -1.0, c2::JoinType::Miter, c2::EndType::Polygon, 2.0);
-}
-
-double closed_length(const Ring& ring) {
-  double length = 0.0;
-  for (std::size_t k = 0; k < ring.size(); ++k) {
-    const Point& a = ring[k];
-    const Point& b = ring[(k + 1) % ring.size()];
-    length += std::hypot(b.x - a.x, b.y - a.y);
-  }
-  return length;
-}
-
-// Shoelace area relative to the first point, as inflation measures its rings.
-double ring_area(const Ring& ring) {
-  if (ring.empty()) return 0.0;
-  const Point o = ring[0];
-  double twice = 0.0;
-  for (std::size_t k = 0; k < ring.size(); ++k) {
-    const Point& a = ring[k];
-    const Point& b = ring[(k + 1) % ring.size()];
-    twice += (a.x - o.x) * (b.y - o.y) - (b.x - o.x) * (a.y - o.y);
-  }
-  return 0.5 * twice;
 }
 
 }  // namespace
@@ -152,47 +129,13 @@ double shape_half_width(const std::vector<Polygon>& polygons) {
   double area = 0.0, length = 0.0;
   for (const Polygon& polygon : polygons) {
     area += ring_area(polygon.outer);
-    length += closed_length(polygon.outer);
+    length += ring_length(polygon.outer);
     for (const Ring& hole : polygon.holes) {
       area += ring_area(hole);  // negative: holes are clockwise
-      length += closed_length(hole);
+      length += ring_length(hole);
     }
   }
   return area / length;
-}
-
-Outcome<CenterlineResult> polygon_centerlines_inner(std::vector<Polygon> polygons,
-                                                    const PolygonCenterlineOptions& o,
-                                                    const KeepGoing& keep_going) {
-  using Result = Outcome<CenterlineResult>;
-  if (o.buffer_distance && !(*o.buffer_distance > 0.0 && std::isfinite(*o.buffer_distance)))
-    return Result::fail(FailureKind::invalid_geometry,
-                        "buffer_distance must be a positive finite number, got " +
-                            format_float(*o.buffer_distance));
-  std::size_t points = 0;
-  for (const Polygon& p : polygons) {
-    points += p.outer.size();
-    for (const Ring& h : p.holes) points += h.size();
-  }
-  // The repair is one union, which cannot be stopped: when it is long and the call can be
-  // stopped, it runs on a thread of its own, which takes the polygons along. The hole-area
-  // floor depends on feature_size alone, so the repair runs before the buffer distance that may
-  // be derived from its result is known.
-  StopLatch latch(keep_going);
-  const bool background = latch.can_stop() && static_cast<double>(points) > kBackgroundPoints;
-  auto repaired = run_in_background<Outcome<std::vector<Polygon>>>(
-      [polygons = std::move(polygons), inflation = resolve_inflation(0.0, o.feature_size)](
-          const KeepGoing&) { return repair_polygons(polygons, inflation); },
-      background ? latch.keep_going() : KeepGoing{});
-  if (!repaired || latch.has_stopped())
-    return Result::fail(FailureKind::interrupted, "interrupted");
-  if (!repaired->ok()) return Result::fail(std::move(*repaired->failure));
-  if (repaired->value.empty()) return Result{};
-  const double buffer_distance = o.buffer_distance.value_or(shape_half_width(repaired->value));
-  Settings settings = resolve_settings(buffer_distance, o.feature_size, o.tuning);
-  settings.keep_every_component = true;
-  return centerlines_of_polygons(std::move(repaired->value), settings, o.max_nodes,
-                                 o.compute_widths, latch.keep_going());
 }
 
 }  // namespace strandify

@@ -7,6 +7,7 @@
 
 #include "boundary.hpp"
 #include "assert.hpp"
+#include "geometry.hpp"
 #include "numeric.hpp"
 
 namespace strandify {
@@ -30,16 +31,12 @@ Farthest farthest_from_chord(const std::vector<Point>& p, std::size_t lo, std::s
     for (std::size_t i = lo + 1; i < hi; ++i) {
       // t is deliberately unclamped: points beyond the chord ends are measured to the line.
       const double t = ((p[i].x - first.x) * dx + (p[i].y - first.y) * dy) / len2;
-      const double ex = (first.x + t * dx) - p[i].x;
-      const double ey = (first.y + t * dy) - p[i].y;
-      const double d = std::sqrt(ex * ex + ey * ey);
+      const double d = root_sum_squares_distance(p[i], {first.x + t * dx, first.y + t * dy});
       if (d > best.distance) best = {i, d};
     }
   } else {
     for (std::size_t i = lo + 1; i < hi; ++i) {
-      const double ex = p[i].x - first.x;
-      const double ey = p[i].y - first.y;
-      const double d = std::sqrt(ex * ex + ey * ey);
+      const double d = root_sum_squares_distance(first, p[i]);
       if (d > best.distance) best = {i, d};
     }
   }
@@ -86,12 +83,6 @@ std::vector<Point> rdp(const std::vector<Point>& points, double epsilon) {
 
 namespace {
 
-double edge_length(Point a, Point b) {
-  const double dx = b.x - a.x;
-  const double dy = b.y - a.y;
-  return std::sqrt(dx * dx + dy * dy);
-}
-
 // Number of pieces an edge of length `len` is cut into; 0 or 1 means it stays whole. An edge
 // whose length is not finite (overflowing or infinite coordinates) cannot be cut into a finite
 // number of pieces and is left whole rather than emitting an unbounded number of points.
@@ -107,19 +98,27 @@ Ring subdivide_ring(const Ring& ring, double max_edge) {
   const std::size_t n = ring.size();
   if (n <= 1) return ring;
 
-  std::uint64_t total = n;
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::uint64_t k = piece_count(edge_length(ring[i], ring[(i + 1) % n]), max_edge);
-    if (k >= 2) total = (total > UINT64_MAX - (k - 1)) ? UINT64_MAX : total + (k - 1);
-  }
+  std::vector<std::uint64_t> pieces(n);
+  for (std::size_t i = 0; i < n; ++i)
+    pieces[i] = piece_count(root_sum_squares_distance(ring[i], ring[(i + 1) % n]), max_edge);
+  return detail::split_edges(ring, pieces, Ring().max_size());
+}
 
+namespace detail {
+
+Ring split_edges(const Ring& ring, const std::vector<std::uint64_t>& pieces,
+                 std::uint64_t reserve_limit) {
+  const std::size_t n = ring.size();
+  std::uint64_t total = n;
+  for (const std::uint64_t k : pieces)
+    if (k >= 2) total = (total > UINT64_MAX - (k - 1)) ? UINT64_MAX : total + (k - 1);
   Ring out;
-  if (total <= out.max_size()) out.reserve(static_cast<std::size_t>(total));
+  if (total <= reserve_limit) out.reserve(static_cast<std::size_t>(total));
   for (std::size_t i = 0; i < n; ++i) {
     const Point a = ring[i];
     const Point b = ring[(i + 1) % n];
     out.push_back(a);
-    const std::uint64_t k = piece_count(edge_length(a, b), max_edge);
+    const std::uint64_t k = pieces[i];
     if (k < 2) continue;
     const double dx = b.x - a.x;
     const double dy = b.y - a.y;
@@ -131,5 +130,7 @@ Ring subdivide_ring(const Ring& ring, double max_edge) {
   }
   return out;
 }
+
+}  // namespace detail
 
 }  // namespace strandify

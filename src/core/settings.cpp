@@ -95,7 +95,7 @@ RefineSettings resolve_refine(double bd, double feature_size, RefineSteps steps)
   return r;
 }
 
-BoundarySettings resolve_boundary(double feature_size, double bd,
+BoundarySettings resolve_boundary(double bd, double feature_size,
                                   std::optional<double> subdivision_ratio,
                                   std::optional<double> resample,
                                   std::optional<double> boundary_simplification) {
@@ -140,7 +140,7 @@ Settings resolve_settings(double buffer_distance, double feature_size, const Tun
   // Inside a tile the union runs per group as well.
   s.inflation.partition = o.partition == Partition::none ? Partition::none : Partition::components;
   s.threads = o.workers > 0 ? o.workers : 1;
-  s.boundary = resolve_boundary(fs, buffer_distance, o.subdivision_ratio, o.resample,
+  s.boundary = resolve_boundary(buffer_distance, fs, o.subdivision_ratio, o.resample,
                                 o.boundary_simplification);
   // True divisions, not multiplications by 0.05 and 0.1: the bits differ.
   s.snap_distance = fs / 20.0;

@@ -184,7 +184,7 @@ Settings resolve_settings(double buffer_distance, double feature_size, const Tun
 InflationSettings resolve_inflation(double buffer_distance, double feature_size);
 RefinementSettings resolve_refinement(double buffer_distance, double ratio);
 RefineSettings resolve_refine(double buffer_distance, double feature_size, RefineSteps steps);
-BoundarySettings resolve_boundary(double feature_size, double buffer_distance,
+BoundarySettings resolve_boundary(double buffer_distance, double feature_size,
                                   std::optional<double> subdivision_ratio,
                                   std::optional<double> resample,
                                   std::optional<double> boundary_simplification);

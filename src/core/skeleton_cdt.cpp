@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "CDT.h"
+#include "geometry.hpp"
 
 namespace strandify {
 namespace {
@@ -166,11 +167,6 @@ bool run_triangulator(PolygonMesh& mesh, OuterRemoval removal) {
   }
 }
 
-Point midpoint(const std::vector<Point>& pts, std::uint32_t a, std::uint32_t b) {
-  if (a > b) std::swap(a, b);
-  return {(pts[b].x + pts[a].x) * 0.5, (pts[b].y + pts[a].y) * 0.5};
-}
-
 // Not hugging its own ring: a chord of one ring that spans fewer than three ring steps only
 // cuts off a boundary corner.
 bool spans_the_shape(const PolygonMesh& mesh, std::uint32_t a, std::uint32_t b) {
@@ -229,12 +225,12 @@ std::vector<Segment> mesh_skeleton(const PolygonMesh& mesh) {
     for (int e = 0; e < 3; ++e)
       if ((shared >> e & 1) && spans_the_shape(mesh, edges[e][0], edges[e][1])) inner[count++] = e;
     if (count == 2) {
-      segments.push_back({midpoint(p, edges[inner[0]][0], edges[inner[0]][1]),
-                          midpoint(p, edges[inner[1]][0], edges[inner[1]][1])});
+      segments.push_back({midpoint(p[edges[inner[0]][0]], p[edges[inner[0]][1]]),
+                          midpoint(p[edges[inner[1]][0]], p[edges[inner[1]][1]])});
     } else if (count == 3) {
       const Point g{(p[t[2]].x + (p[t[1]].x + p[t[0]].x)) / 3.0,
                     (p[t[2]].y + (p[t[1]].y + p[t[0]].y)) / 3.0};
-      for (const auto& e : edges) segments.push_back({midpoint(p, e[0], e[1]), g});
+      for (const auto& e : edges) segments.push_back({midpoint(p[e[0]], p[e[1]]), g});
     }
   }
   return segments;

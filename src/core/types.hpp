@@ -24,9 +24,21 @@ using Ring = std::vector<Point>;        // closed boundary stored open (first po
 using WidthList = std::vector<double>;  // per-vertex radii of one curve
 using WidthLists = std::vector<WidthList>;
 
+// The width list of curve i, or nullptr when the curve is buffered with the uniform radius
+// (no lists at all, none for this curve, or an empty one).
+inline const WidthList* width_list_of(const std::optional<WidthLists>& widths, std::size_t i) {
+  if (!widths || i >= widths->size() || (*widths)[i].empty()) return nullptr;
+  return &(*widths)[i];
+}
+
 struct Polygon {
   Ring outer;
   std::vector<Ring> holes;
+};
+
+// An axis-aligned rectangle; which edges belong to it is up to its user.
+struct Box {
+  double min_x, min_y, max_x, max_y;
 };
 
 struct Segment {
@@ -106,5 +118,11 @@ struct [[nodiscard]] Outcome {
     return fail(Failure{kind, std::move(message), std::nullopt});
   }
 };
+
+// The one failure of a call that its caller stopped.
+template <class T>
+Outcome<T> interrupted() {
+  return Outcome<T>::fail(FailureKind::interrupted, "interrupted");
+}
 
 }  // namespace strandify

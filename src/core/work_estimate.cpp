@@ -10,11 +10,6 @@
 namespace strandify {
 namespace {
 
-const WidthList* width_list_of(const std::optional<WidthLists>& widths, std::size_t curve) {
-  if (widths && curve < widths->size() && !(*widths)[curve].empty()) return &(*widths)[curve];
-  return nullptr;
-}
-
 double radius_at(const WidthList* widths, std::size_t point, double buffer_distance) {
   if (widths) return point < widths->size() ? std::fabs((*widths)[point]) : 0.0;
   return std::fabs(buffer_distance);

@@ -82,20 +82,20 @@ BoundaryOptions options(std::optional<double> ratio = std::nullopt,
   return o;
 }
 
-BoundaryConditioner settings(double fs, double bd, const BoundaryOptions& o) {
-  auto built = BoundaryConditioner::build({}, fs, bd, o);
+BoundaryConditioner settings(double bd, double fs, const BoundaryOptions& o) {
+  auto built = BoundaryConditioner::build({}, bd, fs, o);
   CHECK(built.ok());
   return built.value;
 }
 
 // A copy: the settings of a temporary conditioner would not outlive the check reading them.
-BoundarySettings derived(double fs, double bd, const BoundaryOptions& o) {
-  return settings(fs, bd, o).settings();
+BoundarySettings derived(double bd, double fs, const BoundaryOptions& o) {
+  return settings(bd, fs, o).settings();
 }
 
 // The stage written out step by step from the primitives, as the independent reference for
 // the conditioner's orchestration.
-std::vector<Polygon> reference_stage(std::vector<Polygon> polys, double fs, double bd,
+std::vector<Polygon> reference_stage(std::vector<Polygon> polys, double bd, double fs,
                                      double tol, double ratio, bool refine,
                                      std::optional<double> h, double threshold) {
   std::vector<Ring*> rings;
@@ -465,7 +465,7 @@ TEST(point_counts_match_the_functions) {
 // --- the stage ---------------------------------------------------------------------------
 
 TEST(derived_settings) {
-  const BoundaryConditioner d = settings(2.0, 1.0, options());
+  const BoundaryConditioner d = settings(1.0, 2.0, options());
   CHECK_EQ(d.settings().simplification_tolerance, 0.1);
   CHECK_EQ(d.settings().max_edge, 3.0);
   CHECK_EQ(d.settings().refinement.ratio, 0.5);
@@ -474,67 +474,67 @@ TEST(derived_settings) {
   CHECK_EQ(d.settings().index_cell_size, 4.0);
   CHECK_EQ(d.settings().index_angle_threshold, k45);
 
-  CHECK_EQ(derived(2, 1, options({}, {}, 0.3)).simplification_tolerance, 0.3);
-  CHECK_EQ(derived(2, 1, options({}, {}, -1.0)).simplification_tolerance, 0.0);
-  CHECK_EQ(derived(2, 1, options({}, {}, kNaN)).simplification_tolerance, 0.0);
-  CHECK(!settings(2, 1, options({}, {}, kNaN)).simplifies());
+  CHECK_EQ(derived(1, 2, options({}, {}, 0.3)).simplification_tolerance, 0.3);
+  CHECK_EQ(derived(1, 2, options({}, {}, -1.0)).simplification_tolerance, 0.0);
+  CHECK_EQ(derived(1, 2, options({}, {}, kNaN)).simplification_tolerance, 0.0);
+  CHECK(!settings(1, 2, options({}, {}, kNaN)).simplifies());
 
-  CHECK_EQ(derived(2, 1, options(0.001)).refinement.ratio, 0.01);
-  CHECK_EQ(derived(2, 1, options(2.0)).refinement.ratio, 2.0);
-  CHECK(derived(2, 1, options(2.0)).refinement_enabled);
-  CHECK_EQ(derived(2, 1, options(-2.0)).refinement.ratio, -2.0);
-  CHECK(!derived(2, 1, options(-2.0)).refinement_enabled);
-  CHECK(!derived(2, 1, options(0.0)).refinement_enabled);
-  CHECK(std::isnan(derived(2, 1, options(kNaN)).refinement.ratio));
-  CHECK(!derived(2, 1, options(kNaN)).refinement_enabled);
+  CHECK_EQ(derived(1, 2, options(0.001)).refinement.ratio, 0.01);
+  CHECK_EQ(derived(1, 2, options(2.0)).refinement.ratio, 2.0);
+  CHECK(derived(1, 2, options(2.0)).refinement_enabled);
+  CHECK_EQ(derived(1, 2, options(-2.0)).refinement.ratio, -2.0);
+  CHECK(!derived(1, 2, options(-2.0)).refinement_enabled);
+  CHECK(!derived(1, 2, options(0.0)).refinement_enabled);
+  CHECK(std::isnan(derived(1, 2, options(kNaN)).refinement.ratio));
+  CHECK(!derived(1, 2, options(kNaN)).refinement_enabled);
 
   for (double bd : {0.0, -1.0, kNaN, kInf, 1e308}) {
-    const BoundaryConditioner c = settings(2, bd, options());
+    const BoundaryConditioner c = settings(bd, 2, options());
     CHECK(!c.settings().refinement_enabled);
     CHECK_EQ(c.settings().index_cell_size, 1.0);
   }
-  const BoundaryConditioner sub = settings(2, 5e-324, options());
+  const BoundaryConditioner sub = settings(5e-324, 2, options());
   CHECK(sub.settings().refinement_enabled);
   CHECK_EQ(sub.settings().index_cell_size, 4 * 5e-324);
 
   for (double r : {0.0, -1.0, kNaN}) {
-    const BoundaryConditioner c = settings(2, 1, options({}, r));
+    const BoundaryConditioner c = settings(1, 2, options({}, r));
     CHECK(!c.settings().resample_spacing);
     CHECK_EQ(c.settings().index_angle_threshold, k45);
   }
-  const BoundaryConditioner b = settings(2, 1, options({}, 2.0));
+  const BoundaryConditioner b = settings(1, 2, options({}, 2.0));
   CHECK(b.settings().resample_spacing && *b.settings().resample_spacing == 2.0);
   CHECK_EQ(b.settings().index_angle_threshold, 2.0 / 10.0);
-  CHECK_EQ(derived(2, 1, options({}, 100.0)).index_angle_threshold, k90);
-  CHECK_EQ(derived(2, -1, options({}, 2.0)).index_angle_threshold, 0.0);
+  CHECK_EQ(derived(1, 2, options({}, 100.0)).index_angle_threshold, k90);
+  CHECK_EQ(derived(-1, 2, options({}, 2.0)).index_angle_threshold, 0.0);
 }
 
 TEST(stage_matches_the_step_by_step_reference) {
   const std::vector<Polygon> polys = sample_polygons();
   struct Case {
-    double fs, bd;
+    double bd, fs;
     BoundaryOptions o;
   };
   const std::vector<Case> cases{
-      {1.0, 0.8, options()},
-      {0.5, 0.3, options(0.001)},
-      {1.0, 0.8, options(0.0)},
-      {1.0, 0.8, options({}, kNaN, 0.0)},
-      {1.0, 0.8, options({}, 0.7)},
-      {1.0, 2.0, options(0.2, 0.4, 0.3)},
-      {1.0, 0.8, options(-1.0, 0.7)},
-      {1.0, -1.0, options({}, 0.7)},
+      {0.8, 1.0, options()},
+      {0.3, 0.5, options(0.001)},
+      {0.8, 1.0, options(0.0)},
+      {0.8, 1.0, options({}, kNaN, 0.0)},
+      {0.8, 1.0, options({}, 0.7)},
+      {2.0, 1.0, options(0.2, 0.4, 0.3)},
+      {0.8, 1.0, options(-1.0, 0.7)},
+      {-1.0, 1.0, options({}, 0.7)},
   };
   for (const Case& c : cases) {
-    const BoundaryConditioner s = settings(c.fs, c.bd, c.o);
+    const BoundaryConditioner s = settings(c.bd, c.fs, c.o);
     const std::vector<Polygon> expected =
-        reference_stage(polys, c.fs, c.bd, s.settings().simplification_tolerance, s.settings().refinement.ratio,
+        reference_stage(polys, c.bd, c.fs, s.settings().simplification_tolerance, s.settings().refinement.ratio,
                         s.settings().refinement_enabled, s.settings().resample_spacing, s.settings().index_angle_threshold);
-    auto got = preprocess_boundaries(polys, c.fs, c.bd, c.o);
+    auto got = preprocess_boundaries(polys, c.bd, c.fs, c.o);
     CHECK(got.ok());
     CHECK(same_polygons(got.value, expected));
 
-    auto built = BoundaryConditioner::build(polys, c.fs, c.bd, c.o);
+    auto built = BoundaryConditioner::build(polys, c.bd, c.fs, c.o);
     CHECK(built.ok());
     CHECK_EQ(built.value.built_size(), polys.size());
     std::vector<Polygon> one_by_one, reused;
@@ -600,7 +600,7 @@ TEST(condition_without_simplification_skips_only_that_step) {
   const std::vector<Polygon> polys = sample_polygons();
   for (const std::optional<double> h : {std::optional<double>(), std::optional<double>(0.6)}) {
     const BoundaryOptions o = options({}, h);
-    auto built = BoundaryConditioner::build(polys, 1.0, 0.8, o);
+    auto built = BoundaryConditioner::build(polys, 0.8, 1.0, o);
     CHECK(built.ok());
     const BoundaryConditioner& c = built.value;
     CHECK(c.simplifies());
@@ -639,11 +639,11 @@ TEST(huge_and_infinite_buffer_distances_finish) {
   auto disabled = preprocess_boundaries({p}, 1.0, 1.0, options(0.0));
   const auto start = std::chrono::steady_clock::now();
   for (double bd : {kInf, 1e308, 1e300, 4.4e307}) {
-    auto a = preprocess_boundaries({p}, 1.0, bd, options());
+    auto a = preprocess_boundaries({p}, bd, 1.0, options());
     CHECK(a.ok());
     // Within the huge radius every edge sees a sharp turn, but its target spacing is huge.
     CHECK(same_polygons(a.value, disabled.value));
-    auto b = preprocess_boundaries({p}, 1.0, bd, options({}, 0.5));
+    auto b = preprocess_boundaries({p}, bd, 1.0, options({}, 0.5));
     CHECK(b.ok());
     CHECK(b.value.size() == 1 && b.value[0].outer.size() > 4);
   }
@@ -653,12 +653,12 @@ TEST(huge_and_infinite_buffer_distances_finish) {
 TEST(tiny_spacings_fail_with_a_message_naming_the_parameter) {
   Polygon p;
   p.outer = square(0, 0, 10);
-  auto sub = preprocess_boundaries({p}, 5e-324, 1.0, options());
+  auto sub = preprocess_boundaries({p}, 1.0, 5e-324, options());
   CHECK(!sub.ok());
   CHECK_EQ(sub.message(),
            std::string("boundary preprocessing would create more points than can be counted, "
                        "more than the limit of 3000000; increase feature_size"));
-  auto small_fs = preprocess_boundaries({p}, 1e-6, 1.0, options());
+  auto small_fs = preprocess_boundaries({p}, 1.0, 1e-6, options());
   CHECK(!small_fs.ok());
   CHECK(small_fs.message().find("about 26666668 points") != std::string::npos);
   auto res = preprocess_boundaries({p}, 1.0, 1.0, options({}, 1e-9));
@@ -671,10 +671,10 @@ TEST(tiny_spacings_fail_with_a_message_naming_the_parameter) {
   Polygon spike;
   spike.outer = square(0, 0, 100);
   spike.holes.push_back({{50, 1e-6}, {60, 50}, {40, 50}});
-  auto refined = preprocess_boundaries({spike}, 100.0, 1e-6, options(0.01));
+  auto refined = preprocess_boundaries({spike}, 1e-6, 100.0, options(0.01));
   CHECK(!refined.ok());
   CHECK(refined.message().find("; increase subdivision_ratio or set it to 0") != std::string::npos);
-  CHECK(preprocess_boundaries({spike}, 100.0, 1e-6, options(0.0)).ok());
+  CHECK(preprocess_boundaries({spike}, 1e-6, 100.0, options(0.0)).ok());
 }
 
 TEST(point_limit_counts_refinement_exactly_before_failing) {
@@ -683,18 +683,18 @@ TEST(point_limit_counts_refinement_exactly_before_failing) {
   p.holes.push_back(star(5, 5, 2, 0.8, 5, 0));
   for (const std::optional<double> h : {std::optional<double>(), std::optional<double>(0.5)}) {
     BoundaryOptions o = options(0.01, h);
-    auto free = preprocess_boundaries({p}, 1.0, 0.5, o);
+    auto free = preprocess_boundaries({p}, 0.5, 1.0, o);
     CHECK(free.ok());
     std::size_t n = free.value[0].outer.size();
     for (const Ring& r : free.value[0].holes) n += r.size();
     // The cheap bound (spacing floor 0.005 all around) is far above the real size, which
     // is what decides.
     o.max_points = n;
-    auto at_limit = preprocess_boundaries({p}, 1.0, 0.5, o);
+    auto at_limit = preprocess_boundaries({p}, 0.5, 1.0, o);
     CHECK(at_limit.ok());
     CHECK(same_polygons(at_limit.value, free.value));
     o.max_points = n - 1;
-    auto over = preprocess_boundaries({p}, 1.0, 0.5, o);
+    auto over = preprocess_boundaries({p}, 0.5, 1.0, o);
     CHECK(!over.ok());
     CHECK(over.message().find("about " + std::to_string(n) + " points, more than the limit of " +
                              std::to_string(n - 1)) != std::string::npos);
@@ -703,7 +703,7 @@ TEST(point_limit_counts_refinement_exactly_before_failing) {
     for (const Ring* r : {&p.outer, &p.holes[0]})
       base += h ? resample_ring_size(*r, *h, k60) : subdivided_ring_size(*r, 1.5);
     o.max_points = static_cast<std::uint64_t>(base + (n - base) / 2);
-    auto early = preprocess_boundaries({p}, 1.0, 0.5, o);
+    auto early = preprocess_boundaries({p}, 0.5, 1.0, o);
     CHECK(!early.ok());
     const std::string prefix = "boundary preprocessing would create about ";
     CHECK(early.message().rfind(prefix, 0) == 0);
@@ -717,7 +717,7 @@ TEST(retry_without_simplification_is_refused_when_it_could_exceed_the_limit) {
   std::vector<Polygon> polys = sample_polygons();
   polys.resize(3);
   BoundaryOptions o = options(0.0, {}, 2.0);  // coarse simplification
-  auto free = BoundaryConditioner::build(polys, 1.0, 0.8, o);
+  auto free = BoundaryConditioner::build(polys, 0.8, 1.0, o);
   CHECK(free.ok() && free.value.simplifies());
   std::size_t simplified = 0;
   for (std::size_t i = 0; i < polys.size(); ++i) {
@@ -726,7 +726,7 @@ TEST(retry_without_simplification_is_refused_when_it_could_exceed_the_limit) {
     for (const Ring& r : c.holes) simplified += r.size();
   }
   o.max_points = simplified;
-  auto tight = BoundaryConditioner::build(polys, 1.0, 0.8, o);
+  auto tight = BoundaryConditioner::build(polys, 0.8, 1.0, o);
   CHECK(tight.ok());
   CHECK(!tight.value.simplifies());
   CHECK(same_bits(tight.value.condition(polys[2], false).outer,

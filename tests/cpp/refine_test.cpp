@@ -7,7 +7,7 @@
 #include "chain_finish.hpp"
 #include "check.hpp"
 #include "graph.hpp"
-#include "refine.hpp"
+#include "refine/refine.hpp"
 #include "settings.hpp"
 
 using namespace strandify;

@@ -5,7 +5,7 @@
 
 #include "check.hpp"
 #include "boundary.hpp"
-#include "pipeline.hpp"
+#include "drivers/entry.hpp"
 #include "sketch.hpp"
 #include "skeleton_cdt.hpp"
 
@@ -199,7 +199,7 @@ TEST(depth_fill_keeps_the_triangles_the_library_removal_keeps) {
   std::size_t polygons = 0, with_holes = 0;
   auto compare = [&](const std::vector<Curve>& curves, double bd, double fs) {
     const auto buffers = buffer_pipeline(curves, bd, fs, std::nullopt, std::nullopt).value;
-    const auto conditioner = BoundaryConditioner::build(buffers, fs, bd, {});
+    const auto conditioner = BoundaryConditioner::build(buffers, bd, fs, {});
     CHECK(conditioner.ok());
     for (std::size_t i = 0; i < buffers.size(); ++i) {
       const Polygon p = conditioner.value.condition_built(i);

@@ -9,7 +9,7 @@
 
 #include "boundary.hpp"
 #include "check.hpp"
-#include "pipeline.hpp"
+#include "drivers/entry.hpp"
 #include "sketch.hpp"
 #include "skeleton_cdt.hpp"
 
@@ -32,7 +32,7 @@ std::vector<Polygon> buffers(const sketch::Sketch& s) {
 }
 
 BoundaryConditioner conditioner(const std::vector<Polygon>& polygons) {
-  return BoundaryConditioner::build(polygons, kFeature, kBuffer, {}).value;
+  return BoundaryConditioner::build(polygons, kBuffer, kFeature, {}).value;
 }
 
 bool triangulates(const Polygon& p) {
@@ -172,7 +172,7 @@ TEST(retried_polygons_use_their_unsimplified_rings) {
   for (std::uint64_t seed : kCrossingSeeds) {
     const std::vector<Polygon> polygons = buffers(sketch::make_sketch(seed));
     const BoundaryConditioner c = conditioner(polygons);
-    const auto meshed = mesh_polygons(polygons, resolve_boundary(kFeature, kBuffer, BoundaryOptions{}));
+    const auto meshed = mesh_polygons(polygons, resolve_boundary(kBuffer, kFeature, BoundaryOptions{}));
     CHECK(meshed.ok());
     CHECK_EQ(meshed.value.size(), polygons.size());
     for (std::size_t i = 0; i < meshed.value.size() && i < polygons.size(); ++i) {
@@ -194,7 +194,7 @@ TEST(triangulation_pipeline_returns_the_meshes_the_skeleton_uses) {
     const sketch::Sketch s = sketch::make_sketch(seed);
     const auto tris =
         triangulation_pipeline(s.curves, kBuffer, kFeature, std::nullopt, {}, std::nullopt);
-    const auto meshed = mesh_polygons(buffers(s), resolve_boundary(kFeature, kBuffer, BoundaryOptions{}));
+    const auto meshed = mesh_polygons(buffers(s), resolve_boundary(kBuffer, kFeature, BoundaryOptions{}));
     CHECK(tris.ok() && meshed.ok());
     std::size_t count = 0;
     for (const MeshedPolygon& m : meshed.value) count += m.mesh.triangles.size();
@@ -209,7 +209,7 @@ TEST(ordinary_sketches_are_untouched_by_the_retry) {
     const sketch::Sketch s = sketch::make_sketch(seed);
     const std::vector<Polygon> polygons = buffers(s);
     const BoundaryConditioner c = conditioner(polygons);
-    const auto meshed = mesh_polygons(polygons, resolve_boundary(kFeature, kBuffer, BoundaryOptions{}));
+    const auto meshed = mesh_polygons(polygons, resolve_boundary(kBuffer, kFeature, BoundaryOptions{}));
     CHECK(!polygons.empty());
     CHECK_EQ(meshed.value.size(), polygons.size());
     std::vector<Triangle> expected;

@@ -2,7 +2,7 @@
 #include <limits>
 
 #include "check.hpp"
-#include "pipeline.hpp"
+#include "drivers/entry.hpp"
 #include "work_estimate.hpp"
 
 using namespace strandify;

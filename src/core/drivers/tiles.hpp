@@ -18,9 +18,8 @@
 #include <optional>
 #include <vector>
 
-#include "partition.hpp"
-#include "pipeline.hpp"
 #include "settings.hpp"
+#include "stages.hpp"
 #include "types.hpp"
 
 namespace strandify {
@@ -64,10 +63,5 @@ Outcome<TileResult> run_tile(const TileJob& job, const Settings& settings);
 // Joins the tiles' pieces into the drawing's chains (see the file comment).
 CenterlineResult stitch_tiles(const std::vector<TileResult>& tiles, const Settings& settings,
                               bool compute_widths);
-
-// The whole tiled pipeline: prepare, plan, run the tiles on settings.threads threads, stitch.
-Outcome<CenterlineResult> strandify_tiled(const std::vector<Curve>& curves,
-                                          const CenterlineOptions& options,
-                                          const Settings& settings, const KeepGoing& keep_going);
 
 }  // namespace strandify

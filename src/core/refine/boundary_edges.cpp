@@ -1,0 +1,168 @@
+#include "refine/boundary_edges.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "geometry.hpp"
+
+namespace strandify {
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+}  // namespace
+
+BoundaryEdges::BoundaryEdges(double cell) : cell_(cell > 0.0 && std::isfinite(cell) ? cell : 1.0) {}
+
+void BoundaryEdges::add_polygon(const Polygon& polygon) {
+  const auto id = static_cast<std::uint32_t>(centres_.size());
+  auto add_ring = [&](const Ring& ring) {
+    const std::size_t n = ring.size();
+    for (std::size_t i = 0; i < n && n >= 2; ++i) sides_.push_back({ring[i], ring[(i + 1) % n], id});
+  };
+  add_ring(polygon.outer);
+  for (const Ring& h : polygon.holes) add_ring(h);
+  // Area centroid of the outer ring; its vertex mean when the area vanishes.
+  const Ring& r = polygon.outer;
+  double a2 = 0.0, cx = 0.0, cy = 0.0, mx = 0.0, my = 0.0;
+  for (std::size_t i = 0; i < r.size(); ++i) {
+    const Point p = r[i], q = r[(i + 1) % r.size()];
+    const double c = cross(p, q);
+    a2 += c;
+    cx += (p.x + q.x) * c;
+    cy += (p.y + q.y) * c;
+    mx += p.x;
+    my += p.y;
+  }
+  Point centre{0.0, 0.0};
+  if (a2 != 0.0 && std::isfinite(a2)) {
+    centre = {cx / (3.0 * a2), cy / (3.0 * a2)};
+  } else if (!r.empty()) {
+    centre = {mx / static_cast<double>(r.size()), my / static_cast<double>(r.size())};
+  }
+  centres_.push_back(centre);
+}
+
+std::int64_t BoundaryEdges::column(double x) const {
+  const double c = std::floor((x - min_x_) / cell_);
+  if (!(c > 0.0)) return 0;
+  return c >= static_cast<double>(nx_ - 1) ? nx_ - 1 : static_cast<std::int64_t>(c);
+}
+
+std::int64_t BoundaryEdges::row(double y) const {
+  const double c = std::floor((y - min_y_) / cell_);
+  if (!(c > 0.0)) return 0;
+  return c >= static_cast<double>(ny_ - 1) ? ny_ - 1 : static_cast<std::int64_t>(c);
+}
+
+void BoundaryEdges::build() {
+  if (sides_.empty()) return;
+  double min_x = kInf, min_y = kInf, max_x = -kInf, max_y = -kInf;
+  for (const Side& s : sides_) {
+    for (const Point& p : {s.a, s.b}) {
+      min_x = std::min(min_x, p.x);
+      min_y = std::min(min_y, p.y);
+      max_x = std::max(max_x, p.x);
+      max_y = std::max(max_y, p.y);
+    }
+  }
+  min_x_ = min_x;
+  min_y_ = min_y;
+  max_x_ = max_x;
+  // At most 2^31 cells a side: beyond that the grid degenerates into coarser cells, never into
+  // an overflowing key.
+  constexpr double kMaxCells = 2147483647.0;
+  const double wx = std::floor((max_x - min_x) / cell_) + 1.0;
+  const double wy = std::floor((max_y - min_y) / cell_) + 1.0;
+  if (!(wx < kMaxCells) || !(wy < kMaxCells)) cell_ = std::max(max_x - min_x, max_y - min_y);
+  nx_ = static_cast<std::int64_t>(std::min(std::floor((max_x - min_x) / cell_) + 1.0, kMaxCells));
+  ny_ = static_cast<std::int64_t>(std::min(std::floor((max_y - min_y) / cell_) + 1.0, kMaxCells));
+  entries_.reserve(sides_.size() * 2);
+  for (std::size_t i = 0; i < sides_.size(); ++i) {
+    const Side& s = sides_[i];
+    const std::int64_t x0 = column(std::min(s.a.x, s.b.x)), x1 = column(std::max(s.a.x, s.b.x));
+    const std::int64_t y0 = row(std::min(s.a.y, s.b.y)), y1 = row(std::max(s.a.y, s.b.y));
+    for (std::int64_t cx = x0; cx <= x1; ++cx)
+      for (std::int64_t cy = y0; cy <= y1; ++cy)
+        entries_.push_back({static_cast<std::uint64_t>(cx) * static_cast<std::uint64_t>(ny_) +
+                                static_cast<std::uint64_t>(cy),
+                            static_cast<std::uint32_t>(i)});
+  }
+  std::sort(entries_.begin(), entries_.end(), [](const Entry& l, const Entry& r) {
+    return l.cell != r.cell ? l.cell < r.cell : l.side < r.side;
+  });
+}
+
+std::pair<std::size_t, std::size_t> BoundaryEdges::cell_entries(std::int64_t cx,
+                                                                std::int64_t cy) const {
+  const std::uint64_t key =
+      static_cast<std::uint64_t>(cx) * static_cast<std::uint64_t>(ny_) + static_cast<std::uint64_t>(cy);
+  const auto lo = std::lower_bound(entries_.begin(), entries_.end(), key,
+                                   [](const Entry& e, std::uint64_t k) { return e.cell < k; });
+  auto hi = lo;
+  while (hi != entries_.end() && hi->cell == key) ++hi;
+  return {static_cast<std::size_t>(lo - entries_.begin()),
+          static_cast<std::size_t>(hi - entries_.begin())};
+}
+
+double BoundaryEdges::first_hit(Point o, Point d, double max_t) const {
+  if (entries_.empty() || !(max_t > 0.0)) return -1.0;
+  const Point end = add(o, scale(d, max_t));
+  double best = kInf;
+  for (std::int64_t cx = column(std::min(o.x, end.x)); cx <= column(std::max(o.x, end.x)); ++cx) {
+    for (std::int64_t cy = row(std::min(o.y, end.y)); cy <= row(std::max(o.y, end.y)); ++cy) {
+      const auto [lo, hi] = cell_entries(cx, cy);
+      for (std::size_t i = lo; i < hi; ++i) {
+        const Side& s = sides_[entries_[i].side];
+        const Point e = sub(s.b, s.a);
+        const double den = cross(d, e);
+        if (den == 0.0) continue;
+        const Point ao = sub(s.a, o);
+        const double t = cross(ao, e) / den;
+        const double u = cross(ao, d) / den;
+        if (t > 0.0 && t <= max_t && u >= 0.0 && u <= 1.0 && t < best) best = t;
+      }
+    }
+  }
+  return best < kInf ? best : -1.0;
+}
+
+double BoundaryEdges::distance_within(Point p, double limit) const {
+  double best = limit;
+  if (entries_.empty() || !(limit > 0.0)) return best;
+  for (std::int64_t cx = column(p.x - limit); cx <= column(p.x + limit); ++cx) {
+    for (std::int64_t cy = row(p.y - limit); cy <= row(p.y + limit); ++cy) {
+      const auto [lo, hi] = cell_entries(cx, cy);
+      for (std::size_t i = lo; i < hi; ++i) {
+        const Side& s = sides_[entries_[i].side];
+        best = std::min(best, segment_distance(p, s.a, s.b));
+      }
+    }
+  }
+  return best;
+}
+
+std::int64_t BoundaryEdges::polygon_of(Point p) const {
+  if (entries_.empty()) return -1;
+  const std::int64_t cy = row(p.y);
+  double best = kInf;
+  std::int64_t polygon = -1;
+  for (std::int64_t cx = column(p.x); cx < nx_; ++cx) {
+    const auto [lo, hi] = cell_entries(cx, cy);
+    for (std::size_t i = lo; i < hi; ++i) {
+      const Side& s = sides_[entries_[i].side];
+      if (s.a.y == s.b.y || (s.a.y - p.y) * (s.b.y - p.y) > 0.0) continue;
+      const double x = s.a.x + (p.y - s.a.y) * (s.b.x - s.a.x) / (s.b.y - s.a.y);
+      if (x > p.x && x < best) {
+        best = x;
+        polygon = s.polygon;
+      }
+    }
+    // A hit inside this column is nearer than anything a later column can hold.
+    if (best <= min_x_ + static_cast<double>(cx + 1) * cell_) break;
+  }
+  return polygon;
+}
+
+}  // namespace strandify

@@ -1,0 +1,179 @@
+// Dots: tip pruning eats a skeleton shorter than the tip length whole, and a dot the person drew
+// would vanish from the result. Every polygon left without an edge gets its dot back, as a
+// short dash or a point.
+#include "refine/refine.hpp"
+
+#include <cstdint>
+#include <utility>
+
+#include "geometry.hpp"
+#include "refine/kit.hpp"
+
+namespace strandify {
+namespace {
+
+// Longest path of a tree component (two sweeps from any node), as a node list.
+struct TreeSweep {
+  const Graph& g;
+  const Adjacency& adj;
+  std::vector<double> dist;
+  std::vector<NodeId> parent;
+  std::vector<NodeId> stack;
+
+  TreeSweep(const Graph& graph, const Adjacency& a)
+      : g(graph), adj(a), dist(graph.nodes.size(), -1.0), parent(graph.nodes.size(), kNone) {}
+
+  // Farthest node from `root` within the component listed in `members`.
+  NodeId farthest(NodeId root, const std::vector<NodeId>& members) {
+    for (NodeId m : members) {
+      dist[m] = -1.0;
+      parent[m] = kNone;
+    }
+    dist[root] = 0.0;
+    stack.assign(1, root);
+    NodeId best = root;
+    while (!stack.empty()) {
+      const NodeId v = stack.back();
+      stack.pop_back();
+      if (dist[v] > dist[best]) best = v;
+      for (std::size_t k = adj.offset[v]; k < adj.offset[v + 1]; ++k) {
+        const NodeId w = adj.neighbour[k];
+        if (dist[w] >= 0.0) continue;
+        dist[w] = dist[v] + distance(g.nodes[v], g.nodes[w]);
+        parent[w] = v;
+        stack.push_back(w);
+      }
+    }
+    return best;
+  }
+
+  double longest_path(NodeId start, const std::vector<NodeId>& members, std::vector<NodeId>& path) {
+    const NodeId a = farthest(start, members);
+    const NodeId b = farthest(a, members);
+    path.clear();
+    for (NodeId v = b; v != kNone; v = parent[v]) path.push_back(v);
+    return dist[b];
+  }
+};
+
+}  // namespace
+
+Graph keep_dots(const Graph& skeleton, Graph pruned, const BoundaryEdges& boundary,
+                const std::vector<unsigned char>& has_segments, const RefineSettings& s,
+                std::vector<Point>& dots) {
+  const std::size_t n = skeleton.nodes.size();
+  const Adjacency adj = build_adjacency(skeleton);
+  std::vector<unsigned char> alive(n, 0);
+  for (const Edge& e : pruned.edges) {
+    if (e.a < n && e.b < n) alive[e.a] = alive[e.b] = 1;
+  }
+  const std::size_t polygons = boundary.polygon_count();
+  std::vector<unsigned char> polygon_alive(polygons, 0);
+  // Per polygon, the longest vanished path found so far (its nodes in `paths`).
+  struct Best {
+    double length = -1.0;
+    std::vector<NodeId> members;
+  };
+  std::vector<Best> best(polygons);
+  std::vector<Best> orphans;  // components whose polygon the boundary cannot tell
+
+  std::vector<unsigned char> seen(n, 0);
+  std::vector<NodeId> members;
+  std::vector<NodeId> path;
+  TreeSweep sweep(skeleton, adj);
+  for (NodeId root = 0; root < n; ++root) {
+    if (seen[root]) continue;
+    members.assign(1, root);
+    seen[root] = 1;
+    bool survives = false;
+    for (std::size_t i = 0; i < members.size(); ++i) {
+      const NodeId v = members[i];
+      survives = survives || alive[v];
+      for (std::size_t k = adj.offset[v]; k < adj.offset[v + 1]; ++k) {
+        const NodeId w = adj.neighbour[k];
+        if (!seen[w]) {
+          seen[w] = 1;
+          members.push_back(w);
+        }
+      }
+    }
+    const std::int64_t polygon = boundary.polygon_of(skeleton.nodes[root]);
+    if (survives) {
+      if (polygon >= 0) polygon_alive[static_cast<std::size_t>(polygon)] = 1;
+      continue;
+    }
+    // Pruning removes only tree branches, so a vanished component is a tree.
+    const double length = sweep.longest_path(root, members, path);
+    Best* slot = nullptr;
+    if (polygon < 0) {
+      orphans.emplace_back();
+      slot = &orphans.back();
+    } else if (length > best[static_cast<std::size_t>(polygon)].length) {
+      slot = &best[static_cast<std::size_t>(polygon)];
+    }
+    if (slot) {
+      slot->length = length;
+      slot->members = members;
+    }
+  }
+
+  // A dot is drawn as one straight dash along the principal axis of its skeleton's nodes,
+  // across their whole extent (its skeleton wanders between the blob's corners in a way no
+  // stroke did), when they stretch at least dot_point_length along an axis that much longer
+  // than the other (dot_elongation, in variance); otherwise as a point at its centre.
+  std::vector<Point> positions;
+  auto restore = [&](const Best& b, const Point* centre) {
+    positions.clear();
+    for (NodeId v : b.members) positions.push_back(skeleton.nodes[v]);
+    Line axis;
+    double lo = kInf, hi = -kInf, across = 0.0;
+    NodeId first = kNone, last = kNone;
+    if (fit_line(positions, axis)) {
+      for (std::size_t i = 0; i < positions.size(); ++i) {
+        const double t = dot(sub(positions[i], axis.centre), axis.direction);
+        const double u = cross(sub(positions[i], axis.centre), axis.direction);
+        across += u * u;
+        if (t < lo) lo = t, first = b.members[i];
+        if (t > hi) hi = t, last = b.members[i];
+      }
+    }
+    double along = 0.0;
+    for (const Point& q : positions) {
+      const double t = dot(sub(q, axis.centre), axis.direction);
+      along += t * t;
+    }
+    if (first != kNone && first != last && hi - lo >= s.dot_point_length &&
+        along >= s.dot_elongation * across) {
+      pruned.nodes[first] = add(axis.centre, scale(axis.direction, lo));
+      pruned.nodes[last] = add(axis.centre, scale(axis.direction, hi));
+      pruned.edges.push_back({first, last});
+    } else {
+      dots.push_back(centre ? *centre : (fit_line(positions, axis) ? axis.centre : positions[0]));
+    }
+  };
+  for (std::size_t p = 0; p < polygons; ++p) {
+    if (polygon_alive[p]) continue;
+    const Point centre = boundary.centre(p);
+    if (best[p].length >= 0.0) {
+      restore(best[p], &centre);
+    } else if (p >= has_segments.size() || !has_segments[p]) {
+      dots.push_back(centre);
+    }
+  }
+  for (const Best& b : orphans) restore(b, nullptr);
+  return pruned;
+}
+
+void append_dot_chains(const std::vector<Point>& dots, Graph& graph, std::vector<Chain>& chains) {
+  chains.reserve(chains.size() + dots.size());
+  for (const Point& p : dots) {
+    const NodeId id = graph.nodes.size();
+    graph.nodes.push_back(p);
+    Chain c;
+    c.points = {p, p};
+    c.start = c.end = id;
+    chains.push_back(std::move(c));
+  }
+}
+
+}  // namespace strandify

@@ -1,0 +1,148 @@
+// What the finishing steps share: walks along branches, the editor that collects a step's edits
+// against its input graph, lines fitted to stretches of a branch, and the clear-path test
+// against the boundary.
+//
+// Each step reads the graph through compressed-row adjacency (neighbours in edge order, as
+// everywhere else), collects its edits, and builds a new graph: edits never overlap (a step
+// skips a site whose nodes another site already changed), and all geometry is read from the
+// input positions, so the order in which sites are visited (ascending node id) is the only
+// order that matters.
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <vector>
+
+#include "geometry.hpp"
+#include "graph.hpp"
+#include "refine/boundary_edges.hpp"
+#include "types.hpp"
+
+namespace strandify {
+
+inline constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+inline constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// Scales v to unit length; false (v unchanged) when its length is zero or not finite.
+bool unit(Point& v);
+
+// ---------------------------------------------------------------------------------------------
+// Walks and edits.
+
+// A branch from a node through degree-2 nodes: nodes[0] is the start, arc[i] the length along
+// the branch to nodes[i], edges[i] the edge from nodes[i] to nodes[i + 1]. `complete` when the
+// walk reached a node of another degree (or came back to its start) rather than its length cap.
+struct Walk {
+  std::vector<NodeId> nodes;
+  std::vector<double> arc;
+  std::vector<std::size_t> edges;
+  bool complete = false;
+
+  NodeId end() const { return nodes.back(); }
+  double length() const { return arc.back(); }
+  // First index at or past arc length s (at least 1), or kNone.
+  std::size_t first_at(double s) const {
+    for (std::size_t i = 1; i < arc.size(); ++i)
+      if (arc[i] >= s) return i;
+    return kNone;
+  }
+};
+
+// Walks from `from` along its k-th incidence (an index into adj.neighbour) until a node of
+// another degree, the start again, or arc length `cap`.
+void walk_branch(const Graph& g, const Adjacency& adj, NodeId from, std::size_t k, double cap,
+                 Walk& w);
+
+// Edits collected against one input graph and applied at once.
+class GraphEdit {
+ public:
+  explicit GraphEdit(const Graph& g)
+      : g_(g), position_(g.nodes), dead_(g.edges.size(), 0), touched_(g.nodes.size(), 0) {}
+
+  bool untouched(const std::vector<NodeId>& nodes, std::size_t count) const {
+    for (std::size_t i = 0; i < count && i < nodes.size(); ++i)
+      if (touched_[nodes[i]]) return false;
+    return true;
+  }
+  void touch(const std::vector<NodeId>& nodes, std::size_t count) {
+    for (std::size_t i = 0; i < count && i < nodes.size(); ++i) touched_[nodes[i]] = 1;
+  }
+  bool touched(NodeId v) const { return touched_[v] != 0; }
+  void touch(NodeId v) { touched_[v] = 1; }
+  void kill(std::size_t edge) { dead_[edge] = 1; }
+  void add(NodeId a, NodeId b) { added_.push_back({a, b}); }
+  void move(NodeId v, Point p) { position_[v] = p; }
+  bool changed() const { return changed_; }
+  void mark_changed() { changed_ = true; }
+
+  // Replaces the part of walk `w` from its start to nodes[keep] by one edge.
+  void shortcut(const Walk& w, std::size_t keep) {
+    if (keep <= 1) return;
+    for (std::size_t i = 0; i < keep; ++i) kill(w.edges[i]);
+    add(w.nodes[0], w.nodes[keep]);
+  }
+
+  // The input graph with the edits applied: the surviving edges in their order, then the added
+  // ones, each pair once.
+  Graph result() const;
+
+  // The step's result: the input itself when nothing changed.
+  Graph result_or(const Graph& unchanged) const { return changed_ ? result() : unchanged; }
+
+ private:
+  const Graph& g_;
+  std::vector<Point> position_;
+  std::vector<unsigned char> dead_;
+  std::vector<unsigned char> touched_;
+  std::vector<Edge> added_;
+  bool changed_ = false;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Lines fitted to stretches of a branch.
+
+struct Line {
+  Point centre;
+  Point direction;  // unit
+};
+
+// The branch between arc lengths lo and hi: the interpolated points at both ends and every
+// node between them. Interpolating keeps a stretch meaningful where nodes lie far apart.
+void stretch_points(const Graph& g, const Walk& w, double lo, double hi, std::vector<Point>& out);
+
+// Total least squares: the principal axis of the points' scatter.
+bool fit_line(const std::vector<Point>& pts, Line& line);
+
+inline double offset_from(const Line& line, Point p) {
+  return std::fabs(cross(sub(p, line.centre), line.direction));
+}
+
+inline Point project(const Line& line, Point p) {
+  return add(line.centre, scale(line.direction, dot(sub(p, line.centre), line.direction)));
+}
+
+inline bool intersect(const Line& l1, const Line& l2, Point& out) {
+  const double den = cross(l1.direction, l2.direction);
+  if (den == 0.0 || !std::isfinite(den)) return false;
+  const double t = cross(sub(l2.centre, l1.centre), l2.direction) / den;
+  out = add(l1.centre, scale(l1.direction, t));
+  return std::isfinite(out.x) && std::isfinite(out.y);
+}
+
+// The line of a branch's stretch [lo, hi] away from its start, clipped to the branch, with its
+// direction pointing away from the start.
+struct BranchLine {
+  Line line;
+  std::size_t keep = kNone;  // first node at or past the stretch's start
+  Point far;                 // the stretch's far end
+};
+
+bool branch_line(const Graph& g, const Walk& w, double fit_start, double fit_end,
+                 std::vector<Point>& scratch, BranchLine& out);
+
+// Whether the straight way from `from` to `to` stays clear of the boundary, and `to` at least
+// `margin` inside it along that way.
+bool clear_path(const BoundaryEdges& boundary, Point from, Point to, double margin);
+
+}  // namespace strandify

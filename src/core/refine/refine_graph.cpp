@@ -1,0 +1,44 @@
+// The finishing steps in their order.
+#include "refine/refine.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "geometry.hpp"
+#include "graph.hpp"
+
+namespace strandify {
+
+RefinedGraph refine_graph(const Graph& skeleton, const BoundaryEdges& boundary,
+                          const std::vector<unsigned char>& has_segments, const Settings& settings) {
+  const RefineSettings& r = settings.refine;
+  const RefineSteps& steps = r.steps;
+  // The geometric steps measure in buffer radii; without a positive radius they have nothing to
+  // measure with.
+  const bool geometric = r.buffer_distance > 0.0 && std::isfinite(r.buffer_distance);
+  RefinedGraph out;
+  if (settings.tip_length > 0.0) {
+    if (steps.radius_tips && geometric) {
+      out.graph = prune_short_tips(skeleton, settings.tip_length,
+                                   junction_allowances(skeleton, boundary, r));
+    } else {
+      out.graph = prune_short_tips(skeleton, settings.tip_length);
+    }
+  } else {
+    out.graph = skeleton;
+  }
+  if (steps.keep_dots) out.graph = keep_dots(skeleton, std::move(out.graph), boundary, has_segments, r, out.dots);
+  if (settings.junction_merge_fraction > 0.0)
+    out.graph = merge_close_junctions(out.graph, settings.junction_merge_distance);
+  if (!geometric) return out;
+  if (steps.recover_corners) {
+    out.graph = recover_corners(out.graph, boundary, r, &out.corners);
+    std::sort(out.corners.begin(), out.corners.end(), point_less);
+  }
+  if (steps.join_crossings) out.graph = join_crossings(out.graph, r);
+  if (steps.finish_tips) out.graph = finish_tips(out.graph, boundary, r);
+  return out;
+}
+
+}  // namespace strandify
