@@ -30,7 +30,6 @@ def test_python_modules_import_downwards_only() -> None:
     assert "strandify._lines" in report.python and report.python_cycles == []
 
 
-@pytest.mark.xfail(reason="core drivers not yet split", strict=False)
 def test_core_units_include_downwards_and_stages_no_driver() -> None:
     report = _checker().check(ROOT)
     assert [c for c in report.cpp_cycles if all(unit.startswith("src/core/") for unit in c)] == []
