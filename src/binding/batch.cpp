@@ -236,30 +236,34 @@ bool bind_batch(const char* name, bool (*to_one)(PyObject*, J&), bool tiles_allo
   return true;
 }
 
+// A batch with an options value: binds it, then runs `run_one` on every job.
+template <class J, class RunOne>
+PyObject* options_batch(const char* name, bool (*to_one)(PyObject*, J&), bool tiles_allowed,
+                        PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                        const RunOne& run_one) {
+  std::vector<J> jobs;
+  std::optional<std::size_t> workers;
+  if (!bind_batch(name, to_one, tiles_allowed, args, nargs, kwnames, jobs, workers)) return nullptr;
+  return run_jobs(name, jobs, run_one, true, workers);
+}
+
 }  // namespace
 
 PyObject* strandify_strokes_batch_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                         PyObject* kwnames) {
-  std::vector<StrokeJob> jobs;
-  std::optional<std::size_t> workers;
-  if (!bind_batch("strandify_strokes_batch", to_stroke_job, true, args, nargs, kwnames, jobs, workers))
-    return nullptr;
-  const auto run_one = [](StrokeJob& job, const KeepGoing& keep_going) {
-    return strandify_inner(job.data, job.options, keep_going);
-  };
-  return run_jobs("strandify_strokes_batch", jobs, run_one, true, workers);
+  return options_batch("strandify_strokes_batch", to_stroke_job, true, args, nargs, kwnames,
+                       [](StrokeJob& job, const KeepGoing& keep_going) {
+                         return strandify_inner(job.data, job.options, keep_going);
+                       });
 }
 
 PyObject* strandify_polygons_batch_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                          PyObject* kwnames) {
-  std::vector<PolygonJob> jobs;
-  std::optional<std::size_t> workers;
-  if (!bind_batch("strandify_polygons_batch", to_polygon_job, false, args, nargs, kwnames, jobs, workers))
-    return nullptr;
-  const auto run_one = [](PolygonJob& job, const KeepGoing& keep_going) {
-    return polygon_centerlines_inner(std::move(job.data), job.options, keep_going);
-  };
-  return run_jobs("strandify_polygons_batch", jobs, run_one, true, workers);
+  return options_batch("strandify_polygons_batch", to_polygon_job, false, args, nargs, kwnames,
+                       [](PolygonJob& job, const KeepGoing& keep_going) {
+                         return polygon_centerlines_inner(std::move(job.data), job.options,
+                                                          keep_going);
+                       });
 }
 
 }  // namespace strandify::binding

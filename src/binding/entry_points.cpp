@@ -72,25 +72,46 @@ PyObject* run_triangulate(const std::vector<Curve>& curves, double bd, double fs
   return triangles_to_list(result.value);
 }
 
-// The arguments of a call with an options value on strokes.
-struct StrokeCall {
-  std::vector<Curve> curves;
-  double buffer_distance = 0.0;
-  double feature_size = 0.0;
-  CallOptions options;
-  std::optional<WidthLists> widths;
-};
+using TuningField = std::optional<double> TuningOptions::*;
+constexpr TuningField kInflateTuning[] = {&TuningOptions::merge_tolerance};
+constexpr TuningField kTriangulateTuning[] = {
+    &TuningOptions::subdivision_ratio, &TuningOptions::resample,
+    &TuningOptions::boundary_simplification, &TuningOptions::merge_tolerance};
 
-bool bind_stroke_call(const char* function, PyObject* const* args, Py_ssize_t nargs,
-                      PyObject* kwnames, StrokeCall& call) {
-  constexpr Py_ssize_t n = count_of(kStrokeParams);
-  PyObject* slots[n];
-  if (!bind_arguments(function, kStrokeParams, n, 3, args, nargs, kwnames, slots)) return false;
-  Converter convert{slots, kStrokeParams};
-  convert(0, to_strokes, call.curves)(1, to_double, call.buffer_distance)
-      (2, to_double, call.feature_size)(3, to_call_options, call.options)
-      (4, to_optional_width_lists, call.widths);
-  return convert.ok;
+// The exact inspection calls: (curves, buffer_distance, feature_size, per_curve_widths, then
+// optional numbers into `fields`), each converted in parameter order. Their pipelines check
+// feature_size themselves, before the width lists.
+template <std::size_t N, class Run>
+PyObject* exact_inspection(const char* function, const char* const (&names)[N],
+                           const TuningField (&fields)[N - 4], PyObject* const* args,
+                           Py_ssize_t nargs, PyObject* kwnames, Run run) {
+  PyObject* slots[N];
+  if (!bind_arguments(function, names, N, 3, args, nargs, kwnames, slots)) return nullptr;
+  std::vector<Curve> curves;
+  double buffer_distance = 0.0, feature_size = 0.0;
+  std::optional<WidthLists> widths;
+  TuningOptions tuning;
+  Converter convert{slots, names};
+  convert(0, to_curves, curves)(1, to_double, buffer_distance)(2, to_double, feature_size)
+      (3, to_optional_width_lists, widths);
+  for (std::size_t i = 0; i < N - 4; ++i)
+    convert(static_cast<Py_ssize_t>(i + 4), to_optional_double, tuning.*fields[i]);
+  if (!convert.ok) return nullptr;
+  return run(curves, buffer_distance, feature_size, widths, tuning, false);
+}
+
+using StrokeCall = ScaledCall<std::vector<Curve>>;
+
+// The inspection calls with an options value: a union cannot be tiled.
+template <class Run>
+PyObject* stroke_inspection(const char* function, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames, Run run) {
+  StrokeCall call;
+  if (!bind_scaled_call(function, kStrokeParams, to_strokes, args, nargs, kwnames, call) ||
+      !check_union_partition(call.options.tuning.partition))
+    return nullptr;
+  return run(call.data, call.buffer_distance, call.feature_size, call.widths, call.options.tuning,
+             true);
 }
 
 }  // namespace
@@ -118,91 +139,53 @@ PyObject* strandify_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
 
 PyObject* inflate_curves_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                PyObject* kwnames) {
-  constexpr Py_ssize_t n = count_of(kInflateParams);
-  PyObject* slots[n];
-  if (!bind_arguments("inflate_curves", kInflateParams, n, 3, args, nargs, kwnames, slots))
-    return nullptr;
-  std::vector<Curve> curves;
-  double buffer_distance = 0.0, feature_size = 0.0;
-  std::optional<WidthLists> widths;
-  TuningOptions tuning;
-  Converter convert{slots, kInflateParams};
-  convert(0, to_curves, curves)(1, to_double, buffer_distance)(2, to_double, feature_size)
-      (3, to_optional_width_lists, widths)(4, to_optional_double, tuning.merge_tolerance);
-  if (!convert.ok) return nullptr;
-  return run_inflate(curves, buffer_distance, feature_size, widths, tuning, false);
+  return exact_inspection("inflate_curves", kInflateParams, kInflateTuning, args, nargs, kwnames,
+                          run_inflate);
 }
 
 PyObject* triangulate_curves_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                    PyObject* kwnames) {
-  constexpr Py_ssize_t n = count_of(kTriangulateParams);
-  PyObject* slots[n];
-  if (!bind_arguments("triangulate_curves", kTriangulateParams, n, 3, args, nargs, kwnames, slots))
-    return nullptr;
-  std::vector<Curve> curves;
-  double buffer_distance = 0.0, feature_size = 0.0;
-  std::optional<WidthLists> widths;
-  TuningOptions t;
-  Converter convert{slots, kTriangulateParams};
-  convert(0, to_curves, curves)(1, to_double, buffer_distance)(2, to_double, feature_size)
-      (3, to_optional_width_lists, widths)(4, to_optional_double, t.subdivision_ratio)
-      (5, to_optional_double, t.resample)(6, to_optional_double, t.boundary_simplification)
-      (7, to_optional_double, t.merge_tolerance);
-  if (!convert.ok) return nullptr;
-  return run_triangulate(curves, buffer_distance, feature_size, widths, t, false);
+  return exact_inspection("triangulate_curves", kTriangulateParams, kTriangulateTuning, args,
+                          nargs, kwnames, run_triangulate);
 }
 
 PyObject* strandify_strokes_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                   PyObject* kwnames) {
   StrokeCall call;
-  if (!bind_stroke_call("strandify_strokes", args, nargs, kwnames, call)) return nullptr;
+  if (!bind_scaled_call("strandify_strokes", kStrokeParams, to_strokes, args, nargs, kwnames, call))
+    return nullptr;
   CenterlineOptions o;
   o.buffer_distance = call.buffer_distance;
   o.feature_size = call.feature_size;
-  o.tuning = call.options.tuning;
   o.per_curve_widths = std::move(call.widths);
-  o.compute_widths = call.options.compute_widths;
-  o.max_nodes = call.options.max_nodes;
-  return run_strokes(call.curves, o, true);
+  apply_call_options(call.options, o);
+  return run_strokes(call.data, o, true);
 }
 
 PyObject* inflate_strokes_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                 PyObject* kwnames) {
-  StrokeCall call;
-  if (!bind_stroke_call("inflate_strokes", args, nargs, kwnames, call)) return nullptr;
-  if (!check_union_partition(call.options.tuning.partition)) return nullptr;
-  return run_inflate(call.curves, call.buffer_distance, call.feature_size, call.widths,
-                     call.options.tuning, true);
+  return stroke_inspection("inflate_strokes", args, nargs, kwnames, run_inflate);
 }
 
 PyObject* triangulate_strokes_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                     PyObject* kwnames) {
-  StrokeCall call;
-  if (!bind_stroke_call("triangulate_strokes", args, nargs, kwnames, call)) return nullptr;
-  if (!check_union_partition(call.options.tuning.partition)) return nullptr;
-  return run_triangulate(call.curves, call.buffer_distance, call.feature_size, call.widths,
-                         call.options.tuning, true);
+  return stroke_inspection("triangulate_strokes", args, nargs, kwnames, run_triangulate);
 }
 
 PyObject* strandify_polygons_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                    PyObject* kwnames) {
-  constexpr Py_ssize_t n = count_of(kPolygonParams);
-  PyObject* slots[n];
-  if (!bind_arguments("strandify_polygons", kPolygonParams, n, 3, args, nargs, kwnames, slots))
+  ScaledCall<std::vector<Polygon>, std::optional<double>> call;
+  if (!bind_scaled_call("strandify_polygons", kPolygonParams, to_polygons, args, nargs, kwnames,
+                        call) ||
+      !check_union_partition(call.options.tuning.partition))
     return nullptr;
-  std::vector<Polygon> polygons;
   PolygonCenterlineOptions o;
-  CallOptions options;
-  Converter convert{slots, kPolygonParams};
-  convert(0, to_polygons, polygons)(1, to_optional_double, o.buffer_distance)
-      (2, to_double, o.feature_size)(3, to_call_options, options);
-  if (!convert.ok) return nullptr;
-  if (!check_union_partition(options.tuning.partition)) return nullptr;
-  apply_call_options(options, o);
-  if (auto failure = validate_feature_size(o.feature_size)) return raise_failure(*failure, true);
+  o.feature_size = call.feature_size;
+  o.buffer_distance = call.buffer_distance;
+  apply_call_options(call.options, o);
   Outcome<CenterlineResult> result;
   if (!run_native(Gil::release, [&](const KeepGoing& poll) {
-        result = polygon_centerlines_inner(std::move(polygons), o, poll);
+        result = polygon_centerlines_inner(std::move(call.data), o, poll);
       }))
     return nullptr;
   if (!result.ok()) return raise_failure(*result.failure, true);

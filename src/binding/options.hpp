@@ -10,7 +10,9 @@
 
 #include <cstdint>
 #include <optional>
+#include <type_traits>
 
+#include "convert.hpp"
 #include "drivers/entry.hpp"
 
 namespace strandify::binding {
@@ -39,6 +41,46 @@ void apply_call_options(const CallOptions& options, CallKind& out) {
   out.tuning = options.tuning;
   out.compute_widths = options.compute_widths;
   out.max_nodes = options.max_nodes;
+}
+
+// The arguments of every call with an options value: (data, buffer_distance, feature_size,
+// options[, per_curve_widths]). `Scale` is double, or std::optional<double> where None stands
+// for a buffer distance the call derives (filled shapes).
+template <class Data, class Scale = double>
+struct ScaledCall {
+  Data data{};
+  Scale buffer_distance{};
+  double feature_size = 0.0;
+  CallOptions options;
+  std::optional<WidthLists> widths;  // read only where the call takes per_curve_widths
+};
+
+// Binds and converts such a call's arguments in parameter order (`names` lists its 4 or 5
+// parameters), then checks feature_size as every entry point does before any work. Returns
+// false with the Python error set.
+template <class Data, class Scale, std::size_t N>
+bool bind_scaled_call(const char* function, const char* const (&names)[N],
+                      bool (*read)(PyObject*, Data&), PyObject* const* args, Py_ssize_t nargs,
+                      PyObject* kwnames, ScaledCall<Data, Scale>& call) {
+  static_assert(N == 4 || N == 5, "(data, buffer_distance, feature_size, options[, widths])");
+  const auto read_scale = [](PyObject* obj, Scale& out) {
+    if constexpr (std::is_same_v<Scale, double>)
+      return to_double(obj, out);
+    else
+      return to_optional_double(obj, out);
+  };
+  PyObject* slots[N];
+  if (!bind_arguments(function, names, N, 3, args, nargs, kwnames, slots)) return false;
+  Converter convert{slots, names};
+  convert(0, read, call.data)(1, read_scale, call.buffer_distance)(2, to_double, call.feature_size)
+      (3, to_call_options, call.options);
+  if constexpr (N == 5) convert(4, to_optional_width_lists, call.widths);
+  if (!convert.ok) return false;
+  if (auto failure = validate_feature_size(call.feature_size)) {
+    raise_failure(*failure, true);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace strandify::binding

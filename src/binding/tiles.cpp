@@ -133,24 +133,15 @@ bool to_tile_results(PyObject* obj, std::vector<TileResult>& out) {
 }  // namespace
 
 PyObject* plan_tiles_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  constexpr Py_ssize_t n = count_of(kPlanParams);
-  PyObject* slots[n];
-  if (!bind_arguments("plan_tiles", kPlanParams, n, 3, args, nargs, kwnames, slots)) return nullptr;
-  std::vector<Curve> curves;
-  double bd = 0.0, fs = 0.0;
-  CallOptions options;
-  std::optional<WidthLists> widths;
-  Converter convert{slots, kPlanParams};
-  convert(0, to_strokes, curves)(1, to_double, bd)(2, to_double, fs)(3, to_call_options, options)
-      (4, to_optional_width_lists, widths);
-  if (!convert.ok) return nullptr;
-  if (auto failure = validate_feature_size(fs)) return raise_failure(*failure, true);
-  TuningOptions& tuning = options.tuning;
+  ScaledCall<std::vector<Curve>> call;
+  if (!bind_scaled_call("plan_tiles", kPlanParams, to_strokes, args, nargs, kwnames, call))
+    return nullptr;
+  TuningOptions& tuning = call.options.tuning;
   tuning.partition = Partition::tiles;
   Outcome<TilePlan> plan;
   if (!run_native(Gil::release, [&](const KeepGoing&) {
-        const Settings settings = resolve_settings(bd, fs, tuning);
-        auto prepared = prepare_curves(curves, widths, settings);
+        const Settings settings = resolve_settings(call.buffer_distance, call.feature_size, tuning);
+        auto prepared = prepare_curves(call.data, call.widths, settings);
         if (!prepared.ok()) {
           plan.failure = std::move(prepared.failure);
           return;
@@ -170,16 +161,9 @@ PyObject* plan_tiles_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
 }
 
 PyObject* run_tile_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  constexpr Py_ssize_t n = count_of(kRunParams);
-  PyObject* slots[n];
-  if (!bind_arguments("run_tile", kRunParams, n, 3, args, nargs, kwnames, slots)) return nullptr;
-  TileJob job;
-  double bd = 0.0, fs = 0.0;
-  CallOptions options;
-  Converter convert{slots, kRunParams};
-  convert(0, to_job, job)(1, to_double, bd)(2, to_double, fs)(3, to_call_options, options);
-  if (!convert.ok) return nullptr;
-  if (auto failure = validate_feature_size(fs)) return raise_failure(*failure, true);
+  ScaledCall<TileJob> call;
+  if (!bind_scaled_call("run_tile", kRunParams, to_job, args, nargs, kwnames, call)) return nullptr;
+  const TileJob& job = call.data;
   if (job.widths && job.widths->size() != job.curves.size()) {
     PyErr_SetString(PyExc_ValueError, "a tile job has one width list per curve, or None");
     return nullptr;
@@ -191,38 +175,34 @@ PyObject* run_tile_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
       return nullptr;
     }
   }
-  TuningOptions& t = options.tuning;
+  TuningOptions& t = call.options.tuning;
   t.partition = Partition::tiles;
   Outcome<TileResult> result;
-  if (!run_native(Gil::release,
-                  [&](const KeepGoing&) { result = run_tile(job, resolve_settings(bd, fs, t)); }))
+  if (!run_native(Gil::release, [&](const KeepGoing&) {
+        result = run_tile(job, resolve_settings(call.buffer_distance, call.feature_size, t));
+      }))
     return nullptr;
   if (!result.ok()) return raise_failure(*result.failure, true);
   return tile_result_to_tuple(result.value);
 }
 
 PyObject* stitch_tiles_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  constexpr Py_ssize_t n = count_of(kStitchParams);
-  PyObject* slots[n];
-  if (!bind_arguments("stitch_tiles", kStitchParams, n, 3, args, nargs, kwnames, slots)) return nullptr;
-  std::vector<TileResult> tiles;
-  double bd = 0.0, fs = 0.0;
-  CallOptions options;
-  Converter convert{slots, kStitchParams};
-  convert(0, to_tile_results, tiles)(1, to_double, bd)(2, to_double, fs)
-      (3, to_call_options, options);
-  if (!convert.ok) return nullptr;
-  if (auto failure = validate_feature_size(fs)) return raise_failure(*failure, true);
+  ScaledCall<std::vector<TileResult>> call;
+  if (!bind_scaled_call("stitch_tiles", kStitchParams, to_tile_results, args, nargs, kwnames, call))
+    return nullptr;
+  const std::vector<TileResult>& tiles = call.data;
+  const CallOptions& options = call.options;
   std::uint64_t skeleton_nodes = 0;
   for (const TileResult& r : tiles)  // saturating: the counts come from the caller
     skeleton_nodes = r.skeleton_nodes > UINT64_MAX - skeleton_nodes ? UINT64_MAX : skeleton_nodes + r.skeleton_nodes;
   if (auto failure = check_node_limit(skeleton_nodes, options.max_nodes))
     return raise_failure(*failure, true);
-  TuningOptions& t = options.tuning;
+  TuningOptions t = options.tuning;
   t.partition = Partition::tiles;
   CenterlineResult result;
   if (!run_native(Gil::release, [&](const KeepGoing&) {
-        result = stitch_tiles(tiles, resolve_settings(bd, fs, t), options.compute_widths);
+        const Settings settings = resolve_settings(call.buffer_distance, call.feature_size, t);
+        result = stitch_tiles(tiles, settings, options.compute_widths);
       }))
     return nullptr;
   return centerline_to_tuple(result, true);
