@@ -16,7 +16,7 @@ import strandify
 from strandify import BatchJobError, Centerlines, centerlines, centerlines_batch, suggest_parameters
 from strandify.options import refine_steps
 
-from conftest import native_options
+from conftest import batch_failure, native_options
 
 D, F = 3.0, 3.0
 
@@ -36,6 +36,23 @@ def native(curves: list[list[tuple[float, float]]], d: float = D, f: float = F) 
     return Centerlines.from_native(chains, nodes, ids)
 
 
+def points(curves: Any) -> list[list[tuple[Any, ...]]]:
+    """The native curves as lists of (x, y) tuples, whether they came as lists or arrays."""
+    return [list(map(tuple, c)) for c in curves]
+
+
+def values(widths: Any) -> list[list[Any]]:
+    """The native width lists as plain lists, whether they came as lists or arrays."""
+    return [list(w) for w in widths]
+
+
+#: The tuning fields of the native options that hold numbers (None: the native default).
+NUMBER_FIELDS = (
+    "simplification", "min_tip_fraction", "junction_merge_fraction", "subdivision_ratio", "resample",
+    "boundary_simplification", "merge_tolerance", "tile_size", "max_nodes",
+)
+
+
 def same(a: Centerlines, b: Centerlines) -> bool:
     return (
         len(a.chains) == len(b.chains)
@@ -46,7 +63,8 @@ def same(a: Centerlines, b: Centerlines) -> bool:
 
 
 class Recorder:
-    """Stands in for a native function and remembers what it was given."""
+    """Stands in for a native function and remembers the positional arguments it was given:
+    for ``strandify_strokes``, ``(curves, buffer_distance, feature_size, options, per_curve_widths)``."""
 
     def __init__(self, result: Any) -> None:
         self.calls: list[tuple[Any, ...]] = []
@@ -60,7 +78,7 @@ class Recorder:
 @pytest.fixture
 def record_strandify(monkeypatch: pytest.MonkeyPatch) -> Recorder:
     rec = Recorder(([], [], [], []))
-    monkeypatch.setattr(strandify._internal, "strandify", rec)
+    monkeypatch.setattr(strandify._native, "strandify_strokes", rec)
     return rec
 
 
@@ -97,8 +115,9 @@ class TestInputShapes:
         centerlines(line, D, F)
         centerlines(np.array(line), D, F)
         centerlines([np.array(p) for p in line], D, F)
+        assert len(record_strandify.calls) == 3
         for call in record_strandify.calls:
-            assert call[0] == [line]
+            assert points(call[0]) == [line]
 
     def test_points_that_are_not_pairs(self) -> None:
         # lengths that add up to two per point must not slip through as pairs
@@ -112,8 +131,9 @@ class TestInputShapes:
     def test_integer_points_are_converted(self, record_strandify: Recorder) -> None:
         centerlines([np.array([[0, 0], [10, 0]])], D, F)
         (curves,) = [c[0] for c in record_strandify.calls]
-        assert curves == [[(0.0, 0.0), (10.0, 0.0)]]
-        assert all(type(v) is float for p in curves[0] for v in p)
+        assert points(curves) == [[(0.0, 0.0), (10.0, 0.0)]]
+        # floats, not ints (numpy's float64 is a float too)
+        assert all(isinstance(v, float) for p in curves[0] for v in p)
 
     def test_shapely_geometries(self) -> None:
         shapely = pytest.importorskip("shapely")
@@ -130,7 +150,7 @@ class TestInputShapes:
         shapely = pytest.importorskip("shapely")
         centerlines(shapely.LineString([(0, 0, 7), (5, 0, 7)]), D, F)
         centerlines(shapely.LinearRing([(0, 0), (5, 0), (5, 5)]), D, F)
-        first, second = (c[0] for c in record_strandify.calls)
+        first, second = (points(c[0]) for c in record_strandify.calls)
         assert first == [[(0.0, 0.0), (5.0, 0.0)]]
         assert second == [[(0.0, 0.0), (5.0, 0.0), (5.0, 5.0), (0.0, 0.0)]]
 
@@ -176,7 +196,7 @@ class TestNanRows:
         nan = math.nan
         arr = np.array([[0, 0], [1, 0], [nan, 5], [2, 0], [3, 0], [4, 1], [5, nan], [6, 0], [7, 0]], float)
         centerlines([arr, [(9.0, 9.0), (9.0, 10.0)]], D, F)
-        (curves,) = [c[0] for c in record_strandify.calls]
+        (curves,) = [points(c[0]) for c in record_strandify.calls]
         assert curves == [
             [(0.0, 0.0), (1.0, 0.0)],
             [(2.0, 0.0), (3.0, 0.0), (4.0, 1.0)],
@@ -188,7 +208,7 @@ class TestNanRows:
         nan = math.nan
         curve = [(nan, nan), (0, 0), (1, 1), (nan, 0), (nan, 0), (5, 5), (nan, nan), (2, 2), (3, 3), (nan, 1)]
         centerlines([curve, [(nan, nan)], [(nan, 1.0), (4.0, 4.0)]], D, F)
-        (curves,) = [c[0] for c in record_strandify.calls]
+        (curves,) = [points(c[0]) for c in record_strandify.calls]
         # (5, 5) stands alone between gaps and draws nothing
         assert curves == [[(0.0, 0.0), (1.0, 1.0)], [(2.0, 2.0), (3.0, 3.0)]]
 
@@ -200,32 +220,38 @@ class TestNanRows:
         nan = math.nan
         curve = np.array([[0, 0], [1, 0], [nan, 0], [2, 0], [3, 0], [4, 0]], float)
         centerlines([curve, [(0, 5), (1, 5)]], D, F, per_curve_widths=[[1, 2, 3, 4, 5, 6], []])
-        call = record_strandify.calls[0]
-        assert call[0] == [[(0.0, 0.0), (1.0, 0.0)], [(2.0, 0.0), (3.0, 0.0), (4.0, 0.0)], [(0.0, 5.0), (1.0, 5.0)]]
-        assert call[6] == [[1.0, 2.0], [4.0, 5.0, 6.0], []]
+        (call,) = record_strandify.calls
+        assert points(call[0]) == [[(0.0, 0.0), (1.0, 0.0)], [(2.0, 0.0), (3.0, 0.0), (4.0, 0.0)], [(0.0, 5.0), (1.0, 5.0)]]
+        assert values(call[4]) == [[1.0, 2.0], [4.0, 5.0, 6.0], []]
 
     def test_infinite_coordinates_are_not_gaps(self, record_strandify: Recorder) -> None:
         centerlines([[(0.0, 0.0), (math.inf, 1.0), (2.0, 2.0)]], D, F)
-        assert record_strandify.calls[0][0] == [[(0.0, 0.0), (math.inf, 1.0), (2.0, 2.0)]]
+        assert points(record_strandify.calls[0][0]) == [[(0.0, 0.0), (math.inf, 1.0), (2.0, 2.0)]]
 
 
 class TestParameters:
-    def test_keywords_reach_the_native_call_in_order(self, record_strandify: Recorder) -> None:
+    def test_keywords_reach_the_native_call(self, record_strandify: Recorder) -> None:
         centerlines(
             PLUS, 2.0, 4.0, simplification=0.1, min_tip_fraction=0.2, junction_merge_fraction=0.3,
             per_curve_widths=[[1, 1, 1]], compute_widths=True, subdivision_ratio=0.4, max_nodes=50,
             resample=0.5, boundary_simplification=0.6, merge_tolerance=0.7, partition="none", workers=3,
         )
-        args = record_strandify.calls[0]
-        assert args[1:6] == (2.0, 4.0, 0.1, 0.2, 0.3)
-        assert args[6] == [[1.0, 1.0, 1.0], [], [], []]
-        assert args[7:] == (True, 0.4, 50, 0.5, 0.6, 0.7, "none", 3, None)
+        (args,) = record_strandify.calls
+        assert args[1:3] == (2.0, 4.0)
+        assert args[3] == native_options(
+            simplification=0.1, min_tip_fraction=0.2, junction_merge_fraction=0.3, compute_widths=True,
+            subdivision_ratio=0.4, max_nodes=50, resample=0.5, boundary_simplification=0.6,
+            merge_tolerance=0.7, partition="none", workers=3, tile_size=None, refine_steps=refine_steps(),
+        )
+        assert values(args[4]) == [[1.0, 1.0, 1.0], [], [], []]
 
     def test_optional_values_default_to_none(self, record_strandify: Recorder) -> None:
         centerlines(PLUS, 2.0, 4.0)
-        call = record_strandify.calls[0]
-        assert call[3:-2] == (None, None, None, None, False, None, None, None, None, None, "components")
-        assert call[-1] is None  # tile_size
+        (call,) = record_strandify.calls
+        options = call[3]
+        assert {name: getattr(options, name) for name in NUMBER_FIELDS} == dict.fromkeys(NUMBER_FIELDS)
+        assert (options.compute_widths, options.partition) == (False, "components")
+        assert call[4] is None  # per_curve_widths
 
     def test_derived_scale(self) -> None:
         lengths = sorted(float(np.hypot(*np.diff(np.array(c), axis=0).T).sum()) for c in PLUS)
@@ -449,24 +475,23 @@ class TestResult:
 
 
 class FakeBatch:
-    """Answers each job with a one-chain result that tells which drawing it was."""
+    """Stands in for ``strandify_strokes_batch``: answers each job with a one-chain result that
+    tells which drawing it was, and remembers the jobs and options of every chunk."""
 
     def __init__(self, fail_at: int | None = None) -> None:
         self.chunks: list[list[tuple[Any, ...]]] = []
+        self.options: list[Any] = []
         self.fail_at = fail_at
 
-    def __call__(self, jobs: list[tuple[Any, ...]], **kwargs: Any) -> list[Any]:
+    def __call__(self, jobs: list[tuple[Any, ...]], options: Any) -> list[Any]:
         self.chunks.append(jobs)
+        self.options.append(options)
         for i, job in enumerate(jobs):
-            assert isinstance(job, tuple) and len(job) == 11
-            if job[0] and job[0][0][0][0] == self.fail_at:
+            assert isinstance(job, tuple) and len(job) == 3
+            if len(job[0]) and job[0][0][0][0] == self.fail_at:
                 # as the native batch does: the text, plus the position and reason as attributes
-                reason = "skeleton has 9 nodes, exceeding max_nodes limit of 1"
-                error = ValueError(f"strandify_batch job {i} failed: {reason}")
-                error.job_index = i  # type: ignore[attr-defined]
-                error.reason = reason  # type: ignore[attr-defined]
-                raise error
-        return [([job[0][0]], [job[0][0][0], job[0][0][-1]], [(0, 1)]) for job in jobs]
+                raise batch_failure(i, "skeleton has 9 nodes, exceeding max_nodes limit of 1")
+        return [([job[0][0]], [job[0][0][0], job[0][0][-1]], [(0, 1)], []) for job in jobs]
 
 
 def numbered(n: int) -> list[list[list[tuple[float, float]]]]:
@@ -477,25 +502,28 @@ def numbered(n: int) -> list[list[list[tuple[float, float]]]]:
 class TestBatch:
     def test_chunks_and_order(self, monkeypatch: pytest.MonkeyPatch) -> None:
         fake = FakeBatch()
-        monkeypatch.setattr(strandify._internal, "strandify_batch", fake)
+        monkeypatch.setattr(strandify._native, "strandify_strokes_batch", fake)
         results = centerlines_batch(iter(numbered(7)), chunk_size=3)
         assert [len(c) for c in fake.chunks] == [3, 3, 1]
         assert [r.chains[0][0, 0] for r in results] == [0, 1, 2, 3, 4, 5, 6]
 
     def test_parameters_per_drawing(self, monkeypatch: pytest.MonkeyPatch) -> None:
         fake = FakeBatch()
-        monkeypatch.setattr(strandify._internal, "strandify_batch", fake)
+        monkeypatch.setattr(strandify._native, "strandify_strokes_batch", fake)
         centerlines_batch(numbered(3), merge_tolerance=0.5, max_nodes=9, chunk_size=10)
         jobs = fake.chunks[0]
         # drawing k is k + 1 units long: derived sizes follow each drawing
         assert [job[1] for job in jobs] == pytest.approx([0.025, 0.05, 0.075])
         assert [job[2] for job in jobs] == pytest.approx([0.05, 0.1, 0.15])
-        assert jobs[0][3:] == (None, None, None, 9, None, None, None, 0.5)
+        # the tuning keywords reach the native batch in its options, the same for every drawing
+        (options,) = fake.options
+        tuned = {name: getattr(options, name) for name in NUMBER_FIELDS}
+        assert tuned == {**dict.fromkeys(NUMBER_FIELDS), "max_nodes": 9, "merge_tolerance": 0.5}
         centerlines_batch(numbered(2), 4.0, chunk_size=10)
         assert [job[1:3] for job in fake.chunks[1]] == [(4.0, 8.0), (4.0, 8.0)]
 
     def test_failure_names_the_position_in_the_whole_batch(self, monkeypatch: pytest.MonkeyPatch) -> None:
-        monkeypatch.setattr(strandify._internal, "strandify_batch", FakeBatch(fail_at=5))
+        monkeypatch.setattr(strandify._native, "strandify_strokes_batch", FakeBatch(fail_at=5))
         with pytest.raises(BatchJobError) as info:
             centerlines_batch(numbered(8), chunk_size=2)
         assert info.value.index == 5
@@ -503,7 +531,7 @@ class TestBatch:
         assert str(info.value) == "strandify_batch job 5 failed: skeleton has 9 nodes, exceeding max_nodes limit of 1"
 
     def test_unreadable_drawing_is_named(self, monkeypatch: pytest.MonkeyPatch) -> None:
-        monkeypatch.setattr(strandify._internal, "strandify_batch", FakeBatch())
+        monkeypatch.setattr(strandify._native, "strandify_strokes_batch", FakeBatch())
         with pytest.raises(ValueError, match=r"^drawing 4: curve 0: expected points of shape"):
             centerlines_batch([*numbered(4), [np.zeros((3, 3))]], chunk_size=2)
 
@@ -528,6 +556,7 @@ class TestBatch:
             centerlines_batch([[], PLUS, PLUS], D, F, max_nodes=1, chunk_size=2)
         assert info.value.index in (1, 2)
         assert "exceeding max_nodes limit of 1" in info.value.reason
+        assert info.value.kind == "node_limit"
 
     def test_feature_size_error_passes_through(self) -> None:
         with pytest.raises(ValueError, match="feature_size must be a positive finite number, got 0"):

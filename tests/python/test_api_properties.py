@@ -29,17 +29,20 @@ point = st.tuples(coord, coord)
 drawings = st.lists(st.lists(point, max_size=12), max_size=6)
 
 
-def native_input(drawing: Any, **kwargs: Any) -> tuple[Any, ...]:
-    """What centerlines() hands to the native strandify for this drawing."""
+def native_input(drawing: Any, **kwargs: Any) -> tuple[Any, Any]:
+    """The curves and the width lists centerlines() hands to the native strandify_strokes for
+    this drawing, as lists of (x, y) tuples and lists of widths (None: no widths), whether the
+    package passes them as lists or as arrays."""
     seen: list[tuple[Any, ...]] = []
 
-    def record(*args: Any, **kwargs: Any) -> Any:
-        seen.append(args)
+    def record(curves: Any, buffer_distance: Any, feature_size: Any, options: Any, widths: Any) -> Any:
+        seen.append((curves, widths))
         return [], [], [], []
 
-    with mock.patch.object(strandify._internal, "strandify", record):
+    with mock.patch.object(strandify._native, "strandify_strokes", record):
         strandify.centerlines(drawing, 1.0, 1.0, **kwargs)
-    return seen[0]
+    ((curves, widths),) = seen
+    return [list(map(tuple, c)) for c in curves], None if widths is None else [list(w) for w in widths]
 
 
 def reference_split(drawing: list[list[tuple[float, float]]]) -> list[list[tuple[float, float]]]:
@@ -83,8 +86,7 @@ def test_widths_follow_their_points(drawing: list[list[tuple[float, float]]], rn
     # native width must still belong to the native point beside it
     widths = [[rnd.random() for _ in c] for c in drawing]
     tagged = {(p, w) for c, ws in zip(drawing, widths) for p, w in zip(c, ws)}
-    args = native_input(drawing, per_curve_widths=widths)
-    curves, native_widths = args[0], args[6]
+    curves, native_widths = native_input(drawing, per_curve_widths=widths)
     assert [len(c) for c in curves] == [len(w) for w in native_widths]
     for c, ws in zip(curves, native_widths):
         assert all((p, w) in tagged for p, w in zip(c, ws))

@@ -24,6 +24,11 @@ DRAWINGS: list[Any] = [SMALL, PLUS, SMALL, "not a drawing", PLUS, [], SMALL]
 FAILING = {1, 4}
 
 
+def is_plus(job: Any) -> bool:
+    """Whether a native job draws PLUS (its curves as lists or arrays)."""
+    return [list(map(tuple, c)) for c in job[0]] == PLUS
+
+
 def same(a: Any, b: Any) -> bool:
     return len(a.chains) == len(b.chains) and all(np.array_equal(x, y) for x, y in zip(a.chains, b.chains))
 
@@ -38,6 +43,7 @@ def test_failures_give_none_and_their_error(chunk_size: int) -> None:
         error = results.errors[i]
         assert isinstance(error, BatchJobError) and error.index == i
         assert error.reason.endswith("exceeding max_nodes limit of 100")
+        assert error.kind == "node_limit"
     assert results[3] is None
     assert isinstance(results.errors[3], TypeError) and str(results.errors[3]).startswith("drawing 3: ")
     for i in (0, 2, 5, 6):
@@ -45,17 +51,17 @@ def test_failures_give_none_and_their_error(chunk_size: int) -> None:
 
 
 def test_the_order_failures_are_reported_in_does_not_matter(monkeypatch: pytest.MonkeyPatch) -> None:
-    real = strandify._internal.strandify_batch
+    real = strandify._native.strandify_strokes_batch
     want = centerlines_batch(DRAWINGS, D, F, max_nodes=100, errors="skip")
 
-    def last_failure_first(jobs: Any, **kwargs: Any) -> Any:
+    def last_failure_first(jobs: Any, options: Any) -> Any:
         # report the last failing job of the chunk, where the real batch may report any
-        bad = [k for k, job in enumerate(jobs) if job[0] == [list(map(tuple, c)) for c in PLUS]]
+        bad = [k for k, job in enumerate(jobs) if is_plus(job)]
         if bad:
             raise batch_failure(bad[-1], "skeleton too big")
-        return real(jobs, **kwargs)
+        return real(jobs, options)
 
-    monkeypatch.setattr(strandify._internal, "strandify_batch", last_failure_first)
+    monkeypatch.setattr(strandify._native, "strandify_strokes_batch", last_failure_first)
     got = centerlines_batch(DRAWINGS, D, F, max_nodes=100, errors="skip")
     assert sorted(got.errors) == sorted(want.errors)
     assert [got.errors[i].reason for i in sorted(FAILING)] == ["skeleton too big"] * 2  # type: ignore[attr-defined]
@@ -63,14 +69,14 @@ def test_the_order_failures_are_reported_in_does_not_matter(monkeypatch: pytest.
 
 
 def test_a_failure_not_pinned_on_a_job(monkeypatch: pytest.MonkeyPatch) -> None:
-    real = strandify._internal.strandify_batch
+    real = strandify._native.strandify_strokes_batch
 
-    def picky(jobs: Any, **kwargs: Any) -> Any:
-        if any(job[0] == [list(map(tuple, c)) for c in PLUS] for job in jobs):
+    def picky(jobs: Any, options: Any) -> Any:
+        if any(is_plus(job) for job in jobs):
             raise ValueError("something went wrong")
-        return real(jobs, **kwargs)
+        return real(jobs, options)
 
-    monkeypatch.setattr(strandify._internal, "strandify_batch", picky)
+    monkeypatch.setattr(strandify._native, "strandify_strokes_batch", picky)
     got = centerlines_batch([SMALL, PLUS, SMALL], D, F, errors="skip")
     assert [r is None for r in got] == [False, True, False]
     assert str(got.errors[1]) == "something went wrong"

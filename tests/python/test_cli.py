@@ -303,13 +303,13 @@ class TestCommandLine:
         self, tmp_path: Path, capsys: pytest.CaptureFixture[str], monkeypatch: pytest.MonkeyPatch
     ) -> None:
         calls: list[int] = []
-        real = strandify._internal.strandify_batch
+        real = strandify._native.strandify_strokes_batch
 
-        def counting(jobs: Any, **kwargs: Any) -> Any:
+        def counting(jobs: Any, options: Any) -> Any:
             calls.append(len(jobs))
-            return real(jobs, **kwargs)
+            return real(jobs, options)
 
-        monkeypatch.setattr(strandify._internal, "strandify_batch", counting)
+        monkeypatch.setattr(strandify._native, "strandify_strokes_batch", counting)
         monkeypatch.delenv("RAYON_NUM_THREADS", raising=False)
         a = write(tmp_path, "a.json", plus_json())
         b = write(tmp_path, "b.json", json.dumps([[list(p) for p in c] for c in PLUS[:2]]))
@@ -391,10 +391,10 @@ class TestFailures:
         assert list(out_dir.iterdir()) == []
 
     def test_failing_job_names_its_file(self, tmp_path: Path, capsys: pytest.CaptureFixture[str], monkeypatch: pytest.MonkeyPatch) -> None:
-        def failing(jobs: Any, **kwargs: Any) -> Any:
+        def failing(jobs: Any, options: Any) -> Any:
             raise batch_failure(1, "skeleton has 99 nodes, exceeding max_nodes limit of 5")
 
-        monkeypatch.setattr(strandify._internal, "strandify_batch", failing)
+        monkeypatch.setattr(strandify._native, "strandify_strokes_batch", failing)
         a = write(tmp_path, "a.json", plus_json())
         b = write(tmp_path, "b.json", plus_json())
         code, err = run(capsys, a, b, "-o", tmp_path / "{stem}.svg")
