@@ -1,23 +1,25 @@
 """The local origin every drawing is computed about, and the moves into and out of it.
 
 Real drawings sit at coordinates in the millions (UTM northings, Equal Earth metres), where a
-double keeps only about a nanometre of a metre-sized stroke and the native stages' snapping
-grids, predicates and sums are no longer the same as at the origin.  So every call moves its
-drawing (each drawing of a batch, each set of shapes, each tiled drawing) next to the origin
-before the native call and moves the chains back after it; the native stages then see the same
-numbers wherever the drawing sat.
+double keeps only about a nanometre of a metre-sized stroke, and the native stages lay their
+snapping grids and round to their integer grid from the coordinate origin: the same drawing at
+another place gives other chains (up to metres on a street network).  So every call moves its
+drawing (each drawing of a batch, each set of shapes, each tiled drawing) to a local origin
+before the native call and moves the chains back after it.
 
-The origin is the centre of the drawing's bounding box truncated towards zero to a multiple of
-a power-of-two grid ``ORIGIN_GRID_PER_EXTENT`` times coarser than the drawing:
+The origin is the minimum of the drawing's bounding box, axis by axis, on every axis along
+which the box lies farther than ``NEAR_ORIGIN_EXTENTS`` times the drawing's extent from zero,
+and zero on the others:
 
-- it is stable under translation: a moved drawing lands within one grid cell of where it was,
-  so the native stages see coordinates no larger than about that grid, wherever it sits;
-- a drawing within that many extents of the origin gets the origin (0, 0) and is not touched
-  at all, so the exact paths stay exactly the native functions there;
-- the move is exact in floating point: the origin is a multiple of a power of two no finer
-  than the spacing of any coordinate of the box, and no farther from zero than twice any of
-  them on the same side, so ``x - origin`` is representable.  Only moving the chains back
-  rounds, as writing them at that place would anyway.
+- it moves with the drawing, exactly: floating-point rounding is monotonic, so the minimum of
+  moved coordinates is the moved minimum, and the coordinates about it are the same numbers
+  wherever the drawing is moved; every grid the native stages lay then starts at the
+  drawing's own corner;
+- the move is exact: a coordinate and the minimum it is taken from lie within a factor of two
+  of each other when the box is that far out, so their difference is representable;
+- a drawing near the origin keeps it and is not touched at all, so the exact paths stay
+  exactly the native functions there.  Such a drawing gives the chains of its far-away copies
+  when its box starts at zero; elsewhere near the origin the native grids are the origin's.
 """
 
 from __future__ import annotations
@@ -30,29 +32,28 @@ import numpy as np
 from ._geometry import bounds_of
 from ._types import Bounds, Curve, CurveList, FloatArray, Point
 
-#: How much coarser than the drawing's extent the grid of its origin is: a power of two, so the
-#: grid is one too.  It costs that many times the extent in the size of the coordinates the
-#: native stages see (ten bits of 53), and keeps every drawing within that many extents of the
-#: origin where it is.
-ORIGIN_GRID_PER_EXTENT = 1024.0
+#: A drawing whose box lies within this many of its extents of zero (along an axis) is computed
+#: where it is: sketches, glyphs and SVG drawings stay the exact native calls, while map data,
+#: whose coordinates are hundreds or thousands of its extents, moves to its corner.
+NEAR_ORIGIN_EXTENTS = 16.0
 
 ZERO: Point = (0.0, 0.0)
 
 
+def _axis_origin(low: float, high: float, extent: float) -> float:
+    gap = max(low, -high, 0.0)  # how far the box lies from zero along the axis
+    return low if gap > NEAR_ORIGIN_EXTENTS * extent else 0.0
+
+
 def local_origin(box: Bounds | None, pad: float = 0.0) -> Point:
-    """The origin a drawing with bounding box ``box`` (grown by ``pad`` on every side) is
-    computed about; (0, 0) without a box or for a box with no extent or no finite one."""
-    if box is None:
+    """The origin a drawing with bounding box ``box`` (grown by ``pad`` on every side, which
+    only counts towards its extent) is computed about; (0, 0) without a finite box."""
+    if box is None or not all(map(math.isfinite, box)):
         return ZERO
     extent = max(box[2] - box[0], box[3] - box[1]) + 2.0 * pad
-    if not (extent > 0.0 and math.isfinite(extent)):
+    if not math.isfinite(extent):
         return ZERO
-    grid = 2.0 ** math.ceil(math.log2(extent * ORIGIN_GRID_PER_EXTENT))
-    if not math.isfinite(grid):
-        return ZERO
-    # halves first: the sum of two coordinates near the largest double would overflow
-    centre = (0.5 * box[0] + 0.5 * box[2], 0.5 * box[1] + 0.5 * box[3])
-    return (math.trunc(centre[0] / grid) * grid, math.trunc(centre[1] / grid) * grid)
+    return (_axis_origin(box[0], box[2], extent), _axis_origin(box[1], box[3], extent))
 
 
 def curves_origin(curves: Sequence[Curve], pad: float) -> Point:
