@@ -11,7 +11,9 @@ run every drawing about a local origin.
 
 The drawings are real: the OSM streets of pyogrio's ``sample.osm.pbf`` fixture in UTM metres
 and Natural Earth countries of its ``naturalearth_lowres`` fixture in Equal Earth metres (the
-``gis`` extra), plus one sketch of the seeded hash drawings.
+``gis`` extra), plus a seeded sketch of bench/output_hashes.py and a dot.  Each is first moved so that its
+bounding box starts at (0, 0): that is where the high-level calls compute a drawing that lies
+far out, so their rows show what is left once the move itself is exact.
 """
 
 from __future__ import annotations
@@ -77,43 +79,65 @@ def moved_shapes(shapes: list[Any], offset: tuple[float, float]) -> list[Any]:
     return [shapely.transform(g, lambda xy: xy + np.asarray(offset)) for g in shapes]
 
 
-def _parts(result: Any) -> tuple[list[np.ndarray], np.ndarray, np.ndarray]:
+def _flat(value: Any) -> list[np.ndarray]:
+    """Every point list of a nested native result (rings, triangles, chains), in order."""
+    if isinstance(value, np.ndarray):
+        return [value.reshape(-1, 2)]
+    if isinstance(value, tuple) and len(value) == 2 and all(isinstance(v, float) for v in value):
+        return [np.asarray([value])]
+    out: list[np.ndarray] = []
+    for item in value:
+        out.extend(_flat(item))
+    return out
+
+
+def _triangle_set(triangles: list[Any]) -> np.ndarray:
+    """Triangles as a set: each one's corners in (x, y) order, then the triangles in the order
+    of their corners, as one (3n, 2) array; a triangulation listed in another order compares
+    equal."""
+    tri = np.asarray(triangles, dtype=np.float64)
+    corners = np.lexsort((tri[:, :, 1], tri[:, :, 0]), axis=-1)
+    tri = np.take_along_axis(tri, corners[:, :, None], axis=1)
+    flat = tri.reshape(len(tri), 6)
+    return tri[np.lexsort(flat.T[::-1])].reshape(-1, 2)
+
+
+def _parts(result: Any) -> tuple[list[np.ndarray], Any]:
+    """(point lists, the topology: what must be equal for the results to be the same network)."""
     if isinstance(result, strandify.Centerlines):
-        return result.chains, result.nodes, result.chain_node_ids
+        return result.chains + [result.nodes], result.chain_node_ids.tolist()
+    if isinstance(result, list) and result and isinstance(result[0], tuple) and len(result[0]) == 3:
+        return [_triangle_set(result)], len(result)
+    if isinstance(result, list):
+        return _flat(result), [(len(outer), [len(h) for h in holes]) for outer, holes in result]  # rings
     chains, nodes, ids = result[:3]
-    return (
-        [np.asarray(c, dtype=np.float64).reshape(-1, 2) for c in chains],
-        np.asarray(nodes, dtype=np.float64).reshape(-1, 2),
-        np.asarray(ids, dtype=np.intp).reshape(-1, 2),
-    )
+    return _flat(chains) + _flat(nodes), [tuple(i) for i in ids]
 
 
 def compare(here: Any, there: Any, offset: tuple[float, float]) -> tuple[bool, float]:
-    """(same topology, largest coordinate difference after moving ``there`` back)."""
-    a, b = _parts(here), _parts(there)
-    same = (
-        len(a[0]) == len(b[0])
-        and len(a[1]) == len(b[1])
-        and np.array_equal(a[2], b[2])
-        and all(len(p) == len(q) for p, q in zip(a[0], b[0]))
-    )
-    if not same:
+    """(same topology, largest coordinate difference after moving ``there`` back); the
+    difference is NaN when the topology changed."""
+    (a, ta), (b, tb) = _parts(here), _parts(there)
+    if ta != tb or len(a) != len(b) or any(p.shape != q.shape for p, q in zip(a, b)):
         return False, float("nan")
     o = np.asarray(offset)
-    worst = max([float(np.abs(q - o - p).max()) for p, q in zip(a[0], b[0]) if len(p)] + [0.0])
-    if len(a[1]):
-        worst = max(worst, float(np.abs(b[1] - o - a[1]).max()))
-    return True, worst
+    return True, max([float(np.abs(q - o - p).max()) for p, q in zip(a, b) if len(p)] + [0.0])
+
+
+def _tuples(curves: list[np.ndarray]) -> list[list[tuple[float, float]]]:
+    return [[(float(x), float(y)) for x, y in c] for c in curves]
 
 
 def runs(d: float, f: float, shape_f: float) -> dict[str, tuple[str, Callable[[Any], Any]]]:
     """Entry point name -> (kind of drawing, call)."""
     return {
-        "native strandify": ("strokes", lambda c: strandify.strandify([[tuple(p) for p in x] for x in c], d, f)),
+        "native strandify": ("strokes", lambda c: strandify.strandify(_tuples(c), d, f)),
         "native strandify_batch": (
             "strokes",
-            lambda c: strandify.strandify_batch([([[tuple(p) for p in x] for x in c], d, f) + (None,) * 8])[0],
+            lambda c: strandify.strandify_batch([(_tuples(c), d, f) + (None,) * 8])[0],
         ),
+        "native inflate_curves": ("strokes", lambda c: strandify.inflate_curves(_tuples(c), d, f)),
+        "native triangulate_curves": ("strokes", lambda c: strandify.triangulate_curves(_tuples(c), d, f)),
         "centerlines exact": ("strokes", lambda c: strandify.centerlines(c, d, f, partition="none", refine=False)),
         "centerlines": ("strokes", lambda c: strandify.centerlines(c, d, f)),
         "centerlines tiles": (
@@ -130,21 +154,40 @@ def runs(d: float, f: float, shape_f: float) -> dict[str, tuple[str, Callable[[A
     }
 
 
+def sketch() -> list[np.ndarray]:
+    """The first seeded drawing of bench/output_hashes.py, its box starting at (0, 0)."""
+    sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+    from output_hashes import drawing
+
+    return at_origin([np.asarray(c) for c in drawing(3)])
+
+
+def dot() -> list[np.ndarray]:
+    t = np.linspace(0.0, 2.0 * np.pi, 33)
+    return [np.column_stack([2.0 + 2.0 * np.cos(t), 2.0 + 2.0 * np.sin(t)])]
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.parse_args()
     warnings.simplefilter("ignore")
-    strokes = osm_streets()
-    shapes = countries()
-    print(f"streets: {len(strokes)} ways, {sum(map(len, strokes))} points; countries: {len(shapes)}")
-    print(f"{'entry point':28} {'offset':>22} {'topology':>9} {'largest move':>13}")
-    for name, (kind, call) in runs(5.0, 10.0, 60_000.0).items():
-        drawing = strokes if kind == "strokes" else shapes
+    # (kind, name) -> (drawing, buffer distance, feature size of strokes, feature size of shapes)
+    drawings = {
+        ("strokes", "OSM streets, UTM m"): (osm_streets(), 5.0, 10.0),
+        ("strokes", "seeded sketch"): (sketch(), 1.0, 1.0),
+        ("strokes", "dot"): (dot(), 1.5, 4.0),
+        ("shapes", "Natural Earth, Equal Earth m"): (countries(), 0.0, 60_000.0),
+    }
+    print(f"{'entry point':27} {'drawing':29} {'offset':>22} {'topology':>9} {'largest move':>13}")
+    for (kind, label), (drawing, d, f) in drawings.items():
         move = moved_strokes if kind == "strokes" else moved_shapes
-        here = call(drawing)
-        for offset in OFFSETS:
-            same, worst = compare(here, call(move(drawing, offset)), offset)
-            print(f"{name:28} {str(offset):>22} {'same' if same else 'CHANGED':>9} {worst:13.3g}")
+        for name, (wanted, call) in runs(d or 1.0, f, f).items():
+            if wanted != kind:
+                continue
+            here = call(drawing)
+            for offset in OFFSETS:
+                same, worst = compare(here, call(move(drawing, offset)), offset)
+                print(f"{name:27} {label:29} {str(offset):>22} {'same' if same else 'CHANGED':>9} {worst:13.3g}")
     return 0
 
 
