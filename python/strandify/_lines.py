@@ -110,6 +110,11 @@ def centerlines(
     at one 4-way node; ``radius_tips`` (off by default) does not count the
     part of a side branch inside a wide junction against it when pruning.
     ``refine=False`` gives exactly the chains of :func:`strandify.strandify`.
+
+    A drawing far from the origin (map coordinates) is computed about the
+    corner of its bounding box and its chains and nodes moved back, so that
+    it gives the same network wherever it lies (:mod:`strandify._origin`); the
+    exact equalities above hold for drawings near the origin.
     """
     tuning = Options.build(options, keywords, "centerlines")
     crs = crs_of(curves)

@@ -166,7 +166,9 @@ def polygon_centerlines(
     :func:`strandify.strandify_polygons` with its own defaults.  The other
     keywords (the fields of :class:`strandify.options.Options`, which may come
     as ``options=``) mean what they mean in :func:`strandify.centerlines`;
-    ``merge_tolerance`` and ``tile_size`` mean nothing for shapes.
+    ``merge_tolerance`` and ``tile_size`` mean nothing for shapes.  Shapes far
+    from the origin are computed about the corner of their bounding box, as in
+    :func:`strandify.centerlines`.
 
     A :class:`LostStrokesWarning` tells when shapes were given but no
     centerline came out (every branch shorter than the pruning length).
