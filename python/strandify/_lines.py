@@ -12,10 +12,11 @@ from . import _native
 from ._batch import BatchResults, run_chunked
 from ._checks import warn_lost
 from ._crs import crs_of
+from ._origin import curves_origin, moved_curves
 from ._read_lines import read_curves, to_native
 from ._result import Centerlines
 from ._scale import resolve
-from ._types import DrawingLike, FloatArray
+from ._types import DrawingLike, FloatArray, Point
 from .options import NativeOptions, Options, check_chunk_size, check_errors, takes_options
 
 
@@ -109,15 +110,23 @@ def centerlines(
     at one 4-way node; ``radius_tips`` (off by default) does not count the
     part of a side branch inside a wide junction against it when pruning.
     ``refine=False`` gives exactly the chains of :func:`strandify.strandify`.
+
+    A drawing far from the origin (map coordinates) is computed about the
+    corner of its bounding box and its chains and nodes moved back, so that
+    it gives the same network wherever it lies (:mod:`strandify._origin`); the
+    exact equalities above hold for drawings near the origin.
     """
     tuning = Options.build(options, keywords, "centerlines")
     crs = crs_of(curves)
     read = read_curves(curves)
-    native, widths = to_native(read, per_curve_widths)
     buffer_distance, feature_size = resolve(read, buffer_distance, feature_size)
+    origin = curves_origin(read, buffer_distance)
+    native, widths = to_native(moved_curves(read, origin), per_curve_widths)
     out = _native.strandify_strokes(native, buffer_distance, feature_size, stroke_options(tuning, 2), widths)
     chains, nodes, ids, chain_widths = out
-    result = Centerlines.from_native(chains, nodes, ids, chain_widths if tuning.compute_widths else None, crs=crs)
+    result = Centerlines.from_native(
+        chains, nodes, ids, chain_widths if tuning.compute_widths else None, crs=crs, origin=origin
+    )
     warn_lost([c.points for c in read], result.chains, buffer_distance, feature_size)
     return result
 
@@ -205,23 +214,26 @@ def run_batch(
 
     def prepare(
         item: tuple[DrawingLike, float | None, float | None], index: int
-    ) -> tuple[tuple[Any, ...], tuple[Any, list[FloatArray], float, float]]:
+    ) -> tuple[tuple[Any, ...], tuple[Any, list[FloatArray], float, float, Point]]:
         drawing, buffer_distance, feature_size = item
         try:
             # the stack levels here and in finish count this closure and
             # run_chunked, so that the warnings point where they always have
             crs = crs_of(drawing, stacklevel=6)
             read = read_curves(drawing)
-            curves, _ = to_native(read)
             d, f = resolve(read, buffer_distance, feature_size)
+            origin = curves_origin(read, d)
+            curves, _ = to_native(moved_curves(read, origin))
         except (TypeError, ValueError) as exc:
             raise type(exc)(f"drawing {index}: {exc}") from None
-        return (curves, d, f), (crs, [c.points for c in read], d, f)
+        return (curves, d, f), (crs, [c.points for c in read], d, f, origin)
 
-    def finish(out: Any, context: tuple[Any, list[FloatArray], float, float], index: int) -> Centerlines:
-        crs, curves, d, f = context
+    def finish(out: Any, context: tuple[Any, list[FloatArray], float, float, Point], index: int) -> Centerlines:
+        crs, curves, d, f, origin = context
         chains, nodes, ids, widths = out
-        result = Centerlines.from_native(chains, nodes, ids, widths if options.compute_widths else None, crs=crs)
+        result = Centerlines.from_native(
+            chains, nodes, ids, widths if options.compute_widths else None, crs=crs, origin=origin
+        )
         warn_lost(curves, result.chains, d, f, where=f"drawing {index}: ", stacklevel=6)
         return result
 

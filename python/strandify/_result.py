@@ -20,8 +20,13 @@ if TYPE_CHECKING:
     from matplotlib.axes import Axes
 
 
-def _chain_arrays(chains: Sequence[Sequence[Point]]) -> list[FloatArray]:
-    return [np.array(chain, dtype=np.float64) for chain in chains]
+def _chain_arrays(chains: Sequence[Sequence[Point]], origin: Point) -> list[FloatArray]:
+    arrays = [np.array(chain, dtype=np.float64) for chain in chains]
+    if origin != (0.0, 0.0):
+        offset = np.array(origin, dtype=np.float64)
+        for a in arrays:
+            a += offset
+    return arrays
 
 
 def _array(items: Sequence[tuple[Any, Any]], dtype: type[np.generic]) -> Any:
@@ -29,6 +34,13 @@ def _array(items: Sequence[tuple[Any, Any]], dtype: type[np.generic]) -> Any:
     # of NumPy operation costs more than the conversion itself: stick to
     # np.array alone
     return np.array(items, dtype=dtype) if len(items) else np.empty((0, 2), dtype=dtype)
+
+
+def _nodes_array(nodes: Sequence[Point], origin: Point) -> FloatArray:
+    out: FloatArray = _array(nodes, np.float64)
+    if origin != (0.0, 0.0):
+        out += np.array(origin, dtype=np.float64)
+    return out
 
 
 @dataclass(frozen=True, eq=False)
@@ -66,11 +78,13 @@ class Centerlines:
         widths: Sequence[Sequence[float]] | None = None,
         *,
         crs: Any = None,
+        origin: Point = (0.0, 0.0),
     ) -> Centerlines:
-        """Wrap the lists returned by the native ``strandify`` functions."""
+        """Wrap the lists returned by the native ``strandify`` functions, computed about
+        ``origin``: the chains and nodes move back by it, the widths stay."""
         return cls(
-            chains=_chain_arrays(chains),
-            nodes=_array(nodes, np.float64),
+            chains=_chain_arrays(chains, origin),
+            nodes=_nodes_array(nodes, origin),
             chain_node_ids=_array(chain_node_ids, np.intp),
             widths=None if widths is None else [np.array(w, dtype=np.float64) for w in widths],
             crs=crs,

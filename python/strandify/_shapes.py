@@ -26,10 +26,11 @@ from typing import Any, Literal, overload
 from . import _native
 from ._batch import BatchResults, run_chunked
 from ._crs import crs_of
+from ._origin import moved_rings, rings_origin
 from ._read_shapes import read_polygons, to_native_polygons
 from ._result import Centerlines
 from ._scale import shape_feature_size
-from ._types import FloatArray, NativeJob, ShapeLike
+from ._types import FloatArray, NativeJob, Point, ShapeLike
 from .errors import LostStrokesWarning
 from .options import (
     SHAPE_PARTITIONS,
@@ -68,16 +69,21 @@ def suggest_polygon_feature_size(shapes: ShapeLike) -> float:
 
 
 def _native_job(
-    polygons: list[list[FloatArray]], shapes: Any, buffer_distance: float | None, feature_size: float | None
+    polygons: list[list[FloatArray]],
+    shapes: Any,
+    buffer_distance: float | None,
+    feature_size: float | None,
+    origin: Point,
 ) -> NativeJob:
     """The leading arguments of the native polygon functions, in their order: a call of
-    ``strandify_polygons`` and a job of ``strandify_polygons_batch`` alike."""
+    ``strandify_polygons`` and a job of ``strandify_polygons_batch`` alike, with the rings
+    about ``origin``."""
     if buffer_distance is not None:
         buffer_distance = positive_number("buffer_distance", buffer_distance)
     if feature_size is None:
         # nothing to measure, and nothing to compute: any valid scale gives the empty result
         feature_size = shape_feature_size(polygons, shapes) if polygons else 1.0
-    return to_native_polygons(polygons), buffer_distance, feature_size
+    return to_native_polygons(moved_rings(polygons, origin)), buffer_distance, feature_size
 
 
 def shape_options(options: Options | None, keywords: Mapping[str, Any], function: str, **changes: Any) -> tuple[Options, NativeOptions]:
@@ -94,10 +100,15 @@ def shape_options(options: Options | None, keywords: Mapping[str, Any], function
 
 
 def _result(
-    read: list[list[FloatArray]], out: Any, compute_widths: bool, crs: Any, warn_stacklevel: int | None
+    read: list[list[FloatArray]],
+    out: Any,
+    compute_widths: bool,
+    crs: Any,
+    origin: Point,
+    warn_stacklevel: int | None,
 ) -> Centerlines:
-    """The native result as Centerlines; unless ``warn_stacklevel`` is None, warns when shapes
-    were given but no line came out."""
+    """The native result, computed about ``origin``, as Centerlines; unless ``warn_stacklevel``
+    is None, warns when shapes were given but no line came out."""
     chains, nodes, ids, widths = out
     if warn_stacklevel is not None and read and not chains:
         warnings.warn(
@@ -107,7 +118,7 @@ def _result(
             ),
             stacklevel=warn_stacklevel + 1,
         )
-    return Centerlines.from_native(chains, nodes, ids, widths if compute_widths else None, crs=crs)
+    return Centerlines.from_native(chains, nodes, ids, widths if compute_widths else None, crs=crs, origin=origin)
 
 
 @takes_options
@@ -155,7 +166,9 @@ def polygon_centerlines(
     :func:`strandify.strandify_polygons` with its own defaults.  The other
     keywords (the fields of :class:`strandify.options.Options`, which may come
     as ``options=``) mean what they mean in :func:`strandify.centerlines`;
-    ``merge_tolerance`` and ``tile_size`` mean nothing for shapes.
+    ``merge_tolerance`` and ``tile_size`` mean nothing for shapes.  Shapes far
+    from the origin are computed about the corner of their bounding box, as in
+    :func:`strandify.centerlines`.
 
     A :class:`LostStrokesWarning` tells when shapes were given but no
     centerline came out (every branch shorter than the pruning length).
@@ -163,8 +176,9 @@ def polygon_centerlines(
     tuning, native = shape_options(options, keywords, "polygon_centerlines")
     crs = crs_of(polygons)
     read = read_polygons(polygons)
-    out = _native.strandify_polygons(*_native_job(read, polygons, buffer_distance, feature_size), native)
-    return _result(read, out, tuning.compute_widths, crs, warn_stacklevel=2)
+    origin = rings_origin(read)
+    out = _native.strandify_polygons(*_native_job(read, polygons, buffer_distance, feature_size, origin), native)
+    return _result(read, out, tuning.compute_widths, crs, origin, warn_stacklevel=2)
 
 
 @overload
@@ -218,16 +232,17 @@ def polygon_centerlines_batch(
     def native(batch: list[Any]) -> list[Any]:
         return _native.strandify_polygons_batch(batch, native_options)
 
-    def prepare(item: ShapeLike, index: int) -> tuple[NativeJob, tuple[list[list[FloatArray]], Any]]:
+    def prepare(item: ShapeLike, index: int) -> tuple[NativeJob, tuple[list[list[FloatArray]], Any, Point]]:
         read = read_polygons(item)
-        job = _native_job(read, item, buffer_distance, feature_size)
+        origin = rings_origin(read)
+        job = _native_job(read, item, buffer_distance, feature_size, origin)
         # counts this closure and run_chunked: the warning points where it always has
-        return job, (read, crs_of(item, stacklevel=5))
+        return job, (read, crs_of(item, stacklevel=5), origin)
 
-    def finish(out: Any, context: tuple[list[list[FloatArray]], Any], index: int) -> Centerlines:
-        read, crs = context
+    def finish(out: Any, context: tuple[list[list[FloatArray]], Any, Point], index: int) -> Centerlines:
+        read, crs, origin = context
         # an item without any line is the caller's to notice; the batch does not warn
-        return _result(read, out, tuning.compute_widths, crs, warn_stacklevel=None)
+        return _result(read, out, tuning.compute_widths, crs, origin, warn_stacklevel=None)
 
     results: list[Centerlines] | BatchResults = run_chunked(
         shapes,

@@ -18,6 +18,7 @@ from ._batch import BatchResults
 from ._crs import crs_of
 from ._lines import centerlines_batch as _local_batch
 from ._optional import require
+from ._origin import curves_origin, moved_curves
 from ._read_lines import read_curves, to_native
 from ._result import Centerlines
 from ._scale import resolve
@@ -147,8 +148,10 @@ def centerlines_tiled(
     native_options = tuning.native(partition="tiles", refine_steps=None)
     crs = crs_of(curves)
     read = read_curves(curves)
-    native, widths = to_native(read, per_curve_widths)
     d, f = resolve(read, buffer_distance, feature_size)
+    # the tiles are planned, run and stitched about the drawing's own origin, as the local run is
+    origin = curves_origin(read, d)
+    native, widths = to_native(moved_curves(read, origin), per_curve_widths)
     jobs = _native.plan_tiles(native, d, f, native_options, widths)
     run = dask.delayed(_native.run_tile, pure=True)
     tasks = [run(job, d, f, native_options) for job in jobs]
@@ -156,7 +159,9 @@ def centerlines_tiled(
         client = _current_client()
     results = client.gather(client.compute(tasks)) if client is not None else list(dask.compute(*tasks))
     chains, nodes, ids, chain_widths = _native.stitch_tiles(results, d, f, native_options)
-    return Centerlines.from_native(chains, nodes, ids, chain_widths if tuning.compute_widths else None, crs=crs)
+    return Centerlines.from_native(
+        chains, nodes, ids, chain_widths if tuning.compute_widths else None, crs=crs, origin=origin
+    )
 
 
 def _current_client() -> Any:

@@ -52,6 +52,22 @@ TEST(refine_boundary_rays_distances_and_polygons) {
   CHECK_NEAR(b.centre(1).y, 2.0, 1e-12);
 }
 
+TEST(refine_polygon_centre_holds_at_map_coordinates) {
+  // A dot's ring of radius 2 at UTM and Equal Earth magnitudes: its centroid is its centre to
+  // well within a micrometre, as at the origin.
+  const double pi = std::acos(-1.0);
+  for (const Point at : {Point{0.0, 0.0}, Point{5e5, 4e6}, Point{1.6e6, 6.4e6}, Point{-9.46e6, 3.47e6}}) {
+    Polygon dot;
+    for (int k = 0; k < 32; ++k)
+      dot.outer.push_back({at.x + 2.0 * std::cos(k * pi / 16), at.y + 2.0 * std::sin(k * pi / 16)});
+    BoundaryEdges edges(1.0);
+    edges.add_polygon(dot);
+    edges.build();
+    CHECK_NEAR(edges.centre(0).x, at.x, 1e-6);
+    CHECK_NEAR(edges.centre(0).y, at.y, 1e-6);
+  }
+}
+
 TEST(refine_allowance_lowers_the_tip_limit_at_its_junction_only) {
   // Junction 1 with arms of 3 and a spur of 1.5 to node 3; limit 2.
   Graph t;

@@ -289,6 +289,18 @@ class TestCommandLine:
         want = centerlines(PLUS, 2.5, 5.0)
         assert json.loads(out.read_text())["chains"] == [c.tolist() for c in want.chains]
 
+    @pytest.mark.parametrize("finishing, warned", [([], True), (["--no-refine"], False)])
+    def test_tiles_say_that_they_leave_the_chains_unfinished(
+        self, tmp_path: Path, capsys: pytest.CaptureFixture[str], finishing: list[str], warned: bool
+    ) -> None:
+        src = write(tmp_path, "plus.json", plus_json())
+        out = tmp_path / "out.json"
+        code, err = run(capsys, src, "-o", out, "-d", "2.5", "--partition", "tiles", *finishing)
+        assert code == 0
+        assert ("warning: the finishing steps (refine) do not run with partition='tiles'" in err) == warned
+        want = centerlines(PLUS, 2.5, 5.0, partition="tiles", refine=False)
+        assert json.loads(out.read_text())["chains"] == [c.tolist() for c in want.chains]
+
     def test_png_preview(self, tmp_path: Path, capsys: pytest.CaptureFixture[str]) -> None:
         pytest.importorskip("matplotlib")
         for kind in ("json", "svg"):

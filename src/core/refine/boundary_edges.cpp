@@ -23,11 +23,15 @@ void BoundaryEdges::add_polygon(const Polygon& polygon) {
   };
   add_ring(polygon.outer);
   for (const Ring& h : polygon.holes) add_ring(h);
-  // Area centroid of the outer ring; its vertex mean when the area vanishes.
+  // Area centroid of the outer ring; its vertex mean when the area vanishes. Both are summed
+  // about the ring's first vertex: the shoelace products of absolute coordinates in the
+  // millions cancel catastrophically (a dot of radius 2 at a UTM northing landed tens of units
+  // off its centre), while those of offsets from a vertex of the ring keep their precision.
   const Ring& r = polygon.outer;
+  const Point o = r.empty() ? Point{0.0, 0.0} : r[0];
   double a2 = 0.0, cx = 0.0, cy = 0.0, mx = 0.0, my = 0.0;
   for (std::size_t i = 0; i < r.size(); ++i) {
-    const Point p = r[i], q = r[(i + 1) % r.size()];
+    const Point p = sub(r[i], o), q = sub(r[(i + 1) % r.size()], o);
     const double c = cross(p, q);
     a2 += c;
     cx += (p.x + q.x) * c;
@@ -37,9 +41,9 @@ void BoundaryEdges::add_polygon(const Polygon& polygon) {
   }
   Point centre{0.0, 0.0};
   if (a2 != 0.0 && std::isfinite(a2)) {
-    centre = {cx / (3.0 * a2), cy / (3.0 * a2)};
+    centre = add(o, {cx / (3.0 * a2), cy / (3.0 * a2)});
   } else if (!r.empty()) {
-    centre = {mx / static_cast<double>(r.size()), my / static_cast<double>(r.size())};
+    centre = add(o, {mx / static_cast<double>(r.size()), my / static_cast<double>(r.size())});
   }
   centres_.push_back(centre);
 }
