@@ -39,7 +39,11 @@ def native_input(drawing: Any, **kwargs: Any) -> tuple[Any, Any]:
         seen.append((curves, widths))
         return [], [], [], []
 
-    with mock.patch.object(strandify._native, "strandify_strokes", record):
+    # these properties are about reading and splitting, so the drawing stays where it is: a
+    # drawing far from zero would otherwise reach the native call moved to its own corner
+    with mock.patch.object(strandify._native, "strandify_strokes", record), mock.patch.object(
+        strandify._lines, "curves_origin", lambda curves, pad: (0.0, 0.0)
+    ):
         strandify.centerlines(drawing, 1.0, 1.0, **kwargs)
     ((curves, widths),) = seen
     return [list(map(tuple, c)) for c in curves], None if widths is None else [list(w) for w in widths]
