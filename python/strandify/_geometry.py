@@ -7,6 +7,7 @@ from collections.abc import Iterable, Sequence
 from typing import Any
 
 import numpy as np
+import numpy.typing as npt
 
 from ._types import Bounds, Curve, CurveList, FloatArray
 
@@ -81,3 +82,13 @@ def ring_array(obj: Any, what: str) -> FloatArray:
             return np.empty((0, 2), dtype=np.float64)
         raise TypeError(f"{what}: expected a ring of (x, y) pairs, got an array of shape {arr.shape}")
     return np.ascontiguousarray(arr[:, :2])
+
+
+def ring_contains(ring: FloatArray, points: FloatArray) -> npt.NDArray[np.bool_]:
+    """Even-odd crossing test of many points against one ring."""
+    x, y = points[:, 0][:, None], points[:, 1][:, None]
+    xi, yi = ring[:, 0][None, :], ring[:, 1][None, :]
+    xj, yj = np.roll(ring[:, 0], 1)[None, :], np.roll(ring[:, 1], 1)[None, :]
+    with np.errstate(divide="ignore", invalid="ignore"):
+        crosses = ((yi > y) != (yj > y)) & (x < (xj - xi) * (y - yi) / (yj - yi) + xi)
+    return np.asarray(crosses.sum(axis=1) % 2 == 1)

@@ -16,7 +16,7 @@ import numpy as np
 import numpy.typing as npt
 
 from ._geojson import polygons as geojson_polygons
-from ._geometry import ring_array
+from ._geometry import ring_array, ring_contains
 from ._types import FloatArray, NativePolygon, ShapeLike, is_geometry
 
 _POLYGON_TYPES = ("Polygon", "MultiPolygon", "GeometryCollection")
@@ -165,7 +165,7 @@ def regions_from_subpaths(rings: Sequence[npt.ArrayLike]) -> list[list[FloatArra
     inside = np.zeros((n, n), dtype=bool)  # inside[i, j]: ring i lies in ring j
     for j, ring in enumerate(arrays):
         probes = np.array([r[0] for r in arrays])
-        inside[:, j] = _contains(ring, probes)
+        inside[:, j] = ring_contains(ring, probes)
         inside[j, j] = False
     inside &= areas[:, None] < areas[None, :]
     depth = inside.sum(axis=1)
@@ -178,13 +178,3 @@ def regions_from_subpaths(rings: Sequence[npt.ArrayLike]) -> list[list[FloatArra
         if owners:
             polygons[min(owners, key=lambda j: areas[j])].append(arrays[i])
     return [polygons[k] for k in sorted(polygons)]
-
-
-def _contains(ring: FloatArray, points: FloatArray) -> npt.NDArray[np.bool_]:
-    """Even-odd crossing test of many points against one ring."""
-    x, y = points[:, 0][:, None], points[:, 1][:, None]
-    xi, yi = ring[:, 0][None, :], ring[:, 1][None, :]
-    xj, yj = np.roll(ring[:, 0], 1)[None, :], np.roll(ring[:, 1], 1)[None, :]
-    with np.errstate(divide="ignore", invalid="ignore"):
-        crosses = ((yi > y) != (yj > y)) & (x < (xj - xi) * (y - yi) / (yj - yi) + xi)
-    return np.asarray(crosses.sum(axis=1) % 2 == 1)

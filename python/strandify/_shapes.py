@@ -25,6 +25,7 @@ from typing import Any, Literal, overload
 
 from . import _native
 from ._batch import BatchResults, run_chunked
+from ._checks import lost_shapes, named
 from ._crs import crs_of
 from ._origin import moved_rings, rings_origin
 from ._read_shapes import read_polygons, to_native_polygons
@@ -110,7 +111,10 @@ def _result(
     """The native result, computed about ``origin``, as Centerlines; unless ``warn_stacklevel``
     is None, warns when shapes were given but no line came out."""
     chains, nodes, ids, widths = out
-    if warn_stacklevel is not None and read and not chains:
+    result = Centerlines.from_native(chains, nodes, ids, widths if compute_widths else None, crs=crs, origin=origin)
+    if warn_stacklevel is None or not read:
+        return result
+    if not chains:
         warnings.warn(
             LostStrokesWarning(
                 "no centerline: every branch of the shapes was shorter than the pruning length; "
@@ -118,7 +122,15 @@ def _result(
             ),
             stacklevel=warn_stacklevel + 1,
         )
-    return Centerlines.from_native(chains, nodes, ids, widths if compute_widths else None, crs=crs, origin=origin)
+    elif lost := lost_shapes(read, result.chains):
+        warnings.warn(
+            LostStrokesWarning(
+                f"{len(lost)} of {len(read)} polygon(s) gave no centerline (polygons {named(lost)}, "
+                f"MultiPolygons counted by their parts); a smaller feature_size keeps small parts"
+            ),
+            stacklevel=warn_stacklevel + 1,
+        )
+    return result
 
 
 @takes_options

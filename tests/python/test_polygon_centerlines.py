@@ -442,3 +442,15 @@ def test_other_arrays_as_rings_are_refused_as_before(ring: np.ndarray) -> None:
 def test_array_rings_keep_the_checks_of_their_values(ring: np.ndarray) -> None:
     with pytest.raises(ValueError):
         _internal.strandify_polygons([(ring, [])], None, 4.0)
+
+
+def test_shapes_that_give_no_line_are_named() -> None:
+    # a long road sets the derived feature size; two small lots far from it prune away (their
+    # dots not kept), while two touching buildings share one chain across their common wall
+    shapes = [box(0, 0, 400, 20), box(50, 200, 54, 204), box(300, 200, 303, 203),
+              box(150, 100, 190, 112), box(190, 100, 230, 112)]
+    with pytest.warns(strandify.LostStrokesWarning, match=r"^2 of 5 polygon\(s\) gave no centerline \(polygons 1, 2,") as info:
+        result = strandify.polygon_centerlines(shapes, keep_dots=False)
+    assert len(info) == 1 and len(result.chains) >= 2
+    # each lot alone keeps a line of its own scale
+    assert all(len(strandify.polygon_centerlines(lot, keep_dots=False).chains) for lot in shapes[1:3])
