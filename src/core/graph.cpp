@@ -328,7 +328,37 @@ Graph prune_short_tips(const Graph& graph, double max_length,
   return pruner.result();
 }
 
-Graph merge_close_junctions(const Graph& graph, double max_distance) {
+namespace {
+
+// The nodes just beyond the cluster that merging roots ra and rb along candidate `c` would
+// form, at their current positions: the far ends of the merged node's spokes.
+std::vector<Point> spoke_ends(const Adjacency& adj, const CandidateList& found,
+                              const MergeCandidate& c, NodeId ra, NodeId rb,
+                              const std::vector<std::vector<NodeId>>& members, JunctionSets& sets,
+                              const std::vector<Point>& position,
+                              const std::vector<unsigned char>& removed) {
+  const auto on_path = [&](NodeId w) {
+    for (std::size_t p = c.path_begin; p < c.path_end; ++p)
+      if (found.path_nodes[p] == w) return true;
+    return false;
+  };
+  std::vector<Point> ends;
+  for (const NodeId root : {ra, rb}) {
+    for (const NodeId v : members[root]) {
+      for (std::size_t k = adj.begin(v); k < adj.end(v); ++k) {
+        const NodeId w = adj.neighbour[k];
+        const NodeId rw = sets.root(w);
+        if (removed[w] || rw == ra || rw == rb || on_path(w)) continue;
+        ends.push_back(position[rw]);
+      }
+    }
+  }
+  return ends;
+}
+
+}  // namespace
+
+Graph merge_close_junctions(const Graph& graph, double max_distance, const MergeCheck& allow) {
   const std::size_t n = graph.nodes.size();
   const Adjacency adj = build_adjacency(graph);
   CandidateList found = find_merge_candidates(graph, adj, max_distance);
@@ -340,12 +370,22 @@ Graph merge_close_junctions(const Graph& graph, double max_distance) {
   JunctionSets sets(n);
   std::vector<Point> position = graph.nodes;
   std::vector<unsigned char> removed(n, 0);
+  // Each root's members, kept only when a check needs the spokes of a cluster.
+  std::vector<std::vector<NodeId>> members(allow ? n : 0);
+  for (NodeId v = 0; v < members.size(); ++v) members[v].push_back(v);
   for (const MergeCandidate& c : found.candidates) {
     const NodeId ra = sets.root(c.a);
     const NodeId rb = sets.root(c.b);
     if (ra == rb) continue;
     // Running pairwise midpoint: later members weigh as much as the whole earlier cluster.
-    position[ra] = midpoint(position[ra], position[rb]);
+    const Point merged = midpoint(position[ra], position[rb]);
+    if (allow) {
+      if (!allow(merged, spoke_ends(adj, found, c, ra, rb, members, sets, position, removed)))
+        continue;
+      members[ra].insert(members[ra].end(), members[rb].begin(), members[rb].end());
+      members[rb].clear();
+    }
+    position[ra] = merged;
     sets.attach(rb, ra);
     for (std::size_t p = c.path_begin + 1; p + 1 < c.path_end; ++p) {
       removed[found.path_nodes[p]] = 1;

@@ -2,6 +2,7 @@
 // extraction.
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include "types.hpp"
@@ -32,8 +33,14 @@ Graph prune_short_tips(const Graph& graph, double max_length);
 // max_length - allowance[e]. `allowance` holds one value per node.
 Graph prune_short_tips(const Graph& graph, double max_length, const std::vector<double>& allowance);
 
+// Whether a cluster of junctions merged at `at` may keep its spokes, the straight first segments
+// from `at` to the nodes in `ends` just beyond the cluster.
+using MergeCheck = std::function<bool(Point at, const std::vector<Point>& ends)>;
+
 // Collapses junction pairs joined by a chain no longer than `max_distance`; compacts nodes.
-Graph merge_close_junctions(const Graph& graph, double max_distance);
+// With `allow`, a pair whose merge it refuses stays apart (the pairs are still taken shortest
+// first); without, every such pair merges.
+Graph merge_close_junctions(const Graph& graph, double max_distance, const MergeCheck& allow = {});
 
 // Cuts the graph into maximal chains (tip/junction to tip/junction) plus closed loops.
 std::vector<Chain> extract_chains(const Graph& graph);

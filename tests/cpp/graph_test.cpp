@@ -254,6 +254,25 @@ TEST(graph_merge_ignores_tips_and_loops_but_compacts) {
   CHECK(no_edges.edges.empty());
 }
 
+TEST(graph_merge_asks_the_check_with_the_spokes_of_each_cluster) {
+  // junction_pair(1.0): junctions at (0, 0) and (1, 0), two spokes each.
+  std::vector<std::vector<Point>> asked;
+  const MergeCheck refuse = [&asked](Point at, const std::vector<Point>& ends) {
+    CHECK(at == (Point{0.5, 0}));
+    asked.push_back(ends);
+    return false;
+  };
+  const Graph apart = merge_close_junctions(junction_pair(1.0), 1.5, refuse);
+  CHECK(same_points(apart.nodes, junction_pair(1.0).nodes));
+  CHECK_EQ(asked.size(), std::size_t{1});
+  CHECK(same_points(asked.front(), {{-1, 1}, {-1, -1}, {2, 1}, {2, -1}}));
+
+  const MergeCheck allow = [](Point, const std::vector<Point>&) { return true; };
+  const Graph merged = merge_close_junctions(junction_pair(1.0), 1.5, allow);
+  CHECK(same_points(merged.nodes, merge_close_junctions(junction_pair(1.0), 1.5).nodes));
+  CHECK(same_edges(merged, {{0, 1}, {0, 2}, {0, 3}, {0, 4}}));
+}
+
 namespace {
 
 // Junctions A = 0 (0,0), B = 2 (0.5,0), C = 3 at `c`; tip 1 sits between A and B in id order.

@@ -7,6 +7,7 @@
 
 #include "geometry.hpp"
 #include "graph.hpp"
+#include "refine/kit.hpp"
 
 namespace strandify {
 
@@ -29,8 +30,20 @@ RefinedGraph refine_graph(const Graph& skeleton, const BoundaryEdges& boundary,
     out.graph = skeleton;
   }
   if (steps.keep_dots) out.graph = keep_dots(skeleton, std::move(out.graph), boundary, has_segments, r, out.dots);
-  if (settings.junction_merge_fraction > 0.0)
-    out.graph = merge_close_junctions(out.graph, settings.junction_merge_distance);
+  if (settings.junction_merge_fraction > 0.0) {
+    // A merged junction must stay where the strokes are: on parallel strokes a few radii apart
+    // (dual carriageways) the merge distance reaches across the gap between them, and merging
+    // there folds separate crossings into one node whose spokes cut across the gap.
+    MergeCheck inside;
+    if (geometric) {
+      inside = [&boundary](Point at, const std::vector<Point>& ends) {
+        for (const Point& end : ends)
+          if (!clear_path(boundary, at, end, 0.0)) return false;
+        return true;
+      };
+    }
+    out.graph = merge_close_junctions(out.graph, settings.junction_merge_distance, inside);
+  }
   if (!geometric) return out;
   if (steps.recover_corners) {
     out.graph = recover_corners(out.graph, boundary, r, &out.corners);
