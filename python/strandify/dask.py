@@ -226,9 +226,10 @@ def centerlines_batch(
         outcomes = _compute(client, [(read_and_run, part, buffer_distance, feature_size, native) for part in parts])
     else:
         items = list(drawings)
-        parts = [read_drawings(items[k : k + partition_size], buffer_distance, feature_size)
-                 for k in range(0, len(items), partition_size)]
-        outcomes = _compute(client, [(run_drawings, part, native) for part in parts], scatter=True)
+        # a generator: with a client each partition is on its way while the next one is read
+        calls = ((run_drawings, read_drawings(items[k : k + partition_size], buffer_distance, feature_size), native)
+                 for k in range(0, len(items), partition_size))
+        outcomes = _compute(client, calls, scatter=True)
     return _gathered(outcomes, errors)
 
 
@@ -328,16 +329,18 @@ def _tile_result(tile: FlatTile) -> tuple[list[Any], int, int, FloatArray]:
     return pieces, tile.node_count, tile.skeleton_nodes, tile.boundary
 
 
-def _compute(client: Any, calls: list[tuple[Any, ...]], scatter: bool = False) -> list[Any]:
+def _compute(client: Any, calls: Iterable[tuple[Any, ...]], scatter: bool = False) -> list[Any]:
     """The values of ``calls`` (a function and its arguments each), as Dask tasks without hashed
     names.  With a client and ``scatter``, every call's first argument (its data) goes straight
-    to a worker, and the call runs where it is."""
+    to a worker and the call runs where it is, each submitted as soon as it is built."""
     if client is None or not scatter:
         dask = require("dask", "strandify.dask", "dask")
         tasks = [dask.delayed(call[0], pure=False)(*call[1:]) for call in calls]
         return client.gather(client.compute(tasks)) if client is not None else list(dask.compute(*tasks))
-    data = client.scatter([call[1] for call in calls], hash=False)
-    futures = [client.submit(call[0], part, *call[2:], pure=False) for call, part in zip(calls, data)]
+    futures = []
+    for function, data, *rest in calls:
+        [part] = client.scatter([data], hash=False)
+        futures.append(client.submit(function, part, *rest, pure=False))
     return client.gather(futures)  # type: ignore[no-any-return]
 
 
