@@ -13,7 +13,7 @@ import numpy as np
 from ._types import FloatArray, IntArray
 
 
-def flat_points(point_lists: Sequence[Sequence[Any]]) -> tuple[FloatArray, IntArray]:
+def flat_points(point_lists: Sequence[Any]) -> tuple[FloatArray, IntArray]:
     """All points of ``point_lists`` (lists of (x, y) tuples or (n, 2) arrays) as one
     ``(N, 2)`` float64 array, and the length of every list."""
     lengths = np.fromiter(map(len, point_lists), dtype=np.intp, count=len(point_lists))
@@ -25,7 +25,7 @@ def flat_points(point_lists: Sequence[Sequence[Any]]) -> tuple[FloatArray, IntAr
     return np.fromiter(values, dtype=np.float64, count=2 * total).reshape(-1, 2), lengths
 
 
-def split_rows(points: FloatArray, lengths: IntArray) -> list[FloatArray]:
+def split_rows(points: Any, lengths: IntArray) -> list[Any]:
     """The arrays of :func:`flat_points` (or :func:`flat_values`) again, as views into ``points`` (each
     C-contiguous, so that a native call reads it in one copy)."""
     return np.split(points, np.cumsum(lengths[:-1])) if len(lengths) else []

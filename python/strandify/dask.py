@@ -230,7 +230,8 @@ def centerlines_batch(
         calls = ((run_drawings, read_drawings(items[k : k + partition_size], buffer_distance, feature_size), native)
                  for k in range(0, len(items), partition_size))
         outcomes = _compute(client, calls, scatter=True)
-    return _gathered(outcomes, errors)
+    gathered: list[Centerlines] | BatchResults = _gathered(outcomes, errors)
+    return gathered
 
 
 def _gathered(outcomes: list[Outcome], errors: str) -> Any:
@@ -298,14 +299,14 @@ class FlatTile(NamedTuple):
 
     points: FloatArray
     lengths: IntArray
-    nodes: IntArray  # (start node, end node) per piece
+    nodes: Any  # (start node, end node) per piece, uint64
     on_seam: Any  # (start on seam, end on seam) per piece, bool
     node_count: int
     skeleton_nodes: int
     boundary: FloatArray
 
 
-def _flat_job(job: tuple[Any, Any, list[Any], Any]) -> tuple[Any, Any, FloatArray, IntArray, Any]:
+def _flat_job(job: tuple[Any, Any, Any, Any]) -> tuple[Any, Any, FloatArray, IntArray, Any]:
     core, halo, curves, widths = job
     points, lengths = flat_points(curves)
     return core, halo, points, lengths, widths
