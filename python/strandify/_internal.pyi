@@ -133,9 +133,10 @@ def strandify_polygons_batch(
 ) -> list[_Result]: ...
 
 _Box: TypeAlias = tuple[float, float, float, float]
-_TileJob: TypeAlias = tuple[_Box, _Box, list[list[_Point]], list[list[float]] | None]
-_TilePiece: TypeAlias = tuple[list[_Point], int, int, bool, bool]
-_TileResult: TypeAlias = tuple[list[_TilePiece], int, int, list[_Point]]
+_TileJob: TypeAlias = tuple[_Box, _Box, _StrokesIn, list[list[float]] | None]
+# run_tile gives lists of tuples; run_tile and stitch_tiles also read float64 (n, 2) arrays
+_TilePiece: TypeAlias = tuple[list[_Point] | npt.NDArray[np.float64], int, int, bool, bool]
+_TileResult: TypeAlias = tuple[list[_TilePiece], int, int, list[_Point] | npt.NDArray[np.float64]]
 
 def plan_tiles(
     curves: _StrokesIn,

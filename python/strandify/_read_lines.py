@@ -293,3 +293,17 @@ def _check_widths(curves: Sequence[Curve], per_curve_widths: Sequence[npt.ArrayL
             )
         out[i] = w
     return out
+
+
+def stroke_arrays(curves: Sequence[Curve]) -> list[FloatArray]:
+    """The strokes :func:`to_native` gives, as float64 ``(n, 2)`` arrays instead of tuple lists:
+    cut at NaN rows, parts under two points dropped.  The native calls beyond the exact four read
+    them in one copy each, and they pickle as buffers, not as a Python object per point."""
+    out: list[FloatArray] = []
+    for arr, _ in curves:
+        if not np.isnan(arr).any():
+            if len(arr) >= 2:
+                out.append(np.ascontiguousarray(arr, dtype=np.float64))
+            continue
+        out.extend(np.ascontiguousarray(arr[s]) for s in _runs(np.isnan(arr).any(axis=1)) if s.stop - s.start >= 2)
+    return out

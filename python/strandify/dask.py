@@ -1,29 +1,37 @@
 """Many drawings on a Dask cluster: each partition of drawings is one native batch on a worker.
 
 Needs the ``dask`` extra (``pip install strandify[dask]``).  The scheduling is Dask's own: this
-module only cuts the drawings into partitions, hands each partition to
-:func:`strandify.centerlines_batch` on a worker and puts the results back in input order, so
-they are exactly the results of a local :func:`strandify.centerlines_batch` with the same
-options.
-"""
+module only cuts the drawings into partitions, hands each partition to the native batch on a
+worker and puts the results back in input order, so they are exactly the results of a local
+:func:`strandify.centerlines_batch` with the same options.
 
+What crosses between the processes is a few flat arrays per task, never nested lists: those
+pickle one object per coordinate, and Dask would hash them element by element to name the
+task.  Tasks carry no hashed names at all (``pure=False``): every call is new work anyway.
+"""
 from __future__ import annotations
 
 import re
+import warnings
 from collections.abc import Iterable, Sequence
-from typing import Any, Literal
+from typing import Any, Literal, NamedTuple
+
+import numpy as np
 
 from . import _native
-from ._batch import BatchResults
+from ._batch import BatchResults, _run_chunk
+from ._checks import warn_lost
 from ._crs import crs_of
-from ._lines import centerlines_batch as _local_batch
+from ._lines import stroke_options
 from ._optional import require
 from ._origin import curves_origin, moved_curves
-from ._read_lines import read_curves, to_native
+from ._ragged import flat_points, flat_values, split_rows
+from ._read_lines import read_curves, stroke_arrays, to_native
 from ._result import Centerlines
 from ._scale import resolve
-from .errors import BatchJobError
-from .options import Options, check_errors, positive_integer, takes_options
+from ._types import FloatArray, IntArray, Point
+from .errors import BatchJobError, LostStrokesWarning
+from .options import NativeOptions, Options, check_errors, positive_integer, takes_options
 
 __all__ = ["centerlines_batch", "centerlines_tiled"]
 
@@ -36,30 +44,151 @@ _PREFIX = re.compile(r"drawing \d+: ")
 # A failed drawing travels back as data, (type name, reason, failure kind): exceptions with
 # extra constructor arguments do not always survive pickling, and the position must be made
 # global anyway.
-_Outcome = tuple[Centerlines | None, tuple[str, str, str] | None]
+Failure = tuple[str, str, str]
 
 
-def _run_partition(drawings: Sequence[Any], buffer_distance: Any, feature_size: Any, options: Options) -> list[_Outcome]:
-    results = _local_batch(list(drawings), buffer_distance, feature_size, options=options, errors="skip")
-    out: list[_Outcome] = []
-    for i, result in enumerate(results):
-        if result is not None:
-            out.append((result, None))
-            continue
-        error = results.errors[i]
-        if isinstance(error, BatchJobError):
-            out.append((None, ("BatchJobError", error.reason, error.kind)))
-        else:
-            out.append((None, (type(error).__name__, _PREFIX.sub("", str(error), count=1), "")))
-    return out
+class Drawings(NamedTuple):
+    """A partition of read drawings: every stroke's points in one array."""
+
+    points: FloatArray
+    stroke_lengths: IntArray
+    strokes: IntArray  # strokes per drawing
+    scales: FloatArray  # (buffer distance, feature size) per drawing
+    origins: FloatArray
+    crs: list[Any]
+    failures: dict[int, Failure]  # drawings that could not be read, by position in the partition
 
 
-def _rebuild(index: int, failure: tuple[str, str, str]) -> Exception:
+class Outcome(NamedTuple):
+    """A partition's results: every chain's points (moved back) in one array."""
+
+    points: FloatArray
+    chain_lengths: IntArray
+    chains: IntArray  # chains per drawing
+    nodes: FloatArray
+    node_counts: IntArray
+    ids: IntArray
+    widths: FloatArray | None
+    crs: list[Any]
+    failures: dict[int, Failure]
+    lost: dict[int, str]  # the LostStrokesWarning of a drawing, by position
+
+
+def _failure(error: Exception) -> Failure:
+    if isinstance(error, BatchJobError):
+        return ("BatchJobError", error.reason, error.kind)
+    return (type(error).__name__, _PREFIX.sub("", str(error), count=1), "")
+
+
+def _read_drawing(drawing: Any, buffer_distance: Any, feature_size: Any) -> tuple[list[FloatArray], float, float, Point, Any]:
+    crs = crs_of(drawing, stacklevel=4)
+    read = read_curves(drawing)
+    d, f = resolve(read, buffer_distance, feature_size)
+    origin = curves_origin(read, d)
+    return stroke_arrays(moved_curves(read, origin)), d, f, origin, crs
+
+
+def read_drawings(drawings: Sequence[Any], buffer_distance: Any, feature_size: Any) -> Drawings:
+    """Read a partition of drawings into arrays, where it is (the client, or a worker for a bag)."""
+    strokes: list[FloatArray] = []
+    counts, scales, origins, crs = [], [], [], []
+    failures: dict[int, Failure] = {}
+    for i, drawing in enumerate(drawings):
+        try:
+            arrays, d, f, origin, c = _read_drawing(drawing, buffer_distance, feature_size)
+        except (TypeError, ValueError) as error:
+            failures[i] = _failure(error)
+            arrays, d, f, origin, c = [], 1.0, 1.0, (0.0, 0.0), None
+        strokes.extend(arrays)
+        counts.append(len(arrays))
+        scales.append((d, f))
+        origins.append(origin)
+        crs.append(c)
+    points, lengths = flat_points(strokes)
+    return Drawings(
+        points, lengths, np.array(counts, dtype=np.intp), np.array(scales, dtype=np.float64).reshape(-1, 2),
+        np.array(origins, dtype=np.float64).reshape(-1, 2), crs, failures,
+    )
+
+
+def _lost_warning(strokes: list[FloatArray], chains: list[FloatArray], d: float, f: float) -> str | None:
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always", LostStrokesWarning)
+        warn_lost(strokes, chains, d, f)
+    return str(caught[0].message) if caught else None
+
+
+def run_drawings(part: Drawings, options: NativeOptions) -> Outcome:
+    """The native batch over a partition, on a worker; failures and lost strokes as data."""
+    per_drawing = split_rows(np.arange(len(part.stroke_lengths)), part.strokes)
+    strokes = split_rows(part.points, part.stroke_lengths)
+    jobs = {
+        i: ([strokes[k] for k in ks], float(d), float(f))
+        for i, (ks, (d, f)) in enumerate(zip(per_drawing, part.scales.tolist()))
+        if i not in part.failures
+    }
+    failed: dict[int, Exception] = {}
+    done = _run_chunk(jobs, 0, True, failed, lambda batch: _native.strandify_strokes_batch(batch, options))
+    failures = dict(part.failures) | {i: _failure(e) for i, e in failed.items()}
+    results = [done.get(i, ([], [], [], [])) for i in range(len(part.strokes))]
+    chains = [c for r in results for c in r[0]]
+    points, chain_lengths = flat_points(chains)
+    chain_counts = np.array([len(r[0]) for r in results], dtype=np.intp)
+    nodes, node_counts = flat_points([r[1] for r in results])
+    ids = np.array([i for r in results for i in r[2]], dtype=np.intp).reshape(-1, 2)
+    widths = flat_values([w for r in results for w in r[3]])[0] if options.compute_widths else None
+    _move_back(points, np.repeat(part.origins, _points_per_drawing(chain_lengths, chain_counts), axis=0))
+    _move_back(nodes, np.repeat(part.origins, node_counts, axis=0))
+    lost: dict[int, str] = {}
+    chain_views = split_rows(points, chain_lengths)
+    drawn = split_rows(np.arange(len(chains)), chain_counts)
+    for i in done:
+        mine = [strokes[k] + part.origins[i] for k in per_drawing[i]]
+        message = _lost_warning(mine, [chain_views[k] for k in drawn[i]], *part.scales[i].tolist())
+        if message is not None:
+            lost[i] = message
+    return Outcome(points, chain_lengths, chain_counts, nodes, node_counts, ids, widths, part.crs, failures, lost)
+
+
+def _points_per_drawing(chain_lengths: IntArray, chain_counts: IntArray) -> IntArray:
+    ends = np.cumsum(chain_counts)
+    totals = np.concatenate(([0], np.cumsum(chain_lengths)))
+    return np.diff(np.concatenate(([0], totals[ends])))
+
+
+def _move_back(points: FloatArray, origins: FloatArray) -> None:
+    # only where the origin is not zero, as a local call does: adding 0.0 would turn -0.0 into 0.0
+    moved = (origins != 0.0).any(axis=1)
+    points[moved] += origins[moved]
+
+
+def read_and_run(drawings: Sequence[Any], buffer_distance: Any, feature_size: Any, options: NativeOptions) -> Outcome:
+    """A bag partition: read on the worker that holds it, then run there."""
+    return run_drawings(read_drawings(list(drawings), buffer_distance, feature_size), options)
+
+
+def _rebuild(index: int, failure: Failure) -> Exception:
     name, reason, kind = failure
     if name == "BatchJobError":
         return BatchJobError(index, reason, kind)
     cls = TypeError if name == "TypeError" else ValueError
     return cls(f"drawing {index}: {reason}")
+
+
+def _results_of(out: Outcome) -> list[Centerlines | None]:
+    chains = split_rows(out.points, out.chain_lengths)
+    widths = None if out.widths is None else split_rows(out.widths, out.chain_lengths)
+    nodes = split_rows(out.nodes, out.node_counts)
+    chain_start = np.concatenate(([0], np.cumsum(out.chains))).tolist()
+    results: list[Centerlines | None] = []
+    for i, (a, b) in enumerate(zip(chain_start[:-1], chain_start[1:])):
+        if i in out.failures:
+            results.append(None)
+            continue
+        results.append(
+            Centerlines(chains[a:b], nodes[i], out.ids[a:b], None if widths is None else widths[a:b], out.crs[i])
+        )
+    return results
 
 
 @takes_options
@@ -85,40 +214,44 @@ def centerlines_batch(
     once all tasks have finished; with ``errors="skip"`` the failures are in
     ``results.errors`` under their positions in the whole input.
     """
-    dask = require("dask", "strandify.dask", "dask")
     bag_module = require("dask.bag", "strandify.dask", "dask")
     positive_integer("partition_size", partition_size)
     check_errors(errors)
     tuning = Options.build(options, keywords, "strandify.dask.centerlines_batch")
-
+    # one thread per task: the cluster's worker threads are the parallelism
+    native = stroke_options(tuning, 2, workers=tuning.workers or 1)
+    client = client if client is not None else _current_client()
     if isinstance(drawings, bag_module.Bag):
         parts = drawings.to_delayed()
+        outcomes = _compute(client, [(read_and_run, part, buffer_distance, feature_size, native) for part in parts])
     else:
         items = list(drawings)
-        parts = [items[k : k + partition_size] for k in range(0, len(items), partition_size)]
-    run = dask.delayed(_run_partition, pure=True)
-    tasks = [run(part, buffer_distance, feature_size, tuning) for part in parts]
-    if client is None:
-        client = _current_client()
-    if client is not None:
-        outcomes = client.gather(client.compute(tasks))
-    else:
-        outcomes = list(dask.compute(*tasks))
+        # a generator: with a client each partition is on its way while the next one is read
+        calls = ((run_drawings, read_drawings(items[k : k + partition_size], buffer_distance, feature_size), native)
+                 for k in range(0, len(items), partition_size))
+        outcomes = _compute(client, calls, scatter=True)
+    gathered: list[Centerlines] | BatchResults = _gathered(outcomes, errors)
+    return gathered
 
+
+def _gathered(outcomes: list[Outcome], errors: str) -> Any:
+    """The results of all partitions in input order; the first failure raised, or kept."""
     results: Any = BatchResults() if errors == "skip" else []
-    index = 0
-    for part in outcomes:
-        for result, failure in part:
-            if failure is not None:
-                error = _rebuild(index, failure)
-                if errors == "raise":
-                    raise error
-                results.append(None)
-                results.errors[index] = error
-            else:
-                results.append(result)
-            index += 1
-    return results  # type: ignore[no-any-return]
+    first: Exception | None = None
+    for out in outcomes:
+        offset = len(results)
+        for i, message in sorted(out.lost.items()):
+            warnings.warn(LostStrokesWarning(f"drawing {offset + i}: {message}"), stacklevel=3)
+        for i, result in enumerate(_results_of(out)):
+            if i in out.failures:
+                error = _rebuild(offset + i, out.failures[i])
+                first = first or error
+                if errors == "skip":
+                    results.errors[offset + i] = error
+            results.append(result)
+    if first is not None and errors == "raise":
+        raise first
+    return results
 
 
 @takes_options
@@ -143,7 +276,7 @@ def centerlines_tiled(
     tuning keywords (or ``options``) are those of :func:`strandify.centerlines`.
     ``client`` is as for :func:`centerlines_batch`.
     """
-    dask = require("dask", "strandify.dask", "dask")
+    require("dask", "strandify.dask", "dask")
     tuning = Options.build(options, keywords, "centerlines_tiled")
     native_options = tuning.native(partition="tiles", refine_steps=None)
     crs = crs_of(curves)
@@ -152,16 +285,64 @@ def centerlines_tiled(
     # the tiles are planned, run and stitched about the drawing's own origin, as the local run is
     origin = curves_origin(read, d)
     native, widths = to_native(moved_curves(read, origin), per_curve_widths)
-    jobs = _native.plan_tiles(native, d, f, native_options, widths)
-    run = dask.delayed(_native.run_tile, pure=True)
-    tasks = [run(job, d, f, native_options) for job in jobs]
-    if client is None:
-        client = _current_client()
-    results = client.gather(client.compute(tasks)) if client is not None else list(dask.compute(*tasks))
-    chains, nodes, ids, chain_widths = _native.stitch_tiles(results, d, f, native_options)
+    jobs = [_flat_job(job) for job in _native.plan_tiles(native, d, f, native_options, widths)]
+    client = client if client is not None else _current_client()
+    tiles = _compute(client, [(run_flat_tile, job, d, f, native_options) for job in jobs], scatter=True)
+    chains, nodes, ids, chain_widths = _native.stitch_tiles(list(map(_tile_result, tiles)), d, f, native_options)
     return Centerlines.from_native(
         chains, nodes, ids, chain_widths if tuning.compute_widths else None, crs=crs, origin=origin
     )
+
+
+class FlatTile(NamedTuple):
+    """A tile's pieces as arrays: every piece's points in one array."""
+
+    points: FloatArray
+    lengths: IntArray
+    nodes: Any  # (start node, end node) per piece, uint64
+    on_seam: Any  # (start on seam, end on seam) per piece, bool
+    node_count: int
+    skeleton_nodes: int
+    boundary: FloatArray
+
+
+def _flat_job(job: tuple[Any, Any, Any, Any]) -> tuple[Any, Any, FloatArray, IntArray, Any]:
+    core, halo, curves, widths = job
+    points, lengths = flat_points(curves)
+    return core, halo, points, lengths, widths
+
+
+def run_flat_tile(job: tuple[Any, Any, FloatArray, IntArray, Any], d: float, f: float, options: NativeOptions) -> FlatTile:
+    """One tile on a worker: its job and its pieces as arrays."""
+    core, halo, points, lengths, widths = job
+    pieces, node_count, skeleton_nodes, boundary = _native.run_tile((core, halo, split_rows(points, lengths), widths), d, f, options)
+    flat, piece_lengths = flat_points([p[0] for p in pieces])
+    ends = np.array([(p[1], p[2]) for p in pieces], dtype=np.uint64).reshape(-1, 2)
+    seams = np.array([(p[3], p[4]) for p in pieces], dtype=bool).reshape(-1, 2)
+    return FlatTile(flat, piece_lengths, ends, seams, node_count, skeleton_nodes, flat_points([boundary])[0])
+
+
+def _tile_result(tile: FlatTile) -> tuple[list[Any], int, int, FloatArray]:
+    """What stitch_tiles reads, the pieces' points as views into the tile's one array."""
+    starts, ends = tile.nodes.T.tolist()
+    start_seams, end_seams = tile.on_seam.T.tolist()
+    pieces = list(zip(split_rows(tile.points, tile.lengths), starts, ends, start_seams, end_seams))
+    return pieces, tile.node_count, tile.skeleton_nodes, tile.boundary
+
+
+def _compute(client: Any, calls: Iterable[tuple[Any, ...]], scatter: bool = False) -> list[Any]:
+    """The values of ``calls`` (a function and its arguments each), as Dask tasks without hashed
+    names.  With a client and ``scatter``, every call's first argument (its data) goes straight
+    to a worker and the call runs where it is, each submitted as soon as it is built."""
+    if client is None or not scatter:
+        dask = require("dask", "strandify.dask", "dask")
+        tasks = [dask.delayed(call[0], pure=False)(*call[1:]) for call in calls]
+        return client.gather(client.compute(tasks)) if client is not None else list(dask.compute(*tasks))
+    futures = []
+    for function, data, *rest in calls:
+        [part] = client.scatter([data], hash=False)
+        futures.append(client.submit(function, part, *rest, pure=False))
+    return client.gather(futures)  # type: ignore[no-any-return]
 
 
 def _current_client() -> Any:

@@ -387,7 +387,7 @@ bool to_workers(PyObject* obj, std::size_t& out) {
   return true;
 }
 
-bool to_curve_points(PyObject* obj, std::vector<Point>& out) { return to_curve(obj, out); }
+bool to_curve_points(PyObject* obj, std::vector<Point>& out) { return to_ring(obj, out); }
 
 PyObject* points_to_list(const std::vector<Point>& points) {
   return make_list(points, point_to_tuple);

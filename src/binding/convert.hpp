@@ -94,7 +94,7 @@ bool to_curves(PyObject* obj, std::vector<Curve>& out);
 // Curves that may also come as C-contiguous float64 (n, 2) arrays, each read in one copy; for
 // the calls beyond the exact ones, whose callers hold their strokes as arrays.
 bool to_strokes(PyObject* obj, std::vector<Curve>& out);
-// One list of (x, y) tuples.
+// One list of (x, y) tuples, or a C-contiguous float64 (n, 2) array read in one copy.
 bool to_curve_points(PyObject* obj, std::vector<Point>& out);
 bool to_optional_width_lists(PyObject* obj, std::optional<WidthLists>& out);
 bool to_flag(PyObject* obj, bool& out);

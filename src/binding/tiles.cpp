@@ -1,5 +1,7 @@
 // plan_tiles, run_tile and stitch_tiles: the tiled pipeline in three calls, so that the tile
-// jobs can run anywhere (a cluster's workers) and only plain tuples travel.
+// jobs can run anywhere (a cluster's workers) and only plain tuples travel. The point lists a
+// job or a tile result carries may also come as float64 (n, 2) arrays (views into one array),
+// which is how they cross between processes without a Python object per point.
 #include "convert.hpp"
 #include "entry_points.hpp"
 #include "drivers/entry.hpp"
@@ -34,7 +36,7 @@ PyObject* box_to_tuple(const Box& b) { return Py_BuildValue("(dddd)", b.min_x, b
 
 bool to_job(PyObject* obj, TileJob& job) {
   PyObject* const* e = tuple_items(obj, 4, "a tile job (core, halo, curves, widths)");
-  return e && to_box(e[0], job.core) && to_box(e[1], job.halo) && to_curves(e[2], job.curves) &&
+  return e && to_box(e[0], job.core) && to_box(e[1], job.halo) && to_strokes(e[2], job.curves) &&
          to_optional_width_lists(e[3], job.widths);
 }
 

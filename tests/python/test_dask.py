@@ -119,3 +119,46 @@ def test_tiles_as_tasks_equal_the_local_tiled_run(client):
 def test_tile_calls_refuse_malformed_input(call, error):
     with pytest.raises(error):
         call(strandify._internal)
+
+
+def test_tile_calls_read_arrays_as_they_read_tuples():
+    from test_tiles import glyph_grid
+
+    options = native_options(tile_size=45.0, compute_widths=True)
+    jobs = strandify._internal.plan_tiles(glyph_grid(3, 16), 1.0, 1.0, options)
+    as_arrays = [(core, halo, [np.array(c) for c in curves], w) for core, halo, curves, w in jobs]
+    tiles = [strandify._internal.run_tile(job, 1.0, 1.0, options) for job in jobs]
+    assert [strandify._internal.run_tile(job, 1.0, 1.0, options) for job in as_arrays] == tiles
+    arrays = [([(np.array(p[0]), *p[1:]) for p in pieces], n, k, np.array(b).reshape(-1, 2)) for pieces, n, k, b in tiles]
+    want = strandify._internal.stitch_tiles(tiles, 1.0, 1.0, options)
+    assert strandify._internal.stitch_tiles(arrays, 1.0, 1.0, options) == want and len(want[0]) > 10
+
+
+GAPPED = [np.array([(0.0, 0.0), (10.0, 0.0), (np.nan, np.nan), (0.0, 5.0), (10.0, 5.2), (20.0, 5.0)]), [(30.0, 0.0), (30.0, 9.0)]]
+FAR = [np.asarray(c) + (5e5, -3e6) for c in DRAWINGS[3]]
+
+
+@pytest.mark.parametrize(
+    "drawings, kwargs",
+    [
+        (DRAWINGS[:9] + [GAPPED, [], FAR], {"compute_widths": True, "partition_size": 4}),
+        ([GAPPED, FAR] + DRAWINGS[9:14], {"partition_size": 1, "refine": False}),
+    ],
+)
+def test_widths_gaps_and_far_drawings_equal_the_local_batch(client, drawings, kwargs):
+    size = kwargs.pop("partition_size")
+    want = strandify.centerlines_batch(drawings, 1.0, 2.0, **kwargs)
+    got = centerlines_batch(drawings, 1.0, 2.0, client=client, partition_size=size, **kwargs)
+    assert len(got) == len(want) and all(same(a, b) for a, b in zip(got, want))
+    assert all((a.widths is None) == (b.widths is None) for a, b in zip(got, want))
+    assert all(np.array_equal(p, q) for a, b in zip(got, want) for p, q in zip(a.widths or [], b.widths or []))
+
+
+def test_lost_strokes_are_reported_under_their_position(client):
+    # refine=False: the finishing steps would keep the dots as point chains
+    drawings = DRAWINGS[:3] + [[[(0.0, 0.0), (0.2, 0.0)]], [[(5.0, 5.0), (5.1, 5.0)], [(50.0, 5.0), (80.0, 5.0)]]]
+    with pytest.warns(strandify.LostStrokesWarning) as local:
+        strandify.centerlines_batch(drawings, 1.0, 6.0, refine=False)
+    with pytest.warns(strandify.LostStrokesWarning) as remote:
+        centerlines_batch(drawings, 1.0, 6.0, client=client, partition_size=2, refine=False)
+    assert sorted(str(w.message) for w in remote) == sorted(str(w.message) for w in local)
