@@ -197,13 +197,19 @@ def xml_tree(r, data):
     """One change to the element tree: an attribute set or dropped, an element dropped,
     doubled, moved, renamed, wrapped deep, or a <use> or <style> added."""
     try:
-        root = ET.fromstring(data)
+        return _xml_change(r, ET.fromstring(data))
     except (ET.ParseError, ValueError, LookupError):
         return text_numbers(r, data)
+    except RecursionError:  # a tree nested deeply by an earlier step: ElementTree recurses
+        return cut_short(r, data)
+
+
+def _xml_change(r, root):
     elems = _elements(root)
     parents = _parents(root)
     elem = r.choice(elems)
     ns = _namespace(root.tag)
+    depth = 0
     kind = r.choice(("set", "set", "set", "drop-attr", "drop", "double", "move", "rename", "deep", "use", "style"))
     if kind == "set":
         name = r.choice(list(elem.attrib) + list(ATTRIBUTE_NAMES))
@@ -254,7 +260,7 @@ def xml_tree(r, data):
     if ns:
         ET.register_namespace("", ns[1:-1])
     text = ET.tostring(root)
-    if kind.startswith("deep"):
+    if depth:
         text = re.sub(rb"<(\w+:)?fuzzdeep>", b"<g>" * depth, text)
         text = re.sub(rb"</(\w+:)?fuzzdeep>", b"</g>" * depth, text)
     return text, "xml: " + what
