@@ -11,7 +11,8 @@ from __future__ import annotations
 import json
 import os
 import shutil
-from dataclasses import dataclass
+import warnings
+from dataclasses import dataclass, replace
 from importlib import metadata
 from pathlib import Path
 
@@ -36,31 +37,38 @@ class Entry:
     path: Path
     fill: bool
     sidecars: tuple[Path, ...] = ()
+    source: str = ""  # the package or program it comes from
 
     @property
     def name(self) -> str:
         return f"{self.path.name} ({'fill' if self.fill else 'strokes'})"
 
 
+def at(directory: str | os.PathLike[str]) -> list[Entry]:
+    """The corpus in ``directory``, built there first unless its manifest is there already."""
+    directory = Path(directory)
+    manifest = directory / "manifest.json"
+    if not manifest.exists():
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")  # GDAL's notes on the fixtures it converts
+            entries = build(directory)
+        rows = [{"path": str(e.path), "fill": e.fill, "sidecars": [str(s) for s in e.sidecars], "source": e.source}
+                for e in entries]
+        manifest.write_text(json.dumps(rows, indent=1))
+    rows = json.loads(manifest.read_text())
+    return [Entry(Path(r["path"]), r["fill"], tuple(map(Path, r["sidecars"])), r["source"]) for r in rows]
+
+
 def build(directory: Path) -> list[Entry]:
     """Copy and write the corpus into ``directory``; the entries in a fixed order."""
     directory.mkdir(parents=True, exist_ok=True)
     entries: list[Entry] = []
-    for make in (_kanji, _matplotlib_images, _matplotlib_figure, _hershey, _pyogrio_fixtures, _gdal_writes):
+    for source, make in SOURCES.items():
         try:
-            entries.extend(make(directory))
+            entries.extend(replace(e, source=source) for e in make(directory))
         except ImportError:
             continue
     return entries
-
-
-def save(entries: list[Entry], manifest: Path) -> None:
-    rows = [{"path": str(e.path), "fill": e.fill, "sidecars": [str(s) for s in e.sidecars]} for e in entries]
-    manifest.write_text(json.dumps(rows, indent=1))
-
-
-def load(manifest: Path) -> list[Entry]:
-    return [Entry(Path(r["path"]), r["fill"], tuple(map(Path, r["sidecars"]))) for r in json.loads(manifest.read_text())]
 
 
 def _package_file(distribution: str, relative: str) -> Path | None:
@@ -180,3 +188,14 @@ def _gdal_writes(directory: Path) -> list[Entry]:
     (directory / "osm-lines.json").write_text(json.dumps(curves))
     out.append(Entry(directory / "osm-lines.json", fill=False))
     return out
+
+
+#: Where the files come from, in the corpus's order.
+SOURCES = {
+    "kanjivg": _kanji,
+    "matplotlib images": _matplotlib_images,
+    "matplotlib figure": _matplotlib_figure,
+    "vpype": _hershey,
+    "pyogrio fixtures": _pyogrio_fixtures,
+    "gdal": _gdal_writes,
+}

@@ -395,17 +395,6 @@ def run_case(case):
 # The corpus, the children, the command line.
 
 
-def corpus_at(directory):
-    """The corpus in ``directory``, built there first unless its manifest is there already."""
-    directory = Path(directory)
-    manifest = directory / "manifest.json"
-    if not manifest.exists():
-        with warnings.catch_warnings():
-            warnings.simplefilter("ignore")  # GDAL's notes on the fixtures it converts
-            file_corpus.save(file_corpus.build(directory), manifest)
-    return file_corpus.load(manifest)
-
-
 def child_main(seed, corpus_dir, memory_mb):
     # imported before the limit, with their dependencies
     import geopandas  # noqa: F401
@@ -414,7 +403,7 @@ def child_main(seed, corpus_dir, memory_mb):
 
     import strandify.cli  # noqa: F401
 
-    corpus = corpus_at(corpus_dir)
+    corpus = file_corpus.at(corpus_dir)
     child_pool.limit_memory(memory_mb)
     child_pool.serve(lambda index: run_case(make_case(corpus, seed, index)))
 
@@ -422,7 +411,7 @@ def child_main(seed, corpus_dir, memory_mb):
 def fuzz(corpus_dir, seed=0, count=None, seconds=None, jobs=2, timeout=20.0, memory_mb=2048, start=0,
          env=None, progress=None, on_fault=None):
     """Runs cases start, start+1, ... in ``jobs`` child processes; returns the Report."""
-    corpus = corpus_at(corpus_dir)
+    corpus = file_corpus.at(corpus_dir)
     env = dict(os.environ if env is None else env)
     env.setdefault("RAYON_NUM_THREADS", "1")
     report = child_pool.Report(seed, f"{len(corpus)} files", FAULTS,
@@ -434,7 +423,7 @@ def fuzz(corpus_dir, seed=0, count=None, seconds=None, jobs=2, timeout=20.0, mem
 
 
 def replay(corpus_dir, seed, index, save=None):
-    case = make_case(corpus_at(corpus_dir), seed, index)
+    case = make_case(file_corpus.at(corpus_dir), seed, index)
     print(case.describe(limit=20000))
     if save:
         Path(save).write_bytes(case.data)

@@ -21,7 +21,8 @@ content):
   skipped.  Only x and y of each position are used; a ``crs`` member is kept.
 - ``.json``: a list of curves, each a list of ``[x, y]`` pairs; also an object
   holding such a list under ``"curves"`` or ``"chains"`` (so results read back
-  in), or any GeoJSON object.  ``null`` coordinates count as NaN and split
+  in; the ``"layers"`` of a result run in parts come back as layers), or any
+  GeoJSON object.  ``null`` coordinates count as NaN and split
   their curve.
 - ``.gpkg``, ``.shp`` and ``.gpx`` through pyogrio (the ``gis`` extra): the
   line geometries of every layer (of a GPX file, its tracks and routes), with
