@@ -129,9 +129,11 @@ def _matplotlib_figure(directory: Path) -> list[Entry]:
 def _hershey(directory: Path) -> list[Entry]:
     import vpype
 
-    doc = vpype.Document(vpype.text_line("Strandify 42", font_name="futural", size=40.0))
+    title = vpype.text_line("Strandify 42", font_name="futural", size=40.0)
+    title.translate(10, 30)  # text sits on its baseline at y = 0: move it onto the page
     script = vpype.text_line("hershey", font_name="scripts", size=30.0)
-    script.translate(0, 60)
+    script.translate(10, 90)
+    doc = vpype.Document(title)
     doc.add(script, 2)
     doc.page_size = (420.0, 120.0)
     path = directory / "vpype-hershey.svg"

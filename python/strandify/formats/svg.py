@@ -227,25 +227,32 @@ def _flatten_step(shapes: list[list[Any]]) -> float:
 
 
 def _flatten(se: Any, segments: list[Any], step: float) -> list[FloatArray]:
+    """Each subpath as a polyline.  One that draws without ever leaving its start is a dot,
+    kept as two equal points: a round cap shows it, and it is how a chain of no length is
+    written."""
     curves: list[FloatArray] = []
     current: list[tuple[float, float]] = []
+    drew = False
+
+    def finish() -> None:
+        if len(current) >= 2 or (drew and current):
+            curves.append(np.array(current if len(current) >= 2 else current * 2, dtype=np.float64))
+
     for seg in segments:
         if isinstance(seg, se.Move):
-            if len(current) >= 2:
-                curves.append(np.array(current, dtype=np.float64))
-            current = [(seg.end.x, seg.end.y)]
-        elif isinstance(seg, (se.Line, se.Close)):
+            finish()
+            current, drew = [(seg.end.x, seg.end.y)], False
+            continue
+        if not current:
+            current = [(seg.start.x, seg.start.y)]
+        drew = True
+        if isinstance(seg, (se.Line, se.Close)):
             end = (seg.end.x, seg.end.y)
-            if not current:
-                current = [(seg.start.x, seg.start.y)]
             if end != current[-1]:
                 current.append(end)
         else:
-            if not current:
-                current = [(seg.start.x, seg.start.y)]
             current.extend(_sample(seg, step))
-    if len(current) >= 2:
-        curves.append(np.array(current, dtype=np.float64))
+    finish()
     return curves
 
 
