@@ -7,6 +7,7 @@ middle of a case is counted a ``crash`` and one that gives no answer within the 
 """
 from __future__ import annotations
 
+import argparse
 import itertools
 import json
 import os
@@ -116,6 +117,14 @@ class Report:
         parts = ", ".join(f"{k} {v}" for k, v in sorted(self.counts.items()))
         return f"seed {self.seed} ({self.label}): {self.ran} cases, {clean} clean; {parts}"
 
+    def findings(self, script, flags=""):
+        """The summary and each fault with the command that replays it, for a failed test."""
+        lines = [self.summary()]
+        for f in self.faults:
+            lines.append(f"{f['outcome']}: {script} --seed {f['seed']}{flags} --replay {f['index']}\n"
+                         f"  {f['input'][:1500]}\n  {f['detail'][:3000]}")
+        return "\n".join(lines)
+
 
 def run(command, report, *, count=None, seconds=None, start=0, jobs=2, timeout=10.0, env=None,
         progress=None):
@@ -187,3 +196,59 @@ def run(command, report, *, count=None, seconds=None, start=0, jobs=2, timeout=1
             last_progress = now
     selector.close()
     return report
+
+
+# ----------------------------------------------------------------------------------------------
+# The command line both fuzzers share.
+
+
+def add_arguments(ap, timeout):
+    """The options of a fuzzer's command line; ``timeout`` is its default per case."""
+    ap.add_argument("--seed", type=int, default=0)
+    ap.add_argument("--count", type=int, help="number of cases (default: until --seconds)")
+    ap.add_argument("--seconds", type=float, help="stop starting cases after this long")
+    ap.add_argument("--start", type=int, default=0, help="first case index")
+    ap.add_argument("--jobs", type=int, default=2, help="child processes running cases")
+    ap.add_argument("--timeout", type=float, default=timeout, help="seconds per case")
+    ap.add_argument("--memory-mb", type=int, default=2048,
+                    help="address space a child may add after import (0: no limit)")
+    ap.add_argument("--replay", type=int, metavar="INDEX", help="run one case in this process")
+    ap.add_argument("--report", help="write the findings as JSON to this file")
+    ap.add_argument("--fail-on-hang", action="store_true")
+    ap.add_argument("--child", action="store_true", help=argparse.SUPPRESS)
+
+
+def replay(text, run_case, fault_outcomes):
+    """Show a case (its ``text``), run it here, show what came of it; the exit status."""
+    print(text)
+    sys.stdout.flush()
+    t = time.monotonic()
+    outcome, detail = run_case()
+    print(f"-> {outcome} after {time.monotonic() - t:.2f} s {detail}")
+    return 0 if outcome not in fault_outcomes else 1
+
+
+def show_fault(flags=""):
+    """A printer of each fault as it is found, with the flags that replay it."""
+    def show(report, f):
+        print(f"--- {f['outcome']}: --seed {f['seed']}{flags} --replay {f['index']}")
+        print(f"    input: {f['input']}")
+        print("    " + f["detail"].strip().replace("\n", "\n    "), flush=True)
+    return show
+
+
+def show_progress(report):
+    print(report.summary(), file=sys.stderr, flush=True)
+
+
+def conclude(report, path, fail_on_hang):
+    """Print the summary, write the findings to ``path`` (if given); the exit status."""
+    print(report.summary())
+    if path:
+        with open(path, "w") as f:
+            json.dump({"summary": report.summary(), "counts": report.counts,
+                       "faults": report.faults}, f, indent=1)
+    fatal = report.count(*(o for o in report.fault_outcomes if o != "hang"))
+    if fail_on_hang:
+        fatal += report.count("hang")
+    return 1 if fatal else 0

@@ -39,7 +39,6 @@ import re
 import struct
 import sys
 import tempfile
-import time
 import traceback
 import warnings
 import xml.etree.ElementTree as ET
@@ -408,7 +407,7 @@ def child_main(seed, corpus_dir, memory_mb):
     child_pool.serve(lambda index: run_case(make_case(corpus, seed, index)))
 
 
-def fuzz(corpus_dir, seed=0, count=None, seconds=None, jobs=2, timeout=20.0, memory_mb=2048, start=0,
+def fuzz(corpus_dir, seed=0, count=None, seconds=None, jobs=2, timeout=60.0, memory_mb=2048, start=0,
          env=None, progress=None, on_fault=None):
     """Runs cases start, start+1, ... in ``jobs`` child processes; returns the Report."""
     corpus = file_corpus.at(corpus_dir)
@@ -422,35 +421,11 @@ def fuzz(corpus_dir, seed=0, count=None, seconds=None, jobs=2, timeout=20.0, mem
                           timeout=timeout, env=env, progress=progress)
 
 
-def replay(corpus_dir, seed, index, save=None):
-    case = make_case(file_corpus.at(corpus_dir), seed, index)
-    print(case.describe(limit=20000))
-    if save:
-        Path(save).write_bytes(case.data)
-        print(f"mutated {case.mutated.name} written to {save}")
-    sys.stdout.flush()
-    t = time.monotonic()
-    outcome, detail = run_case(case)
-    print(f"-> {outcome} after {time.monotonic() - t:.2f} s {detail}")
-    return 0 if outcome not in FAULTS else 1
-
-
 def main(argv=None):
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("--seed", type=int, default=0)
-    ap.add_argument("--count", type=int, help="number of cases (default: until --seconds)")
-    ap.add_argument("--seconds", type=float, help="stop starting cases after this long")
-    ap.add_argument("--start", type=int, default=0, help="first case index")
-    ap.add_argument("--jobs", type=int, default=2, help="child processes running cases")
-    ap.add_argument("--timeout", type=float, default=20.0, help="seconds per case")
-    ap.add_argument("--memory-mb", type=int, default=2048,
-                    help="address space a child may add after import (0: no limit)")
+    child_pool.add_arguments(ap, timeout=60.0)
     ap.add_argument("--corpus", help="directory of the corpus (built there if missing; default: a temporary one)")
-    ap.add_argument("--replay", type=int, metavar="INDEX", help="run one case in this process")
     ap.add_argument("--save", metavar="FILE", help="with --replay: write the mutated file here")
-    ap.add_argument("--report", help="write the findings as JSON to this file")
-    ap.add_argument("--fail-on-hang", action="store_true")
-    ap.add_argument("--child", action="store_true", help=argparse.SUPPRESS)
     a = ap.parse_args(argv)
     if a.child:
         child_main(a.seed, a.corpus, a.memory_mb)
@@ -458,25 +433,15 @@ def main(argv=None):
     with tempfile.TemporaryDirectory(prefix="fuzz-files-corpus-") as tmp:
         corpus_dir = a.corpus or tmp
         if a.replay is not None:
-            return replay(corpus_dir, a.seed, a.replay, a.save)
+            case = make_case(file_corpus.at(corpus_dir), a.seed, a.replay)
+            if a.save:
+                Path(a.save).write_bytes(case.data)
+            return child_pool.replay(case.describe(limit=20000), lambda: run_case(case), FAULTS)
         if a.count is None and a.seconds is None:
             a.count = 500
-
-        def show(report, f):
-            print(f"--- {f['outcome']}: --seed {f['seed']} --replay {f['index']}")
-            print(f"    input: {f['input']}")
-            print("    " + f["detail"].strip().replace("\n", "\n    "), flush=True)
-
         report = fuzz(corpus_dir, a.seed, a.count, a.seconds, a.jobs, a.timeout, a.memory_mb, a.start,
-                      progress=lambda r: print(r.summary(), file=sys.stderr, flush=True), on_fault=show)
-    print(report.summary())
-    if a.report:
-        with open(a.report, "w") as f:
-            json.dump({"summary": report.summary(), "counts": report.counts, "faults": report.faults}, f, indent=1)
-    fatal = report.count("crash", "traceback", "bad-output", "generator-error")
-    if a.fail_on_hang:
-        fatal += report.count("hang")
-    return 1 if fatal else 0
+                      progress=child_pool.show_progress, on_fault=child_pool.show_fault())
+    return child_pool.conclude(report, a.report, a.fail_on_hang)
 
 
 if __name__ == "__main__":

@@ -21,12 +21,10 @@ stable guard; the ``full`` profile goes there too, and its hangs are reported, n
 from __future__ import annotations
 
 import argparse
-import json
 import math
 import os
 import random
 import sys
-import time
 import traceback
 from dataclasses import dataclass, field
 from types import SimpleNamespace
@@ -853,56 +851,22 @@ def fuzz(seed=0, count=None, seconds=None, jobs=2, timeout=10.0, memory_mb=2048,
                           timeout=timeout, env=env, progress=progress)
 
 
-def replay(seed, index, profile):
-    case = make_case(seed, index, profile)
-    print(case.describe(limit=20000))
-    sys.stdout.flush()
-    t = time.monotonic()
-    outcome, detail = run_case(case)
-    print(f"-> {outcome} after {time.monotonic() - t:.2f} s {detail}")
-    return 0 if outcome not in ("bad-exception", "bad-shape") else 1
-
-
 def main(argv=None):
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("--seed", type=int, default=0)
-    ap.add_argument("--count", type=int, help="number of cases (default: until --seconds)")
-    ap.add_argument("--seconds", type=float, help="stop starting cases after this long")
-    ap.add_argument("--start", type=int, default=0, help="first case index")
-    ap.add_argument("--jobs", type=int, default=2, help="child processes running cases")
-    ap.add_argument("--timeout", type=float, default=10.0, help="seconds per case")
-    ap.add_argument("--memory-mb", type=int, default=2048,
-                    help="address space a child may add after import (0: no limit)")
+    child_pool.add_arguments(ap, timeout=10.0)
     ap.add_argument("--profile", choices=["full", "safe"], default="full")
-    ap.add_argument("--replay", type=int, metavar="INDEX", help="run one case in this process")
-    ap.add_argument("--report", help="write the findings as JSON to this file")
-    ap.add_argument("--fail-on-hang", action="store_true")
-    ap.add_argument("--child", action="store_true", help=argparse.SUPPRESS)
     a = ap.parse_args(argv)
     if a.child:
         child_main(a.seed, a.profile, a.memory_mb)
         return 0
     if a.replay is not None:
-        return replay(a.seed, a.replay, a.profile)
+        case = make_case(a.seed, a.replay, a.profile)
+        return child_pool.replay(case.describe(limit=20000), lambda: run_case(case), ("bad-exception", "bad-shape"))
     if a.count is None and a.seconds is None:
         a.count = 1000
-    def show(report, f):
-        print(f"--- {f['outcome']}: --seed {f['seed']} --profile {report.label} --replay {f['index']}")
-        print(f"    input: {f['input']}")
-        print("    " + f["detail"].strip().replace("\n", "\n    "), flush=True)
-
     report = fuzz(a.seed, a.count, a.seconds, a.jobs, a.timeout, a.memory_mb, a.profile, a.start,
-                  progress=lambda r: print(r.summary(), file=sys.stderr, flush=True),
-                  on_fault=show)
-    print(report.summary())
-    if a.report:
-        with open(a.report, "w") as f:
-            json.dump({"summary": report.summary(), "counts": report.counts,
-                       "faults": report.faults}, f, indent=1)
-    fatal = report.count("crash", "bad-exception", "bad-shape", "generator-error")
-    if a.fail_on_hang:
-        fatal += report.count("hang")
-    return 1 if fatal else 0
+                  progress=child_pool.show_progress, on_fault=child_pool.show_fault(f" --profile {a.profile}"))
+    return child_pool.conclude(report, a.report, a.fail_on_hang)
 
 
 if __name__ == "__main__":

@@ -82,41 +82,35 @@ SEGMENT = 'd="M 10 10 L 90 10"'
 
 class TestWhatIsAStroke:
     @pytest.mark.parametrize(
-        "body",
+        ("body", "stroked"),
         [
-            f'<path {SEGMENT} stroke="red"/>',
-            f'<path {SEGMENT} style="fill:none;stroke:#123456"/>',
-            f'<g stroke="red"><path {SEGMENT} fill="blue"/></g>',
-            f'<g style="stroke:black"><g><path {SEGMENT}/></g></g>',
-            f'<style>.pen {{ stroke: green }}</style><path class="pen" {SEGMENT}/>',
-            f'<g color="red"><path {SEGMENT} stroke="currentColor"/></g>',
-            f'<defs><path id="p" {SEGMENT}/></defs><g stroke="black"><use xlink:href="#p"/></g>',
+            (f'<path {SEGMENT} stroke="red"/>', True),
+            (f'<path {SEGMENT} style="fill:none;stroke:#123456"/>', True),
+            (f'<g stroke="red"><path {SEGMENT} fill="blue"/></g>', True),
+            (f'<g style="stroke:black"><g><path {SEGMENT}/></g></g>', True),
+            (f'<style>.pen {{ stroke: green }}</style><path class="pen" {SEGMENT}/>', True),
+            (f'<g color="red"><path {SEGMENT} stroke="currentColor"/></g>', True),
+            (f'<defs><path id="p" {SEGMENT}/></defs><g stroke="black"><use xlink:href="#p"/></g>', True),
             # the used element's own stroke wins over the one it inherits from the <use>
-            f'<defs><path id="p" {SEGMENT} stroke="red"/></defs><use xlink:href="#p" stroke="none"/>',
+            (f'<defs><path id="p" {SEGMENT} stroke="red"/></defs><use xlink:href="#p" stroke="none"/>', True),
+            # SVG's initial stroke is none: a fill alone is no stroke
+            (f'<path {SEGMENT} fill="red"/>', False),
+            ('<rect x="10" y="10" width="80" height="20" style="fill:#000"/>', False),
+            ('<g fill="blue"><circle cx="50" cy="50" r="20"/></g>', False),
+            (f'<g stroke="black"><path {SEGMENT} stroke="none"/></g>', False),
+            (f'<g style="stroke:black"><path {SEGMENT} style="stroke:none"/></g>', False),
+            (f'<g stroke="none"><path {SEGMENT} fill="black"/></g>', False),
+            (f'<defs><path id="p" {SEGMENT}/></defs><g fill="black"><use xlink:href="#p"/></g>', False),
         ],
     )
-    def test_a_stroke_set_or_inherited_is_read(self, tmp_path: Path, body: str) -> None:
+    def test_only_a_drawn_stroke_is_read(self, tmp_path: Path, body: str, stroked: bool) -> None:
         path = tmp_path / "a.svg"
         path.write_text(svg(body))
-        assert [c.tolist() for c in read_drawing(path).curves] == [[[10.0, 10.0], [90.0, 10.0]]]
-
-    @pytest.mark.parametrize(
-        "body",
-        [
-            f'<path {SEGMENT} fill="red"/>',
-            f'<rect x="10" y="10" width="80" height="20" style="fill:#000"/>',
-            f'<g fill="blue"><circle cx="50" cy="50" r="20"/></g>',
-            f'<g stroke="black"><path {SEGMENT} stroke="none"/></g>',
-            f'<g style="stroke:black"><path {SEGMENT} style="stroke:none"/></g>',
-            f'<g stroke="none"><path {SEGMENT} fill="black"/></g>',
-            f'<defs><path id="p" {SEGMENT}/></defs><g fill="black"><use xlink:href="#p"/></g>',
-        ],
-    )
-    def test_a_fill_without_a_stroke_is_not_read_as_one(self, tmp_path: Path, body: str) -> None:
-        path = tmp_path / "a.svg"
-        path.write_text(svg(body))
-        with pytest.raises(DrawingError, match="--fill"):
-            read_drawing(path)
+        if stroked:
+            assert [c.tolist() for c in read_drawing(path).curves] == [[[10.0, 10.0], [90.0, 10.0]]]
+        else:  # and the file is all fill: the error says how to read it
+            with pytest.raises(DrawingError, match="--fill"):
+                read_drawing(path)
 
     def test_use_places_with_its_position_and_transform(self, tmp_path: Path) -> None:
         path = tmp_path / "a.svg"

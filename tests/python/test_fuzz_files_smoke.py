@@ -10,14 +10,6 @@ import fuzz_files
 import pytest
 
 
-def describe(report):
-    lines = [report.summary()]
-    for f in report.faults:
-        lines.append(f"{f['outcome']}: fuzz_files.py --seed {f['seed']} --replay {f['index']}\n"
-                     f"  {f['input'][:1500]}\n  {f['detail'][:3000]}")
-    return "\n".join(lines)
-
-
 def test_fuzz_files_smoke(real_files):
     directory, corpus = real_files
     if not corpus:
@@ -25,7 +17,7 @@ def test_fuzz_files_smoke(real_files):
     # the timeout is generous so that it trips only on a real hang on a busy machine
     report = fuzz_files.fuzz(directory, seed=11, count=200, jobs=2, timeout=60.0)
     assert report.ran == 200
-    assert report.faults == [], describe(report)
+    assert report.faults == [], report.findings("fuzz_files.py")
     # both ways in are reached, with files the mutations broke and files they left readable
     for outcome in ("read", "refused", "cli-ok", "cli-error"):
         assert report.counts.get(outcome, 0) > 0, report.summary()
