@@ -178,7 +178,9 @@ def _view(root: ET.Element) -> tuple[Bounds | None, tuple[str, str] | None, floa
     width_text, height_text = root.get("width"), root.get("height")
     width_px, height_px = _svg_length(width_text), _svg_length(height_text)
     viewbox = _viewbox(root.attrib.pop("viewBox", None))
-    size = (width_text, height_text) if width_px is not None and height_px is not None else None
+    size = None
+    if width_text is not None and height_text is not None and width_px is not None and height_px is not None:
+        size = (width_text, height_text)
     if viewbox is None:
         # without a viewBox (or with one SVG ignores as invalid) user units are pixels
         if width_px is not None and height_px is not None:
