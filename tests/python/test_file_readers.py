@@ -123,6 +123,13 @@ class TestWhatIsAStroke:
         assert curves == [[[15.0, 17.0], [95.0, 17.0]], [[120.0, 20.0], [280.0, 20.0]]]
 
 
+    @pytest.mark.parametrize("template", ["symbol", "marker", "mask"])
+    def test_templates_are_drawn_only_where_used(self, tmp_path: Path, template: str) -> None:
+        path = tmp_path / "a.svg"
+        path.write_text(svg(f'<{template} id="t"><path {SEGMENT}/></{template}><use href="#t" y="5" stroke="red"/>'))
+        assert [c.tolist() for c in read_drawing(path).curves] == [[[10.0, 15.0], [90.0, 15.0]]]
+
+
 def _polygon_geojson() -> str:
     square = [[[0, 0], [10, 0], [10, 10], [0, 10], [0, 0]]]
     return json.dumps({"type": "FeatureCollection", "features": [

@@ -24,7 +24,6 @@ from .drawing import SVG_UNITS, Drawing, Layer, Part
 # never shows in the centerlines.
 _FLATTEN_FRACTION = 1.0 / 1000.0
 _MAX_PIECES_PER_SEGMENT = 1000
-_SHAPES = ("path", "polyline", "polygon", "line", "rect", "circle", "ellipse")
 _LAYER_MARK = "data-strandify-layer"
 # Containers whose content SVG draws only where a <use> (or a marker property) places it;
 # svgelements would draw it where it stands too.
@@ -117,7 +116,7 @@ def _painted(e: Any, paint: Any) -> bool:
 
 
 def _drawn(e: Any) -> bool:
-    return _painted(e, e.stroke)  # the initial stroke is none: a shape that sets none is fill only
+    return _painted(e, e.stroke)  # SVG's initial stroke is none: a shape with a fill alone has none
 
 
 def _filled(e: Any) -> bool:
