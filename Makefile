@@ -8,7 +8,7 @@ PYTHON ?= $(shell for p in python3.13 python3.12 /root/.pyenv/versions/3.13*/bin
 CORE_BUILD := build/core-tests
 
 .PHONY: venv install demo test test-native test-python sanitize sanitized-module fuzz fuzz-sanitize \
-        bench clean
+        fuzz-files bench clean
 
 $(PY):
 	@test -n "$(PYTHON)" || { echo "need CPython >= 3.12 (set PYTHON=...)"; exit 1; }
@@ -67,6 +67,13 @@ FUZZ     = $(PY) tests/fuzz/fuzz_native.py --seed $(SEED) --seconds $(SECONDS) -
 fuzz: install
 	mkdir -p build
 	$(FUZZ) --report build/fuzz-report.json
+
+# The file fuzzer for as long as asked: mutated real files through every reader and the command
+# line. make fuzz-files SECONDS=600 [SEED=7] [JOBS=2]
+fuzz-files: install
+	mkdir -p build
+	$(PY) tests/fuzz/fuzz_files.py --seed $(SEED) --seconds $(SECONDS) --jobs $(JOBS) \
+	  --report build/fuzz-files-report.json
 
 # The same against the sanitizer build. A sanitizer reserves terabytes of address space, so the
 # children get ASan's own allocation limits instead of an address-space limit.

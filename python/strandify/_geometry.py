@@ -72,9 +72,12 @@ def stroke_lengths(curves: Sequence[Curve]) -> FloatArray:
 
 def ring_array(obj: Any, what: str) -> FloatArray:
     """A ring's coordinates as a C-contiguous (n, 2) float64 array, extra ordinates dropped;
-    TypeError naming ``what`` for anything that is not a list of positions."""
+    TypeError naming ``what`` for anything that is not a list of positions, ValueError for a
+    number beyond any float."""
     try:
         arr = np.asarray(obj, dtype=np.float64)
+    except OverflowError:  # an integer beyond any float, as JSON may hold
+        raise ValueError(f"{what}: a coordinate is too large for a floating-point number") from None
     except (TypeError, ValueError):
         raise TypeError(f"{what}: expected a ring of (x, y) pairs") from None
     if arr.ndim != 2 or arr.shape[1] < 2:

@@ -21,20 +21,15 @@ stable guard; the ``full`` profile goes there too, and its hangs are reported, n
 from __future__ import annotations
 
 import argparse
-import itertools
-import json
 import math
 import os
 import random
-import resource
-import selectors
-import subprocess
 import sys
-import tempfile
-import time
 import traceback
 from dataclasses import dataclass, field
 from types import SimpleNamespace
+
+import child_pool
 
 FAULTS = ("crash", "hang", "bad-exception", "bad-shape", "generator-error")
 ALLOWED = (ValueError, TypeError, OverflowError, MemoryError)
@@ -837,103 +832,10 @@ def run_case(case):
 # Child processes.
 
 
-def limit_memory(megabytes):
-    if megabytes <= 0:
-        return
-    with open("/proc/self/status") as f:
-        vm = next(int(row.split()[1]) * 1024 for row in f if row.startswith("VmSize:"))
-    limit = vm + (megabytes << 20)
-    resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
-
-
 def child_main(seed, profile, memory_mb):
     import strandify._internal  # noqa: F401 - imported before the limit, with its dependencies
-    limit_memory(memory_mb)
-    out = sys.stdout
-    for line in sys.stdin:
-        index = int(line)
-        try:
-            case = make_case(seed, index, profile)
-        except Exception:
-            outcome, detail = "generator-error", traceback.format_exc()[-2000:]
-        else:
-            outcome, detail = run_case(case)
-        out.write(json.dumps({"index": index, "outcome": outcome, "detail": detail}) + "\n")
-        out.flush()
-
-
-class Child:
-    def __init__(self, seed, profile, memory_mb, env):
-        self.stderr = tempfile.TemporaryFile(mode="w+b")
-        self.proc = subprocess.Popen(
-            [sys.executable, os.path.abspath(__file__), "--child", "--seed", str(seed),
-             "--profile", profile, "--memory-mb", str(memory_mb)],
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.stderr, env=env)
-        self.buffer = b""
-        self.index = None
-        self.started = 0.0
-
-    def send(self, index):
-        self.index = index
-        self.started = time.monotonic()
-        self.proc.stdin.write(f"{index}\n".encode())
-        self.proc.stdin.flush()
-
-    def stderr_tail(self, size=6000):
-        self.stderr.flush()
-        self.stderr.seek(0, os.SEEK_END)
-        end = self.stderr.tell()
-        self.stderr.seek(max(0, end - size))
-        return self.stderr.read().decode(errors="replace")
-
-    def close(self, kill=False):
-        if kill and self.proc.poll() is None:
-            self.proc.kill()
-        try:
-            self.proc.stdin.close()
-        except OSError:
-            pass
-        try:
-            self.proc.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
-        self.proc.stdout.close()
-        self.stderr.close()
-
-
-@dataclass
-class Report:
-    seed: int
-    profile: str
-    counts: dict = field(default_factory=dict)
-    faults: list = field(default_factory=list)  # crash, hang, bad-exception, bad-shape
-
-    on_fault: object = None  # called with each fault as it is found
-
-    def add(self, index, outcome, detail=""):
-        self.counts[outcome] = self.counts.get(outcome, 0) + 1
-        if outcome in FAULTS:
-            try:
-                text = make_case(self.seed, index, self.profile).describe()
-            except Exception as e:
-                text = f"<the generator fails: {e!r}>"
-            self.faults.append({"seed": self.seed, "index": index, "outcome": outcome,
-                                "detail": detail, "input": text})
-            if self.on_fault:
-                self.on_fault(self, self.faults[-1])
-
-    @property
-    def ran(self):
-        return sum(self.counts.values())
-
-    def count(self, *outcomes):
-        return sum(self.counts.get(o, 0) for o in outcomes)
-
-    def summary(self):
-        clean = self.ran - self.count(*FAULTS)
-        parts = ", ".join(f"{k} {v}" for k, v in sorted(self.counts.items()))
-        return f"seed {self.seed} ({self.profile}): {self.ran} cases, {clean} clean; {parts}"
+    child_pool.limit_memory(memory_mb)
+    child_pool.serve(lambda index: run_case(make_case(seed, index, profile)))
 
 
 def fuzz(seed=0, count=None, seconds=None, jobs=2, timeout=10.0, memory_mb=2048,
@@ -941,125 +843,30 @@ def fuzz(seed=0, count=None, seconds=None, jobs=2, timeout=10.0, memory_mb=2048,
     """Runs cases start, start+1, ... in `jobs` child processes; returns the Report."""
     env = dict(os.environ if env is None else env)
     env.setdefault("RAYON_NUM_THREADS", "2")
-    report = Report(seed, profile, on_fault=on_fault)
-    deadline = time.monotonic() + seconds if seconds else None
-    indices = itertools.count(start) if count is None else iter(range(start, start + count))
-    selector = selectors.DefaultSelector()
-    children = []
-
-    def spawn():
-        child = Child(seed, profile, memory_mb, env)
-        selector.register(child.proc.stdout, selectors.EVENT_READ, child)
-        children.append(child)
-        return child
-
-    def retire(child, kill):
-        selector.unregister(child.proc.stdout)
-        children.remove(child)
-        child.close(kill=kill)
-
-    def feed(child):
-        if deadline is not None and time.monotonic() > deadline:
-            return False
-        index = next(indices, None)
-        if index is None:
-            return False
-        child.send(index)
-        return True
-
-    def restart_after(child):
-        retire(child, kill=True)
-        fresh = spawn()
-        if not feed(fresh):
-            retire(fresh, kill=False)
-
-    for _ in range(max(1, jobs)):
-        child = spawn()
-        if not feed(child):
-            retire(child, kill=False)
-    last_progress = time.monotonic()
-    while children:
-        now = time.monotonic()
-        wait = min(max(0.05, c.started + timeout - now) for c in children)
-        for key, _ in selector.select(timeout=wait):
-            child = key.data
-            chunk = os.read(child.proc.stdout.fileno(), 65536)
-            if not chunk:  # the child is gone in the middle of a case
-                rc = child.proc.wait()
-                detail = f"exit status {rc}" + (f" (signal {-rc})" if rc < 0 else "")
-                report.add(child.index, "crash", detail + "\n" + child.stderr_tail())
-                restart_after(child)
-                continue
-            child.buffer += chunk
-            while b"\n" in child.buffer:
-                line, child.buffer = child.buffer.split(b"\n", 1)
-                answer = json.loads(line)
-                report.add(answer["index"], answer["outcome"], answer["detail"])
-                if not feed(child):
-                    retire(child, kill=False)
-                    break
-        now = time.monotonic()
-        for child in list(children):
-            if child.index is not None and now - child.started > timeout:
-                report.add(child.index, "hang", f"no answer within {timeout:g} s")
-                restart_after(child)
-        if progress and now - last_progress > 30:
-            progress(report)
-            last_progress = now
-    selector.close()
-    return report
-
-
-def replay(seed, index, profile):
-    case = make_case(seed, index, profile)
-    print(case.describe(limit=20000))
-    sys.stdout.flush()
-    t = time.monotonic()
-    outcome, detail = run_case(case)
-    print(f"-> {outcome} after {time.monotonic() - t:.2f} s {detail}")
-    return 0 if outcome not in ("bad-exception", "bad-shape") else 1
+    report = child_pool.Report(seed, profile, FAULTS, lambda index: make_case(seed, index, profile).describe(),
+                               on_fault=on_fault)
+    command = [sys.executable, os.path.abspath(__file__), "--child", "--seed", str(seed),
+               "--profile", profile, "--memory-mb", str(memory_mb)]
+    return child_pool.run(command, report, count=count, seconds=seconds, start=start, jobs=jobs,
+                          timeout=timeout, env=env, progress=progress)
 
 
 def main(argv=None):
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("--seed", type=int, default=0)
-    ap.add_argument("--count", type=int, help="number of cases (default: until --seconds)")
-    ap.add_argument("--seconds", type=float, help="stop starting cases after this long")
-    ap.add_argument("--start", type=int, default=0, help="first case index")
-    ap.add_argument("--jobs", type=int, default=2, help="child processes running cases")
-    ap.add_argument("--timeout", type=float, default=10.0, help="seconds per case")
-    ap.add_argument("--memory-mb", type=int, default=2048,
-                    help="address space a child may add after import (0: no limit)")
+    child_pool.add_arguments(ap, timeout=10.0)
     ap.add_argument("--profile", choices=["full", "safe"], default="full")
-    ap.add_argument("--replay", type=int, metavar="INDEX", help="run one case in this process")
-    ap.add_argument("--report", help="write the findings as JSON to this file")
-    ap.add_argument("--fail-on-hang", action="store_true")
-    ap.add_argument("--child", action="store_true", help=argparse.SUPPRESS)
     a = ap.parse_args(argv)
     if a.child:
         child_main(a.seed, a.profile, a.memory_mb)
         return 0
     if a.replay is not None:
-        return replay(a.seed, a.replay, a.profile)
+        case = make_case(a.seed, a.replay, a.profile)
+        return child_pool.replay(case.describe(limit=20000), lambda: run_case(case), ("bad-exception", "bad-shape"))
     if a.count is None and a.seconds is None:
         a.count = 1000
-    def show(report, f):
-        print(f"--- {f['outcome']}: --seed {f['seed']} --profile {report.profile} --replay {f['index']}")
-        print(f"    input: {f['input']}")
-        print("    " + f["detail"].strip().replace("\n", "\n    "), flush=True)
-
     report = fuzz(a.seed, a.count, a.seconds, a.jobs, a.timeout, a.memory_mb, a.profile, a.start,
-                  progress=lambda r: print(r.summary(), file=sys.stderr, flush=True),
-                  on_fault=show)
-    print(report.summary())
-    if a.report:
-        with open(a.report, "w") as f:
-            json.dump({"summary": report.summary(), "counts": report.counts,
-                       "faults": report.faults}, f, indent=1)
-    fatal = report.count("crash", "bad-exception", "bad-shape", "generator-error")
-    if a.fail_on_hang:
-        fatal += report.count("hang")
-    return 1 if fatal else 0
+                  progress=child_pool.show_progress, on_fault=child_pool.show_fault(f" --profile {a.profile}"))
+    return child_pool.conclude(report, a.report, a.fail_on_hang)
 
 
 if __name__ == "__main__":

@@ -1,9 +1,14 @@
 import math
+import pathlib
 import random
+import sys
 
 import pytest
 
 from strandify.options import NativeOptions
+
+# the fuzzers and the corpus of real files they share
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "fuzz"))
 
 
 def line(x0, y0, x1, y1, n=40):
@@ -44,3 +49,12 @@ def scribble(n, step=0.1, scale=1.0, seed=7):
 #: The `options` value of the native calls beyond the exact four: every field at its default
 #: (workers None: one thread; in a batch, no cap) but for those given.
 native_options = NativeOptions
+
+
+@pytest.fixture(scope="session")
+def real_files(tmp_path_factory):
+    """The corpus of real files (tests/fuzz/file_corpus.py): its directory and its entries."""
+    import file_corpus
+
+    directory = tmp_path_factory.mktemp("real-files")
+    return directory, file_corpus.at(directory)

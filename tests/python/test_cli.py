@@ -57,7 +57,7 @@ def plus_svg() -> str:
         f'<polyline points="{" ".join(f"{x},{y}" for x, y in c)}"/>' for c in PLUS
     )
     return (
-        '<svg xmlns="http://www.w3.org/2000/svg" width="60" height="60" viewBox="-10 -60 120 120">'
+        '<svg xmlns="http://www.w3.org/2000/svg" stroke="black" width="60" height="60" viewBox="-10 -60 120 120">'
         f'<g transform="translate(5 -3)"><g transform="translate(-5 3)">{lines}</g></g></svg>'
     )
 
@@ -103,7 +103,7 @@ class TestReading:
         svg = write(
             tmp_path,
             "shapes.svg",
-            '<svg xmlns="http://www.w3.org/2000/svg" width="200" height="100" viewBox="0 0 400 200">'
+            '<svg xmlns="http://www.w3.org/2000/svg" stroke="black" width="200" height="100" viewBox="0 0 400 200">'
             '<defs><path d="M 0 0 L 999 999"/></defs>'
             '<g transform="translate(10 20)">'
             '<path d="M 0 0 L 100 0 L 100 50 M 200 0 H 250 Z"/>'
@@ -128,7 +128,7 @@ class TestReading:
 
     def test_svg_curves_are_flattened_finely(self, tmp_path: Path) -> None:
         pytest.importorskip("svgelements")
-        svg = write(tmp_path, "c.svg", '<svg xmlns="http://www.w3.org/2000/svg"><path d="M0 0 C 0 100 100 100 100 0"/></svg>')
+        svg = write(tmp_path, "c.svg", '<svg xmlns="http://www.w3.org/2000/svg" stroke="black"><path d="M0 0 C 0 100 100 100 100 0"/></svg>')
         (curve,) = read_drawing(svg).curves
         steps = np.hypot(*np.diff(curve, axis=0).T)
         assert len(curve) > 500 and steps.max() < 0.5
@@ -167,7 +167,7 @@ class TestReading:
             ("a.geojson", '{"type": "Point", "coordinates": [0, 0]}', "no LineString or MultiLineString geometries found"),
             ("a.geojson", '{"type": "FeatureCollection"}', 'a FeatureCollection needs a "features" list'),
             ("a.geojson", '{"type": "FeatureCollection", "features": [{"type": "Feature", "geometry": {"type": "LineString", "coordinates": 7}}]}', "feature 0: LineString: expected a list of [x, y] number pairs"),
-            ("a.svg", '<svg xmlns="http://www.w3.org/2000/svg"><text>hi</text></svg>', "no paths, polylines or lines found"),
+            ("a.svg", '<svg xmlns="http://www.w3.org/2000/svg" stroke="black"><text>hi</text></svg>', "no stroked paths, polylines or lines found"),
             ("a.svg", "<svg><path d='M0 0 L1 1'></svg>", "invalid SVG: mismatched tag: line 1, column 27"),
             ("a.txt", "[]", "unknown input format '.txt'; expected one of .svg, .geojson, .json, .gpkg, .shp, .gpx"),
             ("noext", "[]", "unknown input format '(no extension)'; expected one of .svg, .geojson, .json, .gpkg, .shp, .gpx"),
@@ -198,7 +198,7 @@ class TestReading:
         pytest.importorskip("svgelements")
         latin = tmp_path / "latin.svg"
         latin.write_bytes(
-            b'<?xml version="1.0" encoding="ISO-8859-1"?>\n<svg xmlns="http://www.w3.org/2000/svg">'
+            b'<?xml version="1.0" encoding="ISO-8859-1"?>\n<svg xmlns="http://www.w3.org/2000/svg" stroke="black">'
             b'<title>caf\xe9</title><polyline points="0,0 5,5"/></svg>'
         )
         assert [c.tolist() for c in read_drawing(latin).curves] == [[[0.0, 0.0], [5.0, 5.0]]]
@@ -388,9 +388,9 @@ class TestFailures:
 
     def test_svg_without_paths(self, tmp_path: Path, capsys: pytest.CaptureFixture[str]) -> None:
         pytest.importorskip("svgelements")
-        bad = write(tmp_path, "empty.svg", '<svg xmlns="http://www.w3.org/2000/svg"><rect width="0" height="0"/></svg>')
+        bad = write(tmp_path, "empty.svg", '<svg xmlns="http://www.w3.org/2000/svg" stroke="black"><rect width="0" height="0"/></svg>')
         out = tmp_path / "out.svg"
-        self.check(capsys, [bad, "-o", out], bad, "no paths, polylines or lines found", out)
+        self.check(capsys, [bad, "-o", out], bad, "no stroked paths, polylines or lines found", out)
 
     def test_one_bad_input_writes_nothing_for_the_good_ones(self, tmp_path: Path, capsys: pytest.CaptureFixture[str]) -> None:
         good = write(tmp_path, "good.json", plus_json())

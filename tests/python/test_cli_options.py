@@ -96,7 +96,7 @@ class TestTuning:
         pytest.importorskip("svgelements")
         svg = write(
             tmp_path, "a.svg",
-            '<svg xmlns="http://www.w3.org/2000/svg" width="100mm" height="100mm" viewBox="0 0 1000 1000">'
+            '<svg xmlns="http://www.w3.org/2000/svg" stroke="black" width="100mm" height="100mm" viewBox="0 0 1000 1000">'
             '<path d="M 100 100 L 900 100"/><path d="M 100 110 L 900 110"/></svg>',
         )
         recorder = Recorder()
@@ -136,7 +136,7 @@ class TestStreams:
 
     def test_svg_from_stdin_writes_svg(self, tmp_path: Path) -> None:
         pytest.importorskip("svgelements")
-        svg = '<svg xmlns="http://www.w3.org/2000/svg" width="50mm" height="50mm" viewBox="0 0 50 50"><path d="M 5 5 L 45 5"/><path d="M 5 6 L 45 6"/></svg>'
+        svg = '<svg xmlns="http://www.w3.org/2000/svg" stroke="black" width="50mm" height="50mm" viewBox="0 0 50 50"><path d="M 5 5 L 45 5"/><path d="M 5 6 L 45 6"/></svg>'
         proc = subprocess.run([sys.executable, "-m", "strandify", "-", "-o", "-"], input=svg, capture_output=True, text=True, env=env())
         assert proc.returncode == 0, proc.stderr
         assert 'width="50mm"' in proc.stdout
@@ -196,17 +196,17 @@ class TestOneLineErrors:
     CASES = {
         "huge-integer.json": ("[[[1, 2], [" + "9" * 400 + ", 3]]]", [], "curve 0: a coordinate is too large for a floating-point number"),
         "huge-curve.svg": (
-            '<svg xmlns="http://www.w3.org/2000/svg"><path d="M 0 0 C 1e307 1e307 -1e307 1e307 0.001 0"/></svg>', [], None,
+            '<svg xmlns="http://www.w3.org/2000/svg" stroke="black"><path d="M 0 0 C 1e307 1e307 -1e307 1e307 0.001 0"/></svg>', [], None,
         ),
         "huge-control.svg": (
-            '<svg xmlns="http://www.w3.org/2000/svg"><path d="M 0 0 C 1e308 1e308 -1e308 1e308 1e308 0"/></svg>', [], None,
+            '<svg xmlns="http://www.w3.org/2000/svg" stroke="black"><path d="M 0 0 C 1e308 1e308 -1e308 1e308 1e308 0"/></svg>', [], None,
         ),
         "encoding.svg": (
-            '<?xml version="1.0" encoding="x-unheard-of"?><svg xmlns="http://www.w3.org/2000/svg"><path d="M 0 0 L 9 9"/></svg>',
+            '<?xml version="1.0" encoding="x-unheard-of"?><svg xmlns="http://www.w3.org/2000/svg" stroke="black"><path d="M 0 0 L 9 9"/></svg>',
             [], "invalid SVG: unknown encoding: x-unheard-of",
         ),
         "overflowing-extent.svg": (
-            '<svg xmlns="http://www.w3.org/2000/svg"><path d="M -1e308 0 L 1e308 0"/><path d="M -1e308 5 L 1e308 5"/></svg>',
+            '<svg xmlns="http://www.w3.org/2000/svg" stroke="black"><path d="M -1e308 0 L 1e308 0"/><path d="M -1e308 5 L 1e308 5"/></svg>',
             [], "cannot derive buffer_distance from this drawing",
         ),
         "tiny-feature.json": (json.dumps(PLUS), ["-f", "5e-324"], "buffer_distance derived from feature_size 5e-324 is not a positive number"),

@@ -12,14 +12,6 @@ sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "fuzz"))
 import fuzz_native  # noqa: E402
 
 
-def describe(report):
-    lines = [report.summary()]
-    for f in report.faults:
-        lines.append(f"{f['outcome']}: fuzz_native.py --seed {f['seed']} --profile safe "
-                     f"--replay {f['index']}\n  {f['input'][:1500]}\n  {f['detail'][:3000]}")
-    return "\n".join(lines)
-
-
 @pytest.mark.parametrize("seed", [11, 12])
 def test_fuzz_smoke(seed):
     # The safe profile keeps clear of inputs that are merely slow, so the generous per-case
@@ -27,7 +19,7 @@ def test_fuzz_smoke(seed):
     report = fuzz_native.fuzz(seed=seed, count=500, jobs=2, timeout=60.0, memory_mb=2048,
                               profile="safe")
     assert report.ran == 500
-    assert report.faults == [], describe(report)
+    assert report.faults == [], report.findings("fuzz_native.py", " --profile safe")
     assert report.counts.get("ok", 0) > 150  # most cases reach the pipeline
 
 

@@ -30,7 +30,7 @@ def overdrawn(x0: float, y0: float, x1: float, y1: float, stroke: str = "") -> s
 
 def a4(body: str, size: str = 'width="210mm" height="297mm" viewBox="0 0 210 297"') -> str:
     return (
-        '<svg xmlns="http://www.w3.org/2000/svg" '
+        '<svg xmlns="http://www.w3.org/2000/svg" stroke="black" '
         f'xmlns:inkscape="http://www.inkscape.org/namespaces/inkscape" {size}>{body}</svg>'
     )
 
@@ -116,7 +116,7 @@ class TestNotDrawn:
         drawing = read_drawing(write(tmp_path, "a.svg", a4('<path d="M 0 0 L 10 0"/>' + hidden)))
         assert [c.tolist() for c in drawing.curves] == [[[0.0, 0.0], [10.0, 0.0]]]
 
-    def test_visible_inside_hidden_group_and_default_stroke_are_read(self, tmp_path: Path) -> None:
+    def test_visible_inside_hidden_group_and_inherited_stroke_are_read(self, tmp_path: Path) -> None:
         body = '<g visibility="hidden"><path d="M 0 5 L 10 5" visibility="visible"/></g><g stroke="none"><path d="M 0 7 L 10 7" stroke="red"/></g>'
         drawing = read_drawing(write(tmp_path, "a.svg", a4('<path d="M 0 0 L 10 0"/>' + body)))
         assert len(drawing.curves) == 3
@@ -144,12 +144,12 @@ class TestLayers:
         drawing = read_drawing(src, by_stroke=True)
         assert drawing.layers is not None
         assert [(layer.name, layer.stroke) for layer in drawing.layers] == [
-            ("Letters none", None), ("Letters #ff0000", "#ff0000"), ("Frame #0000ff", "#0000ff")
+            ("Letters #000000", "#000000"), ("Letters #ff0000", "#ff0000"), ("Frame #0000ff", "#0000ff")
         ]
         out = tmp_path / "out.svg"
         assert main([str(src), "-o", str(out), "--by-stroke"]) == 0, capsys.readouterr().err
         groups = ET.parse(out).getroot().findall(f"{SVG}g")
-        assert [g.get("stroke") for g in groups] == ["black", "#ff0000", "#0000ff"]
+        assert [g.get("stroke") for g in groups] == ["#000000", "#ff0000", "#0000ff"]
         assert all(len(polylines(g)) == 1 for g in groups)
 
     def test_plain_svg_has_no_layers(self, tmp_path: Path) -> None:

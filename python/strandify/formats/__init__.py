@@ -6,9 +6,14 @@ content):
 - ``.svg``: every path, polyline, polygon, line, rect, circle and ellipse,
   with its transforms applied and curved segments flattened (needs the ``svg``
   extra).  Coordinates are the root element's user units (its viewBox).
-  Nothing that is not drawn is read: shapes whose stroke is ``none`` or
-  ``transparent`` (fill only), hidden ones (``display:none``,
-  ``visibility:hidden``) and the content of ``<defs>``.  Inkscape layers
+  Only drawn strokes are read: a shape's stroke, set on it or inherited
+  from its groups (through attributes, ``style`` and style sheets), must be
+  a paint other than ``none`` or ``transparent``; SVG's initial stroke is
+  ``none``, so a shape that sets only a fill is a filled shape, not a
+  stroke.  Hidden shapes (``display:none``, ``visibility:hidden``) are
+  skipped, and the content of ``<defs>``, ``<symbol>``, ``<marker>`` and
+  ``<mask>`` counts only where a ``<use>`` places it (with the use's
+  position, transform and inherited style).  Inkscape layers
   (groups with ``inkscape:groupmode="layer"``) and, on request, stroke
   colours are kept apart as layers, each its own drawing.
 - ``.geojson``: LineString and MultiLineString geometries, bare or inside
@@ -16,7 +21,8 @@ content):
   skipped.  Only x and y of each position are used; a ``crs`` member is kept.
 - ``.json``: a list of curves, each a list of ``[x, y]`` pairs; also an object
   holding such a list under ``"curves"`` or ``"chains"`` (so results read back
-  in), or any GeoJSON object.  ``null`` coordinates count as NaN and split
+  in; the ``"layers"`` of a result run in parts come back as layers), or any
+  GeoJSON object.  ``null`` coordinates count as NaN and split
   their curve.
 - ``.gpkg``, ``.shp`` and ``.gpx`` through pyogrio (the ``gis`` extra): the
   line geometries of every layer (of a GPX file, its tracks and routes), with
@@ -107,26 +113,40 @@ def read_drawing(
         raise DrawingError(
             f"unknown input format {ext or '(no extension)'!r}; expected one of {', '.join(INPUT_FORMATS)}"
         )
-    if ext in GIS_INPUTS:
-        if data is not None:
-            raise DrawingError(f"{ext} files cannot be read from standard input")
-        drawing = gis.read(path, ext, fill)
-    else:
-        raw = data if data is not None else _read_bytes(path)
-        if ext == ".svg":
-            drawing = svg.read(raw, by_stroke, fill)
-        else:
-            drawing = json.read(raw, geojson=ext == ".geojson", fill=fill)
+    if ext in GIS_INPUTS and data is not None:
+        raise DrawingError(f"{ext} files cannot be read from standard input")
+    raw = None if ext in GIS_INPUTS else data if data is not None else _read_bytes(path)
+    drawing = _read(path, ext, raw, by_stroke, fill)
     if fill and not drawing.regions and not (drawing.layers and any(layer.regions for layer in drawing.layers)):
-        raise DrawingError("no filled shapes found" if ext == ".svg" else "no Polygon or MultiPolygon geometries found")
+        hint = "; it has strokes: leave out --fill to trace them"
+        raise DrawingError(_nothing_found(ext, fill) + (hint if _has_curves(path, ext, raw, fill=False) else ""))
     if not any(len(c) for c in drawing.curves):
-        raise DrawingError(_nothing_found(ext))
+        hint = f"; it has {'filled shapes' if ext == '.svg' else 'polygons'}: trace them with --fill"
+        raise DrawingError(_nothing_found(ext, fill) + (hint if _has_curves(path, ext, raw, fill=True) else ""))
     return drawing
 
 
-def _nothing_found(ext: str) -> str:
+def _read(path: Path, ext: str, raw: bytes | None, by_stroke: bool, fill: bool) -> Drawing:
+    if raw is None:
+        return gis.read(path, ext, fill)
     if ext == ".svg":
-        return "no paths, polylines or lines found"
+        return svg.read(raw, by_stroke, fill)
+    return json.read(raw, geojson=ext == ".geojson", fill=fill)
+
+
+def _has_curves(path: Path, ext: str, raw: bytes | None, fill: bool) -> bool:
+    """Whether the file, read the other way (as regions with ``fill``), holds anything."""
+    try:
+        return any(len(c) for c in _read(path, ext, raw, False, fill).curves)
+    except DrawingError:
+        return False
+
+
+def _nothing_found(ext: str, fill: bool) -> str:
+    if fill:
+        return "no filled shapes found" if ext == ".svg" else "no Polygon or MultiPolygon geometries found"
+    if ext == ".svg":
+        return "no stroked paths, polylines or lines found"
     if ext == ".geojson":
         return "no LineString or MultiLineString geometries found"
     if ext in GIS_INPUTS:

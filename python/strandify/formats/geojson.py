@@ -27,7 +27,7 @@ def regions(data: Any) -> list[list[FloatArray]]:
         raise DrawingError("--fill reads GeoJSON Polygon and MultiPolygon geometries; this JSON holds none")
     try:
         return polygons(data, strict=False)
-    except (TypeError, AttributeError) as exc:
+    except (TypeError, ValueError, AttributeError) as exc:
         raise DrawingError(str(exc)) from None
 
 

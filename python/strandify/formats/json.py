@@ -1,6 +1,6 @@
 """JSON files: a list of curves, each a list of ``[x, y]`` pairs, an object holding one
-under ``"curves"`` or ``"chains"`` (so results read back in), or any GeoJSON object;
-and the results written as plain lists.
+under ``"curves"`` or ``"chains"`` (so results read back in, as do the ``"layers"`` of a
+result run in parts), or any GeoJSON object; and the results written as plain lists.
 
 ``null`` coordinates count as NaN and split their curve.  A ``.geojson`` file
 is read here too, held to GeoJSON.
@@ -14,7 +14,7 @@ from typing import Any
 from .._geojson import lines, positions
 from .._types import FloatArray
 from ..errors import DrawingError
-from .drawing import Drawing, Part, region_drawing
+from .drawing import Drawing, Layer, Part, region_drawing
 from .geojson import declared_crs, regions
 
 
@@ -38,7 +38,20 @@ def read(data: bytes, *, geojson: bool, fill: bool) -> Drawing:
     parsed = load(data)
     if fill:
         return region_drawing(regions(parsed), crs=declared_crs(parsed))
+    if not geojson and isinstance(parsed, dict) and "type" not in parsed and "layers" in parsed:
+        return _layered(parsed["layers"])
     return Drawing(_curves(parsed, geojson=geojson), y_up=True, crs=declared_crs(parsed))
+
+
+def _layered(layers: Any) -> Drawing:
+    """The layers :func:`render` writes for a drawing run in parts, each a drawing of its own again."""
+    if not isinstance(layers, list) or not all(isinstance(layer, dict) for layer in layers):
+        raise DrawingError('"layers" must be a list of objects, each with its "chains"')
+    parts = [
+        Layer(str(layer.get("name") or f"layer {k + 1}"), _curve_list(layer.get("chains"), f"layers[{k}].chains"))
+        for k, layer in enumerate(layers)
+    ]
+    return Drawing([c for part in parts for c in part.curves], y_up=True, layers=parts or None)
 
 
 def _curves(data: Any, *, geojson: bool) -> list[FloatArray]:

@@ -24,43 +24,72 @@ from .drawing import SVG_UNITS, Drawing, Layer, Part
 # never shows in the centerlines.
 _FLATTEN_FRACTION = 1.0 / 1000.0
 _MAX_PIECES_PER_SEGMENT = 1000
-_SHAPES = ("path", "polyline", "polygon", "line", "rect", "circle", "ellipse")
 _LAYER_MARK = "data-strandify-layer"
-_SKIP_MARK = "data-strandify-skip"
-
-
-def _declared_stroke(elem: ET.Element) -> str | None:
-    style = elem.get("style") or ""
-    found = None
-    for item in style.split(";"):
-        key, _, value = item.partition(":")
-        if key.strip() == "stroke":
-            found = value.strip()
-    if found is None:
-        found = elem.get("stroke")
-    return None if found is None else found.strip().lower()
+# Containers whose content SVG draws only where a <use> (or a marker property) places it;
+# svgelements would draw it where it stands too.
+_TEMPLATES = ("symbol", "marker", "mask")
+_HREFS = ("href", "{http://www.w3.org/1999/xlink}href")
+# Nested <use> elements multiply: a few hundred bytes can ask for billions of shapes.  No real
+# drawing comes near this many elements once every <use> is replaced by what it shows.
+_MAX_EXPANDED_ELEMENTS = 1_000_000
 
 
 def _local(tag: str) -> str:
     return tag.rpartition("}")[2]
 
 
-def _mark(root: ET.Element) -> list[str]:
-    """Mark shapes whose stroke is declared invisible, and the Inkscape layers; returns the layer names."""
+def _prepare(root: ET.Element) -> list[str]:
+    """Ready the tree for svgelements and mark the Inkscape layers; returns the layer names."""
+    _check_uses(root)
     names: list[str] = []
-    stack: list[tuple[ET.Element, str | None]] = [(root, None)]
-    while stack:
-        elem, stroke = stack.pop()
-        own = _declared_stroke(elem)
-        stroke = own if own is not None else stroke
+    for elem in list(root.iter()):
         tag = _local(elem.tag) if isinstance(elem.tag, str) else ""
-        if tag in _SHAPES and stroke in ("none", "transparent"):
-            elem.set(_SKIP_MARK, "1")
+        if tag == "path" and elem.get("d") is None:
+            elem.set("d", "")  # draws nothing (matplotlib's glyph of a space); svgelements needs the text
         if tag == "g" and elem.get(f"{{{INKSCAPE_NS}}}groupmode") == "layer":
             elem.set(_LAYER_MARK, str(len(names)))
             names.append(elem.get(f"{{{INKSCAPE_NS}}}label") or elem.get("id") or f"layer {len(names) + 1}")
-        stack.extend((child, stroke) for child in reversed(list(elem)))
+        if tag != "defs":
+            _hide_templates(elem)
     return names
+
+
+def _hide_templates(parent: ET.Element) -> None:
+    """Wrap each template child of ``parent`` in a <defs>: drawn where used, not where it stands."""
+    for k, child in enumerate(list(parent)):
+        if isinstance(child.tag, str) and _local(child.tag) in _TEMPLATES:
+            defs = ET.Element(child.tag[: len(child.tag) - len(_local(child.tag))] + "defs")
+            defs.append(child)
+            parent[k] = defs
+
+
+def _check_uses(root: ET.Element) -> None:
+    """Refuse <use> references that loop, or that expand the document past a sane size."""
+    ids = {e.get("id"): e for e in root.iter() if e.get("id") is not None}
+    sizes: dict[ET.Element, int] = {}
+    busy: set[ET.Element] = set()
+
+    def expanded(elem: ET.Element) -> int:
+        if elem in sizes:
+            return sizes[elem]
+        if elem in busy:
+            raise DrawingError("invalid SVG: a <use> shows an element that contains it")
+        busy.add(elem)
+        count = 1 + sum(expanded(child) for child in elem)
+        # svgelements follows href before xlink:href, and takes the id after the first character
+        href = next((elem.get(name) for name in _HREFS if elem.get(name) is not None), None)
+        if isinstance(elem.tag, str) and _local(elem.tag) == "use" and href and href[1:] in ids:
+            count += expanded(ids[href[1:]])
+        busy.discard(elem)
+        if count > _MAX_EXPANDED_ELEMENTS:
+            raise DrawingError(f"invalid SVG: its <use> elements expand to more than {_MAX_EXPANDED_ELEMENTS} elements")
+        sizes[elem] = count
+        return count
+
+    try:
+        expanded(root)
+    except RecursionError:
+        raise DrawingError("invalid SVG: elements nested too deeply") from None
 
 
 _SVG_LENGTH = re.compile(r"\s*([-+]?(?:\d+\.?\d*|\.\d+)(?:[eE][-+]?\d+)?)\s*([a-zA-Z]*)\s*")
@@ -78,18 +107,20 @@ def _svg_length(text: str | None) -> float | None:
     return value if value > 0 and math.isfinite(value) else None
 
 
-def _drawn(e: Any) -> bool:
-    if e.values.get(_SKIP_MARK) or e.values.get("visibility") in ("hidden", "collapse"):
+def _painted(e: Any, paint: Any) -> bool:
+    """Whether a shape's ``paint`` (its stroke or fill as svgelements resolved it: set on the
+    shape, inherited through groups, styles and <use>, else SVG's initial value) shows."""
+    if e.values.get("visibility") in ("hidden", "collapse"):
         return False
-    stroke = e.stroke
-    return not (stroke is not None and stroke.value is not None and stroke.alpha == 0)
+    return paint is not None and paint.value is not None and paint.alpha != 0
+
+
+def _drawn(e: Any) -> bool:
+    return _painted(e, e.stroke)  # SVG's initial stroke is none: a shape with a fill alone has none
 
 
 def _filled(e: Any) -> bool:
-    if e.values.get("visibility") in ("hidden", "collapse"):
-        return False
-    fill = e.fill
-    return fill is not None and fill.value is not None and fill.alpha != 0
+    return _painted(e, e.fill)
 
 
 def read(data: bytes, by_stroke: bool = False, fill: bool = False) -> Drawing:
@@ -103,28 +134,8 @@ def read(data: bytes, by_stroke: bool = False, fill: bool = False) -> Drawing:
         raise DrawingError(f"invalid SVG: {exc}") from None
     if root.tag not in ("svg", f"{{{SVG_NS}}}svg"):
         raise DrawingError("invalid SVG: the root element is not <svg>")
-    width_text, height_text = root.get("width"), root.get("height")
-    width_px, height_px = _svg_length(width_text), _svg_length(height_text)
-    viewbox = _viewbox(root)
-    px_per_unit = 1.0
-    if viewbox is not None:
-        if width_px is not None:
-            px_per_unit = width_px / (viewbox[2] - viewbox[0])
-        elif height_px is not None:
-            px_per_unit = height_px / (viewbox[3] - viewbox[1])
-        # Coordinates stay in the units the drawing was made in.  svgelements
-        # would map them through the viewBox into the viewport, and mapping them
-        # back costs exactness, so the root's viewBox is taken off before parsing;
-        # its size becomes the root's size, which percentages resolve against.
-        del root.attrib["viewBox"]
-        root.set("width", num(viewbox[2] - viewbox[0]))
-        root.set("height", num(viewbox[3] - viewbox[1]))
-    elif width_px is not None and height_px is not None:
-        viewbox = (0.0, 0.0, width_px, height_px)  # user units are pixels then
-    size = None
-    if width_text is not None and height_text is not None and width_px is not None and height_px is not None:
-        size = (width_text, height_text)
-    layer_names = _mark(root)
+    viewbox, size, px_per_unit = _view(root)
+    layer_names = _prepare(root)
     try:
         svg = se.SVG.parse(io.BytesIO(ET.tostring(root)), reify=True)
         shapes = []
@@ -160,18 +171,48 @@ def read(data: bytes, by_stroke: bool = False, fill: bool = False) -> Drawing:
     )
 
 
-def _viewbox(root: ET.Element) -> Bounds | None:
-    """The root's viewBox as (min x, min y, max x, max y), if it has a usable one."""
-    text = root.get("viewBox")
+def _view(root: ET.Element) -> tuple[Bounds | None, tuple[str, str] | None, float | None]:
+    """The root's visible area, its size as written, and CSS pixels per user unit (None when
+    they make no finite scale); takes the viewBox off the root, see below."""
+    width_text, height_text = root.get("width"), root.get("height")
+    width_px, height_px = _svg_length(width_text), _svg_length(height_text)
+    viewbox = _viewbox(root.attrib.pop("viewBox", None))
+    size = None
+    if width_text is not None and height_text is not None and width_px is not None and height_px is not None:
+        size = (width_text, height_text)
+    if viewbox is None:
+        # without a viewBox (or with one SVG ignores as invalid) user units are pixels
+        if width_px is not None and height_px is not None:
+            viewbox = (0.0, 0.0, width_px, height_px)
+        return viewbox, size, 1.0
+    # Coordinates stay in the units the drawing was made in.  svgelements would map them
+    # through the viewBox into the viewport, and mapping them back costs exactness, so the
+    # viewBox stays off the root; its size becomes the root's size, which percentages
+    # resolve against.
+    root.set("width", num(viewbox[2] - viewbox[0]))
+    root.set("height", num(viewbox[3] - viewbox[1]))
+    px_per_unit = 1.0
+    if width_px is not None:
+        px_per_unit = width_px / (viewbox[2] - viewbox[0])
+    elif height_px is not None:
+        px_per_unit = height_px / (viewbox[3] - viewbox[1])
+    # a viewBox of 1e308 units shown 1e-300 px wide has no finite scale: no physical units then
+    return viewbox, size, px_per_unit if 0 < px_per_unit < math.inf else None
+
+
+def _viewbox(text: str | None) -> Bounds | None:
+    """A viewBox as (min x, min y, max x, max y), if it is a usable one."""
     if text is None:
         return None
     try:
         x, y, w, h = (float(v) for v in text.replace(",", " ").split())
     except ValueError:
         return None
-    if not (w > 0 and h > 0 and all(map(math.isfinite, (x, y, w, h)))):
+    box = (x, y, x + w, y + h)
+    # far from the origin a small box loses its width: 1e308 + 793.7 is 1e308
+    if not (box[2] - box[0] > 0 and box[3] - box[1] > 0 and all(map(math.isfinite, box))):
         return None
-    return (x, y, x + w, y + h)
+    return box
 
 
 def _flatten_step(shapes: list[list[Any]]) -> float:
@@ -179,30 +220,40 @@ def _flatten_step(shapes: list[list[Any]]) -> float:
     if not ends:
         return 1.0
     pts = np.array(ends, dtype=np.float64)
-    span = float(np.hypot(*(np.nanmax(pts, axis=0) - np.nanmin(pts, axis=0))))
+    # SVG numbers are finite: a point that is not came from a number or transform that overflowed
+    if not np.isfinite(pts).all():
+        raise DrawingError("invalid SVG: coordinates overflow (a number or transform too large)")
+    span = float(np.hypot(*(pts.max(axis=0) - pts.min(axis=0))))
     return span * _FLATTEN_FRACTION if math.isfinite(span) and span > 0 else 1.0
 
 
 def _flatten(se: Any, segments: list[Any], step: float) -> list[FloatArray]:
+    """Each subpath as a polyline.  One that draws without ever leaving its start is a dot,
+    kept as two equal points: a round cap shows it, and it is how a chain of no length is
+    written."""
     curves: list[FloatArray] = []
     current: list[tuple[float, float]] = []
+    drew = False
+
+    def finish() -> None:
+        if len(current) >= 2 or (drew and current):
+            curves.append(np.array(current if len(current) >= 2 else current * 2, dtype=np.float64))
+
     for seg in segments:
         if isinstance(seg, se.Move):
-            if len(current) >= 2:
-                curves.append(np.array(current, dtype=np.float64))
-            current = [(seg.end.x, seg.end.y)]
-        elif isinstance(seg, (se.Line, se.Close)):
+            finish()
+            current, drew = [(seg.end.x, seg.end.y)], False
+            continue
+        if not current:
+            current = [(seg.start.x, seg.start.y)]
+        drew = True
+        if isinstance(seg, (se.Line, se.Close)):
             end = (seg.end.x, seg.end.y)
-            if not current:
-                current = [(seg.start.x, seg.start.y)]
             if end != current[-1]:
                 current.append(end)
         else:
-            if not current:
-                current = [(seg.start.x, seg.start.y)]
             current.extend(_sample(seg, step))
-    if len(current) >= 2:
-        curves.append(np.array(current, dtype=np.float64))
+    finish()
     return curves
 
 
