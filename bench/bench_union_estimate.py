@@ -32,9 +32,14 @@ from dataclasses import dataclass
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
+# the walks the refusal tests use, and the resampling of the refinement bench
+sys.path.insert(0, str(ROOT / "tests" / "python"))
+from bench_refine import resample as densified  # noqa: E402
+from conftest import scribble  # noqa: E402
+
 TOOL = ROOT / "build" / "bench" / "union_timing"
-# The rate kMaxUnionWork (src/core/settings.hpp) assumes for one step of the estimate.
-NS_PER_STEP = 25.0
+# The slower end of the rate kMaxUnionWork (src/core/settings.hpp) assumes for a step.
+NS_PER_STEP = 4.0
 # Below this a union's time is mostly fixed costs the estimate does not try to count.
 MIN_SECONDS = 0.02
 
@@ -72,18 +77,6 @@ def wave(n: int, spacing: float, amplitude: float, wavelength: float) -> Curve:
     return [(i * spacing, amplitude * math.sin(2 * math.pi * i * spacing / wavelength)) for i in range(n)]
 
 
-def scribble(n: int, step: float, seed: int = 7) -> Curve:
-    """A random walk that keeps coming back over itself."""
-    r = random.Random(seed)
-    x = y = 0.0
-    out = []
-    for _ in range(n):
-        x += r.gauss(0, step)
-        y += r.gauss(0, step)
-        out.append((x, y))
-    return out
-
-
 def sketch(strokes: int, box: float, spacing: float, seed: int = 1) -> list[Curve]:
     """Lines and arcs, each traced two to four times with a wobbling, drifting pen."""
     r = random.Random(seed)
@@ -104,14 +97,6 @@ def sketch(strokes: int, box: float, spacing: float, seed: int = 1) -> list[Curv
                 py += spacing * math.sin(h)
                 h += bend * spacing
             out.append(trace)
-    return out
-
-
-def densified(curve: Curve, spacing: float) -> Curve:
-    out = [curve[0]]
-    for (x0, y0), (x1, y1) in zip(curve, curve[1:]):
-        k = max(1, math.ceil(math.hypot(x1 - x0, y1 - y0) / spacing))
-        out.extend((x0 + (x1 - x0) * j / k, y0 + (y1 - y0) * j / k) for j in range(1, k + 1))
     return out
 
 
@@ -181,6 +166,9 @@ def corpus() -> list[Drawing]:
             for bd in (0.2, 1.0):
                 d.append(Drawing(f"wave a {amplitude:g} l {wavelength:g}, step {spacing:g}, bd {bd:g}",
                                  "curved", [wave(n, spacing, amplitude, wavelength)], bd))
+    # near-flat waves: every spike spans the whole band, and the periods share their rows
+    for n in (2_000, 5_000, 10_000, 20_000):
+        d.append(Drawing(f"flat wave {n} pts, step 0.01, bd 0.2", "curved", [wave(n, 0.01, 0.05, 10.0)], 0.2))
     c = wave(100_000, 0.01, 5.0, 628.3)
     d.append(Drawing("wave 1e5 pts, widths", "curved", [c], 0.5, widths=[[0.5] * len(c)]))
     for strokes, box, spacing in ((20, 50.0, 0.4), (200, 500.0, 0.4), (2000, 2000.0, 0.4),
@@ -192,7 +180,9 @@ def corpus() -> list[Drawing]:
     curves = shifted(sketch(200, 500.0, 0.4), 4.5e5, 5.3e6)
     d.append(Drawing("sketch 200 strokes at (4.5e5, 5.3e6), bd 0.5", "sketch", curves, 0.5))
     for n, step, bd in ((2_000, 0.1, 0.2), (5_000, 0.1, 0.4), (20_000, 0.1, 0.4), (20_000, 0.1, 5.0),
-                        (10_000, 1.0, 0.5), (50_000, 1.0, 0.5), (7_500, 1e-6, 2e-5)):
+                        (10_000, 1.0, 0.5), (50_000, 1.0, 0.5),
+                        # at the union's resolution: a step of about one unit of its grid
+                        (1_500, 1e-6, 2e-5), (3_000, 1e-6, 2e-5), (7_500, 1e-6, 2e-5), (3_000, 3e-6, 6e-5)):
         d.append(Drawing(f"scribble {n} pts step {step:g}, bd {bd:g}", "scribble",
                          [scribble(n, step)], bd, feature_size=min(1.0, bd)))
     outlines = country_outlines()
