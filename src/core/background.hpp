@@ -28,7 +28,7 @@ inline constexpr std::chrono::milliseconds kBackgroundPollInterval{50};
 
 // Work worth a thread of its own when the call can be stopped: starting one costs some tens of
 // microseconds, these take some tens of milliseconds and more.
-inline constexpr double kBackgroundUnionWork = 2.0e6;  // union sweep steps (work_estimate.hpp)
+inline constexpr double kBackgroundUnionWork = 1.0e7;  // union sweep steps (work_estimate.hpp)
 inline constexpr double kBackgroundPoints = 20000.0;   // boundary or input ring points
 
 // Whether a long loop that asks keep_going once every `every` items should stop before item

@@ -50,12 +50,14 @@ struct TuningOptions {
 // buffer_distance tiny relative to the drawing, or a buffer_distance huge relative to it.
 inline constexpr std::uint64_t kMaxBoundaryPoints = 3000000;
 
-// No call's union of buffers may cost more than this many sweep steps (work_estimate.hpp):
-// measured at 14 to 40 ns a step on one core of a current machine, so the limit stops a union
-// somewhere between 20 s and a minute (an overdrawn sketch of half a million points in a square
-// of 2000 units counts 1.35e9 and takes 37 s; a scribble of 18,000 points folding over itself
-// counts 1.55e9 and takes 58 s). A drawing above it is still fine split into several calls.
-inline constexpr double kMaxUnionWork = 1.5e9;
+// No call's union of buffers may cost more than this many sweep steps (work_estimate.hpp): at
+// 2 to 4 ns a step on one core of a current machine, a quarter to half a minute. Measured: a
+// scribble of 20,000 points folding over itself under a radius of 5 counts 8.7e10 and runs for
+// over a minute; a straight stroke at 3 degrees, whose rounding wobbles, of 100,000 points 0.01
+// apart under a radius of 0.5 counts 9.6e9 and takes 27 to 42 s; an overdrawn sketch of 740,000
+// points in a square of 2000 units counts 3.3e9 and takes 9 s. A drawing above the limit is
+// still fine split into several calls.
+inline constexpr double kMaxUnionWork = 7.5e9;
 
 struct InflationSettings {
   double buffer_distance = 0.0;

@@ -11,25 +11,27 @@
 
 namespace strandify {
 
-// About how many steps the unions of the buffers cost. A union sweeps a horizontal line over
-// its edges and, at every distinct vertex height, merge-sorts the edges the line crosses: A
-// edges cost about A x ceil(log2 A) steps there. Two kinds of union run:
+// About how many steps the unions of the buffers cost. A union sweeps a line up the rows that
+// hold its input's vertices; at each it brings the edges crossing the row to their places, merge-
+// sorting them (A edges, A x ceil(log2 A) steps), inserts the local minima that start there, and
+// swaps the edges that cross before the next row. Two unions run, and each is counted on the
+// outline it really sweeps, rebuilt from the curve at the union's scale without building it:
 //
-// - `own`: the offsetter unions each curve's raw offset path with itself. That path has a
-//   perpendicular spike of the radius at every bend and folds over itself wherever the curve
-//   comes back within two radii, so at a height h it crosses about as many edges as the curve
-//   has segments whose span [min y - r, max y + r] contains h. The count runs over the curve's
-//   own vertex heights.
-// - `overlap`: the union of all buffers sweeps the cleaned outlines, which cross a height about
-//   twice per segment whose own y-range contains it, over every vertex height of the call.
+// - `own`: the offsetter unions each curve's raw offset with itself. That path goes round the
+//   curve a radius out and, on the inner side of every vertex where the curve turns at all, out
+//   to the offset, back to the vertex and out again: a spike as long as the radius. Whether a
+//   vertex turns is decided as the offsetter decides it, from its integer points, so a straight
+//   stroke along an axis or a diagonal has no spike and costs in proportion to its points, while
+//   a stroke whose rounding wobbles has a spike at nearly every vertex and, with a radius of many
+//   point spacings, thousands crossing every row.
+// - `overlap`: the union of all buffers sweeps the outlines the offsetter returns, counted as the
+//   two sides of every curve a radius out.
 //
-// The own count also charges the vertex heights that share one integer row at the union's
-// scale (a scribble a few integer units per step), whose intersections tie (see Sweep::cost).
-//
-// Measured on scribbles, smooth dense curves (with and without width lists) and overdrawn
-// sketches of up to half a million points: 14 to 40 ns per step, the scribbles dearest.
-// Everything is counted from sorted heights in O(n log n), without building any buffer. The
-// limit a call is held to is kMaxUnionWork (settings.hpp).
+// Everything is counted from sorted rows in O(n log n). The weights are fitted to the unions
+// timed by bench/bench_union_estimate.py (straight and curved strokes at many spacings and radii,
+// sketches, scribbles, streets and country outlines): on its 101 drawings that take 20 ms or
+// more, a step took 0.6 to 6 ns, mostly 2 to 3, on one core of a current machine. The limit a
+// call is held to is kMaxUnionWork (settings.hpp).
 struct UnionWork {
   double own = 0.0;
   double overlap = 0.0;

@@ -28,14 +28,14 @@ CASES = {
     "long curve with widths": (
         "strandify", ([LONG], 0.5, 1.0), {"per_curve_widths": [[0.5] * len(LONG)]},
         r"^the union of the buffers would take about \d+ million sweep steps, more than the limit "
-        r"of 1500 million; reduce buffer_distance \(or the widths\), thin the curves, or split the "
+        r"of \d+ million; reduce buffer_distance \(or the widths\), thin the curves, or split the "
         r"drawing into several calls$",
     ),
     # every segment's buffer overlaps thousands of others of the same curve: the offsetter's own
     # union of that curve runs for minutes
     "folding scribble": (
         "inflate_curves", ([SCRIBBLE], 5.0, 0.4), {},
-        r"million sweep steps, more than the limit of 1500 million; reduce buffer_distance "
+        r"million sweep steps, more than the limit of \d+ million; reduce buffer_distance "
         r"\(or the widths\), increase feature_size, or split the drawing into several calls$",
     ),
     "folding scribble, strandify": ("strandify", ([SCRIBBLE], 5.0, 0.4), {}, r"sweep steps"),
@@ -71,6 +71,28 @@ def test_costly_calls_are_refused_at_once(name):
                           timeout=60, cwd=__import__("os").path.dirname(__file__))
     assert done.returncode == 0, done.stderr
     assert done.stdout.strip() == "refused"
+
+
+# Straight strokes of many points whose unions are cheap: a width list (even an empty one) keeps
+# every point, yet the offsetter finds no turn anywhere, so no spike crowds the sweep.
+STRAIGHT = {
+    "a million points 1e-4 apart, an empty width list": (
+        lambda: [(i * 1e-4, 0.0) for i in range(1_000_000)], lambda n: []),
+    "100,000 points 0.01 apart with widths": (
+        lambda: [(i * 0.01, 0.0) for i in range(100_000)], lambda n: [[0.5] * n]),
+}
+
+
+@pytest.mark.parametrize("name", sorted(STRAIGHT))
+def test_long_straight_strokes_are_not_refused(name):
+    from strandify import _internal as m
+
+    points, widths = STRAIGHT[name]
+    stroke = points()
+    chains = m.strandify([stroke], 0.5, 1.0, per_curve_widths=widths(len(stroke)))[0]
+    assert len(chains) == 1
+    xs = [x for x, _ in chains[0]]
+    assert min(xs) < 1.0 and max(xs) > stroke[-1][0] - 1.0
 
 
 def test_sensible_drawings_pass_the_estimates():
