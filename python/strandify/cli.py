@@ -29,8 +29,8 @@ Turn sketchy, overdrawn strokes into clean centerlines.
 
 Inputs are SVG (paths, polylines, polygons, lines, rects, circles and
 ellipses with a stroke, transforms and <use> applied, curves flattened;
-fill-only and hidden shapes skipped), GeoJSON (LineString and MultiLineString, bare or in Features and
-FeatureCollections), JSON (a list of curves, each a list of [x, y] pairs) and,
+fill-only and hidden shapes skipped), GeoJSON (LineString and
+MultiLineString, bare or in Features and FeatureCollections), JSON (a list of curves, each a list of [x, y] pairs) and,
 with the gis extra, GeoPackage, Shapefile and GPX tracks. The output format
 follows the extension of OUTPUT: .svg, .geojson, .json or .gpkg. Several
 inputs run as one parallel batch; OUTPUT (and PREVIEW) must then contain
