@@ -109,9 +109,9 @@ def refine_steps(
 def _option(default: Any, kind: str, help: str) -> Any:
     """A field of :class:`Options`.  ``kind`` says how the command line reads it: "length" (a
     non-negative number, optionally with a unit), "size" (the same, positive), "fraction" (a
-    non-negative number), "count" (a positive integer), "on" (on by default, ``--no-NAME`` turns it off), "off" (``--NAME`` turns it
-    on), "choice" (one of :data:`PARTITIONS`), or "" (no flag of its own).  ``help`` is the
-    flag's help text."""
+    non-negative number), "count" (a positive integer), "on" (on by default, ``--no-NAME``
+    turns it off), "off" (``--NAME`` turns it on), "choice" (one of :data:`PARTITIONS`), or ""
+    (no flag of its own).  ``help`` is the flag's help text."""
     return field(default=default, metadata={"kind": kind, "help": help})
 
 
