@@ -171,7 +171,12 @@ def _read_arrays(items: Sequence[Any]) -> CurveList | None:
 
 
 def read_curves(drawing: DrawingLike) -> list[Curve]:
-    """Read a drawing into :class:`Curve` values, NaN rows kept (see drawing_arrays)."""
+    """Read a drawing into :class:`Curve` values, NaN rows kept.
+
+    A MultiLineString (or a collection) contributes one curve per line, in order.
+    A lone curve, an ``(n, 2)`` array or a list of ``(x, y)`` pairs, is taken as
+    a drawing of that one curve.
+    """
     if drawing is None:
         raise TypeError("expected a drawing (a list of curves), got None")
     if is_geometry(drawing):
@@ -210,16 +215,6 @@ def read_curves(drawing: DrawingLike) -> list[Curve]:
     for index, item in enumerate(items):
         out.extend(_read_curve(item, index))
     return out
-
-
-def drawing_arrays(drawing: DrawingLike) -> list[FloatArray]:
-    """Read a drawing into one ``(n, 2)`` float array per curve, NaN rows kept.
-
-    A MultiLineString (or a collection) contributes one array per line, in order.
-    A lone curve, an ``(n, 2)`` array or a list of ``(x, y)`` pairs, is taken as
-    a drawing of that one curve.
-    """
-    return [c.points for c in read_curves(drawing)]
 
 
 def _runs(bad: npt.NDArray[np.bool_]) -> list[slice]:
