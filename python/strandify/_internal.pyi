@@ -125,11 +125,11 @@ def triangulate_strokes(
 def strandify_polygons(
     polygons: _PolygonsIn,
     buffer_distance: _Real | None,
-    feature_size: _Real,
+    feature_size: _Real | None,
     options: _NativeOptions | None = None,
 ) -> _Result: ...
 def strandify_polygons_batch(
-    jobs: Sequence[tuple[_PolygonsIn, _Real | None, _Real]], options: _NativeOptions | None = None
+    jobs: Sequence[tuple[_PolygonsIn, _Real | None, _Real | None]], options: _NativeOptions | None = None
 ) -> list[_Result]: ...
 
 _Box: TypeAlias = tuple[float, float, float, float]

@@ -75,13 +75,16 @@ def _native_job(
     buffer_distance: float | None,
     feature_size: float | None,
     origin: Point,
+    partition: str,
 ) -> NativeJob:
     """The leading arguments of the native polygon functions, in their order: a call of
     ``strandify_polygons`` and a job of ``strandify_polygons_batch`` alike, with the rings
-    about ``origin``."""
+    about ``origin``.  Split into components, every separate shape derives its own missing
+    feature size natively, so that it does not depend on the other shapes of the call; run
+    whole, the call's one feature size is derived here."""
     if buffer_distance is not None:
         buffer_distance = positive_number("buffer_distance", buffer_distance)
-    if feature_size is None:
+    if feature_size is None and partition != "components":
         # nothing to measure, and nothing to compute: any valid scale gives the empty result
         feature_size = shape_feature_size(polygons, shapes) if polygons else 1.0
     return to_native_polygons(moved_rings(polygons, origin)), buffer_distance, feature_size
@@ -157,7 +160,14 @@ def polygon_centerlines(
     :func:`suggest_polygon_feature_size` (1.5 x the mean half-width).
     ``buffer_distance`` sizes the boundary refinement near sharp corners, as
     the buffer radius does for strokes; by default it is the mean half-width
-    of the repaired shape.  With ``compute_widths=True`` the result's
+    of the repaired shape.  With ``partition="components"`` (the default)
+    both are derived for every separate region of the repaired shapes (a
+    shape, or shapes that touch or overlap) from that region alone, and each
+    region is computed about the corner of its own box: a region gives the
+    chains it gives alone, whatever else the call holds, so a row of small
+    houses keeps its line beside a large factory (``max_nodes`` then bounds
+    each region).  With ``partition="none"`` the call has one scale,
+    measured on all shapes together.  With ``compute_widths=True`` the result's
     ``widths`` hold the local width of the shape at every chain point (twice
     the distance to the nearest vertex of the conditioned boundary, whose
     edges are at most 1.5 x feature_size long).
@@ -189,7 +199,8 @@ def polygon_centerlines(
     crs = crs_of(polygons)
     read = read_polygons(polygons)
     origin = rings_origin(read)
-    out = _native.strandify_polygons(*_native_job(read, polygons, buffer_distance, feature_size, origin), native)
+    job = _native_job(read, polygons, buffer_distance, feature_size, origin, tuning.partition)
+    out = _native.strandify_polygons(*job, native)
     return _result(read, out, tuning.compute_widths, crs, origin, warn_stacklevel=2)
 
 
@@ -247,7 +258,7 @@ def polygon_centerlines_batch(
     def prepare(item: ShapeLike, index: int) -> tuple[NativeJob, tuple[list[list[FloatArray]], Any, Point]]:
         read = read_polygons(item)
         origin = rings_origin(read)
-        job = _native_job(read, item, buffer_distance, feature_size, origin)
+        job = _native_job(read, item, buffer_distance, feature_size, origin, tuning.partition)
         # counts this closure and run_chunked: the warning points where it always has
         return job, (read, crs_of(item, stacklevel=5), origin)
 

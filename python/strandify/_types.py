@@ -38,8 +38,8 @@ ShapeLike: TypeAlias = Any
 NativePolygon: TypeAlias = tuple[FloatArray, list[FloatArray]]
 #: The leading arguments of ``strandify_polygons``, which are also a job of
 #: ``strandify_polygons_batch``: polygons, buffer_distance (None: the shape's
-#: mean half-width) and feature_size.
-NativeJob: TypeAlias = tuple[list[NativePolygon], float | None, float]
+#: mean half-width) and feature_size (None: derived from the shapes).
+NativeJob: TypeAlias = tuple[list[NativePolygon], float | None, float | None]
 
 Partition = Literal["none", "components", "tiles"]
 

@@ -61,12 +61,11 @@ bool to_jobs(PyObject* obj, std::vector<Job>& jobs) { return convert_sequence(ob
 
 // A job of the batches with an options value: a drawing and its scale, (data, buffer_distance,
 // feature_size); the tuning is the call's. Filled shapes may leave buffer_distance None.
-template <class J, class Data, class Bd>
-bool to_scaled_job(PyObject* obj, J& job, Data read_data, Bd read_buffer_distance,
-                   const char* what) {
+template <class J, class Data>
+bool to_scaled_job(PyObject* obj, J& job, Data read_data, const char* what) {
   PyObject* const* e = job_elements(obj, 3, what);
-  return e && read_data(e[0], job.data) && read_buffer_distance(e[1], job.options.buffer_distance) &&
-         to_double(e[2], job.options.feature_size);
+  return e && read_data(e[0], job.data) && to_scale(e[1], job.options.buffer_distance) &&
+         to_scale(e[2], job.options.feature_size);
 }
 
 struct StrokeJob {
@@ -75,7 +74,7 @@ struct StrokeJob {
 };
 
 bool to_stroke_job(PyObject* obj, StrokeJob& job) {
-  return to_scaled_job(obj, job, to_strokes, to_double, "(curves, buffer_distance, feature_size)");
+  return to_scaled_job(obj, job, to_strokes, "(curves, buffer_distance, feature_size)");
 }
 
 struct PolygonJob {
@@ -84,8 +83,7 @@ struct PolygonJob {
 };
 
 bool to_polygon_job(PyObject* obj, PolygonJob& job) {
-  return to_scaled_job(obj, job, to_polygons, to_optional_double,
-                       "(polygons, buffer_distance, feature_size)");
+  return to_scaled_job(obj, job, to_polygons, "(polygons, buffer_distance, feature_size)");
 }
 
 // The first failure to arrive is kept; later ones, or ones that find the store busy, are
@@ -118,7 +116,7 @@ template <class J, class RunOne>
 PyObject* run_jobs(const char* name, std::vector<J>& jobs, const RunOne& run_one, bool typed,
                    std::optional<std::size_t> workers = {}) {
   for (const J& job : jobs)
-    if (auto failure = validate_feature_size(job.options.feature_size))
+    if (auto failure = validate_given_feature_size(job.options.feature_size))
       return raise_failure(*failure, typed);
   std::vector<CenterlineResult> results;
   FirstFailure failure;

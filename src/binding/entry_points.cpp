@@ -174,7 +174,7 @@ PyObject* triangulate_strokes_entry(PyObject*, PyObject* const* args, Py_ssize_t
 
 PyObject* strandify_polygons_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                    PyObject* kwnames) {
-  ScaledCall<std::vector<Polygon>, std::optional<double>> call;
+  ScaledCall<std::vector<Polygon>, std::optional<double>, std::optional<double>> call;
   if (!bind_scaled_call("strandify_polygons", kPolygonParams, to_polygons, args, nargs, kwnames,
                         call) ||
       !check_union_partition(call.options.tuning.partition))

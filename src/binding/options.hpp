@@ -44,13 +44,13 @@ void apply_call_options(const CallOptions& options, CallKind& out) {
 }
 
 // The arguments of every call with an options value: (data, buffer_distance, feature_size,
-// options[, per_curve_widths]). `Scale` is double, or std::optional<double> where None stands
-// for a buffer distance the call derives (filled shapes).
-template <class Data, class Scale = double>
+// options[, per_curve_widths]). `Scale` and `Feature` are double, or std::optional<double> where
+// None stands for a buffer distance or feature size the call derives (filled shapes).
+template <class Data, class Scale = double, class Feature = double>
 struct ScaledCall {
   Data data{};
   Scale buffer_distance{};
-  double feature_size = 0.0;
+  Feature feature_size{};
   CallOptions options;
   std::optional<WidthLists> widths;  // read only where the call takes per_curve_widths
 };
@@ -58,25 +58,36 @@ struct ScaledCall {
 // Binds and converts such a call's arguments in parameter order (`names` lists its 4 or 5
 // parameters), then checks feature_size as every entry point does before any work. Returns
 // false with the Python error set.
-template <class Data, class Scale, std::size_t N>
+// A scale as given: a float, or a float or None.
+template <class Scale>
+bool to_scale(PyObject* obj, Scale& out) {
+  if constexpr (std::is_same_v<Scale, double>)
+    return to_double(obj, out);
+  else
+    return to_optional_double(obj, out);
+}
+
+inline std::optional<Failure> validate_given_feature_size(double feature_size) {
+  return validate_feature_size(feature_size);
+}
+
+inline std::optional<Failure> validate_given_feature_size(const std::optional<double>& feature_size) {
+  return feature_size ? validate_feature_size(*feature_size) : std::nullopt;
+}
+
+template <class Data, class Scale, class Feature, std::size_t N>
 bool bind_scaled_call(const char* function, const char* const (&names)[N],
                       bool (*read)(PyObject*, Data&), PyObject* const* args, Py_ssize_t nargs,
-                      PyObject* kwnames, ScaledCall<Data, Scale>& call) {
+                      PyObject* kwnames, ScaledCall<Data, Scale, Feature>& call) {
   static_assert(N == 4 || N == 5, "(data, buffer_distance, feature_size, options[, widths])");
-  const auto read_scale = [](PyObject* obj, Scale& out) {
-    if constexpr (std::is_same_v<Scale, double>)
-      return to_double(obj, out);
-    else
-      return to_optional_double(obj, out);
-  };
   PyObject* slots[N];
   if (!bind_arguments(function, names, N, 3, args, nargs, kwnames, slots)) return false;
   Converter convert{slots, names};
-  convert(0, read, call.data)(1, read_scale, call.buffer_distance)(2, to_double, call.feature_size)
-      (3, to_call_options, call.options);
+  convert(0, read, call.data)(1, to_scale<Scale>, call.buffer_distance)
+      (2, to_scale<Feature>, call.feature_size)(3, to_call_options, call.options);
   if constexpr (N == 5) convert(4, to_optional_width_lists, call.widths);
   if (!convert.ok) return false;
-  if (auto failure = validate_feature_size(call.feature_size)) {
+  if (auto failure = validate_given_feature_size(call.feature_size)) {
     raise_failure(*failure, true);
     return false;
   }

@@ -125,17 +125,41 @@ Outcome<std::vector<Polygon>> repair_polygons(const std::vector<Polygon>& polygo
   return out;
 }
 
-double shape_half_width(const std::vector<Polygon>& polygons) {
-  double area = 0.0, length = 0.0;
-  for (const Polygon& polygon : polygons) {
-    area += ring_area(polygon.outer);
-    length += ring_length(polygon.outer);
-    for (const Ring& hole : polygon.holes) {
-      area += ring_area(hole);  // negative: holes are clockwise
-      length += ring_length(hole);
-    }
+namespace {
+
+struct AreaAndLength {
+  double area = 0.0;
+  double length = 0.0;
+};
+
+void add_polygon(const Polygon& polygon, AreaAndLength& sum) {
+  sum.area += ring_area(polygon.outer);
+  sum.length += ring_length(polygon.outer);
+  for (const Ring& hole : polygon.holes) {
+    sum.area += ring_area(hole);  // negative: holes are clockwise
+    sum.length += ring_length(hole);
   }
-  return area / length;
+}
+
+}  // namespace
+
+double shape_half_width(const std::vector<Polygon>& polygons) {
+  AreaAndLength sum;
+  for (const Polygon& polygon : polygons) add_polygon(polygon, sum);
+  return sum.area / sum.length;
+}
+
+double polygon_half_width(const Polygon& polygon) {
+  AreaAndLength sum;
+  add_polygon(polygon, sum);
+  return sum.area / sum.length;
+}
+
+void fill_small_holes(Polygon& polygon, double min_area) {
+  std::vector<Ring>& holes = polygon.holes;
+  holes.erase(std::remove_if(holes.begin(), holes.end(),
+                             [min_area](const Ring& hole) { return -ring_area(hole) < min_area; }),
+              holes.end());
 }
 
 }  // namespace strandify

@@ -23,4 +23,11 @@ Outcome<std::vector<Polygon>> repair_polygons(const std::vector<Polygon>& polygo
 // half the radius of a disk. The buffer radius that would have drawn a shape of strokes.
 double shape_half_width(const std::vector<Polygon>& polygons);
 
+// The same of one polygon.
+double polygon_half_width(const Polygon& polygon);
+
+// Fills the holes of `polygon` smaller than `min_area`, as the union's cleaning does for holes
+// below its floor.
+void fill_small_holes(Polygon& polygon, double min_area);
+
 }  // namespace strandify

@@ -6,6 +6,7 @@ from __future__ import annotations
 import json
 import math
 import random
+import warnings
 from pathlib import Path
 
 import numpy as np
@@ -167,8 +168,12 @@ def test_bad_arguments() -> None:
         _internal.strandify_polygons([(SQUARE, [])], None, 0.0)
     with pytest.raises(TypeError, match="argument 'polygons': expected a polygon as an"):
         _internal.strandify_polygons([SQUARE], None, 1.0)
+    # run whole, the one feature size comes from the rings as given, whose lobes cancel; split
+    # into components, each repaired lobe measures its own
     with pytest.raises(ValueError, match="cannot derive feature_size"):
-        strandify.polygon_centerlines([BOWTIE])
+        strandify.polygon_centerlines([BOWTIE], partition="none")
+    lobes = strandify.polygon_centerlines([BOWTIE])
+    assert {bool(chain[:, 0].mean() < 30) for chain in lobes.chains} == {True, False}
     assert _internal.strandify_polygons([], None, 1.0) == ([], [], [], [])
     assert len(strandify.polygon_centerlines([]).chains) == 0
 
@@ -297,17 +302,18 @@ def blobs(count: int, points: int) -> list[tuple[list[tuple[float, float]], list
 def test_polygon_partition_and_workers_keep_the_result() -> None:
     # about 16,000 points: enough that a call starts up to three threads
     shapes = blobs(40, 400)
-    exact = _internal.strandify_polygons(shapes, None, 6.0)
-    parted = _internal.strandify_polygons(shapes, None, 6.0, native_options(partition="components"))
-    # separate polygons: the same chains, polygon by polygon
+    exact = _internal.strandify_polygons(shapes, 4.0, 6.0)
+    parted = _internal.strandify_polygons(shapes, 4.0, 6.0, native_options(partition="components"))
+    # separate polygons at one given scale: the same chains, polygon by polygon
     assert sorted(map(tuple, map(tuple, parted[0]))) == sorted(map(tuple, map(tuple, exact[0])))
     steps = ("finish_tips", "recover_corners", "keep_dots", "join_crossings")
-    for partition in ("none", "components"):
+    # a scale left out is the whole call's without components and each polygon's with them
+    for partition, scale in (("none", (None, 6.0)), ("components", (4.0, 6.0)), ("components", (None, None))):
         options = native_options(partition=partition, refine_steps=steps, compute_widths=True)
-        one = _internal.strandify_polygons(shapes, None, 6.0, options)
+        one = _internal.strandify_polygons(shapes, *scale, options)
         for workers in (2, 3):
             options = native_options(partition=partition, refine_steps=steps, compute_widths=True, workers=workers)
-            assert _internal.strandify_polygons(shapes, None, 6.0, options) == one
+            assert _internal.strandify_polygons(shapes, *scale, options) == one
     with pytest.raises(ValueError, match="^option 'partition': "):
         _internal.strandify_polygons(shapes, None, 6.0, native_options(partition="tiles"))
     with pytest.raises(ValueError, match="partition"):
@@ -445,12 +451,18 @@ def test_array_rings_keep_the_checks_of_their_values(ring: np.ndarray) -> None:
 
 
 def test_shapes_that_give_no_line_are_named() -> None:
-    # a long road sets the derived feature size; two small lots far from it prune away (their
-    # dots not kept), while two touching buildings share one chain across their common wall
+    # at the road's feature size two small lots far from it prune away (their dots not kept),
+    # while two touching buildings share one chain across their common wall
     shapes = [box(0, 0, 400, 20), box(50, 200, 54, 204), box(300, 200, 303, 203),
               box(150, 100, 190, 112), box(190, 100, 230, 112)]
+    road = strandify.suggest_polygon_feature_size(shapes[0])
     with pytest.warns(strandify.LostStrokesWarning, match=r"^2 of 5 polygon\(s\) gave no centerline \(polygons 1, 2,") as info:
-        result = strandify.polygon_centerlines(shapes, keep_dots=False)
+        result = strandify.polygon_centerlines(shapes, road, keep_dots=False)
     assert len(info) == 1 and len(result.chains) >= 2
-    # each lot alone keeps a line of its own scale
-    assert all(len(strandify.polygon_centerlines(lot, keep_dots=False).chains) for lot in shapes[1:3])
+    # left to derive, each separate shape measures its own scale, as it would alone
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        derived = strandify.polygon_centerlines(shapes, keep_dots=False)
+    for lot in shapes[1:3]:
+        alone = strandify.polygon_centerlines(lot, keep_dots=False).chains
+        assert alone and all(any(np.array_equal(a, b) for b in derived.chains) for a in alone)

@@ -3,6 +3,7 @@ dual carriageways a few metres apart)."""
 
 from __future__ import annotations
 
+import importlib.util
 import os
 import warnings
 from typing import Any
@@ -49,3 +50,49 @@ def test_merged_junctions_stay_on_the_streets(streets: Any, d: float) -> None:
         default = spokes_outside(strandify.centerlines(streets, d), region)
     assert default[0] < exact[0]
     assert default[1] < exact[1]
+
+
+@pytest.fixture(scope="module")
+def buildings() -> list[Any]:
+    # momepy's sample town ships inside its wheel; found without importing momepy itself
+    spec = importlib.util.find_spec("momepy")
+    if spec is None or not spec.submodule_search_locations:
+        pytest.skip("momepy's sample data is not installed")
+    path = os.path.join(spec.submodule_search_locations[0], "datasets", "bubenec.gpkg")
+    return list(gpd.read_file(path, layer="buildings").geometry)
+
+
+def canonical(chains: list[np.ndarray]) -> list[np.ndarray]:
+    """The chains in an order of their own, each read from its smaller end."""
+    chains = [c if tuple(c[0]) <= tuple(c[-1]) else c[::-1] for c in chains]
+    return sorted(chains, key=lambda c: (len(c), *c[0], *c[-1]))
+
+
+@pytest.mark.parametrize("refine", [True, False], ids=["finished", "unfinished"])
+def test_a_block_of_buildings_gives_what_it_gives_alone(buildings: list[Any], refine: bool) -> None:
+    # Without a given scale every separate block (buildings that touch) derives its own, so a
+    # row of small houses keeps its line beside a large factory, and nothing a block gives
+    # depends on the other blocks of the call.
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        whole = strandify.polygon_centerlines(buildings, refine=refine)
+    blocks = list(shapely.get_parts(shapely.union_all(buildings)))
+    members: list[list[Any]] = [[] for _ in blocks]
+    for building in buildings:
+        point = building.representative_point()
+        members[next(k for k, block in enumerate(blocks) if block.covers(point))].append(building)
+    tree = shapely.STRtree(blocks)
+    in_block: list[list[int]] = [[] for _ in blocks]
+    for i, chain in enumerate(whole.chains):
+        hits = tree.query(shapely.Point(chain[len(chain) // 2]).buffer(1e-6), predicate="intersects")
+        assert len(hits) == 1, "every chain lies in one block"
+        in_block[int(hits[0])].append(i)
+    for k, block_members in enumerate(members):
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            alone = canonical(strandify.polygon_centerlines(block_members, refine=refine).chains)
+        together = canonical([whole.chains[i] for i in in_block[k]])
+        assert len(alone) == len(together), f"block {k}"
+        for a, b in zip(alone, together):
+            # computed about different local origins, at coordinates near -1e6
+            np.testing.assert_allclose(a, b, rtol=0, atol=1e-6)

@@ -12,15 +12,23 @@
 
 namespace strandify {
 
+// A scale left out is derived from the repaired shapes: the buffer distance is their mean
+// half-width (shape_half_width), the feature size kFeaturePerHalfWidth times it. With partition
+// components each separate region of the repaired shapes then gets its own scale and runs on its
+// own, so that its chains do not depend on the other shapes of the call; max_nodes then bounds
+// each region's skeleton.
 struct PolygonCenterlineOptions {
-  double feature_size = 1.0;  // validated by the caller
+  std::optional<double> feature_size;  // validated by the caller when given
   // The radius the stroke pipeline would have buffered with; it sizes boundary refinement.
-  // Absent: the shape's mean half-width (see shape_half_width).
   std::optional<double> buffer_distance;
   TuningOptions tuning;  // merge_tolerance has no meaning here and is ignored
   bool compute_widths = false;
   std::optional<std::uint64_t> max_nodes;
 };
+
+// A filled shape's derived feature size per unit of its mean half-width: a road 10 wide gets
+// 7.5, a disk of radius 8 gets 6.
+inline constexpr double kFeaturePerHalfWidth = 1.5;
 
 // The whole polygon pipeline: the buffer_distance check, repair, then the stages after
 // inflation of strandify_inner. Long stages run as centerlines_of_polygons describes.
