@@ -8,7 +8,8 @@ NumPy arrays, shapely lines and lists of points, fill in sensible scale
 parameters and return :class:`Centerlines` objects that convert to shapely,
 GeoJSON, networkx, SVG and matplotlib; :func:`polygon_centerlines` and
 :func:`polygon_centerlines_batch` do the same for filled shapes (shapely
-polygons, GeoSeries, ring arrays).  Their tuning keywords are the fields of
+polygons, GeoSeries, ring arrays), and :func:`mask_centerlines` for raster masks
+(scans, thresholded images).  Their tuning keywords are the fields of
 :class:`Options`, which can also be passed whole as ``options=``; refusals are
 :class:`StrandifyError` subclasses (:mod:`strandify.errors`).
 """
@@ -16,6 +17,7 @@ polygons, GeoSeries, ring arrays).  Their tuning keywords are the fields of
 from ._internal import inflate_curves, strandify, strandify_batch, strandify_polygons, triangulate_curves
 from ._batch import BatchResults
 from ._lines import centerlines, centerlines_batch, suggest_parameters
+from ._masks import mask_centerlines
 from ._result import Centerlines, GeoFrames
 from ._shapes import polygon_centerlines, polygon_centerlines_batch, suggest_polygon_feature_size
 from ._types import CurveLike, DrawingLike
@@ -36,6 +38,7 @@ __all__ = [
     "centerlines",
     "centerlines_batch",
     "inflate_curves",
+    "mask_centerlines",
     "polygon_centerlines",
     "polygon_centerlines_batch",
     "strandify",
