@@ -26,11 +26,12 @@ from typing import Any, Literal, overload
 from . import _native
 from ._batch import BatchResults, run_chunked
 from ._checks import lost_shapes, named
-from ._crs import crs_of
+from ._crs import crs_of, work_crs
 from ._origin import moved_rings, rings_origin
 from ._read_shapes import read_polygons, to_native_polygons
 from ._result import Centerlines
 from ._scale import shape_feature_size
+from ._sources import Provenance, attribute_table, find_sources, shape_features
 from ._types import FloatArray, NativeJob, Point, ShapeLike
 from .errors import LostStrokesWarning
 from .options import (
@@ -139,6 +140,7 @@ def polygon_centerlines(
     feature_size: float | None = None,
     *,
     buffer_distance: float | None = None,
+    crs: Any = None,
     options: Options | None = None,
     **keywords: Any,
 ) -> Centerlines:
@@ -184,13 +186,25 @@ def polygon_centerlines(
 
     A :class:`LostStrokesWarning` tells when shapes were given but no
     centerline came out (every branch shorter than the pruning length).
+    ``crs`` and ``sources`` work as in :func:`strandify.centerlines`; a
+    chain's sources are the shapes that hold it.
     """
     tuning, native = shape_options(options, keywords, "polygon_centerlines")
+    polygons = work_crs(polygons, crs)
     crs = crs_of(polygons)
     read = read_polygons(polygons)
     origin = rings_origin(read)
-    out = _native.strandify_polygons(*_native_job(read, polygons, buffer_distance, feature_size, origin), native)
-    return _result(read, out, tuning.compute_widths, crs, origin, warn_stacklevel=2)
+    job = _native_job(read, polygons, buffer_distance, feature_size, origin)
+    out = _native.strandify_polygons(*job, native)
+    result = _result(read, out, tuning.compute_widths, crs, origin, warn_stacklevel=2)
+    return with_shape_sources(result, polygons, job[2], origin) if tuning.sources else result
+
+
+def with_shape_sources(result: Centerlines, shapes: Any, feature_size: float, origin: Point) -> Centerlines:
+    """``result`` with the provenance of its chains: the shapes that hold them."""
+    features, index = shape_features(shapes)
+    rows, lengths = find_sources(result.chains, features, 0.0, feature_size, origin)
+    return replace(result, provenance=Provenance(rows, lengths, index, attribute_table(shapes)))
 
 
 @overload
