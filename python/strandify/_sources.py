@@ -1,8 +1,9 @@
 """Provenance: which input features each chain comes from, and the attributes it inherits.
 
 A chain comes from the features whose region covers it: the buffer of a stroke
-(every point within ``buffer_distance`` of it) or the filled shape itself.  The
-chain is cut into pieces no longer than half a feature size; a piece counts for
+(every point within ``buffer_distance`` of it) or the filled shape itself, each
+feature simplified by 0.05 x ``feature_size`` as the buffer boundary is.  The
+chain is cut into pieces no longer than a feature size; a piece counts for
 every feature whose region holds its midpoint, with its length.  A chain's
 sources are those features, by covered length, the longest first (ties by
 input order); its main source is the first.  A chain that no region holds
@@ -30,8 +31,14 @@ from ._types import Curve, FloatArray, IntArray, Point, is_geometry, is_geopanda
 #: source's value, or for numeric columns the length-weighted mean of all sources.
 Carry = Literal["main", "weighted"]
 
-#: The pieces a chain is cut into are at most this many feature sizes long.
-PIECE_PER_FEATURE = 0.5
+#: The pieces a chain is cut into are at most this many feature sizes long: details below
+#: a feature size are pruned away anyway.
+PIECE_PER_FEATURE = 1.0
+#: The features are matched as simplified by this many feature sizes, the tolerance the
+#: buffer boundary is simplified with.  Drawn strokes come with hundreds of points per
+#: stroke (flattened curves); testing the distance to every one of them cost 40% of the
+#: call on KanjiVG's strokes, against about 10% this way (bench/bench_sources.py).
+SIMPLIFY_PER_FEATURE = 0.05
 
 
 @dataclass(frozen=True, eq=False)
@@ -120,6 +127,8 @@ def find_sources(
     n = len(chains)
     if n == 0:
         return [], []
+    # shapes keep their topology, so that a simplified polygon still holds what it held
+    features = shapely.simplify(features, SIMPLIFY_PER_FEATURE * feature_size, preserve_topology=reach <= 0)
     if origin != (0.0, 0.0):
         offset = np.array(origin, dtype=np.float64)
         features = shapely.transform(features, lambda c: c - offset)
