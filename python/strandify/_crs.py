@@ -19,8 +19,16 @@ def crs_of(drawing: object, stacklevel: int = 3) -> Any:
     return crs
 
 
-def check_crs(crs: Any, where: str = "", stacklevel: int = 2) -> None:
-    """Warn with :class:`GeographicCrsWarning` when ``crs`` counts in degrees."""
+#: What to do about data in degrees, in the API.
+DEGREES_HINT = (
+    'pass crs="utm" to compute in the UTM zone of the data, or reproject to a projected CRS first '
+    "(gdf.to_crs(gdf.estimate_utm_crs()), or ogr2ogr -t_srs)"
+)
+
+
+def check_crs(crs: Any, where: str = "", stacklevel: int = 2, hint: str = DEGREES_HINT) -> None:
+    """Warn with :class:`GeographicCrsWarning` when ``crs`` counts in degrees; ``hint`` says
+    what to do about it."""
     if crs is None:
         return
     if isinstance(crs, str):
@@ -34,8 +42,7 @@ def check_crs(crs: Any, where: str = "", stacklevel: int = 2) -> None:
         warnings.warn(
             GeographicCrsWarning(
                 f"{where}the CRS {crs.to_string()} counts in degrees, but buffer distances and "
-                f"feature sizes are lengths; reproject to a projected CRS first (e.g. the UTM zone "
-                f"of the data: gdf.to_crs(gdf.estimate_utm_crs()), or ogr2ogr -t_srs)"
+                f"feature sizes are lengths, not a projected CRS's metres; {hint}"
             ),
             stacklevel=stacklevel + 1,
         )

@@ -395,8 +395,8 @@ def _plain_list(labels: Any) -> list[Any]:
 def _json_value(value: Any) -> Any:
     """A NumPy or pandas scalar as the plain value JSON and graph files hold; missing values
     (None, NaN, pandas' NA) as None."""
-    if isinstance(value, list):
-        return value
+    if isinstance(value, (list, np.ndarray, tuple)):
+        return [_json_value(v) for v in value]
     if value is None:
         return None
     try:
