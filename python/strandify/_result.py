@@ -65,6 +65,10 @@ class Centerlines:
     provenance : Provenance or None
         Which input features every chain comes from, when ``sources=True``
         asked for it (see :attr:`sources` and :mod:`strandify._sources`).
+    measured : (len(chains),) float array or None
+        The chain lengths as measured in the CRS the chains were computed
+        in, kept by :meth:`to_crs` (metres of a UTM zone where the chains
+        now count in degrees); :meth:`lengths` gives them.
     """
 
     chains: list[FloatArray]
@@ -73,6 +77,7 @@ class Centerlines:
     widths: list[FloatArray] | None = None
     crs: Any = None
     provenance: Provenance | None = None
+    measured: FloatArray | None = None
 
     @classmethod
     def from_native(
@@ -124,7 +129,10 @@ class Centerlines:
         return shapely.multilinestrings([shapely.linestrings(c) for c in self.chains])
 
     def lengths(self) -> FloatArray:
-        """The length of every chain."""
+        """The length of every chain: measured in the CRS the chains were computed in, which
+        :meth:`to_crs` does not change."""
+        if self.measured is not None:
+            return self.measured
         return np.array([float(np.hypot(*np.diff(c, axis=0).T).sum()) for c in self.chains], dtype=np.float64)
 
     def degrees(self) -> IntArray:
@@ -268,13 +276,10 @@ class Centerlines:
         graph = nx.MultiGraph()
         for i, (x, y) in enumerate(self.nodes.tolist()):
             graph.add_node(i, pos=(x, y))
+        lengths = self.lengths().tolist()
         for k, chain in enumerate(self.chains):
             start, end = (int(v) for v in self.chain_node_ids[k])
-            attrs: dict[str, Any] = {
-                "chain": k,
-                "points": chain,
-                "length": float(np.hypot(*np.diff(chain, axis=0).T).sum()),
-            }
+            attrs: dict[str, Any] = {"chain": k, "points": chain, "length": lengths[k]}
             if self.widths is not None:
                 attrs["widths"] = self.widths[k]
             graph.add_edge(start, end, key=k, **attrs)
@@ -297,8 +302,10 @@ class Centerlines:
         return graph
 
     def to_crs(self, crs: Any) -> Centerlines:
-        """The same chains and nodes in another CRS (needs the ``gis`` extra); the widths and
-        the sources stay as they are, the widths in the units they were measured in."""
+        """The same chains and nodes in another CRS (needs the ``gis`` extra).  The lengths,
+        widths and sources stay as they are, the lengths and widths in the units they were
+        measured in: chains computed in a UTM zone and brought back to degrees keep their
+        lengths in metres."""
         if self.crs is None:
             raise ValueError("these centerlines have no CRS to transform from")
         from ._crs import transform_points
@@ -308,7 +315,7 @@ class Centerlines:
         cuts = np.cumsum([len(c) for c in self.chains])
         chains = np.split(moved[: cuts[-1] if len(cuts) else 0], cuts[:-1]) if self.chains else []
         nodes = moved[cuts[-1] if len(cuts) else 0 :]
-        return replace(self, chains=list(chains), nodes=nodes, crs=_as_crs(crs))
+        return replace(self, chains=list(chains), nodes=nodes, crs=_as_crs(crs), measured=self.lengths())
 
     def to_svg(
         self,

@@ -53,7 +53,7 @@ def read(path: Path, ext: str, fill: bool = False, layers: Sequence[str] | None 
     if path.is_dir() and ext != ".gdb":
         raise DrawingError("is a directory, not a file")
     try:
-        names = [str(row[0]) for row in pyogrio.list_layers(path)]
+        names = [path.stem] if ext == ".parquet" else [str(row[0]) for row in pyogrio.list_layers(path)]
     except Exception as exc:  # GDAL reports assorted errors on broken files
         text = _first_line(exc)
         if ext not in EXTENSIONS and ("not recognized" in text or "supported file format" in text):
@@ -94,7 +94,11 @@ def _layer(pyogrio: Any, path: Path, name: str, fill: bool) -> tuple[Layer | Non
     # GDAL's OpenStreetMap reader refuses to read one layer after another with its own
     # node index, which needs the nodes in file order within every layer
     extra = {"USE_CUSTOM_INDEXING": "NO"} if path.suffix.lower() in (".pbf", ".osm") else {}
-    frame = pyogrio.read_dataframe(path, layer=name, **extra)
+    if path.suffix.lower() == ".parquet":
+        # GeoParquet through pyarrow: GDAL's reader of it is not in every build
+        frame = require("geopandas", "reading .parquet", "gis").read_parquet(path)
+    else:
+        frame = pyogrio.read_dataframe(path, layer=name, **extra)
     geoms = frame.geometry
     kinds = _POLYGONS if fill else _LINES
     rows = frame[geoms.geom_type.isin(kinds) & ~geoms.is_empty]
@@ -110,8 +114,7 @@ def _layer(pyogrio: Any, path: Path, name: str, fill: bool) -> tuple[Layer | Non
 
 def _skipped(pyogrio: Any, path: Path, name: str, fill: bool) -> str:
     """The note for a layer of other geometries."""
-    info = pyogrio.read_info(path, layer=name)
-    kind = str(info.get("geometry_type") or "no geometries")
+    kind = "other geometrie" if path.suffix.lower() == ".parquet" else str(pyogrio.read_info(path, layer=name).get("geometry_type"))
     if not fill and "Polygon" in kind:
         return f"layer {name!r} skipped: it holds {kind}s; trace them with --fill"
     if fill and "Line" in kind:
