@@ -2,7 +2,9 @@
 
 A chain comes from the features whose region covers it: the buffer of a stroke
 (every point within ``buffer_distance`` of it) or the filled shape itself, each
-feature simplified by 0.05 x ``feature_size`` as the buffer boundary is.  The
+feature simplified by 0.05 x ``feature_size`` as the buffer boundary is (a
+piece that no simplified shape holds, on the wall between two touching
+shapes, counts for the shapes within that tolerance of it).  The
 chain is cut into pieces no longer than a feature size; a piece counts for
 every feature whose region holds its midpoint, with its length.  A chain's
 sources are those features, by covered length, the longest first (ties by
@@ -120,15 +122,17 @@ def find_sources(
     feature_size: float,
     origin: Point = (0.0, 0.0),
 ) -> tuple[list[IntArray], list[FloatArray]]:
-    """Per chain, the positions of the features within ``reach`` of it (0: that contain it),
-    ordered by the chain length they cover, and those lengths; see the module's documentation."""
+    """Per chain, the positions of the features within ``reach`` of it (0: the shapes that hold
+    it), ordered by the chain length they cover, and those lengths; see the module's
+    documentation."""
     import shapely
 
     n = len(chains)
     if n == 0:
         return [], []
+    tolerance = SIMPLIFY_PER_FEATURE * feature_size
     # shapes keep their topology, so that a simplified polygon still holds what it held
-    features = shapely.simplify(features, SIMPLIFY_PER_FEATURE * feature_size, preserve_topology=reach <= 0)
+    features = shapely.simplify(features, tolerance, preserve_topology=reach <= 0)
     if origin != (0.0, 0.0):
         offset = np.array(origin, dtype=np.float64)
         features = shapely.transform(features, lambda c: c - offset)
@@ -139,7 +143,7 @@ def find_sources(
     if reach > 0:
         hit_piece, hit_feature = tree.query(points, predicate="dwithin", distance=reach)
     else:
-        hit_piece, hit_feature = tree.query(points, predicate="intersects")
+        hit_piece, hit_feature = _held(tree, points, tolerance)
     rows, lengths = _ranked(owner[hit_piece], hit_feature, weights[hit_piece], n, len(features))
     missing = [k for k in range(n) if not len(rows[k])]
     if missing and len(tree):
@@ -151,6 +155,17 @@ def find_sources(
                 rows[k] = np.array([j], dtype=np.intp)
                 lengths[k] = np.zeros(1, dtype=np.float64)
     return rows, lengths
+
+
+def _held(tree: Any, points: Any, tolerance: float) -> tuple[IntArray, IntArray]:
+    """(point, shape) pairs: the shapes that hold each point, or for a point that none holds,
+    those within ``tolerance`` of it."""
+    inside = tree.query(points, predicate="intersects")
+    loose = np.setdiff1d(np.arange(len(points)), inside[0])
+    near = tree.query(points[loose], predicate="dwithin", distance=tolerance)
+    piece = np.concatenate([inside[0], loose[near[0]]])
+    shape = np.concatenate([inside[1], near[1]])
+    return piece, shape
 
 
 def _line_or_point(chain: FloatArray) -> Any:
