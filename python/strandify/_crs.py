@@ -106,8 +106,8 @@ def transform_points(points: Any, source: Any, target: Any) -> Any:
 
 def local_utm(crs: Any, bounds: tuple[float, float, float, float]) -> Any:
     """The UTM zone of the middle of ``bounds`` (in ``crs``), as geopandas estimates it."""
-    import geopandas as gpd
-    import shapely
+    import geopandas as gpd  # type: ignore[import-untyped,unused-ignore]
+    import shapely  # type: ignore[import-untyped,unused-ignore]
 
     return gpd.GeoSeries([shapely.box(*bounds)], crs=as_crs(crs)).estimate_utm_crs()
 

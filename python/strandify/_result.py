@@ -219,8 +219,8 @@ class Centerlines:
             props: dict[str, Any] = {"chain": k, "start_node": start, "end_node": end, "length": lengths[k]}
             if self.widths is not None:
                 props["widths"] = self.widths[k].tolist()
-            for name, values in extra.items():
-                props[name] = _json_value(values[k])
+            for column, values in extra.items():
+                props[column] = _json_value(values[k])
             features.append(
                 {
                     "type": "Feature",
@@ -407,7 +407,7 @@ def _json_value(value: Any) -> Any:
     if value is None:
         return None
     try:
-        import pandas as pd
+        import pandas as pd  # type: ignore[import-untyped,unused-ignore]
 
         if pd.isna(value):
             return None

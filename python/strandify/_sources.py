@@ -98,7 +98,7 @@ def stroke_features(drawing: Any, read: Sequence[Curve]) -> tuple[Any, Any]:
 def shape_features(shapes: Any) -> tuple[Any, Any]:
     """The features of a shapes input: the rows of a GeoDataFrame or GeoSeries, else the
     polygons as read (a MultiPolygon counted by its parts)."""
-    import shapely
+    import shapely  # type: ignore[import-untyped,unused-ignore]
 
     if is_geopandas(shapes):
         geoms = shapes.geometry if hasattr(shapes, "geometry") else shapes
@@ -125,7 +125,7 @@ def find_sources(
     """Per chain, the positions of the features within ``reach`` of it (0: the shapes that hold
     it), ordered by the chain length they cover, and those lengths; see the module's
     documentation."""
-    import shapely
+    import shapely  # type: ignore[import-untyped,unused-ignore]
 
     n = len(chains)
     if n == 0:
@@ -169,7 +169,7 @@ def _held(tree: Any, points: Any, tolerance: float) -> tuple[IntArray, IntArray]
 
 
 def _line_or_point(chain: FloatArray) -> Any:
-    import shapely
+    import shapely  # type: ignore[import-untyped,unused-ignore]
 
     return shapely.linestrings(chain) if len(chain) >= 2 else shapely.points(chain[0])
 
@@ -233,7 +233,7 @@ def _ranked(
 
 def _linestrings(arrays: list[FloatArray]) -> Any:
     """One LineString per array, built in one call; arrays under two points give None."""
-    import shapely
+    import shapely  # type: ignore[import-untyped,unused-ignore]
 
     out = np.full(len(arrays), None, dtype=object)
     keep = [i for i, a in enumerate(arrays) if len(a) >= 2]
@@ -246,7 +246,7 @@ def _linestrings(arrays: list[FloatArray]) -> Any:
 
 def _lines_of(curves: Sequence[Any]) -> Any:
     """One geometry of the curves of a feature, cut at NaN rows: None when nothing is drawn."""
-    import shapely
+    import shapely  # type: ignore[import-untyped,unused-ignore]
 
     parts: list[FloatArray] = []
     for arr, _ in curves:
@@ -272,7 +272,7 @@ def carried_columns(provenance: Provenance, taken: set[str], carry: Carry) -> di
     table = provenance.table
     if table is None:
         return {}
-    import pandas as pd
+    import pandas as pd  # type: ignore[import-untyped,unused-ignore]
 
     main = provenance.main_rows()
     has = main >= 0

@@ -361,7 +361,7 @@ def _run(args: argparse.Namespace) -> bool:
 
 def _compute(args: argparse.Namespace, files: list[_File], fail: Any) -> None:
     """Run every part of every drawing as one batch and hand the results back to their files."""
-    jobs: list[tuple[_File, formats.Layer | None, list[Any], float, float, Options]] = []
+    jobs: list[tuple[_File, formats.Layer, list[Any], float, float, Options]] = []
     for f, drawing in _checked(files):
         try:
             resolved = []
@@ -421,7 +421,7 @@ def _compute(args: argparse.Namespace, files: list[_File], fail: Any) -> None:
             continue
         if f.parts is None:
             f.parts = []
-        assert f.drawing is not None and part is not None
+        assert f.drawing is not None
         result = finished(outcome[k], part, f.back[len(f.parts)] if f.back else None, pd, pf, fill=False)
         f.parts.append((None if f.drawing.layers is None else part, result))
     for f in files:
