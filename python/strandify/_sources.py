@@ -39,7 +39,7 @@ PIECE_PER_FEATURE = 1.0
 #: The features are matched as simplified by this many feature sizes, the tolerance the
 #: buffer boundary is simplified with.  Drawn strokes come with hundreds of points per
 #: stroke (flattened curves); testing the distance to every one of them cost 40% of the
-#: call on KanjiVG's strokes, against about 10% this way (bench/bench_sources.py).
+#: call on 10,000 KanjiVG strokes, and 7% this way (bench/bench_sources.py).
 SIMPLIFY_PER_FEATURE = 0.05
 
 
