@@ -258,17 +258,18 @@ def polygon_centerlines_batch(
     def native(batch: list[Any]) -> list[Any]:
         return _native.strandify_polygons_batch(batch, native_options)
 
-    def prepare(item: ShapeLike, index: int) -> tuple[NativeJob, tuple[list[list[FloatArray]], Any, Point]]:
+    def prepare(item: ShapeLike, index: int) -> tuple[NativeJob, tuple[list[list[FloatArray]], Any, Point, Any]]:
         read = read_polygons(item)
         origin = rings_origin(read)
         job = _native_job(read, item, buffer_distance, feature_size, origin)
         # counts this closure and run_chunked: the warning points where it always has
-        return job, (read, crs_of(item, stacklevel=5), origin)
+        return job, (read, crs_of(item, stacklevel=5), origin, (item, job[2]) if tuning.sources else None)
 
-    def finish(out: Any, context: tuple[list[list[FloatArray]], Any, Point], index: int) -> Centerlines:
-        read, crs, origin = context
+    def finish(out: Any, context: tuple[list[list[FloatArray]], Any, Point, Any], index: int) -> Centerlines:
+        read, crs, origin, shapes = context
         # an item without any line is the caller's to notice; the batch does not warn
-        return _result(read, out, tuning.compute_widths, crs, origin, warn_stacklevel=None)
+        result = _result(read, out, tuning.compute_widths, crs, origin, warn_stacklevel=None)
+        return result if shapes is None else with_shape_sources(result, shapes[0], shapes[1], origin)
 
     results: list[Centerlines] | BatchResults = run_chunked(
         shapes,

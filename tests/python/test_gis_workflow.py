@@ -146,6 +146,17 @@ class TestSources:
         assert [s.tolist() for s in beyond] == [[far]]
         assert all(far not in s for chain, s in zip(result.chains, result.sources) if chain[:, 0].max() < 400)
 
+    def test_batches_find_them_as_single_calls_do(self, bubenec: str) -> None:
+        buildings = gpd.read_file(bubenec, layer="buildings")
+        halves = [buildings.iloc[:70], buildings.iloc[70:]]
+        batch = quiet(strandify.polygon_centerlines_batch, halves, sources=True)
+        singles = [quiet(strandify.polygon_centerlines, half, sources=True) for half in halves]
+        strokes = strandify.centerlines_batch([tee(), tee().iloc[::-1]], 2.0, 4.0, sources=True)
+        singles += [strandify.centerlines(d, 2.0, 4.0, sources=True) for d in (tee(), tee().iloc[::-1])]
+        for got, want in zip([*batch, *strokes], singles):
+            assert got.sources is not None and want.sources is not None
+            assert [s.tolist() for s in got.sources] == [s.tolist() for s in want.sources]
+
     def test_off_by_default_and_the_same_chains(self) -> None:
         plain = strandify.centerlines(tee(), 2.0, 4.0)
         found = strandify.centerlines(tee(), 2.0, 4.0, sources=True)
