@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import warnings
+from dataclasses import replace
 from collections.abc import Iterable, Sequence, Sized
 from typing import Any, Literal, overload
 
@@ -11,11 +12,12 @@ import numpy.typing as npt
 from . import _native
 from ._batch import BatchResults, run_chunked
 from ._checks import warn_lost
-from ._crs import crs_of
+from ._crs import crs_of, work_crs
 from ._origin import curves_origin, moved_curves
 from ._read_lines import read_curves, to_native
 from ._result import Centerlines
 from ._scale import resolve
+from ._sources import Provenance, attribute_table, find_sources, stroke_features
 from ._types import DrawingLike, FloatArray, Point
 from .options import NativeOptions, Options, check_chunk_size, check_errors, takes_options
 
@@ -61,6 +63,7 @@ def centerlines(
     feature_size: float | None = None,
     *,
     per_curve_widths: Sequence[npt.ArrayLike | None] | None = None,
+    crs: Any = None,
     options: Options | None = None,
     **keywords: Any,
 ) -> Centerlines:
@@ -115,8 +118,18 @@ def centerlines(
     corner of its bounding box and its chains and nodes moved back, so that
     it gives the same network wherever it lies (:mod:`strandify._origin`); the
     exact equalities above hold for drawings near the origin.
+
+    ``crs`` reprojects a GeoDataFrame or GeoSeries before anything else, and
+    the result is in that CRS: ``crs="utm"`` picks the UTM zone of the
+    drawing's middle (geopandas' ``estimate_utm_crs``), so that data in
+    degrees takes lengths in metres; ``result.to_crs(gdf.crs)`` brings the
+    chains back.  ``sources=True`` finds the input features every chain
+    comes from (:attr:`Centerlines.sources`; the rule is in
+    :mod:`strandify._sources`), which ``to_geopandas`` turns into a
+    ``sources`` column and the attribute columns of a GeoDataFrame input.
     """
     tuning = Options.build(options, keywords, "centerlines")
+    curves = work_crs(curves, crs)
     crs = crs_of(curves)
     read = read_curves(curves)
     buffer_distance, feature_size = resolve(read, buffer_distance, feature_size)
@@ -128,7 +141,23 @@ def centerlines(
         chains, nodes, ids, chain_widths if tuning.compute_widths else None, crs=crs, origin=origin
     )
     warn_lost([c.points for c in read], result.chains, buffer_distance, feature_size)
+    if tuning.sources:
+        result = with_stroke_sources(result, curves, read, buffer_distance, feature_size, origin)
     return result
+
+
+def with_stroke_sources(
+    result: Centerlines,
+    drawing: Any,
+    read: Sequence[Any],
+    buffer_distance: float,
+    feature_size: float,
+    origin: Point,
+) -> Centerlines:
+    """``result`` with the provenance of its chains: the strokes whose buffer covers them."""
+    features, index = stroke_features(drawing, read)
+    rows, lengths = find_sources(result.chains, features, buffer_distance, feature_size, origin)
+    return replace(result, provenance=Provenance(rows, lengths, index, attribute_table(drawing)))
 
 
 @overload
@@ -194,7 +223,9 @@ def centerlines_batch(
     items = ((d, buffer_distance, feature_size) for d in drawings)
     total = len(drawings) if isinstance(drawings, Sized) else None
     native = stroke_options(tuning, 2, workers=tuning.workers)
-    results: list[Centerlines] | BatchResults = run_batch(items, native, chunk_size, progress, errors, total)
+    results: list[Centerlines] | BatchResults = run_batch(
+        items, native, chunk_size, progress, errors, total, sources=tuning.sources
+    )
     return results
 
 
@@ -205,16 +236,17 @@ def run_batch(
     progress: bool = False,
     errors: str = "raise",
     total: int | None = None,
+    sources: bool = False,
 ) -> Any:
     """The batch behind :func:`centerlines_batch`, with a scale per drawing and the native
-    ``options`` of every drawing."""
+    ``options`` of every drawing; ``sources`` finds the provenance of every result's chains."""
 
     def native(batch: list[tuple[Any, ...]]) -> list[Any]:
         return _native.strandify_strokes_batch(batch, options)
 
     def prepare(
         item: tuple[DrawingLike, float | None, float | None], index: int
-    ) -> tuple[tuple[Any, ...], tuple[Any, list[FloatArray], float, float, Point]]:
+    ) -> tuple[tuple[Any, ...], tuple[Any, list[FloatArray], float, float, Point, Any]]:
         drawing, buffer_distance, feature_size = item
         try:
             # the stack levels here and in finish count this closure and
@@ -226,15 +258,18 @@ def run_batch(
             curves, _ = to_native(moved_curves(read, origin))
         except (TypeError, ValueError) as exc:
             raise type(exc)(f"drawing {index}: {exc}") from None
-        return (curves, d, f), (crs, [c.points for c in read], d, f, origin)
+        drawn = (drawing, read) if sources else None
+        return (curves, d, f), (crs, [c.points for c in read], d, f, origin, drawn)
 
-    def finish(out: Any, context: tuple[Any, list[FloatArray], float, float, Point], index: int) -> Centerlines:
-        crs, curves, d, f, origin = context
+    def finish(out: Any, context: tuple[Any, list[FloatArray], float, float, Point, Any], index: int) -> Centerlines:
+        crs, curves, d, f, origin, drawn = context
         chains, nodes, ids, widths = out
         result = Centerlines.from_native(
             chains, nodes, ids, widths if options.compute_widths else None, crs=crs, origin=origin
         )
         warn_lost(curves, result.chains, d, f, where=f"drawing {index}: ", stacklevel=6)
+        if drawn is not None:
+            result = with_stroke_sources(result, drawn[0], drawn[1], d, f, origin)
         return result
 
     return run_chunked(

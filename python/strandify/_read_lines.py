@@ -66,7 +66,7 @@ def _mapping_curves(data: Any) -> list[Curve]:
     return [Curve(np.asarray(c, dtype=np.float64)) for c in lines(data)]
 
 
-def _looks_like_point(obj: object) -> bool:
+def looks_like_point(obj: object) -> bool:
     """True for an ``(x, y)`` pair, which marks its container as a single curve."""
     if isinstance(obj, np.ndarray):
         return obj.ndim == 1 and obj.shape[0] == 2
@@ -203,7 +203,7 @@ def read_curves(drawing: DrawingLike) -> list[Curve]:
     if not isinstance(drawing, Iterable):
         raise TypeError(f"expected a drawing (a list of curves), got {type(drawing).__name__}")
     items = drawing if isinstance(drawing, Sequence) else list(drawing)
-    if len(items) and _looks_like_point(items[0]):
+    if len(items) and looks_like_point(items[0]):
         return _read_curve(items, 0)
     if all(type(item) is list or type(item) is tuple for item in items):
         fast = _read_point_lists(items)

@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import math
 from collections.abc import Sequence
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 from typing import TYPE_CHECKING, Any, NamedTuple
 
 import numpy as np
@@ -13,6 +13,7 @@ from ._crs import crs_name
 from ._geometry import bounds_of, padded_bounds
 from ._optional import require
 from ._read_lines import read_curves, to_native
+from ._sources import Carry, Provenance, carried_columns
 from ._svg import group, header, line_width, polylines, view_of
 from ._types import Bounds, DrawingLike, FloatArray, IntArray, Point
 
@@ -61,6 +62,13 @@ class Centerlines:
     crs : pyproj CRS or None
         The coordinate reference system of the input, when it carried one (a
         GeoDataFrame, GeoSeries or a GIS file); the converters pass it on.
+    provenance : Provenance or None
+        Which input features every chain comes from, when ``sources=True``
+        asked for it (see :attr:`sources` and :mod:`strandify._sources`).
+    measured : (len(chains),) float array or None
+        The chain lengths as measured in the CRS the chains were computed
+        in, kept by :meth:`to_crs` (metres of a UTM zone where the chains
+        now count in degrees); :meth:`lengths` gives them.
     """
 
     chains: list[FloatArray]
@@ -68,6 +76,8 @@ class Centerlines:
     chain_node_ids: IntArray
     widths: list[FloatArray] | None = None
     crs: Any = None
+    provenance: Provenance | None = None
+    measured: FloatArray | None = None
 
     @classmethod
     def from_native(
@@ -97,6 +107,13 @@ class Centerlines:
         return f"Centerlines({len(self.chains)} chains, {len(self.nodes)} nodes)"
 
     @property
+    def sources(self) -> list[Any] | None:
+        """Per chain, the input features it comes from, as an array of their labels (a
+        GeoDataFrame's index labels, else positions in the input), the one covering most of
+        the chain first; None unless the call had ``sources=True``."""
+        return None if self.provenance is None else self.provenance.labels()
+
+    @property
     def bounds(self) -> Bounds | None:
         """(min x, min y, max x, max y) of all chains, None when there are none."""
         return bounds_of(self.chains)
@@ -112,7 +129,10 @@ class Centerlines:
         return shapely.multilinestrings([shapely.linestrings(c) for c in self.chains])
 
     def lengths(self) -> FloatArray:
-        """The length of every chain."""
+        """The length of every chain: measured in the CRS the chains were computed in, which
+        :meth:`to_crs` does not change."""
+        if self.measured is not None:
+            return self.measured
         return np.array([float(np.hypot(*np.diff(c, axis=0).T).sum()) for c in self.chains], dtype=np.float64)
 
     def degrees(self) -> IntArray:
@@ -122,18 +142,8 @@ class Centerlines:
             np.add.at(counts, self.chain_node_ids.reshape(-1), 1)
         return counts
 
-    def to_geopandas(self, crs: Any = None) -> GeoFrames:
-        """Two GeoDataFrames, ``chains`` and ``nodes``, in the CRS of the input.
-
-        ``chains`` has a LineString per chain with columns ``chain``,
-        ``start_node``, ``end_node``, ``length`` and, when widths were
-        measured, ``mean_width``; ``nodes`` has a Point per node with ``node``
-        and ``degree``.  ``crs`` overrides the CRS kept from the input.
-        Needs the ``gis`` extra.
-        """
-        gpd = require("geopandas", "to_geopandas()", "gis")
-        shapely = require("shapely", "to_geopandas()", "gis")
-        crs = self.crs if crs is None else crs
+    def chain_columns(self, attributes: Carry = "main") -> dict[str, Any]:
+        """The per-chain values of :meth:`to_geopandas`, as arrays by column name."""
         ids = self.chain_node_ids.reshape(-1, 2)
         columns: dict[str, Any] = {
             "chain": np.arange(len(self.chains), dtype=np.int64),
@@ -145,6 +155,36 @@ class Centerlines:
             columns["mean_width"] = np.array(
                 [float(w.mean()) if len(w) else math.nan for w in self.widths], dtype=np.float64
             )
+        if self.provenance is not None:
+            sources = np.empty(len(self.chains), dtype=object)
+            sources[:] = [_plain_list(labels) for labels in self.provenance.labels()]
+            columns["sources"] = sources
+            columns.update(carried_columns(self.provenance, set(columns), attributes))
+        return columns
+
+    def to_geopandas(self, crs: Any = None, *, attributes: Carry = "main") -> GeoFrames:
+        """Two GeoDataFrames, ``chains`` and ``nodes``, in the CRS of the input.
+
+        ``chains`` has a LineString per chain with columns ``chain``,
+        ``start_node``, ``end_node``, ``length`` and, when widths were
+        measured, ``mean_width``; ``nodes`` has a Point per node with ``node``
+        and ``degree``.  ``crs`` overrides the CRS kept from the input.
+
+        With sources (``sources=True`` in the call), ``chains`` also has a
+        ``sources`` column (the list of :attr:`sources` of each chain) and
+        every attribute column of an input GeoDataFrame, each chain taking the
+        value of its main source, the feature that covers most of its length.
+        ``attributes="weighted"`` gives numeric columns the mean over all the
+        chain's sources instead, weighted by the length each covers.  An
+        attribute named like one of the columns above comes as
+        ``source_NAME``.  Needs the ``gis`` extra.
+        """
+        gpd = require("geopandas", "to_geopandas()", "gis")
+        shapely = require("shapely", "to_geopandas()", "gis")
+        if attributes not in ("main", "weighted"):
+            raise ValueError(f"attributes must be 'main' or 'weighted', got {attributes!r}")
+        crs = self.crs if crs is None else crs
+        columns = self.chain_columns(attributes)
         chains = gpd.GeoDataFrame(
             columns, geometry=[shapely.LineString(c) for c in self.chains], crs=crs
         )
@@ -155,21 +195,32 @@ class Centerlines:
         )
         return GeoFrames(chains, nodes)
 
-    def to_geojson(self) -> dict[str, Any]:
+    def to_geojson(self, *, nodes: bool = False, attributes: Carry = "main") -> dict[str, Any]:
         """A GeoJSON FeatureCollection with one LineString Feature per chain.
 
         Each Feature's properties hold ``chain`` (its index), ``start_node`` and
-        ``end_node`` (indices into ``nodes``) and, when computed, ``widths``.
+        ``end_node`` (indices into ``nodes``), ``length`` and, when computed,
+        ``widths``; with sources, also ``sources`` and the carried attributes
+        (as in :meth:`to_geopandas`).  ``nodes=True`` adds a Point Feature per
+        node after the chains, with ``node`` and ``degree``.
         With a CRS other than WGS 84 the collection names it in a ``crs``
         member, the way GDAL writes and reads it, so the coordinates are not
         taken for longitudes and latitudes.
         """
+        lengths = self.lengths().tolist()
+        extra = {
+            name: values
+            for name, values in self.chain_columns(attributes).items()
+            if name not in ("chain", "start_node", "end_node", "length", "mean_width")
+        }
         features = []
         for k, chain in enumerate(self.chains):
             start, end = (int(v) for v in self.chain_node_ids[k])
-            props: dict[str, Any] = {"chain": k, "start_node": start, "end_node": end}
+            props: dict[str, Any] = {"chain": k, "start_node": start, "end_node": end, "length": lengths[k]}
             if self.widths is not None:
                 props["widths"] = self.widths[k].tolist()
+            for column, values in extra.items():
+                props[column] = _json_value(values[k])
             features.append(
                 {
                     "type": "Feature",
@@ -177,6 +228,15 @@ class Centerlines:
                     "properties": props,
                 }
             )
+        if nodes:
+            for i, (point, degree) in enumerate(zip(self.nodes.reshape(-1, 2).tolist(), self.degrees().tolist())):
+                features.append(
+                    {
+                        "type": "Feature",
+                        "geometry": {"type": "Point", "coordinates": point},
+                        "properties": {"node": i, "degree": degree},
+                    }
+                )
         out: dict[str, Any] = {"type": "FeatureCollection", "features": features}
         name = crs_name(self.crs)
         if name is not None:
@@ -194,7 +254,7 @@ class Centerlines:
             out["widths"] = [w.tolist() for w in self.widths]
         return out
 
-    def to_networkx(self) -> Any:
+    def to_networkx(self, *, plain: bool = False) -> Any:
         """A networkx ``MultiGraph``: one node per entry of ``nodes``, one edge per chain.
 
         Nodes carry ``pos`` (x, y).  Edges are keyed by chain index and carry
@@ -202,22 +262,60 @@ class Centerlines:
         node to the end node), ``length`` and, when computed, ``widths``.  A
         MultiGraph because two chains may join the same pair of nodes and a
         loop joins a node to itself.
+
+        ``plain=True`` gives attributes that every graph file format holds,
+        so that ``networkx.write_graphml`` and ``write_gml`` take the graph:
+        nodes carry ``x``, ``y`` and ``degree``; edges ``chain``, ``length``,
+        ``geometry`` (the polyline as WKT), ``mean_width`` when widths were
+        measured and, with sources, ``sources`` (the labels, comma-separated)
+        and the carried attributes (None values left out).
         """
         nx = require("networkx", "to_networkx()", "networkx")
+        if plain:
+            return self._plain_graph(nx)
         graph = nx.MultiGraph()
         for i, (x, y) in enumerate(self.nodes.tolist()):
             graph.add_node(i, pos=(x, y))
+        lengths = self.lengths().tolist()
         for k, chain in enumerate(self.chains):
             start, end = (int(v) for v in self.chain_node_ids[k])
-            attrs: dict[str, Any] = {
-                "chain": k,
-                "points": chain,
-                "length": float(np.hypot(*np.diff(chain, axis=0).T).sum()),
-            }
+            attrs: dict[str, Any] = {"chain": k, "points": chain, "length": lengths[k]}
             if self.widths is not None:
                 attrs["widths"] = self.widths[k]
             graph.add_edge(start, end, key=k, **attrs)
         return graph
+
+    def _plain_graph(self, nx: Any) -> Any:
+        graph = nx.MultiGraph()
+        for i, ((x, y), degree) in enumerate(zip(self.nodes.reshape(-1, 2).tolist(), self.degrees().tolist())):
+            graph.add_node(i, x=x, y=y, degree=degree)
+        columns = self.chain_columns()
+        ids = columns.pop("start_node"), columns.pop("end_node")
+        if "sources" in columns:
+            columns["sources"] = np.array([",".join(map(str, v)) for v in columns["sources"]], dtype=object)
+        for k, chain in enumerate(self.chains):
+            attrs = {name: _json_value(values[k]) for name, values in columns.items()}
+            attrs["geometry"] = wkt_line(chain)
+            graph.add_edge(
+                int(ids[0][k]), int(ids[1][k]), key=k, **{n: v for n, v in attrs.items() if v is not None}
+            )
+        return graph
+
+    def to_crs(self, crs: Any) -> Centerlines:
+        """The same chains and nodes in another CRS (needs the ``gis`` extra).  The lengths,
+        widths and sources stay as they are, the lengths and widths in the units they were
+        measured in: chains computed in a UTM zone and brought back to degrees keep their
+        lengths in metres."""
+        if self.crs is None:
+            raise ValueError("these centerlines have no CRS to transform from")
+        from ._crs import transform_points
+
+        points = np.concatenate([*self.chains, self.nodes.reshape(-1, 2)]) if self.chains else self.nodes.reshape(-1, 2)
+        moved = transform_points(points, self.crs, crs)
+        cuts = np.cumsum([len(c) for c in self.chains])
+        chains = np.split(moved[: cuts[-1] if len(cuts) else 0], cuts[:-1]) if self.chains else []
+        nodes = moved[cuts[-1] if len(cuts) else 0 :]
+        return replace(self, chains=list(chains), nodes=nodes, crs=_as_crs(crs), measured=self.lengths())
 
     def to_svg(
         self,
@@ -285,6 +383,46 @@ class Centerlines:
         if invert_y and not ax.yaxis_inverted():
             ax.invert_yaxis()
         return ax
+
+
+def wkt_line(chain: FloatArray) -> str:
+    """The WKT of a polyline (a Point for a chain of one distinct point), floats written to
+    read back exactly."""
+    pts = chain.tolist()
+    if len(pts) == 1:
+        return f"POINT ({pts[0][0]!r} {pts[0][1]!r})"
+    return "LINESTRING (" + ", ".join(f"{x!r} {y!r}" for x, y in pts) + ")"
+
+
+def _plain_list(labels: Any) -> list[Any]:
+    """Labels as plain Python values (tuples of a MultiIndex kept as lists)."""
+    return [list(v) if isinstance(v, tuple) else v for v in np.asarray(labels, dtype=object).tolist()]
+
+
+def _json_value(value: Any) -> Any:
+    """A NumPy or pandas scalar as the plain value JSON and graph files hold; missing values
+    (None, NaN, pandas' NA) as None."""
+    if isinstance(value, (list, np.ndarray, tuple)):
+        return [_json_value(v) for v in value]
+    if value is None:
+        return None
+    try:
+        import pandas as pd  # type: ignore[import-untyped,unused-ignore]
+
+        if pd.isna(value):
+            return None
+    except (ImportError, TypeError, ValueError):
+        pass
+    if isinstance(value, np.generic):
+        value = value.item()
+    # dates, decimals and other objects of a table: as the text they print as
+    return value if isinstance(value, (str, int, float, bool)) else str(value)
+
+
+def _as_crs(crs: Any) -> Any:
+    import pyproj
+
+    return pyproj.CRS.from_user_input(crs)
 
 
 class GeoFrames(NamedTuple):

@@ -26,11 +26,13 @@ from typing import Any, Literal, overload
 from . import _native
 from ._batch import BatchResults, run_chunked
 from ._checks import lost_shapes, named
-from ._crs import crs_of
+from ._crs import crs_of, work_crs
+from ._geometry import bounds_of
 from ._origin import moved_rings, rings_origin
 from ._read_shapes import read_polygons, to_native_polygons
 from ._result import Centerlines
 from ._scale import shape_feature_size
+from ._sources import Provenance, attribute_table, find_sources, shape_features
 from ._types import FloatArray, NativeJob, Point, ShapeLike
 from .errors import LostStrokesWarning
 from .options import (
@@ -142,6 +144,7 @@ def polygon_centerlines(
     feature_size: float | None = None,
     *,
     buffer_distance: float | None = None,
+    crs: Any = None,
     options: Options | None = None,
     **keywords: Any,
 ) -> Centerlines:
@@ -194,14 +197,41 @@ def polygon_centerlines(
 
     A :class:`LostStrokesWarning` tells when shapes were given but no
     centerline came out (every branch shorter than the pruning length).
+    ``crs`` and ``sources`` work as in :func:`strandify.centerlines`; a
+    chain's sources are the shapes that hold it.
     """
     tuning, native = shape_options(options, keywords, "polygon_centerlines")
+    polygons = work_crs(polygons, crs)
     crs = crs_of(polygons)
     read = read_polygons(polygons)
     origin = rings_origin(read)
     job = _native_job(read, polygons, buffer_distance, feature_size, origin, tuning.partition)
     out = _native.strandify_polygons(*job, native)
-    return _result(read, out, tuning.compute_widths, crs, origin, warn_stacklevel=2)
+    result = _result(read, out, tuning.compute_widths, crs, origin, warn_stacklevel=2)
+    return with_shape_sources(result, polygons, read, job[2], origin) if tuning.sources else result
+
+
+def _matching_scale(read: list[list[FloatArray]], shapes: Any, feature_size: float | None) -> float:
+    """The feature size the provenance of a shapes call is matched at: the call's own, or,
+    where each separate shape derived its own, the one of all shapes together (a hundredth of
+    their extent when their rings as given enclose nothing)."""
+    if feature_size is not None:
+        return feature_size
+    try:
+        return shape_feature_size(read, shapes)
+    except ValueError:
+        box = bounds_of([ring for rings in read for ring in rings])
+        return max(box[2] - box[0], box[3] - box[1]) / 100.0 if box else 1.0
+
+
+def with_shape_sources(
+    result: Centerlines, shapes: Any, read: list[list[FloatArray]], feature_size: float | None, origin: Point
+) -> Centerlines:
+    """``result`` with the provenance of its chains: the shapes that hold them."""
+    features, index = shape_features(shapes)
+    scale = _matching_scale(read, shapes, feature_size)
+    rows, lengths = find_sources(result.chains, features, 0.0, scale, origin)
+    return replace(result, provenance=Provenance(rows, lengths, index, attribute_table(shapes)))
 
 
 @overload
@@ -255,17 +285,18 @@ def polygon_centerlines_batch(
     def native(batch: list[Any]) -> list[Any]:
         return _native.strandify_polygons_batch(batch, native_options)
 
-    def prepare(item: ShapeLike, index: int) -> tuple[NativeJob, tuple[list[list[FloatArray]], Any, Point]]:
+    def prepare(item: ShapeLike, index: int) -> tuple[NativeJob, tuple[list[list[FloatArray]], Any, Point, Any]]:
         read = read_polygons(item)
         origin = rings_origin(read)
         job = _native_job(read, item, buffer_distance, feature_size, origin, tuning.partition)
         # counts this closure and run_chunked: the warning points where it always has
-        return job, (read, crs_of(item, stacklevel=5), origin)
+        return job, (read, crs_of(item, stacklevel=5), origin, (item, job[2]) if tuning.sources else None)
 
-    def finish(out: Any, context: tuple[list[list[FloatArray]], Any, Point], index: int) -> Centerlines:
-        read, crs, origin = context
+    def finish(out: Any, context: tuple[list[list[FloatArray]], Any, Point, Any], index: int) -> Centerlines:
+        read, crs, origin, shapes = context
         # an item without any line is the caller's to notice; the batch does not warn
-        return _result(read, out, tuning.compute_widths, crs, origin, warn_stacklevel=None)
+        result = _result(read, out, tuning.compute_widths, crs, origin, warn_stacklevel=None)
+        return result if shapes is None else with_shape_sources(result, shapes[0], read, shapes[1], origin)
 
     results: list[Centerlines] | BatchResults = run_chunked(
         shapes,

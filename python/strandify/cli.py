@@ -10,18 +10,20 @@ import sys
 import tempfile
 import warnings
 from collections.abc import Iterator, Sequence
-from dataclasses import dataclass, fields
+from dataclasses import dataclass, fields, replace
 from pathlib import Path
 from typing import Any, NamedTuple
 
 from . import __version__, formats
-from ._crs import check_crs
-from ._lines import run_batch, stroke_options
+from ._crs import as_crs, check_crs, is_geographic, local_utm, mercator_stretch
+from ._geometry import bounds_of
+from ._lines import run_batch, stroke_options, with_stroke_sources
 from ._result import Centerlines
 from ._scale import BUFFER_PER_STROKE, FEATURE_PER_BUFFER, FEATURE_PER_HALF_WIDTH, resolve
 from ._shapes import polygon_centerlines
 from ._types import Curve
 from .errors import BatchJobError, CliError, DrawingError
+from .formats.drawing import reprojected, with_parts
 from .options import PARTITIONS, Options
 
 DESCRIPTION = """\
@@ -31,8 +33,10 @@ Inputs are SVG (paths, polylines, polygons, lines, rects, circles and
 ellipses with a stroke, transforms and <use> applied, curves flattened;
 fill-only and hidden shapes skipped), GeoJSON (LineString and
 MultiLineString, bare or in Features and FeatureCollections), JSON (a list of curves, each a list of [x, y] pairs) and,
-with the gis extra, GeoPackage, Shapefile and GPX tracks. The output format
-follows the extension of OUTPUT: .svg, .geojson, .json or .gpkg. Several
+with the gis extra, every vector format GDAL reads: GeoPackage, Shapefile,
+GPX tracks, FlatGeobuf, GeoParquet, OpenStreetMap .pbf, GML, KML, ... The
+output format follows the extension of OUTPUT: .svg, .geojson, .json, .gpkg,
+.fgb or .parquet. Several
 inputs run as one parallel batch; OUTPUT (and PREVIEW) must then contain
 {stem}, which is replaced by each input's file name without extension, e.g.
 out/{stem}.svg. "-" reads standard input or writes standard output (the
@@ -43,8 +47,18 @@ output keeps the input's width, height and viewBox, so a drawing keeps its
 physical size; Inkscape layers (and, with --by-stroke, stroke colours) run as
 drawings of their own and come back as layers. GeoJSON, JSON and GIS
 coordinates are taken as y pointing up, and SVG output and previews of them
-are flipped so they show upright; their CRS is kept in GeoJSON and GeoPackage
+are flipped so they show upright; their CRS is kept in GeoJSON and GIS
 output.
+
+Every layer of a GIS file runs as a drawing of its own in its own CRS and
+comes back as a layer of the same name; --layer picks layers, and layers of
+the wrong geometry type are skipped with a note. The chains of a GIS file
+carry a sources column (the rows of the input whose buffer covers them, the
+one covering most of the chain first) and every attribute column of the
+input, taken from the row that covers most of the chain. On data in degrees
+(EPSG:4326 GeoJSON, GPX, OSM), lengths in metres (-d 10m) compute in the
+local UTM zone and the chains are written back in the input's CRS;
+--to-crs chooses another CRS, in which they are then also written.
 
 With --fill, filled shapes are read instead of strokes: SVG shapes whose fill
 is not none (font outlines, icons), GeoJSON and GIS Polygon and MultiPolygon
@@ -54,7 +68,9 @@ geometries. Their centerlines run through the middle of each region.
 EPILOG = f"""\
 Lengths (D, F, --simplification, --resample, --boundary-simplification,
 --merge-tolerance) are in the drawing's own units, or carry a unit: px, mm,
-cm, in, pt or pc for SVG (e.g. -d 0.5mm), m, km or ft for a projected CRS.
+cm, in, pt or pc for SVG (e.g. -d 0.5mm), m, km or ft for GIS data.
+Web Mercator (EPSG:3857) lengths are 1/cos(latitude) too long: a warning
+gives the factor when lengths in metres are given far from the equator.
 
 Defaults: D is {BUFFER_PER_STROKE:g} x the median length of each drawing's strokes, and
 F is {FEATURE_PER_BUFFER:g} x D; given only one of them, the other follows by that ratio.
@@ -177,11 +193,11 @@ def build_parser() -> argparse.ArgumentParser:
     )
     parser.add_argument(
         "inputs", nargs="+", metavar="INPUT",
-        help="drawing to read (.svg, .geojson, .json, .gpkg, .shp, .gpx), or - for standard input",
+        help="drawing to read (.svg, .geojson, .json, or any vector format GDAL reads), or - for standard input",
     )
     parser.add_argument(
         "-o", "--output", required=True, metavar="OUTPUT",
-        help="file to write (.svg, .geojson, .json, .gpkg), or - for standard output",
+        help="file to write (.svg, .geojson, .json, .gpkg, .fgb, .parquet), or - for standard output",
     )
     parser.add_argument(
         "-d", "--buffer-distance", type=_length(True), metavar="D",
@@ -205,6 +221,19 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument(
         "--by-stroke", action="store_true",
         help="SVG: run each stroke colour (within each layer) as a drawing of its own, written back as a layer",
+    )
+    parser.add_argument(
+        "--layer", action="append", metavar="NAME",
+        help="GIS files: read only this layer (repeatable); by default every layer runs on its own",
+    )
+    parser.add_argument(
+        "--to-crs", metavar="CRS",
+        help="GIS data: compute in this CRS and write the chains in it (e.g. EPSG:32633, or utm for "
+        "the local UTM zone)",
+    )
+    parser.add_argument(
+        "--nodes", action="store_true",
+        help="GeoJSON output: also write a Point feature (node, degree) per node",
     )
     parser.add_argument("--from", dest="input_format", type=_format, metavar="FORMAT", help="format of standard input (svg, geojson, json)")
     parser.add_argument("--to", dest="output_format", type=_format, metavar="FORMAT", help="format for standard output (svg, geojson, json)")
@@ -263,6 +292,8 @@ class _File:
     error: str | None = None
     parts: list[tuple[formats.Layer | None, Centerlines]] | None = None
     source: str = ""
+    #: per part of the drawing, the CRS its results go back to (None: they stay)
+    back: list[Any] | None = None
 
 
 def _run(args: argparse.Namespace) -> bool:
@@ -293,11 +324,12 @@ def _run(args: argparse.Namespace) -> bool:
                 data = sys.stdin.buffer.read()
                 f.source = args.input_format or formats.sniff(data)
                 f.drawing = formats.read_drawing(
-                    f.path, data=data, fmt=f.source, by_stroke=args.by_stroke, fill=args.fill
+                    f.path, data=data, fmt=f.source, by_stroke=args.by_stroke, fill=args.fill, layers=args.layer
                 )
             else:
                 f.source = f.path.suffix.lower()
-                f.drawing = formats.read_drawing(f.path, by_stroke=args.by_stroke, fill=args.fill)
+                f.drawing = formats.read_drawing(f.path, by_stroke=args.by_stroke, fill=args.fill, layers=args.layer)
+            f.drawing, f.back = working_drawing(f.drawing, args.to_crs, _metric(args))
         except (DrawingError, ImportError) as exc:
             fail(f, str(exc))
 
@@ -313,7 +345,7 @@ def _run(args: argparse.Namespace) -> bool:
         if f.error is not None or f.parts is None or f.drawing is None:
             continue
         try:
-            rendered = [(f.output, formats.render(f.parts, _output_ext(args, f), f.drawing))]
+            rendered = [(f.output, formats.render(f.parts, _output_ext(args, f), f.drawing, nodes=args.nodes))]
             if f.preview is not None:
                 rendered.append((f.preview, formats.render_png(f.parts, f.drawing)))
         except (DrawingError, ImportError) as exc:
@@ -329,20 +361,19 @@ def _run(args: argparse.Namespace) -> bool:
 
 def _compute(args: argparse.Namespace, files: list[_File], fail: Any) -> None:
     """Run every part of every drawing as one batch and hand the results back to their files."""
-    jobs: list[tuple[_File, formats.Layer | None, list[Any], float, float, Options]] = []
+    jobs: list[tuple[_File, formats.Layer, list[Any], float, float, Options]] = []
     for f, drawing in _checked(files):
         try:
-            d, fs = _given_scale(args, drawing)
-            options = _options(args, drawing)
-            parts = drawing.parts()
             resolved = []
-            for layer in parts:
+            for layer in drawing.parts():
+                view = layer_view(drawing, layer)
+                d, fs = _given_scale(args, view)
                 pd, pf = resolve([Curve(c) for c in layer.curves], d, fs)
-                resolved.append((None if drawing.layers is None else layer, layer.curves, pd, pf))
+                resolved.append((layer, layer.curves, pd, pf, _options(args, view)))
         except (DrawingError, ValueError) as exc:
             fail(f, str(exc))
             continue
-        jobs.extend((f, layer, curves, pd, pf, options) for layer, curves, pd, pf in resolved)
+        jobs.extend((f, layer, curves, pd, pf, options) for layer, curves, pd, pf, options in resolved)
     if not jobs:
         return
     # one batch for all files; options differ only by the units of each file, so
@@ -373,7 +404,7 @@ def _compute(args: argparse.Namespace, files: list[_File], fail: Any) -> None:
             match = re.match(r"drawing (\d+): ", text)
             if match is not None:
                 job = jobs[members[int(match.group(1))]]
-                where = job[0].name + (f" (layer {job[1].name})" if job[1] is not None else "")
+                where = job[0].name + (f" (layer {job[1].name})" if job[1].name else "")
                 text = f"{where}: {text[match.end():]}"
             warnings.warn(text, warning.category, stacklevel=1)
         for i, k in enumerate(members):
@@ -381,7 +412,7 @@ def _compute(args: argparse.Namespace, files: list[_File], fail: Any) -> None:
                 errors[k] = results.errors[i]
             else:
                 outcome[k] = results[i]
-    for k, (f, part, _, _, _, _) in enumerate(jobs):
+    for k, (f, part, _, pd, pf, _) in enumerate(jobs):
         if f.error is not None:
             continue
         if k in errors:
@@ -390,7 +421,9 @@ def _compute(args: argparse.Namespace, files: list[_File], fail: Any) -> None:
             continue
         if f.parts is None:
             f.parts = []
-        f.parts.append((part, outcome[k]))
+        assert f.drawing is not None
+        result = finished(outcome[k], part, f.back[len(f.parts)] if f.back else None, pd, pf, fill=False)
+        f.parts.append((None if f.drawing.layers is None else part, result))
     for f in files:
         if f.error is None and f.parts is not None and not any(len(r.chains) for _, r in f.parts):
             fail(
@@ -404,15 +437,21 @@ def _compute_fill(args: argparse.Namespace, files: list[_File], fail: Any) -> No
     """The regions of every part of every drawing, one call each."""
     for f, drawing in _checked(files):
         try:
-            d, fs = _given_scale(args, drawing)
-            options = _options(args, drawing)
             parts = []
-            for layer in drawing.parts():
+            for k, layer in enumerate(drawing.parts()):
                 if not layer.regions:
                     continue
+                view = layer_view(drawing, layer)
+                d, fs = _given_scale(args, view)
+                options = _options(args, view)
+                # a GIS layer goes in as its rows, whose provenance the chains then carry
+                shapes = layer.regions if layer.features is None else layer.features
                 with warnings.catch_warnings():
                     warnings.simplefilter("ignore")  # an empty result is reported below, once per file
-                    result = polygon_centerlines(layer.regions, fs, buffer_distance=d, options=options)
+                    result = polygon_centerlines(
+                        shapes, fs, buffer_distance=d, options=replace(options, sources=layer.features is not None)
+                    )
+                result = finished(result, layer, f.back[k] if f.back else None, d, fs, fill=True)
                 parts.append((None if drawing.layers is None else layer, result))
         except (DrawingError, ValueError, TypeError) as exc:
             fail(f, str(exc))
@@ -423,12 +462,101 @@ def _compute_fill(args: argparse.Namespace, files: list[_File], fail: Any) -> No
 
 
 def _checked(files: list[_File]) -> Iterator[tuple[_File, formats.Drawing]]:
-    """Each file with its drawing, told first whether the drawing's CRS counts in degrees."""
+    """Each file with its drawing, told first whether a layer's CRS counts in degrees."""
     for f in files:
         assert f.drawing is not None
-        # one level more than a direct call: the warning names the same caller
-        check_crs(f.drawing.crs, where=f"{f.name}: ", stacklevel=3)
+        for crs in dict.fromkeys(str(layer.crs) for layer in f.drawing.parts() if layer.crs is not None):
+            # one level more than a direct call: the warning names the same caller
+            check_crs(crs, where=f"{f.name}: ", stacklevel=3, hint=DEGREES_HINT)
         yield f, f.drawing
+
+
+#: What to do about data in degrees, on the command line.
+DEGREES_HINT = "give lengths in metres (e.g. -d 10m) to compute in the local UTM zone, or choose a CRS with --to-crs"
+
+
+def _metric(args: argparse.Namespace) -> bool:
+    """Whether a length was given with a unit (a map unit on GIS data)."""
+    given = [args.buffer_distance, args.feature_size, *(getattr(args, name) for _, _, name, _ in option_flags())]
+    return any(isinstance(v, Length) and v.unit for v in given)
+
+
+def working_drawing(drawing: formats.Drawing, to_crs: str | None, metric: bool) -> tuple[formats.Drawing, list[Any] | None]:
+    """The drawing in the CRS it is computed in, and per part the CRS its results go back to.
+
+    --to-crs reprojects every layer, and the results stay there.  Without it, a layer in
+    degrees with lengths in metres goes to its local UTM zone and its results come back to
+    its own CRS; a layer in Web Mercator draws a warning for its stretched metres."""
+    if to_crs is None and not metric:
+        return drawing, None
+    parts = drawing.parts()
+    targets: list[Any] = []
+    for layer in parts:
+        if layer.crs is None:
+            if to_crs is not None:
+                raise DrawingError("--to-crs reprojects GIS data; this drawing has no CRS")
+            targets.append(None)
+        elif to_crs is not None:
+            targets.append(local_utm(layer.crs, _bounds(layer)) if to_crs.lower() == "utm" else _crs_or_fail(to_crs))
+        elif is_geographic(layer.crs):
+            targets.append(local_utm(layer.crs, _bounds(layer)))
+        else:
+            _warn_mercator(layer)
+            targets.append(None)
+    if not any(t is not None for t in targets):
+        return drawing, None
+    moved = [reprojected(layer, t) if t is not None else layer for layer, t in zip(parts, targets)]
+    back = [layer.crs if t is not None and to_crs is None else None for layer, t in zip(parts, targets)]
+    return with_parts(drawing, moved), back
+
+
+def _crs_or_fail(text: str) -> Any:
+    try:
+        return as_crs(text)
+    except Exception as exc:  # pyproj names what it could not read
+        raise DrawingError(f"--to-crs: unknown CRS {text!r} ({str(exc).splitlines()[0]})") from None
+
+
+def _bounds(layer: formats.Layer) -> tuple[float, float, float, float]:
+    box = bounds_of(layer.curves)
+    if box is None:
+        raise DrawingError(f"layer {layer.name!r} has no points to place in a CRS")
+    return box
+
+
+def _warn_mercator(layer: formats.Layer) -> None:
+    box = bounds_of(layer.curves)
+    stretch = mercator_stretch(layer.crs, box) if box is not None else None
+    if stretch is not None and stretch > MERCATOR_TOLERANCE:
+        where = f"layer {layer.name!r}: " if layer.name else ""
+        warnings.warn(
+            f"{where}Web Mercator (EPSG:3857) lengths are {stretch:.3g} times the true ones here, so a "
+            f"length in metres is {1 / stretch:.3g} of it on the ground; give --to-crs utm to compute in "
+            f"true metres",
+            UserWarning,
+            stacklevel=3,
+        )
+
+
+#: Web Mercator's stretch above which lengths in metres draw a warning: 1%, reached at 8 degrees
+#: of latitude.
+MERCATOR_TOLERANCE = 1.01
+
+
+def finished(result: Centerlines, layer: formats.Layer, back: Any, d: float | None, fs: float | None, *, fill: bool) -> Centerlines:
+    """A part's result in its layer's CRS, with the provenance of a GIS layer's chains, back
+    in the CRS it came from."""
+    if layer.crs is not None and result.crs is None:
+        result = replace(result, crs=layer.crs)
+    if layer.features is not None and not fill and d is not None and fs is not None:
+        box = bounds_of(layer.curves) or (0.0, 0.0, 0.0, 0.0)
+        result = with_stroke_sources(result, layer.features, [], d, fs, (box[0], box[1]))
+    return result.to_crs(back) if back is not None else result
+
+
+def layer_view(drawing: formats.Drawing, layer: formats.Layer) -> formats.Drawing:
+    """The drawing as one of its layers sees it: in that layer's CRS, for its lengths."""
+    return drawing if layer.crs is None or layer.crs is drawing.crs else replace(drawing, crs=layer.crs)
 
 
 def _given_scale(args: argparse.Namespace, drawing: formats.Drawing) -> tuple[float | None, float | None]:
@@ -460,8 +588,8 @@ def _outputs(args: argparse.Namespace, names: list[str], paths: list[Path]) -> l
         ext = args.output_format
         if ext is not None and ext not in formats.OUTPUT_FORMATS:
             raise CliError(f"--to: unknown format {ext!r}; expected {', '.join(formats.OUTPUT_FORMATS)}")
-        if ext == ".gpkg":
-            raise CliError("a GeoPackage cannot be written to standard output")
+        if ext in (".gpkg", ".fgb", ".parquet"):
+            raise CliError(f"a {ext} file cannot be written to standard output")
         return [Path(STDIO)]
     return _targets(args.output, names, paths, formats.OUTPUT_FORMATS, "OUTPUT")
 

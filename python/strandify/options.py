@@ -136,6 +136,9 @@ class Options:
     boundary_simplification: float | None = _option(None, "length", "tolerance of the boundary simplification")
     merge_tolerance: float | None = _option(None, "length", "curve ends closer than this are joined")
     compute_widths: bool = _option(False, "", "measure the local width at every chain point")
+    sources: bool = _option(
+        False, "", "find the input features each chain comes from (the strokes and shapes calls and their batches)"
+    )
     partition: Partition = _option(
         "components",
         "choice",

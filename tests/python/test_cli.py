@@ -169,8 +169,8 @@ class TestReading:
             ("a.geojson", '{"type": "FeatureCollection", "features": [{"type": "Feature", "geometry": {"type": "LineString", "coordinates": 7}}]}', "feature 0: LineString: expected a list of [x, y] number pairs"),
             ("a.svg", '<svg xmlns="http://www.w3.org/2000/svg" stroke="black"><text>hi</text></svg>', "no stroked paths, polylines or lines found"),
             ("a.svg", "<svg><path d='M0 0 L1 1'></svg>", "invalid SVG: mismatched tag: line 1, column 27"),
-            ("a.txt", "[]", "unknown input format '.txt'; expected one of .svg, .geojson, .json, .gpkg, .shp, .gpx"),
-            ("noext", "[]", "unknown input format '(no extension)'; expected one of .svg, .geojson, .json, .gpkg, .shp, .gpx"),
+            ("a.txt", "[]", "unknown input format '.txt'; expected .svg, .geojson, .json or a vector format GDAL reads (.gpkg, .shp, .gpx, .fgb, .parquet, .pbf, .gml, .kml, .gdb, .dxf, ...; needs the gis extra)"),
+            ("noext", "[]", "unknown input format '(no extension)'; expected .svg, .geojson, .json or a vector format GDAL reads (.gpkg, .shp, .gpx, .fgb, .parquet, .pbf, .gml, .kml, .gdb, .dxf, ...; needs the gis extra)"),
         ],
     )
     def test_unusable_files(self, tmp_path: Path, name: str, text: str, problem: str) -> None:
@@ -374,14 +374,14 @@ class TestFailures:
         self.check(capsys, [bad, "-o", out], bad, "invalid JSON: Expecting ',' delimiter (line 1, column 18)", out)
 
     def test_unknown_input_extension(self, tmp_path: Path, capsys: pytest.CaptureFixture[str]) -> None:
-        bad = write(tmp_path, "drawing.dxf", "0\nSECTION\n")
+        bad = write(tmp_path, "drawing.abc", "0\nSECTION\n")
         out = tmp_path / "out.svg"
-        self.check(capsys, [bad, "-o", out], bad, "unknown input format '.dxf'; expected one of .svg, .geojson, .json, .gpkg, .shp, .gpx", out)
+        self.check(capsys, [bad, "-o", out], bad, "unknown input format '.abc'; expected .svg, .geojson, .json or a vector format GDAL reads (.gpkg, .shp, .gpx, .fgb, .parquet, .pbf, .gml, .kml, .gdb, .dxf, ...; needs the gis extra)", out)
 
     def test_unknown_output_extension(self, tmp_path: Path, capsys: pytest.CaptureFixture[str]) -> None:
         src = write(tmp_path, "a.json", plus_json())
         out = tmp_path / "out.pdf"
-        self.check(capsys, [src, "-o", out], out, "unknown OUTPUT format '.pdf'; expected .svg, .geojson, .json, .gpkg", out)
+        self.check(capsys, [src, "-o", out], out, "unknown OUTPUT format '.pdf'; expected .svg, .geojson, .json, .gpkg, .fgb, .parquet", out)
         png = tmp_path / "out.jpg"
         self.check(capsys, [src, "-o", tmp_path / "x.svg", "--png", png], png, "unknown --png format '.jpg'; expected .png", png)
         assert not (tmp_path / "x.svg").exists()

@@ -86,3 +86,61 @@ class TestInVpype:
 
         doc = vpype_cli.execute("strandify")
         assert doc.is_empty()
+
+
+class TestMatchesTheCommandLine:
+    @pytest.fixture(autouse=True)
+    def _vpype(self) -> None:
+        pytest.importorskip("vpype")
+        pytest.importorskip("vpype_cli")
+
+    def test_fill_traces_the_outlined_shapes(self) -> None:
+        import vpype_cli
+
+        from strandify import polygon_centerlines
+        from strandify._read_shapes import regions_from_subpaths
+
+        doc = vpype_cli.execute("rect 0 0 100 10 circle 50 50 20 circle 50 50 10 strandify --fill")
+        outlines = vpype_cli.execute("rect 0 0 100 10 circle 50 50 20 circle 50 50 10")
+        rings = vpype_plugin.lines_to_curves(outlines.layers[1])
+        want = polygon_centerlines(regions_from_subpaths(rings))
+        got = vpype_plugin.lines_to_curves(doc.layers[1])
+        # a bar and a ring (the inner circle is the outer one's hole)
+        assert len(got) == len(want.chains) == 2
+        assert all(np.array_equal(g, w) for g, w in zip(got, want.chains))
+
+    @pytest.mark.parametrize(
+        ("flags", "keywords"),
+        [
+            ("--no-refine", {"refine": False}),
+            ("--partition none --no-finish-tips", {"partition": "none", "finish_tips": False}),
+            ("--radius-tips --min-tip-fraction 1", {"radius_tips": True, "min_tip_fraction": 1.0}),
+        ],
+    )
+    def test_flags_are_the_options(self, flags: str, keywords: dict[str, object]) -> None:
+        import vpype_cli
+
+        doc = vpype_cli.execute(f"line 0 0 100 0 line 0 1 100 1 line 50 0 50 30 strandify -d 2 -f 4 {flags}")
+        want = centerlines([[(0, 0), (100, 0)], [(0, 1), (100, 1)], [(50, 0), (50, 30)]], 2.0, 4.0, **keywords)
+        got = vpype_plugin.lines_to_curves(doc.layers[1])
+        assert len(got) == len(want.chains) and all(np.array_equal(g, w) for g, w in zip(got, want.chains))
+
+    @pytest.mark.parametrize(
+        ("command", "problem"),
+        [
+            ("strandify -d -1", "--buffer-distance: must be a positive finite number, got -1"),
+            ("strandify --simplification -2mm", "--simplification: must be a non-negative finite number"),
+            ("strandify --fill --merge-tolerance 1", "--merge-tolerance joins stroke ends; it has no meaning with --fill"),
+            ("strandify --partition tiles --tile-size 0", "--tile-size: must be a positive finite number, got 0"),
+        ],
+    )
+    def test_bad_values_are_one_line_usage_errors(self, command: str, problem: str) -> None:
+        import click
+        import vpype_cli
+
+        with pytest.raises(click.UsageError) as info:
+            vpype_cli.execute(f"line 0 0 100 0 {command}")
+        assert problem in info.value.format_message() and "\n" not in info.value.format_message()
+
+    def test_listed_under_plugins(self) -> None:
+        assert vpype_plugin.strandify_command.help_group == "Plugins"

@@ -24,9 +24,11 @@ content):
   in; the ``"layers"`` of a result run in parts come back as layers), or any
   GeoJSON object.  ``null`` coordinates count as NaN and split
   their curve.
-- ``.gpkg``, ``.shp`` and ``.gpx`` through pyogrio (the ``gis`` extra): the
-  line geometries of every layer (of a GPX file, its tracks and routes), with
-  the layer's CRS.
+- every other extension (``.gpkg``, ``.shp``, ``.gpx``, ``.fgb``, ``.parquet``,
+  ``.osm.pbf``, ``.gml``, ``.kml``, ...) through pyogrio and GDAL (the ``gis``
+  extra): the line geometries of each layer (of a GPX file, its tracks and
+  routes), each layer a drawing of its own with its own CRS and its rows
+  (:mod:`strandify.formats.gis`); ``layers`` picks layers by name.
 
 With ``fill=True`` the regions are read instead of the strokes: the filled
 shapes of an SVG (every shape whose fill is not ``none``, stroked or not; the
@@ -39,13 +41,20 @@ then holds every ring, for previews and the drawing's extent.
 Output formats, chosen by extension: ``.svg`` (the source's width, height and
 viewBox kept, one group per layer), ``.geojson`` (a FeatureCollection, see
 :meth:`Centerlines.to_geojson`, with the CRS), ``.json`` (see
-:meth:`Centerlines.to_json`) and ``.gpkg`` (layers ``chains`` and ``nodes``,
-see :meth:`Centerlines.to_geopandas`).
+:meth:`Centerlines.to_json`), ``.gpkg`` (layers ``chains`` and ``nodes``,
+see :meth:`Centerlines.to_geopandas`; the layers of a GIS file each as a
+layer of chains of its name and one of nodes named ``NAME_nodes``), ``.fgb``
+(FlatGeobuf) and ``.parquet`` (GeoParquet), which hold the chains.  Formats
+of one layer of features name each chain's layer in a ``layer`` column and
+hold one CRS, the first layer's: the others are reprojected to it.
 """
 
 from __future__ import annotations
 
+import importlib.util
 import os
+import warnings
+from collections.abc import Sequence
 from dataclasses import replace
 from pathlib import Path
 
@@ -74,8 +83,9 @@ __all__ = [
 ]
 
 GIS_INPUTS = gis.EXTENSIONS
-INPUT_FORMATS = (".svg", ".geojson", ".json", *GIS_INPUTS)
-OUTPUT_FORMATS = (".svg", ".geojson", ".json", ".gpkg")
+TEXT_INPUTS = (".svg", ".geojson", ".json")
+INPUT_FORMATS = (*TEXT_INPUTS, *GIS_INPUTS)
+OUTPUT_FORMATS = (".svg", ".geojson", ".json", *gis.WRITERS)
 
 
 def sniff(data: bytes) -> str:
@@ -95,10 +105,12 @@ def read_drawing(
     data: bytes | None = None,
     fmt: str | None = None,
     fill: bool = False,
+    layers: Sequence[str] | None = None,
 ) -> Drawing:
     """Read the curves of a file (format by extension, or ``fmt``).
 
-    ``data``, when given, is the file's content (standard input).
+    ``data``, when given, is the file's content (standard input).  ``layers`` picks
+    the layers of a GIS file by name.
     ``by_stroke`` splits an SVG's layers further by stroke colour (by fill
     colour with ``fill``).  ``fill`` reads the filled regions instead of the
     strokes (see the module's documentation).  Raises :class:`DrawingError`
@@ -109,14 +121,17 @@ def read_drawing(
     ext = (fmt or path.suffix).lower()
     if ext and not ext.startswith("."):
         ext = "." + ext
-    if ext not in INPUT_FORMATS:
-        raise DrawingError(
-            f"unknown input format {ext or '(no extension)'!r}; expected one of {', '.join(INPUT_FORMATS)}"
-        )
-    if ext in GIS_INPUTS and data is not None:
-        raise DrawingError(f"{ext} files cannot be read from standard input")
-    raw = None if ext in GIS_INPUTS else data if data is not None else _read_bytes(path)
-    drawing = _read(path, ext, raw, by_stroke, fill)
+    if ext not in TEXT_INPUTS and (data is not None or ext not in GIS_INPUTS and not gis_available()):
+        if data is not None and ext in GIS_INPUTS:
+            raise DrawingError(f"{ext} files cannot be read from standard input")
+        raise DrawingError(_unknown(ext))
+    if layers is not None and ext in TEXT_INPUTS:
+        raise DrawingError(f"--layer picks layers of GIS files; a {ext} file has none")
+    raw = None if ext not in TEXT_INPUTS else data if data is not None else _read_bytes(path)
+    try:
+        drawing = _read(path, ext, raw, by_stroke, fill, layers)
+    except gis.UnknownFormat:
+        raise DrawingError(_unknown(ext)) from None
     if fill and not drawing.regions and not (drawing.layers and any(layer.regions for layer in drawing.layers)):
         hint = "; it has strokes: leave out --fill to trace them"
         raise DrawingError(_nothing_found(ext, fill) + (hint if _has_curves(path, ext, raw, fill=False) else ""))
@@ -126,9 +141,25 @@ def read_drawing(
     return drawing
 
 
-def _read(path: Path, ext: str, raw: bytes | None, by_stroke: bool, fill: bool) -> Drawing:
+def gis_available() -> bool:
+    """Whether pyogrio, the reader of every GIS format, is installed."""
+    return importlib.util.find_spec("pyogrio") is not None
+
+
+def _unknown(ext: str) -> str:
+    return (
+        f"unknown input format {ext or '(no extension)'!r}; expected .svg, .geojson, .json or a "
+        f"vector format GDAL reads ({', '.join(GIS_INPUTS)}, ...; needs the gis extra)"
+    )
+
+
+def _read(
+    path: Path, ext: str, raw: bytes | None, by_stroke: bool, fill: bool, layers: Sequence[str] | None = None
+) -> Drawing:
     if raw is None:
-        return gis.read(path, ext, fill)
+        if layers is None:
+            return gis.read(path, ext, fill)
+        return gis.read(path, ext, fill, layers)
     if ext == ".svg":
         return svg.read(raw, by_stroke, fill)
     return json.read(raw, geojson=ext == ".geojson", fill=fill)
@@ -137,7 +168,9 @@ def _read(path: Path, ext: str, raw: bytes | None, by_stroke: bool, fill: bool) 
 def _has_curves(path: Path, ext: str, raw: bytes | None, fill: bool) -> bool:
     """Whether the file, read the other way (as regions with ``fill``), holds anything."""
     try:
-        return any(len(c) for c in _read(path, ext, raw, False, fill).curves)
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")  # the notes of skipped layers were given once
+            return any(len(c) for c in _read(path, ext, raw, False, fill).curves)
     except DrawingError:
         return False
 
@@ -149,7 +182,7 @@ def _nothing_found(ext: str, fill: bool) -> str:
         return "no stroked paths, polylines or lines found"
     if ext == ".geojson":
         return "no LineString or MultiLineString geometries found"
-    if ext in GIS_INPUTS:
+    if ext not in TEXT_INPUTS:
         return "no line geometries found"
     return "no curves found"
 
@@ -167,12 +200,15 @@ def _read_bytes(path: Path) -> bytes:
         raise DrawingError(exc.strerror or str(exc)) from None
 
 
-def render(result: Centerlines | list[Part], ext: str, drawing: Drawing | None = None) -> bytes:
+def render(
+    result: Centerlines | list[Part], ext: str, drawing: Drawing | None = None, *, nodes: bool = False
+) -> bytes:
     """The bytes of ``result`` in the output format of extension ``ext``.
 
     ``result`` is one :class:`Centerlines`, or the results of a drawing's
     layers.  For SVG, ``drawing`` (the source) sets the size and visible area
-    and tells whether the y axis must be flipped to show the picture upright.
+    and tells whether the y axis must be flipped to show the picture upright.  ``nodes``
+    adds a Point feature per node to GeoJSON.
     """
     parts: list[Part] = result if isinstance(result, list) else [(None, result)]
     if drawing is not None and drawing.crs is not None:
@@ -180,10 +216,10 @@ def render(result: Centerlines | list[Part], ext: str, drawing: Drawing | None =
     ext = ext.lower()
     if ext == ".svg":
         return svg.render(parts, drawing).encode()
-    if ext == ".gpkg":
-        return gis.render(parts)
+    if ext in gis.WRITERS:
+        return gis.render(parts, ext)
     if ext == ".geojson":
-        return json.dump(geojson.render(parts))
+        return json.dump(geojson.render(parts, nodes))
     if ext == ".json":
         return json.dump(json.render(parts))
     raise DrawingError(

@@ -3,8 +3,10 @@ and the units its lengths may carry."""
 
 from __future__ import annotations
 
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 from typing import Any
+
+import numpy as np
 
 from .._geometry import bounds_of, padded_bounds
 from .._optional import require
@@ -20,12 +22,16 @@ MAP_UNITS = {"m": 1.0, "km": 1000.0, "cm": 0.01, "mm": 0.001, "ft": 0.3048, "us-
 
 @dataclass
 class Layer:
-    """A part of a drawing run on its own: an Inkscape layer or a stroke colour."""
+    """A part of a drawing run on its own: an Inkscape layer, a stroke colour or the layer of
+    a GIS file.  A GIS layer has its own ``crs`` and its ``features``, the GeoDataFrame of the
+    rows its curves (or regions) come from."""
 
     name: str
     curves: list[FloatArray]
     stroke: str | None = None
     regions: list[list[FloatArray]] | None = None
+    crs: Any = None
+    features: Any = None
 
 
 @dataclass
@@ -38,7 +44,8 @@ class Drawing:
     written (with their units), when it declares them.  ``layers`` holds the
     parts run apart, when the file has them; ``crs`` the coordinate reference
     system of a GIS source.  ``px_per_unit`` is how many CSS pixels one user
-    unit of an SVG is.
+    unit of an SVG is.  ``features`` is the GeoDataFrame of the rows of a GIS file of one
+    layer, whose attributes the results carry.
     """
 
     curves: list[FloatArray]
@@ -49,6 +56,7 @@ class Drawing:
     layers: list[Layer] | None = None
     px_per_unit: float | None = None
     regions: list[list[FloatArray]] | None = None
+    features: Any = None
 
     def frame(self) -> Bounds:
         """The area to show: the viewBox, else the curves' extent with a margin."""
@@ -58,7 +66,9 @@ class Drawing:
 
     def parts(self) -> list[Layer]:
         """What runs as one drawing each: the layers, or the whole drawing."""
-        return self.layers if self.layers is not None else [Layer("", self.curves, regions=self.regions)]
+        if self.layers is not None:
+            return self.layers
+        return [Layer("", self.curves, regions=self.regions, crs=self.crs, features=self.features)]
 
     def length(self, value: float, unit: str) -> float:
         """``value`` ``unit`` in the drawing's own coordinates; DrawingError if it has no such unit."""
@@ -99,3 +109,33 @@ def _metres_per_unit(crs: Any) -> float | None:
         return None
     factor = float(info[0].unit_conversion_factor)
     return factor if factor > 0 else None
+
+
+def with_parts(drawing: Drawing, parts: list[Layer]) -> Drawing:
+    """``drawing`` made of ``parts`` (as many as ``drawing.parts()``): its layers, or its one
+    part as the whole drawing."""
+    curves = [c for layer in parts for c in layer.curves]
+    regions = None if drawing.regions is None else [r for layer in parts for r in layer.regions or []]
+    if drawing.layers is not None:
+        return replace(drawing, curves=curves, regions=regions, layers=parts, crs=parts[0].crs, viewbox=None)
+    only = parts[0]
+    return replace(drawing, curves=curves, regions=regions, crs=only.crs, features=only.features, viewbox=None)
+
+
+def reprojected(layer: Layer, crs: Any) -> Layer:
+    """``layer`` in the CRS ``crs``: its curves, regions and rows."""
+    from .._crs import as_crs, transform_points
+
+    def move(arrays: list[FloatArray]) -> list[FloatArray]:
+        if not arrays:
+            return []
+        moved = transform_points(np.concatenate(arrays), layer.crs, crs)
+        return list(np.split(moved, np.cumsum([len(a) for a in arrays])[:-1]))
+
+    regions = None
+    if layer.regions is not None:
+        rings = move([ring for rings in layer.regions for ring in rings])
+        cuts = np.cumsum([len(rings) for rings in layer.regions])[:-1]
+        regions = [list(group) for group in np.split(np.array(rings, dtype=object), cuts)] if rings else []
+    features = None if layer.features is None else layer.features.to_crs(crs)
+    return replace(layer, curves=move(layer.curves), regions=regions, crs=as_crs(crs), features=features)

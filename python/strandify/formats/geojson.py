@@ -5,6 +5,7 @@ from __future__ import annotations
 
 from typing import Any
 
+from .._crs import as_crs
 from .._geojson import polygons
 from .._types import FloatArray
 from ..errors import DrawingError
@@ -21,6 +22,11 @@ def declared_crs(data: Any) -> Any:
     return None
 
 
+def same_crs(a: Any, b: Any) -> bool:
+    """Whether two CRSs are the same one."""
+    return bool(as_crs(a).equals(as_crs(b)))
+
+
 def regions(data: Any) -> list[list[FloatArray]]:
     """The Polygon and MultiPolygon geometries of a GeoJSON object; the others are skipped."""
     if not (isinstance(data, dict) and "type" in data):
@@ -31,14 +37,18 @@ def regions(data: Any) -> list[list[FloatArray]]:
         raise DrawingError(str(exc)) from None
 
 
-def render(parts: list[Part]) -> dict[str, Any]:
-    """One FeatureCollection (see :meth:`Centerlines.to_geojson`); with layers, each feature
-    names its layer in the ``layer`` property."""
+def render(parts: list[Part], nodes: bool = False) -> dict[str, Any]:
+    """One FeatureCollection (see :meth:`Centerlines.to_geojson`, ``nodes`` adding the node
+    Points); with layers, each feature names its layer in the ``layer`` property, and all are
+    in the first layer's CRS."""
     if len(parts) == 1 and parts[0][0] is None:
-        return parts[0][1].to_geojson()
+        return parts[0][1].to_geojson(nodes=nodes)
     out: dict[str, Any] = {"type": "FeatureCollection", "features": []}
+    crs = parts[0][1].crs if parts else None
     for layer, r in parts:
-        data = r.to_geojson()
+        if r.crs is not None and crs is not None and not same_crs(r.crs, crs):
+            r = r.to_crs(crs)  # a FeatureCollection holds one CRS
+        data = r.to_geojson(nodes=nodes)
         for feature in data["features"]:
             feature["properties"]["layer"] = layer.name if layer else ""
         out["features"].extend(data["features"])
