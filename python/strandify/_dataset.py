@@ -18,6 +18,7 @@ the tile it falls in.
 from __future__ import annotations
 
 import math
+import os
 from collections.abc import Sequence
 from pathlib import Path
 from typing import Any, NamedTuple
@@ -27,7 +28,7 @@ import numpy as np
 from . import _native
 from ._origin import local_origin, moved_curves
 from ._read_lines import read_curves, to_native
-from ._seams import ChainPart, OpenTile, open_tile, seam_ends, settled_chains, stitched, subset_result, tile_pieces
+from ._seams import ChainPart, OpenTile, open_tile, seam_ends, seam_reach, settled_chains, stitched, subset_result, tile_pieces
 from ._types import FloatArray, IntArray
 from .options import NativeOptions
 
@@ -62,6 +63,7 @@ class Grid(NamedTuple):
     rows: int
     anchors: tuple[tuple[float, float], tuple[float, float]]
     far_y: float  # above every node: where stubs end
+    reach: float  # of the seams (see strandify._seams)
 
 
 class BlockJob(NamedTuple):
@@ -84,7 +86,7 @@ class Block(NamedTuple):
 
 def survey(frame: Any) -> Survey:
     """The bounds and point count of a partition (a GeoDataFrame or GeoSeries)."""
-    import shapely
+    import shapely  # type: ignore[import-untyped,unused-ignore]
 
     geoms = np.asarray(frame.geometry if hasattr(frame, "geometry") else frame)
     points = int(shapely.get_num_coordinates(geoms).sum()) if len(geoms) else 0
@@ -95,7 +97,7 @@ def survey(frame: Any) -> Survey:
 
 
 def survey_file(path: str) -> Survey:
-    import geopandas
+    import geopandas  # type: ignore[import-untyped,unused-ignore]
 
     return survey(geopandas.read_parquet(path, columns=[_geometry_column(path)]))
 
@@ -103,14 +105,14 @@ def survey_file(path: str) -> Survey:
 def _geometry_column(path: str) -> str:
     import json
 
-    import pyarrow.parquet as pq
+    import pyarrow.parquet as pq  # type: ignore[import-untyped,unused-ignore]
 
     meta = pq.read_schema(path).metadata or {}
     geo = json.loads(meta.get(b"geo", b"{}"))
     return str(geo.get("primary_column", "geometry"))
 
 
-def dataset_files(path: str | Path) -> list[str]:
+def dataset_files(path: str | os.PathLike[str]) -> list[str]:
     """The GeoParquet files of a dataset (a file, or a directory of them, in name order)."""
     p = Path(path)
     if p.is_dir():
@@ -160,7 +162,7 @@ def lay_grid(bounds: Box, points: int, buffer_distance: float, feature_size: flo
     columns = int((hi[0] + reach - x0) // side) + 1
     rows = int((hi[1] + reach - y0) // side) + 1
     far_y = hi[1] + reach + 2.0 * (size + halo)
-    return Grid(origin, size, halo, x0, y0, side, columns, rows, (lo, hi), far_y)
+    return Grid(origin, size, halo, x0, y0, side, columns, rows, (lo, hi), far_y, seam_reach(buffer_distance, feature_size, options))
 
 
 def block_boxes(grid: Grid) -> list[tuple[int, int, Box]]:
@@ -191,7 +193,7 @@ def _block_of(core: Sequence[float], grid: Grid) -> tuple[int, int]:
 
 def _rows_reaching(frame: Any, box: Box) -> Any:
     """The rows of a GeoDataFrame whose geometry's box meets ``box``, in order."""
-    import shapely
+    import shapely  # type: ignore[import-untyped,unused-ignore]
 
     geoms = np.asarray(frame.geometry if hasattr(frame, "geometry") else frame)
     b = shapely.bounds(geoms)
@@ -201,7 +203,7 @@ def _rows_reaching(frame: Any, box: Box) -> Any:
 
 def read_block_files(files: Sequence[str], job: BlockJob) -> Block:
     """A block from GeoParquet files: each read with the block's bbox filter."""
-    import geopandas
+    import geopandas  # type: ignore[import-untyped,unused-ignore]
 
     parts = []
     for path in files:
@@ -220,13 +222,13 @@ def read_block_frames(job: BlockJob, *frames: Any) -> Block:
     return run_block(np.concatenate(parts) if parts else np.empty(0, dtype=object), job)
 
 
-def _is_anchor(curve: Sequence[Any], anchors: tuple[tuple[float, float], ...]) -> bool:
+def _is_anchor(curve: Any, anchors: tuple[tuple[float, float], ...]) -> bool:
     return len(curve) == 2 and tuple(curve[0]) == tuple(curve[1]) and tuple(curve[0]) in anchors
 
 
 def run_block(geoms: Any, job: BlockJob) -> Block:
     """Plan the features with the anchors, run the tiles whose core starts in the block."""
-    import geopandas
+    import geopandas  # type: ignore[import-untyped,unused-ignore]
 
     grid, d, f = job.grid, job.buffer_distance, job.feature_size
     if not len(geoms):
@@ -246,7 +248,7 @@ def run_block(geoms: Any, job: BlockJob) -> Block:
     tiles = []
     for _, core, tile_job in keyed:
         pieces = tile_pieces(_native.run_tile(tile_job, d, f, job.options))
-        tiles.append(open_tile(pieces, core, grid.halo))
+        tiles.append(open_tile(pieces, core, grid.reach))
     settled = [settled_chains(t, d, f, job.options, grid.far_y) for t in tiles]
     return Block([k for k, _, _ in keyed], tiles, concat_parts(settled))
 
@@ -304,9 +306,9 @@ def stitch_selected(d: float, f: float, options: NativeOptions, far_y: float, *s
 def stitch_plan(tables: Sequence[SeamTable], snap: float) -> list[dict[int, dict[int, list[int]]]]:
     """Which groups each stitch task takes, by block and tile: the groups whose seam ends lie
     within ``snap`` of one another's are one, stitched by the task of its first tile."""
-    from scipy.sparse import coo_matrix
-    from scipy.sparse.csgraph import connected_components
-    from scipy.spatial import cKDTree
+    from scipy.sparse import coo_matrix  # type: ignore[import-untyped,unused-ignore]
+    from scipy.sparse.csgraph import connected_components  # type: ignore[import-untyped,unused-ignore]
+    from scipy.spatial import cKDTree  # type: ignore[import-untyped,unused-ignore]
 
     keys = [key for t in tables for key in t.keys]
     order = sorted(range(len(keys)), key=lambda i: keys[i])
@@ -338,8 +340,8 @@ def stitch_plan(tables: Sequence[SeamTable], snap: float) -> list[dict[int, dict
 
 def chain_frame(part: ChainPart, origin: tuple[float, float], crs: Any) -> Any:
     """Chains as a GeoDataFrame of LineStrings in the drawing's own coordinates."""
-    import geopandas
-    import shapely
+    import geopandas  # type: ignore[import-untyped,unused-ignore]
+    import shapely  # type: ignore[import-untyped,unused-ignore]
 
     points = part.points
     if origin != (0.0, 0.0):
@@ -358,7 +360,7 @@ def parquet_crs(path: str) -> Any:
     """The CRS a GeoParquet file declares for its geometry column (its metadata only)."""
     import json
 
-    import pyarrow.parquet as pq
+    import pyarrow.parquet as pq  # type: ignore[import-untyped,unused-ignore]
 
     meta = pq.read_schema(path).metadata or {}
     geo = json.loads(meta.get(b"geo", b"{}"))

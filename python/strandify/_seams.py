@@ -8,7 +8,8 @@ kinds:
 
 - *open* pieces: those with a seam end, or with an end node near the tile's core boundary (within
   ``reach``, which bounds those lengths), or at a node of degree two (a node the stitch joins
-  through).  They are stitched with the open pieces of the tiles they meet across a seam;
+  through).  Open pieces sharing such a node are one group, and a group is stitched with the
+  groups of the tiles it meets across a seam;
 - *settled* pieces: every other one.  The stitch leaves them as they are and finishes each of
   them alone, so the tile finishes them itself.
 
@@ -34,6 +35,21 @@ from ._types import FloatArray, IntArray
 from .options import NativeOptions
 
 Box = tuple[float, float, float, float]
+
+
+#: The longest tip the stitch prunes and the farthest apart junctions it merges, in feature
+#: sizes, when the options leave them to the native defaults (``min_tip_fraction`` 2,
+#: ``junction_merge_fraction`` 1.5).
+DEFAULT_SEAM_FRACTION = 2.0
+
+
+def seam_reach(buffer_distance: float, feature_size: float, options: NativeOptions) -> float:
+    """How far from a seam the stitch can change a node: a tip it prunes or a junction pair it
+    merges is measured along the chain from a seam end, and a matched seam end lies up to half
+    the snap distance (a quarter buffer distance) off the seam; a buffer distance covers it."""
+    fractions = (options.min_tip_fraction, options.junction_merge_fraction)
+    fraction = max([DEFAULT_SEAM_FRACTION, *(float(v) for v in fractions if v is not None)])
+    return fraction * feature_size + abs(buffer_distance)
 
 
 class TilePieces(NamedTuple):
@@ -74,8 +90,8 @@ def tile_pieces(result: tuple[list[Any], int, int, Any]) -> TilePieces:
 
 def _end_points(pieces: TilePieces) -> FloatArray:
     """(start, end) point of every piece, shape (n, 2, 2)."""
-    starts = np.concatenate(([0], np.cumsum(pieces.lengths)[:-1])).astype(np.intp)
-    last = starts + pieces.lengths - 1
+    last = np.cumsum(pieces.lengths) - 1
+    starts = last + 1 - pieces.lengths
     return np.stack((pieces.points[starts], pieces.points[last]), axis=1)
 
 
@@ -96,22 +112,31 @@ def open_tile(pieces: TilePieces, core: Box, reach: float) -> OpenTile:
     inset = np.minimum.reduce((xy[:, 0] - core[0], core[2] - xy[:, 0], xy[:, 1] - core[1], core[3] - xy[:, 1]))
     near[ids[inset <= reach]] = True
     touched = near | (degree == 2)
-    opened = pieces.on_seam.any(axis=1) | (at_node & touched[np.where(at_node, pieces.nodes, 0)]).any(axis=1)
+    opened = pieces.on_seam.any(axis=1) | _ends_at(touched, pieces.nodes, at_node).any(axis=1)
     group = np.full(n, -1, dtype=np.intp)
     which = np.flatnonzero(opened)
     if len(which):
-        group[which] = _groups_through_nodes(pieces, which)
+        group[which] = _groups_through_nodes(pieces, which, touched)
     return OpenTile(pieces, degree, group)
 
 
-def _groups_through_nodes(pieces: TilePieces, which: IntArray) -> IntArray:
-    """Connected components of the pieces ``which``, two pieces joined by a shared node;
-    numbered in the order of their first piece."""
-    from scipy.sparse import coo_matrix
-    from scipy.sparse.csgraph import connected_components
+def _ends_at(nodes: Any, ids: Any, at_node: Any) -> Any:
+    """Which piece ends (``ids``, where ``at_node``) are at a node of the mask ``nodes``."""
+    if not len(nodes):
+        return np.zeros_like(at_node)
+    return at_node & nodes[np.where(at_node, ids, 0)]
+
+
+def _groups_through_nodes(pieces: TilePieces, which: IntArray, touched: Any) -> IntArray:
+    """Connected components of the pieces ``which``, two pieces joined by a shared node the
+    stitch may change (``touched``); numbered in the order of their first piece.  A node it
+    leaves alone does not join its pieces: each group sees it with its full degree (stubs)."""
+    from scipy.sparse import coo_matrix  # type: ignore[import-untyped,unused-ignore]
+    from scipy.sparse.csgraph import connected_components  # type: ignore[import-untyped,unused-ignore]
 
     k = len(which)
     at_node = ~pieces.on_seam[which]
+    at_node = _ends_at(touched, pieces.nodes[which], at_node)
     piece_of = np.repeat(np.arange(k), 2).reshape(-1, 2)[at_node]
     node_of = k + pieces.nodes[which][at_node]
     size = k + pieces.node_count

@@ -417,7 +417,7 @@ def _chain_dataset(client: Any, parts: list[Any], origin: Point, crs: Any, outpu
 
 
 def _empty_frame(crs: Any) -> Any:
-    import geopandas
+    import geopandas  # type: ignore[import-untyped,unused-ignore]
 
     return geopandas.GeoDataFrame(geometry=geopandas.GeoSeries([], crs=crs))
 
