@@ -16,7 +16,7 @@ of one core each, with ``--bandwidth`` bytes/s per worker link: the time of each
 client's serial steps, the scheduler's task rate, the block and stitch phases with their
 largest task), the data moved, and which of them limits the run.  Printed, not asserted.
 
-    python bench/model_dataset.py [--strokes N] [--points N] [--bandwidth B]
+    python bench/model_dataset.py [--town N] [--tile-size S] [--block-tiles K] [--total N] [--bandwidth B]
 """
 
 from __future__ import annotations
@@ -115,7 +115,7 @@ def measure_in_process(folder: str, d: float, f: float, tile_size: float, block_
         picked = [_dataset.select_groups(blocks[b], wanted, grid.far_y) for b, wanted in sorted(task.items())]
         selects += len(picked)
         picked_bytes += sum(len(pickle.dumps(p, protocol=5)) for p in picked)
-        pieces = sum(len(t[1][0]) for p in picked for t in p)
+        pieces = sum(int(np.isin(blocks[b].tiles[k].group, groups).sum()) for b, wanted in task.items() for k, groups in wanted.items())
         largest = max(largest, pieces)
         start = time.perf_counter()
         part = _dataset.stitch_selected(d, f, native, grid.far_y, *picked)
@@ -135,7 +135,8 @@ def measure_in_process(folder: str, d: float, f: float, tile_size: float, block_
         "read_factor": read_bytes / file_bytes, "file_bytes_per_point": file_bytes / points,
         "picked_bytes_per_tile": picked_bytes / tiles, "out_bytes_per_point": out_bytes / points,
         "open_share": open_pieces / max(1, all_pieces), "largest_group_share": largest / max(1, open_pieces),
-        "stitch_chains_per_tile": stitched_chains / tiles,
+        "stitch_chains_per_tile": stitched_chains / tiles, "block_tiles": block_tiles,
+        "halo_per_tile": grid.halo / grid.tile_size,
     }
 
 
@@ -159,11 +160,15 @@ def model(m: dict[str, float], rate: float, total_points: float, workers: int, b
     # a block is one task: the phase lasts at least its costliest block; skew scales the mean
     block_phase = max(blocks * block_cost / workers, block_cost * m["block_skew"])
     stitch_work = tiles * m["stitch_chains_per_tile"] * m["stitch_seconds_per_chain"]
-    # the largest group grows with the drawing only when groups percolate; measured here as a
-    # share of one small town, it is taken as a fixed number of tiles' worth
-    largest_group = m["largest_group_share"] * m["tiles"] * m["stitch_chains_per_tile"] * m["stitch_seconds_per_chain"]
+    # the largest group, taken at its measured share of the open pieces: on a street grid
+    # whose streets run along the seams the groups join up, so it grows with the drawing
+    largest_group = m["largest_group_share"] * stitch_work
     stitch_phase = max(stitch_work / workers, largest_group)
-    read = total_points * m["file_bytes_per_point"] * m["read_factor"]
+    # a block reads its tiles, a tile more above and to the right, and a halo all round
+    def area(k: float) -> float:
+        return ((k + 1 + 2 * m["halo_per_tile"]) / k) ** 2
+
+    read = total_points * m["file_bytes_per_point"] * m["read_factor"] * area(block_tiles) / area(m["block_tiles"])
     seams = tiles * m["seam_bytes_per_tile"]
     picked = tiles * m["picked_bytes_per_tile"]
     written = total_points * m["out_bytes_per_point"]
@@ -172,13 +177,13 @@ def model(m: dict[str, float], rate: float, total_points: float, workers: int, b
     scheduler = tasks / rate
     phases = {"client (seam plan)": client, "scheduler": scheduler, "blocks": block_phase, "stitch": stitch_phase, "transfer": transfer}
     return {"tiles": tiles, "blocks": blocks, "tasks": tasks, "read": read, "seams": seams, "picked": picked,
-            "written": written, "time": client + max(scheduler, block_phase + stitch_phase + transfer), **phases}
+            "written": written, "largest_pull": m["largest_group_share"] * picked, "time": client + max(scheduler, block_phase + stitch_phase + transfer), **phases}
 
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--town", type=int, default=40, help="streets along each side of the measured town")
-    parser.add_argument("--tile-size", type=float, default=60.0)
+    parser.add_argument("--town", type=int, default=90, help="streets along each side of the measured town")
+    parser.add_argument("--tile-size", type=float, default=None, help="default: about 20,000 points a tile")
     parser.add_argument("--block-tiles", type=int, default=_dataset.BLOCK_TILES)
     parser.add_argument("--total", type=float, default=1e8)
     parser.add_argument("--bandwidth", type=float, default=1e9, help="bytes/s per worker link (assumed)")
@@ -199,8 +204,10 @@ def main() -> None:
     print(f"  bytes: input {m['file_bytes_per_point']:.1f} B a point, read {m['read_factor']:.2f}x of it; "
           f"pulled by stitch tasks {m['picked_bytes_per_tile'] / 1e3:.1f} kB a tile; chains out {m['out_bytes_per_point']:.1f} B a point")
     print(f"  scheduler: {rate:.0f} trivial tasks a second (LocalCluster, 2 workers)")
+    print("  stitch rounds: one (every group is stitched by one task, whatever its size); "
+          "top GB: what the largest stitch task pulls")
     print(f"\nmodel: {args.total:.0e} points, blocks of {args.block_tiles}x{args.block_tiles} tiles, {args.bandwidth / 1e9:.1f} GB/s a worker link")
-    print(f"{'workers':>8} {'time s':>9} {'tasks':>9} {'read GB':>8} {'pulled GB':>9} {'client MB':>9} {'out GB':>7}  phases (s) -> limit")
+    print(f"{'workers':>8} {'time s':>9} {'tasks':>9} {'read GB':>8} {'pulled GB':>9} {'client MB':>9} {'out GB':>7} {'top GB':>7}  phases (s) -> limit")
     for workers in (10, 100, 1000):
         for block_tiles in sorted({args.block_tiles, 1}, reverse=True):
             r = model(m, rate, args.total, workers, args.bandwidth, block_tiles)
@@ -208,7 +215,7 @@ def main() -> None:
             limit = max(phases, key=lambda k: phases[k])
             shown = ", ".join(f"{k} {v:.0f}" for k, v in phases.items())
             print(f"{workers:>8} {r['time']:>9.0f} {r['tasks']:>9.0f} {r['read'] / 1e9:>8.1f} {r['picked'] / 1e9:>9.2f} "
-                  f"{r['seams'] / 1e6:>9.0f} {r['written'] / 1e9:>7.1f}  [{block_tiles}x{block_tiles}] {shown} -> {limit}")
+                  f"{r['seams'] / 1e6:>9.0f} {r['written'] / 1e9:>7.1f} {r['largest_pull'] / 1e9:>7.2f}  [{block_tiles}x{block_tiles}] {shown} -> {limit}")
 
 
 if __name__ == "__main__":

@@ -329,12 +329,20 @@ def stitch_plan(tables: Sequence[SeamTable], snap: float) -> list[dict[int, dict
     owner_tile = np.repeat(np.arange(len(counts)), counts)  # global tile of each vertex
     home = np.full(int(label.max()) + 1 if n else 0, len(keys), dtype=np.intp)
     np.minimum.at(home, label, rank[owner_tile])
+    block_of = np.array([b for b, _ in where], dtype=np.intp)[owner_tile]
+    slot_of = np.array([k for _, k in where], dtype=np.intp)[owner_tile]
+    group_of = np.arange(n) - base[owner_tile]
+    task_of = home[label]
+    by_run = np.lexsort((group_of, slot_of, block_of, task_of))
+    # runs of one (task, block, tile): a dict entry each, its groups in one slice
+    run_keys = np.column_stack((task_of, block_of, slot_of))[by_run]
+    starts = np.flatnonzero(np.concatenate(([True], (run_keys[1:] != run_keys[:-1]).any(axis=1)))) if n else np.empty(0, dtype=np.intp)
+    ends = np.append(starts[1:], n)
+    groups = group_of[by_run]
     tasks: dict[int, dict[int, dict[int, list[int]]]] = {}
-    for v in range(n):
-        t = int(owner_tile[v])
-        block, k = where[t]
-        task = tasks.setdefault(int(home[label[v]]), {})
-        task.setdefault(block, {}).setdefault(k, []).append(v - int(base[t]))
+    for a, b in zip(starts.tolist(), ends.tolist()):
+        task, block, slot = run_keys[a].tolist()
+        tasks.setdefault(task, {}).setdefault(block, {})[slot] = groups[a:b].tolist()
     return [tasks[h] for h in sorted(tasks)]
 
 
