@@ -11,14 +11,16 @@ task.  Tasks carry no hashed names at all (``pure=False``): every call is new wo
 """
 from __future__ import annotations
 
+import os
 import re
 import warnings
 from collections.abc import Iterable, Sequence
+from dataclasses import replace
 from typing import Any, Literal, NamedTuple
 
 import numpy as np
 
-from . import _native
+from . import _dataset, _native
 from ._batch import BatchResults, _run_chunk
 from ._checks import warn_lost
 from ._crs import crs_of
@@ -31,9 +33,9 @@ from ._result import Centerlines
 from ._scale import resolve
 from ._types import FloatArray, IntArray, Point
 from .errors import BatchJobError, LostStrokesWarning
-from .options import NativeOptions, Options, check_errors, positive_integer, takes_options
+from .options import NativeOptions, Options, check_errors, positive_integer, positive_number, takes_options
 
-__all__ = ["centerlines_batch", "centerlines_tiled"]
+__all__ = ["centerlines_batch", "centerlines_dataset", "centerlines_tiled"]
 
 #: Drawings per task when the input is a plain sequence: enough to keep a worker's threads busy
 #: and the per-task overhead small.
@@ -292,6 +294,137 @@ def centerlines_tiled(
     return Centerlines.from_native(
         chains, nodes, ids, chain_widths if tuning.compute_widths else None, crs=crs, origin=origin
     )
+
+
+@takes_options
+def centerlines_dataset(
+    source: Any,
+    buffer_distance: float,
+    feature_size: float,
+    *,
+    output: str | os.PathLike[str] | None = None,
+    client: Any = None,
+    block_tiles: int = _dataset.BLOCK_TILES,
+    options: Options | None = None,
+    **keywords: Any,
+) -> Any:
+    """The centerlines of a drawing the client never loads, as tiles on a Dask cluster.
+
+    ``source`` is a GeoParquet dataset (a file, or a directory of files; written with a bbox
+    column, e.g. ``to_parquet(..., write_covering_bbox=True)``, each worker reads only the
+    rows reaching its tiles) or a dask-geopandas GeoDataFrame of lines.  The client reads
+    each partition's bounds and point count only; every task reads, plans and runs a block
+    of ``block_tiles`` x ``block_tiles`` tiles, and the chains crossing tile seams are
+    stitched in groups, each group by one task, from the pieces of the tiles it touches.
+
+    The chains are those of :func:`strandify.centerlines` with ``partition="tiles"``,
+    ``refine=False`` and the same ``tile_size`` (without one, tiles of about 20,000 points,
+    counted before decimation), in another order, provided that the drawing's extreme points
+    survive decimation (the grid is laid on the raw bounds) and that strokes joined end to end
+    reach the same tiles.  ``buffer_distance`` and ``feature_size`` are required: they are
+    not estimated from a drawing nobody reads whole.  Widths (``compute_widths``) are not
+    computed here.  The result is a dask-geopandas GeoDataFrame of LineStrings; with
+    ``output`` (a directory) the parts are written there as a GeoParquet dataset by the
+    workers, and the dataset is returned read back lazily.  ``client`` is a
+    ``distributed.Client`` (the current one when not given).
+    """
+    require("dask_geopandas", "strandify.dask", "dask")
+    d = positive_number("buffer_distance", buffer_distance)
+    f = positive_number("feature_size", feature_size)
+    positive_integer("block_tiles", block_tiles)
+    tuning = Options.build(options, keywords, "strandify.dask.centerlines_dataset")
+    if tuning.compute_widths:
+        raise ValueError("centerlines_dataset does not compute widths (compute_widths=True)")
+    native = tuning.native(partition="tiles", refine_steps=None, workers=1)
+    client = client if client is not None else _current_client()
+    if client is None:
+        raise ValueError("centerlines_dataset needs a distributed.Client (none given, none current)")
+    source_parts = _DatasetSource(source, client)
+    bounds = _dataset.total_bounds(source_parts.surveys)
+    if bounds is None:
+        return _empty_result(source_parts.crs)
+    points = sum(s.points for s in source_parts.surveys)
+    grid = _dataset.lay_grid(bounds, points, d, f, native, block_tiles)
+    native = replace(native, tile_size=grid.tile_size)
+    blocks = source_parts.blocks(
+        [_dataset.BlockJob(column, row, box, grid, d, f, native) for column, row, box in _dataset.block_boxes(grid)]
+    )
+    tables = client.gather([client.submit(_dataset.seam_table, b, pure=False) for b in blocks])
+    parts = [client.submit(_dataset.settled_of, b, pure=False) for b in blocks]
+    # a chain end on a seam meets the nearest end across it within half the buffer distance
+    for task in _dataset.stitch_plan(tables, d):
+        picked = [client.submit(_dataset.select_groups, blocks[b], wanted, grid.far_y, pure=False) for b, wanted in sorted(task.items())]
+        parts.append(client.submit(_dataset.stitch_selected, d, f, native, grid.far_y, *picked, pure=False))
+    del blocks  # the tiles' pieces go once every part has taken what it needs
+    return _chain_dataset(client, parts, grid.origin, source_parts.crs, output)
+
+
+class _DatasetSource:
+    """The partitions of a GeoParquet dataset or a dask-geopandas GeoDataFrame: their surveys,
+    and the block tasks that read them."""
+
+    def __init__(self, source: Any, client: Any) -> None:
+        self.client = client
+        if isinstance(source, (str, os.PathLike)):
+            self.files: list[str] | None = _dataset.dataset_files(source)
+            self.frames: list[Any] = []
+            self.crs = _dataset.parquet_crs(self.files[0])
+            futures = client.map(_dataset.survey_file, self.files, pure=False)
+        else:
+            dask = require("dask", "strandify.dask", "dask")
+            if not hasattr(source, "to_delayed") or not hasattr(source, "crs"):
+                raise TypeError(f"expected a GeoParquet path or a dask-geopandas GeoDataFrame, got {type(source).__name__}")
+            self.files = None
+            self.frames = source.to_delayed()
+            self.crs = source.crs
+            futures = client.compute([dask.delayed(_dataset.survey, pure=False)(p) for p in self.frames])
+        self.surveys: list[_dataset.Survey] = client.gather(futures)
+
+    def blocks(self, jobs: list[_dataset.BlockJob]) -> list[Any]:
+        """A task per block that has any partition reaching it, reading just those."""
+        out = []
+        delayed_jobs = []
+        for job in jobs:
+            hits = [i for i, s in enumerate(self.surveys) if _dataset.intersects(job.read_box, s.bounds)]
+            if not hits:
+                continue
+            if self.files is not None:
+                out.append(self.client.submit(_dataset.read_block_files, [self.files[i] for i in hits], job, pure=False))
+            else:
+                dask = require("dask", "strandify.dask", "dask")
+                delayed_jobs.append(dask.delayed(_dataset.read_block_frames, pure=False)(job, *[self.frames[i] for i in hits]))
+        if delayed_jobs:  # one graph: a partition several blocks read is computed once
+            out.extend(self.client.compute(delayed_jobs))
+        return out
+
+
+def _chain_dataset(client: Any, parts: list[Any], origin: Point, crs: Any, output: Any) -> Any:
+    dask_geopandas = require("dask_geopandas", "strandify.dask", "dask")
+    if output is not None:
+        folder = os.fspath(output)
+        os.makedirs(folder, exist_ok=True)
+        writes = [
+            client.submit(_dataset.write_frame, part, origin, crs, os.path.join(folder, f"part.{i:05d}.parquet"), pure=False)
+            for i, part in enumerate(parts)
+        ]
+        client.gather(writes)
+        return dask_geopandas.read_parquet(folder)
+    dd = require("dask.dataframe", "strandify.dask", "dask")
+    dask = require("dask", "strandify.dask", "dask")
+    frames = [client.submit(_dataset.chain_frame, part, origin, crs, pure=False) for part in parts]
+    meta = _empty_frame(crs)
+    return dd.from_delayed([dask.delayed(frame) for frame in frames], meta=meta, verify_meta=False)
+
+
+def _empty_frame(crs: Any) -> Any:
+    import geopandas  # type: ignore[import-untyped,unused-ignore]
+
+    return geopandas.GeoDataFrame(geometry=geopandas.GeoSeries([], crs=crs))
+
+
+def _empty_result(crs: Any) -> Any:
+    dask_geopandas = require("dask_geopandas", "strandify.dask", "dask")
+    return dask_geopandas.from_geopandas(_empty_frame(crs), npartitions=1)
 
 
 class FlatTile(NamedTuple):
