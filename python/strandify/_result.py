@@ -254,21 +254,22 @@ class Centerlines:
             out["widths"] = [w.tolist() for w in self.widths]
         return out
 
-    def to_networkx(self, *, plain: bool = False) -> Any:
-        """A networkx ``MultiGraph``: one node per entry of ``nodes``, one edge per chain.
+    def to_networkx(self, *, plain: bool = True) -> Any:
+        """A networkx ``MultiGraph``: one node per entry of ``nodes``, one edge per chain,
+        keyed by chain index.  A MultiGraph because two chains may join the same pair of
+        nodes and a loop joins a node to itself.
 
-        Nodes carry ``pos`` (x, y).  Edges are keyed by chain index and carry
-        ``chain`` (the index), ``points`` (the (k, 2) polyline, from the start
-        node to the end node), ``length`` and, when computed, ``widths``.  A
-        MultiGraph because two chains may join the same pair of nodes and a
-        loop joins a node to itself.
+        By default every attribute is one that every graph file format holds, so that
+        ``networkx.write_graphml`` and ``write_gml`` take the graph as it is: nodes carry
+        ``x``, ``y`` and ``degree``; edges ``chain`` (the index), ``length``, ``geometry``
+        (the polyline as WKT, from the start node to the end node), ``mean_width`` when
+        widths were measured and, with sources, ``sources`` (the labels, comma-separated)
+        and the carried attributes (None values left out).  ``nx.draw(graph, pos)`` takes
+        ``pos = {n: (d["x"], d["y"]) for n, d in graph.nodes(data=True)}``.
 
-        ``plain=True`` gives attributes that every graph file format holds,
-        so that ``networkx.write_graphml`` and ``write_gml`` take the graph:
-        nodes carry ``x``, ``y`` and ``degree``; edges ``chain``, ``length``,
-        ``geometry`` (the polyline as WKT), ``mean_width`` when widths were
-        measured and, with sources, ``sources`` (the labels, comma-separated)
-        and the carried attributes (None values left out).
+        ``plain=False`` keeps arrays instead, for computing on the graph in memory: nodes
+        carry ``pos`` (x, y), edges ``chain``, ``points`` (the (k, 2) polyline), ``length``
+        and, when computed, ``widths``.
         """
         nx = require("networkx", "to_networkx()", "networkx")
         if plain:

@@ -404,7 +404,7 @@ class TestResult:
 
     def test_networkx_multigraph_keeps_parallel_chains_and_loops(self) -> None:
         nx = pytest.importorskip("networkx")
-        g = handmade().to_networkx()
+        g = handmade().to_networkx(plain=False)
         assert isinstance(g, nx.MultiGraph)
         assert dict(g.nodes(data="pos")) == {0: (0.0, 0.0), 1: (10.0, 0.0), 2: (0.0, 0.1)}
         assert g.number_of_edges(0, 1) == 2
@@ -415,6 +415,11 @@ class TestResult:
         assert loop["length"] == pytest.approx(2 * math.hypot(2, 3) + 4)
         assert loop["widths"].tolist() == [4.0, 4.0, 4.0, 4.0]
         assert sorted(k for _, _, k in g.edges(keys=True)) == [0, 1, 2, 3]
+        # by default, what graph files hold: the same graph, scalars and WKT
+        plain = handmade().to_networkx()
+        assert {n: (d["x"], d["y"]) for n, d in plain.nodes(data=True)} == dict(g.nodes(data="pos"))
+        assert sorted(plain.edges(keys=True)) == sorted(g.edges(keys=True))
+        assert plain.edges[1, 1, 2]["geometry"].== "LINESTRING (10.0 0.0, 12.0 3.0, 14.0 0.0, 10.0 0.0)"
 
     def test_svg(self) -> None:
         r = handmade()

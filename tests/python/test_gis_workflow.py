@@ -302,7 +302,7 @@ def test_osm_lines_in_any_vector_format_out(osm: str, tmp_path: Path, capsys: py
 def test_plain_graphs_write_and_read_back(tmp_path: Path, writer: str) -> None:
     nx = pytest.importorskip("networkx")
     result = strandify.centerlines(tee(), 2.0, 4.0, sources=True, compute_widths=True)
-    graph = result.to_networkx(plain=True)
+    graph = result.to_networkx()
     path = tmp_path / f"g.{writer}"
     getattr(nx, f"write_{writer}")(graph, path)
     back = getattr(nx, f"read_{writer}")(path)
