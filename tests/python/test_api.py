@@ -419,7 +419,7 @@ class TestResult:
         plain = handmade().to_networkx()
         assert {n: (d["x"], d["y"]) for n, d in plain.nodes(data=True)} == dict(g.nodes(data="pos"))
         assert sorted(plain.edges(keys=True)) == sorted(g.edges(keys=True))
-        assert plain.edges[1, 1, 2]["geometry"].== "LINESTRING (10.0 0.0, 12.0 3.0, 14.0 0.0, 10.0 0.0)"
+        assert plain.edges[1, 1, 2]["geometry"] == "LINESTRING (10.0 0.0, 12.0 3.0, 14.0 0.0, 10.0 0.0)"
 
     def test_svg(self) -> None:
         r = handmade()
