@@ -63,6 +63,12 @@ local UTM zone and the chains are written back in the input's CRS;
 With --fill, filled shapes are read instead of strokes: SVG shapes whose fill
 is not none (font outlines, icons), GeoJSON and GIS Polygon and MultiPolygon
 geometries. Their centerlines run through the middle of each region.
+
+Images (.png, .tif, .tiff, .bmp; the raster extra) are masks, always read as
+filled shapes: the regions where a pixel's grey level (its alpha, when that
+varies) lies above --threshold (default: halfway between the image's darkest
+and lightest pixel), or at or below it with --invert (dark ink on light
+paper), traced at subpixel precision, in pixels with y pointing down.
 """
 
 EPILOG = f"""\
@@ -219,6 +225,14 @@ def build_parser() -> argparse.ArgumentParser:
         help="read filled shapes (SVG fills, GeoJSON/GIS polygons) as regions and trace their centerlines",
     )
     parser.add_argument(
+        "--threshold", type=float, default=None, metavar="T",
+        help="an image's foreground is where its grey level lies above T (default: halfway between its darkest and lightest pixel)",
+    )
+    parser.add_argument(
+        "--invert", action="store_true",
+        help="an image's foreground is where it is dark (ink on paper)",
+    )
+    parser.add_argument(
         "--by-stroke", action="store_true",
         help="SVG: run each stroke colour (within each layer) as a drawing of its own, written back as a layer",
     )
@@ -324,21 +338,30 @@ def _run(args: argparse.Namespace) -> bool:
                 data = sys.stdin.buffer.read()
                 f.source = args.input_format or formats.sniff(data)
                 f.drawing = formats.read_drawing(
-                    f.path, data=data, fmt=f.source, by_stroke=args.by_stroke, fill=args.fill, layers=args.layer
+                    f.path, data=data, fmt=f.source, by_stroke=args.by_stroke, fill=args.fill, layers=args.layer,
+                    threshold=args.threshold, invert=args.invert,
                 )
             else:
                 f.source = f.path.suffix.lower()
-                f.drawing = formats.read_drawing(f.path, by_stroke=args.by_stroke, fill=args.fill, layers=args.layer)
+                f.drawing = formats.read_drawing(
+                    f.path, by_stroke=args.by_stroke, fill=args.fill, layers=args.layer,
+                    threshold=args.threshold, invert=args.invert,
+                )
             f.drawing, f.back = working_drawing(f.drawing, args.to_crs, _metric(args))
         except (DrawingError, ImportError) as exc:
             fail(f, str(exc))
 
-    if args.fill and args.merge_tolerance is not None:
-        raise CliError("--merge-tolerance joins stroke ends; it has no meaning with --fill")
-    if args.fill and args.partition == "tiles":
-        raise CliError("--partition tiles cuts strokes into tiles; with --fill use none or components")
-    compute = _compute_fill if args.fill else _compute
-    compute(args, [f for f in files if f.error is None], fail)
+    # an image is a mask: its regions are filled shapes, with --fill or without
+    filled = [f for f in files if f.error is None and (args.fill or f.source in formats.RASTER_INPUTS)]
+    stroked = [f for f in files if f.error is None and not any(f is g for g in filled)]
+    if filled and args.merge_tolerance is not None:
+        raise CliError("--merge-tolerance joins stroke ends; it has no meaning for filled shapes (--fill, images)")
+    if filled and args.partition == "tiles":
+        raise CliError("--partition tiles cuts strokes into tiles; filled shapes (--fill, images) use none or components")
+    if stroked:
+        _compute(args, stroked, fail)
+    if filled:
+        _compute_fill(args, filled, fail)
 
     out: list[tuple[Path, bytes]] = []
     for f in files:

@@ -134,3 +134,42 @@ def test_the_horse_has_fewer_spurs_than_its_pixel_skeleton() -> None:
     rr, cc = np.nonzero(horse)
     region = shapely.union_all(shapely.box(cc, rr, cc + 1, rr + 1)).buffer(0.5)
     assert all(region.covers(line) for line in shapely.get_parts(result.to_shapely()))
+
+
+@pytest.mark.parametrize("ext", [".png", ".tif"])
+def test_the_command_line_reads_images_as_masks(tmp_path, ext: str) -> None:
+    import json
+
+    from skimage import io
+
+    from strandify.cli import main
+
+    mask = bar((50, 90), (10, 15), (80, 30), 7.0)
+    # dark ink on light paper, as a scan gives it
+    io.imsave(tmp_path / f"scan{ext}", np.where(mask, 30, 220).astype(np.uint8), check_contrast=False)
+    assert main([str(tmp_path / f"scan{ext}"), "-o", str(tmp_path / "out.json"), "--invert"]) == 0
+    chains = json.loads((tmp_path / "out.json").read_text())["chains"]
+    expected = quiet_mask_centerlines(mask)
+    assert len(chains) == len(expected.chains) == 1
+    np.testing.assert_allclose(np.asarray(chains[0]), expected.chains[0], rtol=0, atol=1e-9)
+
+
+def test_the_command_line_names_what_is_wrong_with_an_image(tmp_path, capsys) -> None:
+    from skimage import io
+
+    from strandify.cli import main
+
+    io.imsave(tmp_path / "blank.png", np.full((20, 20), 255, np.uint8), check_contrast=False)
+    (tmp_path / "broken.png").write_bytes(b"\x89PNG\r\n\x1a\n not really")
+    (tmp_path / "lines.json").write_text("[[[0, 0], [10, 0]]]")
+    cases = [
+        (["blank.png"], "no foreground"),
+        (["broken.png"], "cannot read the image"),
+        (["lines.json", "--threshold", "3"], "--threshold and --invert read images"),
+        (["blank.png", "--layer", "roads"], "--layer picks layers of GIS files"),
+    ]
+    for arguments, message in cases:
+        code = main([str(tmp_path / arguments[0]), "-o", str(tmp_path / "out.svg"), *arguments[1:]])
+        err = capsys.readouterr().err
+        assert code != 0 and message in err and "Traceback" not in err
+        assert len(err.strip().splitlines()) == 1

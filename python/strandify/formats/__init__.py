@@ -24,6 +24,9 @@ content):
   in; the ``"layers"`` of a result run in parts come back as layers), or any
   GeoJSON object.  ``null`` coordinates count as NaN and split
   their curve.
+- ``.png``, ``.tif``, ``.tiff`` and ``.bmp``: an image read as a mask, its foreground's
+  regions always read as filled shapes, in pixels with y down
+  (:mod:`strandify.formats.raster`; the ``raster`` extra).
 - every other extension (``.gpkg``, ``.shp``, ``.gpx``, ``.fgb``, ``.parquet``,
   ``.osm.pbf``, ``.gml``, ``.kml``, ...) through pyogrio and GDAL (the ``gis``
   extra): the line geometries of each layer (of a GPX file, its tracks and
@@ -61,7 +64,7 @@ from pathlib import Path
 from .._geojson import lines as geojson_curves
 from .._result import Centerlines
 from ..errors import DrawingError
-from . import geojson, gis, json, svg
+from . import geojson, gis, json, raster, svg
 from .drawing import MAP_UNITS, SVG_UNITS, Drawing, Layer, Part
 from .png import render_png
 
@@ -70,6 +73,7 @@ __all__ = [
     "INPUT_FORMATS",
     "MAP_UNITS",
     "OUTPUT_FORMATS",
+    "RASTER_INPUTS",
     "SVG_UNITS",
     "Drawing",
     "DrawingError",
@@ -83,8 +87,9 @@ __all__ = [
 ]
 
 GIS_INPUTS = gis.EXTENSIONS
+RASTER_INPUTS = raster.EXTENSIONS
 TEXT_INPUTS = (".svg", ".geojson", ".json")
-INPUT_FORMATS = (*TEXT_INPUTS, *GIS_INPUTS)
+INPUT_FORMATS = (*TEXT_INPUTS, *RASTER_INPUTS, *GIS_INPUTS)
 OUTPUT_FORMATS = (".svg", ".geojson", ".json", *gis.WRITERS)
 
 
@@ -106,11 +111,15 @@ def read_drawing(
     fmt: str | None = None,
     fill: bool = False,
     layers: Sequence[str] | None = None,
+    threshold: float | None = None,
+    invert: bool = False,
 ) -> Drawing:
     """Read the curves of a file (format by extension, or ``fmt``).
 
     ``data``, when given, is the file's content (standard input).  ``layers`` picks
-    the layers of a GIS file by name.
+    the layers of a GIS file by name.  An image (``RASTER_INPUTS``) is a mask: the regions
+    of its foreground, where its values lie above ``threshold`` (below with ``invert``),
+    are read as filled shapes whatever ``fill`` says (see :mod:`strandify.formats.raster`).
     ``by_stroke`` splits an SVG's layers further by stroke colour (by fill
     colour with ``fill``).  ``fill`` reads the filled regions instead of the
     strokes (see the module's documentation).  Raises :class:`DrawingError`
@@ -121,6 +130,10 @@ def read_drawing(
     ext = (fmt or path.suffix).lower()
     if ext and not ext.startswith("."):
         ext = "." + ext
+    if ext in RASTER_INPUTS:
+        return _read_mask(path, ext, data, layers, threshold, invert)
+    if threshold is not None or invert:
+        raise DrawingError("--threshold and --invert read images (" + ", ".join(RASTER_INPUTS) + f"); a {ext} file is none")
     if ext not in TEXT_INPUTS and (data is not None or ext not in GIS_INPUTS and not gis_available()):
         if data is not None and ext in GIS_INPUTS:
             raise DrawingError(f"{ext} files cannot be read from standard input")
@@ -141,6 +154,19 @@ def read_drawing(
     return drawing
 
 
+def _read_mask(
+    path: Path, ext: str, data: bytes | None, layers: Sequence[str] | None, threshold: float | None, invert: bool
+) -> Drawing:
+    if data is not None:
+        raise DrawingError(f"{ext} images cannot be read from standard input")
+    if layers is not None:
+        raise DrawingError(f"--layer picks layers of GIS files; a {ext} image has none")
+    drawing = raster.read(path, threshold, invert)
+    if not drawing.regions:
+        raise DrawingError("the image has no foreground at this threshold (see --threshold and --invert)")
+    return drawing
+
+
 def gis_available() -> bool:
     """Whether pyogrio, the reader of every GIS format, is installed."""
     return importlib.util.find_spec("pyogrio") is not None
@@ -148,8 +174,8 @@ def gis_available() -> bool:
 
 def _unknown(ext: str) -> str:
     return (
-        f"unknown input format {ext or '(no extension)'!r}; expected .svg, .geojson, .json or a "
-        f"vector format GDAL reads ({', '.join(GIS_INPUTS)}, ...; needs the gis extra)"
+        f"unknown input format {ext or '(no extension)'!r}; expected .svg, .geojson, .json, an image "
+        f"mask ({', '.join(RASTER_INPUTS)}) or a vector format GDAL reads ({', '.join(GIS_INPUTS)}, ...; needs the gis extra)"
     )
 
 
