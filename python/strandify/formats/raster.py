@@ -38,7 +38,7 @@ def grey_values(image: np.ndarray) -> np.ndarray:
     if image.shape[2] == 1:
         return image[..., 0]
     color = require("skimage.color", "reading raster masks", "raster", "scikit-image")
-    return color.rgb2gray(image)
+    return np.asarray(color.rgb2gray(image))
 
 
 def read(path: Path, threshold: float | None = None, invert: bool = False) -> Drawing:
