@@ -133,14 +133,8 @@ def total_bounds(surveys: Sequence[Survey]) -> Box | None:
 
 
 def tile_halo(buffer_distance: float, feature_size: float, options: NativeOptions) -> float:
-    """How far a tile sees beyond its core, as the native planner resolves it: read from the
-    plan of one short stroke rather than restated here."""
-    from dataclasses import replace
-
-    size = 4.0 * (abs(buffer_distance) + feature_size)
-    [job] = _native.plan_tiles([[(0.0, 0.0), (size / 8.0, 0.0)]], buffer_distance, feature_size, replace(options, tile_size=size), None)
-    core, halo = job[0], job[1]
-    return max(core[0] - halo[0], halo[2] - core[2])
+    """How far a tile sees beyond its core, as the native planner resolves it."""
+    return float(_native.resolved_settings(buffer_distance, feature_size, options)["tile_halo"] or 0.0)
 
 
 def lay_grid(bounds: Box, points: int, buffer_distance: float, feature_size: float, options: NativeOptions, block_tiles: int) -> Grid:

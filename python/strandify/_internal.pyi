@@ -151,3 +151,6 @@ def run_tile(
 def stitch_tiles(
     tiles: Sequence[_TileResult], buffer_distance: _Real, feature_size: _Real, options: _NativeOptions | None = None
 ) -> _Result: ...
+def resolved_settings(
+    buffer_distance: _Real, feature_size: _Real, options: _NativeOptions | None = None
+) -> dict[str, float | None]: ...

@@ -37,19 +37,14 @@ from .options import NativeOptions
 Box = tuple[float, float, float, float]
 
 
-#: The longest tip the stitch prunes and the farthest apart junctions it merges, in feature
-#: sizes, when the options leave them to the native defaults (``min_tip_fraction`` 2,
-#: ``junction_merge_fraction`` 1.5).
-DEFAULT_SEAM_FRACTION = 2.0
-
-
 def seam_reach(buffer_distance: float, feature_size: float, options: NativeOptions) -> float:
     """How far from a seam the stitch can change a node: a tip it prunes or a junction pair it
     merges is measured along the chain from a seam end, and a matched seam end lies up to half
-    the snap distance (a quarter buffer distance) off the seam; a buffer distance covers it."""
-    fractions = (options.min_tip_fraction, options.junction_merge_fraction)
-    fraction = max([DEFAULT_SEAM_FRACTION, *(float(v) for v in fractions if v is not None)])
-    return fraction * feature_size + abs(buffer_distance)
+    the snap distance (a quarter buffer distance) off the seam; a buffer distance covers it.
+    The lengths are the ones the native side resolves for this scale and these options."""
+    settings = _native.resolved_settings(buffer_distance, feature_size, options)
+    longest = max(float(settings["tip_length"] or 0.0), float(settings["junction_merge_distance"] or 0.0))
+    return longest + abs(buffer_distance)
 
 
 class TilePieces(NamedTuple):

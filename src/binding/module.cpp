@@ -207,6 +207,16 @@ PyDoc_STRVAR(stitch_tiles_doc,
 "with partition='tiles' returns them. The scale and options must be those\n"
 "given to the other two calls.");
 
+PyDoc_STRVAR(resolved_settings_doc,
+"resolved_settings(buffer_distance, feature_size, options=None)\n"
+"--\n"
+"\n"
+"The thresholds a call with this scale and these options derives, as a dict\n"
+"of floats: buffer_distance, feature_size, merge_tolerance,\n"
+"decimation_spacing, snap_distance, tip_length, junction_merge_distance,\n"
+"simplification_tolerance, min_hole_area, arc_tolerance, tile_size (None:\n"
+"derived from the drawing), tile_halo and seam_snap.");
+
 #define STRANDIFY_FUNCTION(name) \
   {#name, STRANDIFY_FASTCALL(name##_entry), METH_FASTCALL | METH_KEYWORDS, name##_doc}
 
@@ -226,6 +236,7 @@ PyMethodDef functions[] = {
     STRANDIFY_FUNCTION(plan_tiles),
     STRANDIFY_FUNCTION(run_tile),
     STRANDIFY_FUNCTION(stitch_tiles),
+    STRANDIFY_FUNCTION(resolved_settings),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -20,6 +20,7 @@ def test_module_exports_functions_in_order():
     assert names[4:] == [
         "strandify_strokes", "strandify_strokes_batch", "inflate_strokes", "triangulate_strokes",
         "strandify_polygons", "strandify_polygons_batch", "plan_tiles", "run_tile", "stitch_tiles",
+        "resolved_settings",
     ]
     assert m.__doc__ == ""
 
@@ -133,6 +134,7 @@ def test_exact_functions_refuse_anything_beyond_their_parameters(call):
         ("plan_tiles", "(curves, buffer_distance, feature_size, options=None, per_curve_widths=None)"),
         ("run_tile", "(job, buffer_distance, feature_size, options=None)"),
         ("stitch_tiles", "(tiles, buffer_distance, feature_size, options=None)"),
+        ("resolved_settings", "(buffer_distance, feature_size, options=None)"),
     ],
 )
 def test_option_taking_functions_signatures(name, signature):

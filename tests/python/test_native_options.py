@@ -147,3 +147,25 @@ def test_batches_return_what_their_single_calls_return():
 def test_batch_jobs_are_checked_before_anything_runs(jobs, message):
     with pytest.raises(TypeError, match=message):
         m.strandify_strokes_batch(jobs)
+
+
+@pytest.mark.parametrize(("d", "f"), [(1.5, 3.0), (0.2, 7.0), (1e3, 1e-2)])
+def test_resolved_settings_are_the_ones_the_calls_use(d: float, f: float) -> None:
+    options = native_options(tile_size=40.0 * (d + f), min_tip_fraction=3.0)
+    settings = m.resolved_settings(d, f, options)
+    # the halo a tile plan gives a short stroke
+    [(core, halo, _, _)] = m.plan_tiles([[(0.0, 0.0), (d + f, 0.0)]], d, f, options)
+    assert settings["tile_halo"] == pytest.approx(core[0] - halo[0], rel=1e-12) == pytest.approx(halo[2] - core[2], rel=1e-12)
+    assert settings["tile_size"] == options.tile_size
+    assert settings["tip_length"] == 3.0 * f and settings["feature_size"] == f
+    assert m.resolved_settings(d, f)["tile_size"] is None
+
+
+def test_resolved_settings_refuse_what_the_calls_refuse() -> None:
+    with pytest.raises(ValueError, match="feature_size must be a positive finite number") as info:
+        m.resolved_settings(1.0, 0.0)
+    assert info.value.kind == "invalid_feature_size"  # type: ignore[attr-defined]
+    with pytest.raises(TypeError, match="option 'min_tip_fraction'"):
+        m.resolved_settings(1.0, 1.0, native_options(min_tip_fraction="x"))
+    with pytest.raises(TypeError, match="missing required argument 'feature_size'"):
+        m.resolved_settings(1.0)  # type: ignore[call-arg]
