@@ -238,7 +238,7 @@ def build_parser() -> argparse.ArgumentParser:
     )
     parser.add_argument(
         "--layer", action="append", metavar="NAME",
-        help="GIS files: read only this layer (repeatable); by default every layer runs on its own",
+        help="GIS files and SVGs: read only this layer (a GIS layer, or an Inkscape layer by label; repeatable); by default every layer runs on its own",
     )
     parser.add_argument(
         "--to-crs", metavar="CRS",

@@ -197,3 +197,21 @@ class TestUnits:
         src = write(tmp_path, "a.svg", a4(overdrawn(0, 0, 10, 0)))
         assert main([str(src), "-o", str(tmp_path / "o.svg"), "-d", "1km"]) == 1
         assert "unknown unit 'km' for this drawing; expected one of px, in, cm, mm" in capsys.readouterr().err
+
+
+def test_layer_picks_inkscape_layers_by_label(tmp_path: Path, capsys: Any) -> None:
+    svg = tmp_path / "layers.svg"
+    svg.write_text(
+        '<svg xmlns="http://www.w3.org/2000/svg" xmlns:inkscape="http://www.inkscape.org/namespaces/inkscape" '
+        'viewBox="0 0 100 100">'
+        '<g inkscape:groupmode="layer" inkscape:label="pen"><path d="M10 10 L90 10" stroke="black"/></g>'
+        '<g inkscape:groupmode="layer" inkscape:label="pencil"><path d="M10 50 L90 50" stroke="black"/>'
+        '<path d="M10 80 L90 80" stroke="black"/></g></svg>'
+    )
+    picked = read_drawing(svg, layers=["pencil"])
+    assert [layer.name for layer in picked.layers or []] == ["pencil"]
+    assert sorted(round(float(c[0][1])) for c in picked.curves) == [50, 80]
+    out = tmp_path / "out.json"
+    assert main([str(svg), "-o", str(out), "-d", "2", "--layer", "pen"]) == 0
+    assert main([str(svg), "-o", str(out), "-d", "2", "--layer", "ink"]) != 0
+    assert "no layer named 'ink'; the SVG's layers are 'pen', 'pencil'" in capsys.readouterr().err

@@ -138,8 +138,8 @@ def read_drawing(
         if data is not None and ext in GIS_INPUTS:
             raise DrawingError(f"{ext} files cannot be read from standard input")
         raise DrawingError(_unknown(ext))
-    if layers is not None and ext in TEXT_INPUTS:
-        raise DrawingError(f"--layer picks layers of GIS files; a {ext} file has none")
+    if layers is not None and ext in (".geojson", ".json"):
+        raise DrawingError(f"--layer picks layers of GIS files and Inkscape layers of SVGs; a {ext} file has none")
     raw = None if ext not in TEXT_INPUTS else data if data is not None else _read_bytes(path)
     try:
         drawing = _read(path, ext, raw, by_stroke, fill, layers)
@@ -187,8 +187,23 @@ def _read(
             return gis.read(path, ext, fill)
         return gis.read(path, ext, fill, layers)
     if ext == ".svg":
-        return svg.read(raw, by_stroke, fill)
+        drawing = svg.read(raw, by_stroke, fill)
+        return drawing if layers is None else _picked_layers(drawing, layers)
     return json.read(raw, geojson=ext == ".geojson", fill=fill)
+
+
+def _picked_layers(drawing: Drawing, names: Sequence[str]) -> Drawing:
+    """An SVG drawing of its Inkscape layers named ``names`` (by label, or id without one)."""
+    if drawing.layers is None:
+        raise DrawingError("--layer picks Inkscape layers; this SVG has none")
+    known = list(dict.fromkeys(layer.name for layer in drawing.layers))
+    unknown = [n for n in names if n not in known]
+    if unknown:
+        raise DrawingError(f"no layer named {', '.join(map(repr, unknown))}; the SVG's layers are {', '.join(map(repr, known))}")
+    kept = [layer for layer in drawing.layers if layer.name in names]
+    curves = [c for layer in kept for c in layer.curves]
+    regions = None if drawing.regions is None else [r for layer in kept for r in layer.regions or []]
+    return replace(drawing, layers=kept, curves=curves, regions=regions)
 
 
 def _has_curves(path: Path, ext: str, raw: bytes | None, fill: bool) -> bool:
