@@ -169,8 +169,8 @@ class TestReading:
             ("a.geojson", '{"type": "FeatureCollection", "features": [{"type": "Feature", "geometry": {"type": "LineString", "coordinates": 7}}]}', "feature 0: LineString: expected a list of [x, y] number pairs"),
             ("a.svg", '<svg xmlns="http://www.w3.org/2000/svg" stroke="black"><text>hi</text></svg>', "no stroked paths, polylines or lines found"),
             ("a.svg", "<svg><path d='M0 0 L1 1'></svg>", "invalid SVG: mismatched tag: line 1, column 27"),
-            ("a.txt", "[]", "unknown input format '.txt'; expected .svg, .geojson, .json or a vector format GDAL reads (.gpkg, .shp, .gpx, .fgb, .parquet, .pbf, .gml, .kml, .gdb, .dxf, ...; needs the gis extra)"),
-            ("noext", "[]", "unknown input format '(no extension)'; expected .svg, .geojson, .json or a vector format GDAL reads (.gpkg, .shp, .gpx, .fgb, .parquet, .pbf, .gml, .kml, .gdb, .dxf, ...; needs the gis extra)"),
+            ("a.txt", "[]", "unknown input format '.txt'; expected .svg, .geojson, .json, an image mask (.png, .tif, .tiff, .bmp) or a vector format GDAL reads (.gpkg, .shp, .gpx, .fgb, .parquet, .pbf, .gml, .kml, .gdb, .dxf, ...; needs the gis extra)"),
+            ("noext", "[]", "unknown input format '(no extension)'; expected .svg, .geojson, .json, an image mask (.png, .tif, .tiff, .bmp) or a vector format GDAL reads (.gpkg, .shp, .gpx, .fgb, .parquet, .pbf, .gml, .kml, .gdb, .dxf, ...; needs the gis extra)"),
         ],
     )
     def test_unusable_files(self, tmp_path: Path, name: str, text: str, problem: str) -> None:
@@ -376,7 +376,7 @@ class TestFailures:
     def test_unknown_input_extension(self, tmp_path: Path, capsys: pytest.CaptureFixture[str]) -> None:
         bad = write(tmp_path, "drawing.abc", "0\nSECTION\n")
         out = tmp_path / "out.svg"
-        self.check(capsys, [bad, "-o", out], bad, "unknown input format '.abc'; expected .svg, .geojson, .json or a vector format GDAL reads (.gpkg, .shp, .gpx, .fgb, .parquet, .pbf, .gml, .kml, .gdb, .dxf, ...; needs the gis extra)", out)
+        self.check(capsys, [bad, "-o", out], bad, "unknown input format '.abc'; expected .svg, .geojson, .json, an image mask (.png, .tif, .tiff, .bmp) or a vector format GDAL reads (.gpkg, .shp, .gpx, .fgb, .parquet, .pbf, .gml, .kml, .gdb, .dxf, ...; needs the gis extra)", out)
 
     def test_unknown_output_extension(self, tmp_path: Path, capsys: pytest.CaptureFixture[str]) -> None:
         src = write(tmp_path, "a.json", plus_json())
