@@ -24,7 +24,7 @@ from . import _dataset, _native
 from ._batch import BatchResults, _run_chunk
 from ._checks import warn_lost
 from ._crs import crs_of
-from ._lines import stroke_options
+from ._lines import stroke_options, with_stroke_sources
 from ._optional import require
 from ._origin import curves_origin, moved_curves
 from ._ragged import flat_points, flat_values, split_rows
@@ -214,7 +214,9 @@ def centerlines_batch(
     :func:`strandify.centerlines_batch`, and the results are the same, in input order.  With
     ``errors="raise"`` the failure of the first failing drawing (in input order) is raised
     once all tasks have finished; with ``errors="skip"`` the failures are in
-    ``results.errors`` under their positions in the whole input.
+    ``results.errors`` under their positions in the whole input.  ``sources=True`` finds the
+    provenance of every result's chains here, on the client, which holds the drawings (so
+    ``drawings`` may not be a Bag then).
     """
     bag_module = require("dask.bag", "strandify.dask", "dask")
     positive_integer("partition_size", partition_size)
@@ -224,6 +226,8 @@ def centerlines_batch(
     native = stroke_options(tuning, 2, workers=tuning.workers or 1)
     client = client if client is not None else _current_client()
     if isinstance(drawings, bag_module.Bag):
+        if tuning.sources:
+            raise ValueError("sources=True needs the drawings here: give an iterable of drawings, not a Bag")
         parts = drawings.to_delayed()
         outcomes = _compute(client, [(read_and_run, part, buffer_distance, feature_size, native) for part in parts])
     else:
@@ -233,7 +237,18 @@ def centerlines_batch(
                  for k in range(0, len(items), partition_size))
         outcomes = _compute(client, calls, scatter=True)
     gathered: list[Centerlines] | BatchResults = _gathered(outcomes, errors)
+    if tuning.sources:
+        for i, result in enumerate(gathered):
+            if result is not None:
+                gathered[i] = _with_sources(result, items[i], buffer_distance, feature_size)
     return gathered
+
+
+def _with_sources(result: Centerlines, drawing: Any, buffer_distance: float | None, feature_size: float | None) -> Centerlines:
+    """``result`` of ``drawing`` with its provenance, found as the local batch finds it."""
+    read = read_curves(drawing)
+    d, f = resolve(read, buffer_distance, feature_size)
+    return with_stroke_sources(result, drawing, read, d, f, curves_origin(read, d))
 
 
 def _gathered(outcomes: list[Outcome], errors: str) -> Any:
@@ -275,7 +290,8 @@ def centerlines_tiled(
     (``_internal.stitch_tiles``).  The result is exactly that of
     :func:`strandify.centerlines` with ``partition="tiles"``, ``refine=False``
     and the same ``tile_size``: the finishing steps do not run on tiles.  The
-    tuning keywords (or ``options``) are those of :func:`strandify.centerlines`.
+    tuning keywords (or ``options``) are those of :func:`strandify.centerlines`, ``sources``
+    included (found here, on the client).
     ``client`` is as for :func:`centerlines_batch`.
     """
     require("dask", "strandify.dask", "dask")
@@ -291,9 +307,10 @@ def centerlines_tiled(
     client = client if client is not None else _current_client()
     tiles = _compute(client, [(run_flat_tile, job, d, f, native_options) for job in jobs], scatter=True)
     chains, nodes, ids, chain_widths = _native.stitch_tiles(list(map(_tile_result, tiles)), d, f, native_options)
-    return Centerlines.from_native(
+    result = Centerlines.from_native(
         chains, nodes, ids, chain_widths if tuning.compute_widths else None, crs=crs, origin=origin
     )
+    return with_stroke_sources(result, curves, read, d, f, origin) if tuning.sources else result
 
 
 @takes_options

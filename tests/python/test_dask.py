@@ -162,3 +162,21 @@ def test_lost_strokes_are_reported_under_their_position(client):
     with pytest.warns(strandify.LostStrokesWarning) as remote:
         centerlines_batch(drawings, 1.0, 6.0, client=client, partition_size=2, refine=False)
     assert sorted(str(w.message) for w in remote) == sorted(str(w.message) for w in local)
+
+
+def test_sources_are_those_of_the_local_runs(client):
+    from test_tiles import glyph_grid
+
+    local = strandify.centerlines_batch(DRAWINGS[:6], 1.0, 1.0, sources=True)
+    remote = centerlines_batch(DRAWINGS[:6], 1.0, 1.0, client=client, partition_size=4, sources=True)
+    def labels(result):
+        return [list(map(int, s)) for s in result.sources]
+
+    assert [labels(r) for r in remote] == [labels(r) for r in local]
+    assert any(len(s) > 1 for r in local for s in labels(r))
+    curves = glyph_grid(5, 25)
+    want = strandify.centerlines(curves, 1.0, 1.0, partition="tiles", tile_size=45.0, refine=False, sources=True)
+    got = strandify.dask.centerlines_tiled(curves, 1.0, 1.0, tile_size=45.0, client=client, sources=True)
+    assert same(got, want) and labels(got) == labels(want)
+    with pytest.raises(ValueError, match="not a Bag"):
+        centerlines_batch(bag.from_sequence(DRAWINGS[:2]), 1.0, 1.0, client=client, sources=True)
