@@ -16,6 +16,7 @@ import pytest
 
 import strandify
 from strandify.cli import main
+from test_gis import gpx
 
 gpd = pytest.importorskip("geopandas")
 shapely = pytest.importorskip("shapely")
@@ -56,15 +57,6 @@ def quiet(call: Any, *args: Any, **kwargs: Any) -> Any:
 def run(capsys: pytest.CaptureFixture[str], *argv: Any) -> tuple[int, str]:
     code = main([str(a) for a in argv])
     return code, capsys.readouterr().err
-
-
-def gpx(tracks: list[list[tuple[float, float]]]) -> str:
-    body = "".join(
-        "<trk><name>t%d</name><trkseg>%s</trkseg></trk>"
-        % (k, "".join(f'<trkpt lat="{lat}" lon="{lon}"></trkpt>' for lon, lat in track))
-        for k, track in enumerate(tracks)
-    )
-    return f'<?xml version="1.0"?><gpx version="1.1" creator="test" xmlns="http://www.topografix.com/GPX/1/1">{body}</gpx>'
 
 
 def walk() -> list[list[tuple[float, float]]]:
