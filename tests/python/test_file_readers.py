@@ -193,3 +193,22 @@ class TestHostileSizes:
             assert err == [] and out.exists()
         else:
             assert code == 1 and len(err) == 1 and err[0].startswith("strandify: error: "), err
+
+
+@pytest.mark.parametrize("name", ["urn:ogc:def:crs:OGC:1.3:CRS1e-320", "EPSG:99999999", "not a crs"])
+def test_a_crs_member_that_names_no_crs_is_refused_with_the_file(tmp_path: Path, name: str, capsys: pytest.CaptureFixture[str]) -> None:
+    pytest.importorskip("pyproj")
+    data = {"type": "FeatureCollection", "crs": {"type": "name", "properties": {"name": name}},
+            "features": [{"type": "Feature", "properties": {}, "geometry": {"type": "LineString", "coordinates": [[0, 0], [50, 0]]}}]}
+    path = tmp_path / "bad.geojson"
+    path.write_text(json.dumps(data))
+    with pytest.raises(DrawingError, match="which is not a coordinate reference system"):
+        read_drawing(path)
+    # every writer fails the same way, before any work: one line, no traceback
+    for ext in (".gpkg", ".geojson", ".svg"):
+        assert main([str(path), "-o", str(tmp_path / f"out{ext}")]) != 0
+        err = capsys.readouterr().err
+        assert "not a coordinate reference system" in err and len(err.strip().splitlines()) == 1
+    data["crs"]["properties"]["name"] = "urn:ogc:def:crs:EPSG::32633"
+    path.write_text(json.dumps(data))
+    assert read_drawing(path).crs == "urn:ogc:def:crs:EPSG::32633"

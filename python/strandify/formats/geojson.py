@@ -3,6 +3,7 @@
 
 from __future__ import annotations
 
+import importlib.util
 from typing import Any
 
 from .._crs import as_crs
@@ -13,13 +14,24 @@ from .drawing import Part
 
 
 def declared_crs(data: Any) -> Any:
-    """The CRS a ``crs`` member names, the way GDAL writes it; None without one."""
+    """The CRS a ``crs`` member names, the way GDAL writes it; None without one.  A name that
+    is no CRS is refused here, with the file, rather than when a writer or a length needs it."""
     crs = data.get("crs") if isinstance(data, dict) else None
     if isinstance(crs, dict) and crs.get("type") == "name":
         name = (crs.get("properties") or {}).get("name")
         if isinstance(name, str) and name:
+            _check_crs_name(name)
             return name
     return None
+
+
+def _check_crs_name(name: str) -> None:
+    if importlib.util.find_spec("pyproj") is None:
+        return  # nothing here reads it then; it is only written back as it came
+    try:
+        as_crs(name)
+    except Exception as exc:  # pyproj's CRSError, and whatever a hostile string gives it
+        raise DrawingError(f"the crs member names {name[:80]!r}, which is not a coordinate reference system ({type(exc).__name__})") from None
 
 
 def same_crs(a: Any, b: Any) -> bool:
