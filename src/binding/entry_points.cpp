@@ -162,6 +162,26 @@ PyObject* strandify_strokes_entry(PyObject*, PyObject* const* args, Py_ssize_t n
   return run_strokes(call.data, o, true);
 }
 
+PyObject* strandify_strokes_arrays_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                         PyObject* kwnames) {
+  StrokeCall call;
+  if (!bind_scaled_call("strandify_strokes_arrays", kStrokeParams, to_strokes, args, nargs,
+                        kwnames, call))
+    return nullptr;
+  CenterlineOptions o;
+  o.buffer_distance = call.buffer_distance;
+  o.feature_size = call.feature_size;
+  o.per_curve_widths = std::move(call.widths);
+  apply_call_options(call.options, o);
+  Outcome<CheckedCenterlines> result;
+  if (!run_native(Gil::release, [&](const KeepGoing& poll) {
+        result = centerlines_and_lost_groups(call.data, o, poll);
+      }))
+    return nullptr;
+  if (!result.ok()) return raise_failure(*result.failure, true);
+  return centerline_to_buffers(result.value.result, result.value.lost, o.compute_widths);
+}
+
 PyObject* inflate_strokes_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                 PyObject* kwnames) {
   return stroke_inspection("inflate_strokes", args, nargs, kwnames, run_inflate);

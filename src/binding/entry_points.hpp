@@ -17,6 +17,7 @@ STRANDIFY_ENTRY(strandify_batch_entry);
 
 // Beside them, the calls that take one options value.
 STRANDIFY_ENTRY(strandify_strokes_entry);
+STRANDIFY_ENTRY(strandify_strokes_arrays_entry);
 STRANDIFY_ENTRY(strandify_strokes_batch_entry);
 STRANDIFY_ENTRY(inflate_strokes_entry);
 STRANDIFY_ENTRY(triangulate_strokes_entry);

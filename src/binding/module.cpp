@@ -90,6 +90,23 @@ STRANDIFY_OPTIONS_DOC "\n"
 "\n"
 "Returns (chains, nodes, chain_node_ids, chain_widths) as strandify does.");
 
+PyDoc_STRVAR(strandify_strokes_arrays_doc,
+"strandify_strokes_arrays(curves, buffer_distance, feature_size, options=None, per_curve_widths=None)\n"
+"--\n"
+"\n"
+"strandify_strokes with its result as flat buffers for numpy.frombuffer,\n"
+"and the separate groups of strokes that gave no chain: the strokes'\n"
+"bounding boxes grown by buffer_distance group them (overlapping boxes\n"
+"belong together), and a group whose box grown by twice buffer_distance\n"
+"holds no chain point is lost.\n"
+"\n"
+"Returns (points, offsets, nodes, chain_node_ids, widths, lost, groups):\n"
+"bytearrays of float64 (x, y) pairs of all chains one after another,\n"
+"int64 chain starts followed by the end, float64 node pairs, int64 node id\n"
+"pairs, float64 widths per chain point (None unless compute_widths), and\n"
+"the int64 index of the first stroke of every lost group, ascending; then\n"
+"the number of groups.");
+
 PyDoc_STRVAR(strandify_strokes_batch_doc,
 "strandify_strokes_batch(jobs, options=None)\n"
 "--\n"
@@ -213,6 +230,7 @@ PyMethodDef functions[] = {
     STRANDIFY_FUNCTION(strandify_batch),
     // Beyond them: one options value, filled shapes, and the tiled pipeline in three calls.
     STRANDIFY_FUNCTION(strandify_strokes),
+    STRANDIFY_FUNCTION(strandify_strokes_arrays),
     STRANDIFY_FUNCTION(strandify_strokes_batch),
     STRANDIFY_FUNCTION(inflate_strokes),
     STRANDIFY_FUNCTION(triangulate_strokes),
