@@ -105,6 +105,13 @@ def strandify_strokes(
     options: _NativeOptions | None = None,
     per_curve_widths: _WidthsIn = None,
 ) -> _Result: ...
+def strandify_strokes_arrays(
+    curves: _StrokesIn,
+    buffer_distance: _Real,
+    feature_size: _Real,
+    options: _NativeOptions | None = None,
+    per_curve_widths: _WidthsIn = None,
+) -> tuple[bytearray, bytearray, bytearray, bytearray, bytearray | None, bytearray, int]: ...
 def strandify_strokes_batch(
     jobs: Sequence[tuple[_StrokesIn, _Real, _Real]], options: _NativeOptions | None = None
 ) -> list[_Result]: ...

@@ -31,6 +31,7 @@ def _typed(function: F) -> F:
 
 
 strandify_strokes = _typed(_internal.strandify_strokes)
+strandify_strokes_arrays = _typed(_internal.strandify_strokes_arrays)
 strandify_strokes_batch = _typed(_internal.strandify_strokes_batch)
 strandify_polygons = _typed(_internal.strandify_polygons)
 strandify_polygons_batch = _typed(_internal.strandify_polygons_batch)

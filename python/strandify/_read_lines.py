@@ -239,15 +239,40 @@ def to_native(
     they draw nothing.  Width lists are cut in step with their curves, so they
     stay aligned with the curves the native call sees.
     """
+    out, widths, _ = _pieces(curves, per_curve_widths, as_arrays=False)
+    return out, widths
+
+
+def native_strokes(
+    curves: Sequence[Curve],
+    per_curve_widths: Sequence[npt.ArrayLike | None] | None = None,
+) -> tuple[list[Any], list[list[float]] | None, list[int]]:
+    """The strokes and width lists of :func:`to_native` for the native calls that read an
+    ``(n, 2)`` float64 array in one copy, and for every stroke the index of the read curve it
+    was cut from.  A curve read from a list of points goes as those point tuples, which the
+    native call checks to be pairs; any other as its float64 array, never as new tuples."""
+    return _pieces(curves, per_curve_widths, as_arrays=True)
+
+
+def _pieces(
+    curves: Sequence[Curve | FloatArray],
+    per_curve_widths: Sequence[npt.ArrayLike | None] | None,
+    as_arrays: bool,
+) -> tuple[list[Any], list[list[float]] | None, list[int]]:
     stacked = curves.stacked if isinstance(curves, CurveList) else None
     gapless = stacked is not None and isinstance(curves, CurveList) and curves.gapless
     read = [c if isinstance(c, Curve) else Curve(c) for c in curves]
     widths = None if per_curve_widths is None else _check_widths(read, per_curve_widths)
-    out: list[list[Point]] = []
+    out: list[Any] = []
+    sources: list[int] = []
     out_widths: list[list[float]] | None = None if widths is None else []
     # without gaps, the tuples still missing come from one conversion of all
     # points, sliced per curve, rather than a conversion per curve
-    all_tuples = _tuples(stacked) if gapless and stacked is not None and any(c.tuples is None for c in read) else None
+    all_tuples = (
+        _tuples(stacked)
+        if not as_arrays and gapless and stacked is not None and any(c.tuples is None for c in read)
+        else None
+    )
     start = 0
     for i, (arr, tuples) in enumerate(read):
         begin, start = start, start + len(arr)
@@ -256,16 +281,21 @@ def to_native(
             if len(arr) < 2:
                 continue
             if tuples is None:
-                tuples = all_tuples[begin:start] if all_tuples is not None else _tuples(arr)
+                if as_arrays:
+                    tuples = np.ascontiguousarray(arr, dtype=np.float64)
+                else:
+                    tuples = all_tuples[begin:start] if all_tuples is not None else _tuples(arr)
             out.append(tuples)
+            sources.append(i)
             pieces = [slice(0, len(arr))]
         else:
             pieces = [s for s in _runs(bad) if s.stop - s.start >= 2]
-            out.extend(_tuples(arr[s]) for s in pieces)
+            out.extend(np.ascontiguousarray(arr[s]) if as_arrays else _tuples(arr[s]) for s in pieces)
+            sources.extend([i] * len(pieces))
         if out_widths is not None and widths is not None:
             w = widths[i]
             out_widths.extend(w[s].tolist() if w is not None else [] for s in pieces)
-    return out, out_widths
+    return out, out_widths, sources
 
 
 def _check_widths(curves: Sequence[Curve], per_curve_widths: Sequence[npt.ArrayLike | None]) -> list[FloatArray | None]:
