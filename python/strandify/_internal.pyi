@@ -135,6 +135,12 @@ def strandify_polygons(
     feature_size: _Real,
     options: _NativeOptions | None = None,
 ) -> _Result: ...
+def strandify_polygons_arrays(
+    polygons: _PolygonsIn,
+    buffer_distance: _Real | None,
+    feature_size: _Real,
+    options: _NativeOptions | None = None,
+) -> tuple[bytearray, bytearray, bytearray, bytearray, bytearray | None, bytearray, int]: ...
 def strandify_polygons_batch(
     jobs: Sequence[tuple[_PolygonsIn, _Real | None, _Real]], options: _NativeOptions | None = None
 ) -> list[_Result]: ...

@@ -489,7 +489,8 @@ PyObject* indices_buffer(const std::vector<std::size_t>& indices) {
 
 }  // namespace
 
-PyObject* centerline_to_buffers(const CenterlineResult& result, const LostGroups& lost,
+PyObject* centerline_to_buffers(const CenterlineResult& result,
+                                const std::vector<std::size_t>& lost, std::size_t parts,
                                 bool with_widths) {
   std::size_t total = 0;
   for (const Curve& c : result.chains) total += c.size();
@@ -503,9 +504,9 @@ PyObject* centerline_to_buffers(const CenterlineResult& result, const LostGroups
   if (!ids) return nullptr;
   Ref widths(widths_buffer(result, total, with_widths));
   if (!widths) return nullptr;
-  Ref firsts(indices_buffer(lost.firsts));
+  Ref firsts(indices_buffer(lost));
   if (!firsts) return nullptr;
-  Ref groups(PyLong_FromSize_t(lost.groups));
+  Ref groups(PyLong_FromSize_t(parts));
   if (!groups) return nullptr;
   return PyTuple_Pack(7, points.get(), offsets.get(), nodes.get(), ids.get(), widths.get(),
                       firsts.get(), groups.get());

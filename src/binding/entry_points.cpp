@@ -179,7 +179,8 @@ PyObject* strandify_strokes_arrays_entry(PyObject*, PyObject* const* args, Py_ss
       }))
     return nullptr;
   if (!result.ok()) return raise_failure(*result.failure, true);
-  return centerline_to_buffers(result.value.result, result.value.lost, o.compute_widths);
+  const LostGroups& lost = result.value.lost;
+  return centerline_to_buffers(result.value.result, lost.firsts, lost.groups, o.compute_widths);
 }
 
 PyObject* inflate_strokes_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
@@ -210,6 +211,27 @@ PyObject* strandify_polygons_entry(PyObject*, PyObject* const* args, Py_ssize_t 
     return nullptr;
   if (!result.ok()) return raise_failure(*result.failure, true);
   return centerline_to_tuple(result.value, true);
+}
+
+PyObject* strandify_polygons_arrays_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                          PyObject* kwnames) {
+  ScaledCall<std::vector<Polygon>, std::optional<double>> call;
+  if (!bind_scaled_call("strandify_polygons_arrays", kPolygonParams, to_polygons, args, nargs,
+                        kwnames, call) ||
+      !check_union_partition(call.options.tuning.partition))
+    return nullptr;
+  PolygonCenterlineOptions o;
+  o.feature_size = call.feature_size;
+  o.buffer_distance = call.buffer_distance;
+  apply_call_options(call.options, o);
+  const std::size_t shapes = call.data.size();
+  Outcome<CheckedPolygonCenterlines> result;
+  if (!run_native(Gil::release, [&](const KeepGoing& poll) {
+        result = polygon_centerlines_and_lost_shapes(std::move(call.data), o, poll);
+      }))
+    return nullptr;
+  if (!result.ok()) return raise_failure(*result.failure, true);
+  return centerline_to_buffers(result.value.result, result.value.lost, shapes, o.compute_widths);
 }
 
 }  // namespace strandify::binding

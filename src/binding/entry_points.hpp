@@ -22,6 +22,7 @@ STRANDIFY_ENTRY(strandify_strokes_batch_entry);
 STRANDIFY_ENTRY(inflate_strokes_entry);
 STRANDIFY_ENTRY(triangulate_strokes_entry);
 STRANDIFY_ENTRY(strandify_polygons_entry);
+STRANDIFY_ENTRY(strandify_polygons_arrays_entry);
 STRANDIFY_ENTRY(strandify_polygons_batch_entry);
 STRANDIFY_ENTRY(plan_tiles_entry);
 STRANDIFY_ENTRY(run_tile_entry);

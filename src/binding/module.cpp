@@ -177,6 +177,19 @@ STRANDIFY_OPTIONS_DOC "\n"
 "buffer_distance that is not a positive finite number, and polygons that\n"
 "cover no area.");
 
+PyDoc_STRVAR(strandify_polygons_arrays_doc,
+"strandify_polygons_arrays(polygons, buffer_distance, feature_size, options=None)\n"
+"--\n"
+"\n"
+"strandify_polygons with its result as flat buffers for numpy.frombuffer,\n"
+"as strandify_strokes_arrays returns them, and the shapes that gave no\n"
+"chain: those whose outer ring (its finite points, at least three) holds\n"
+"no chain point and is crossed by no chain segment.\n"
+"\n"
+"Returns (points, offsets, nodes, chain_node_ids, widths, lost, shapes):\n"
+"lost holds the int64 indices of those polygons, ascending, and shapes is\n"
+"the number of polygons given.");
+
 PyDoc_STRVAR(strandify_polygons_batch_doc,
 "strandify_polygons_batch(jobs, options=None)\n"
 "--\n"
@@ -235,6 +248,7 @@ PyMethodDef functions[] = {
     STRANDIFY_FUNCTION(inflate_strokes),
     STRANDIFY_FUNCTION(triangulate_strokes),
     STRANDIFY_FUNCTION(strandify_polygons),
+    STRANDIFY_FUNCTION(strandify_polygons_arrays),
     STRANDIFY_FUNCTION(strandify_polygons_batch),
     STRANDIFY_FUNCTION(plan_tiles),
     STRANDIFY_FUNCTION(run_tile),

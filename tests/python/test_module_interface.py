@@ -19,7 +19,7 @@ def test_module_exports_functions_in_order():
     # pipeline's three steps for running tiles elsewhere
     assert names[4:] == [
         "strandify_strokes", "strandify_strokes_arrays", "strandify_strokes_batch", "inflate_strokes", "triangulate_strokes",
-        "strandify_polygons", "strandify_polygons_batch", "plan_tiles", "run_tile", "stitch_tiles",
+        "strandify_polygons", "strandify_polygons_arrays", "strandify_polygons_batch", "plan_tiles", "run_tile", "stitch_tiles",
     ]
     assert m.__doc__ == ""
 
@@ -130,6 +130,7 @@ def test_exact_functions_refuse_anything_beyond_their_parameters(call):
         ("inflate_strokes", "(curves, buffer_distance, feature_size, options=None, per_curve_widths=None)"),
         ("triangulate_strokes", "(curves, buffer_distance, feature_size, options=None, per_curve_widths=None)"),
         ("strandify_polygons", "(polygons, buffer_distance, feature_size, options=None)"),
+        ("strandify_polygons_arrays", "(polygons, buffer_distance, feature_size, options=None)"),
         ("strandify_polygons_batch", "(jobs, options=None)"),
         ("plan_tiles", "(curves, buffer_distance, feature_size, options=None, per_curve_widths=None)"),
         ("run_tile", "(job, buffer_distance, feature_size, options=None)"),
