@@ -164,3 +164,6 @@ def run_tile(
 def stitch_tiles(
     tiles: Sequence[_TileResult], buffer_distance: _Real, feature_size: _Real, options: _NativeOptions | None = None
 ) -> _Result: ...
+
+# reading a drawing's points for the package
+def read_point_lists(curves: object) -> tuple[bytearray, bytearray] | None: ...

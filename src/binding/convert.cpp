@@ -512,6 +512,70 @@ PyObject* centerline_to_buffers(const CenterlineResult& result,
                       firsts.get(), groups.get());
 }
 
+namespace {
+
+// A float or an int; anything else (whose conversion could run Python code) is left to the
+// caller's reader.
+bool plain_number(PyObject* obj, double& out) {
+  if (PyFloat_CheckExact(obj)) {
+    out = PyFloat_AS_DOUBLE(obj);
+    return true;
+  }
+  if (!PyLong_CheckExact(obj)) return false;
+  out = PyLong_AsDouble(obj);
+  return !(out == -1.0 && PyErr_Occurred());
+}
+
+// A point as the drawing readers accept it: a tuple or a list of two numbers.
+bool point_coordinates(PyObject* point, double* out) {
+  if (!PyTuple_Check(point) && !PyList_Check(point)) return false;
+  if (PySequence_Fast_GET_SIZE(point) != 2) return false;
+  PyObject** xy = PySequence_Fast_ITEMS(point);
+  return plain_number(xy[0], out[0]) && plain_number(xy[1], out[1]);
+}
+
+// The number of points of every curve, when every curve is a list or a tuple.
+bool curve_sizes(PyObject* curves, std::vector<Py_ssize_t>& sizes) {
+  const Py_ssize_t n = PySequence_Fast_GET_SIZE(curves);
+  sizes.reserve(static_cast<std::size_t>(n));
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    PyObject* curve = PySequence_Fast_GET_ITEM(curves, i);
+    if (!PyTuple_Check(curve) && !PyList_Check(curve)) return false;
+    sizes.push_back(PySequence_Fast_GET_SIZE(curve));
+  }
+  return true;
+}
+
+}  // namespace
+
+PyObject* point_lists_to_buffers(PyObject* curves) {
+  if (!PyTuple_Check(curves) && !PyList_Check(curves)) Py_RETURN_NONE;
+  std::vector<Py_ssize_t> sizes;
+  if (!curve_sizes(curves, sizes)) Py_RETURN_NONE;
+  std::size_t total = 0;
+  for (Py_ssize_t size : sizes) total += static_cast<std::size_t>(size);
+  double* coords = nullptr;
+  Ref points(new_buffer(2 * total, coords));
+  if (!points) return nullptr;
+  std::int64_t* counts = nullptr;
+  Ref lengths(new_buffer(sizes.size(), counts));
+  if (!lengths) return nullptr;
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    // plain numbers run no Python code, so no curve can change while it is read
+    PyObject* curve = PySequence_Fast_GET_ITEM(curves, static_cast<Py_ssize_t>(i));
+    if (PySequence_Fast_GET_SIZE(curve) != sizes[i]) Py_RETURN_NONE;
+    PyObject** items = PySequence_Fast_ITEMS(curve);
+    for (Py_ssize_t k = 0; k < sizes[i]; ++k, coords += 2) {
+      if (!point_coordinates(items[k], coords)) {
+        PyErr_Clear();
+        Py_RETURN_NONE;
+      }
+    }
+    counts[i] = static_cast<std::int64_t>(sizes[i]);
+  }
+  return PyTuple_Pack(2, points.get(), lengths.get());
+}
+
 PyObject* polygons_to_list(const std::vector<Polygon>& polygons) {
   return make_list(polygons, [](const Polygon& polygon) -> PyObject* {
     Ref outer(points_to_list(polygon.outer));

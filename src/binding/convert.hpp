@@ -148,6 +148,11 @@ PyObject* centerline_to_tuple(const CenterlineResult& result, bool with_widths);
 PyObject* centerline_to_buffers(const CenterlineResult& result,
                                 const std::vector<std::size_t>& lost, std::size_t parts,
                                 bool with_widths);
+// A drawing given as a list (or tuple) of curves, each a list or tuple of (x, y) tuples or
+// lists of numbers, as (points: float64 x, y pairs of every curve one after another, counts:
+// int64 points per curve), read in one pass; None for anything else, for the caller to read
+// and name what is wrong.
+PyObject* point_lists_to_buffers(PyObject* curves);
 PyObject* polygons_to_list(const std::vector<Polygon>& polygons);
 PyObject* triangles_to_list(const std::vector<Triangle>& triangles);
 

@@ -234,4 +234,13 @@ PyObject* strandify_polygons_arrays_entry(PyObject*, PyObject* const* args, Py_s
   return centerline_to_buffers(result.value.result, result.value.lost, shapes, o.compute_widths);
 }
 
+PyObject* read_point_lists_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                 PyObject* kwnames) {
+  static const char* const names[] = {"curves"};
+  PyObject* slots[1];
+  if (!bind_arguments("read_point_lists", names, 1, 1, args, nargs, kwnames, slots))
+    return nullptr;
+  return point_lists_to_buffers(slots[0]);
+}
+
 }  // namespace strandify::binding

@@ -27,6 +27,7 @@ STRANDIFY_ENTRY(strandify_polygons_batch_entry);
 STRANDIFY_ENTRY(plan_tiles_entry);
 STRANDIFY_ENTRY(run_tile_entry);
 STRANDIFY_ENTRY(stitch_tiles_entry);
+STRANDIFY_ENTRY(read_point_lists_entry);
 
 #undef STRANDIFY_ENTRY
 

@@ -232,6 +232,17 @@ PyDoc_STRVAR(stitch_tiles_doc,
 "with partition='tiles' returns them. The scale and options must be those\n"
 "given to the other two calls.");
 
+PyDoc_STRVAR(read_point_lists_doc,
+"read_point_lists(curves)\n"
+"--\n"
+"\n"
+"A drawing given as a list or tuple of curves, each a list or tuple of\n"
+"points, each a tuple or list of two floats or ints, read in one pass:\n"
+"(points, counts), bytearrays of the float64 (x, y) pairs of all curves\n"
+"one after another and of the int64 number of points of every curve.\n"
+"None for a drawing of any other form (a point of another length, a\n"
+"coordinate of another type), which the caller reads its own way.");
+
 #define STRANDIFY_FUNCTION(name) \
   {#name, STRANDIFY_FASTCALL(name##_entry), METH_FASTCALL | METH_KEYWORDS, name##_doc}
 
@@ -253,6 +264,8 @@ PyMethodDef functions[] = {
     STRANDIFY_FUNCTION(plan_tiles),
     STRANDIFY_FUNCTION(run_tile),
     STRANDIFY_FUNCTION(stitch_tiles),
+    // Reading a drawing's points for the package.
+    STRANDIFY_FUNCTION(read_point_lists),
     {nullptr, nullptr, 0, nullptr},
 };
 

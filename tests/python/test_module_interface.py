@@ -19,7 +19,7 @@ def test_module_exports_functions_in_order():
     # pipeline's three steps for running tiles elsewhere
     assert names[4:] == [
         "strandify_strokes", "strandify_strokes_arrays", "strandify_strokes_batch", "inflate_strokes", "triangulate_strokes",
-        "strandify_polygons", "strandify_polygons_arrays", "strandify_polygons_batch", "plan_tiles", "run_tile", "stitch_tiles",
+        "strandify_polygons", "strandify_polygons_arrays", "strandify_polygons_batch", "plan_tiles", "run_tile", "stitch_tiles", "read_point_lists",
     ]
     assert m.__doc__ == ""
 
