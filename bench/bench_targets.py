@@ -25,21 +25,27 @@ machine.  Run ``python bench/bench_targets.py [--repeats N] [--only 1,2,3,4]``.
 
 from __future__ import annotations
 
-import argparse
-import math
 import os
-import random
-import sys
-import time
-import warnings
-from collections.abc import Callable, Sequence
-from typing import Any
 
-import numpy as np
+# One thread for every library the sides use: on one core a BLAS thread pool only spins, and its
+# CPU time would count against whichever side woke it.
+for _name in ("OPENBLAS_NUM_THREADS", "OMP_NUM_THREADS", "MKL_NUM_THREADS"):
+    os.environ.setdefault(_name, "1")
 
-import strandify
-from strandify import _internal
-from strandify.options import Options
+import argparse  # noqa: E402
+import math  # noqa: E402
+import random  # noqa: E402
+import sys  # noqa: E402
+import time  # noqa: E402
+import warnings  # noqa: E402
+from collections.abc import Callable, Sequence  # noqa: E402
+from typing import Any  # noqa: E402
+
+import numpy as np  # noqa: E402
+
+import strandify  # noqa: E402
+from strandify import _internal  # noqa: E402
+from strandify.options import Options  # noqa: E402
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from bench_refine import read_font, sketch  # noqa: E402  (the bench's own glyph sketches)
