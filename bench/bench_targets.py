@@ -1,13 +1,14 @@
 """The speed targets of the default path, every ratio printed in one run, on one core.
 
 1. ``strandify.centerlines`` (defaults) against a raster peer: the strokes drawn with a
-   round pen of radius ``buffer_distance`` on a grid of ``feature_size / 10`` pixels
-   (the resolution of the chain simplification), scikit-image ``skeletonize``, the skeleton
-   traced into branches between junctions and ends (scipy labelling, vectorised) and the
-   branches that end in a tip and are shorter than ``feature_size`` pruned.  Drawings: an
-   overdrawn pangram (Hershey futural, every stroke drawn one to three times), 50 Hershey
-   glyph sketches, 100 hanzi-like sketches, and grids of small sketches of 1,000 and 10,000
-   strokes.  Goal: 2x on each of the first four, 4x on the 10,000-stroke drawing.
+   round pen of radius ``buffer_distance`` on a grid of ``feature_size / 10`` pixels (the
+   resolution of the chain simplification; ``--pixels`` sets another), scikit-image
+   ``skeletonize``, the skeleton traced into branches between junctions and ends (scipy
+   labelling, vectorised) and the branches that end in a tip and are shorter than
+   ``feature_size`` pruned.  Drawings: an overdrawn pangram (Hershey futural, every stroke
+   drawn one to three times), 50 Hershey glyph sketches, 100 hanzi-like sketches, and grids
+   of small sketches of 1,000 and 10,000 strokes.  Goal: 2x on each of the first four, 4x on
+   the 10,000-stroke drawing.
 2. ``strandify.centerlines`` (defaults) against the exact native call
    (``_internal.strandify``) on the 50 glyph sketches: what the Python layer and the default
    path add.  Goal: at most 1.10x.
@@ -90,13 +91,16 @@ def hanzi_sketches(count: int = 100) -> list[Drawing]:
 # -- the raster peer --------------------------------------------------------------------------
 
 
+PIXELS_PER_FEATURE = [10]  # the raster's resolution: pixels per feature_size (--pixels)
+
+
 def raster_centerlines(curves: Drawing) -> int:
     """Rasterise, skeletonise, trace and prune; the number of branches kept."""
     from scipy import ndimage
     from skimage.draw import line
     from skimage.morphology import skeletonize
 
-    px = FS / 10
+    px = FS / PIXELS_PER_FEATURE[0]
     pts = np.concatenate([np.asarray(c, dtype=np.float64) for c in curves])
     x0, y0 = pts.min(axis=0) - 2 * BD
     w, h = ((pts.max(axis=0) + 2 * BD - (x0, y0)) / px).astype(int) + 1
@@ -217,7 +221,11 @@ def main() -> None:
     parser.add_argument("--repeats", type=int, default=5)
     parser.add_argument("--only", default="1,2,3,4", help="comma-separated targets to measure")
     parser.add_argument("--no-10000", action="store_true", help="leave out the largest drawing")
+    parser.add_argument("--pixels", type=int, default=10,
+                        help="the raster peer's pixels per feature_size (default 10: the resolution "
+                             "of the chain simplification)")
     args = parser.parse_args()
+    PIXELS_PER_FEATURE[0] = args.pixels
     only = set(args.only.split(","))
     os.sched_setaffinity(0, {min(os.sched_getaffinity(0))})  # one core, for every side
     warnings.simplefilter("ignore")
