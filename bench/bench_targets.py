@@ -12,16 +12,17 @@
 2. ``strandify.centerlines`` (defaults) against the exact native call
    (``_internal.strandify``) on the 50 glyph sketches: what the Python layer and the default
    path add.  Goal: at most 1.10x.
-3. The default native path (``strandify_strokes`` with the default options: components and
-   finishing) against the exact one on every drawing above.  Goal: at most 1.00x.
+3. The default native path (``strandify_strokes_arrays`` with the default options:
+   components and finishing) against the exact one on every drawing above.  Goal: at most
+   1.00x.
 4. ``strandify.polygon_centerlines`` against ``pygeoops.centerline`` on the DejaVu Sans
    outlines of bench_polygons.py and the Natural Earth countries.  Goal: 10x and 12x.
 
 The two sides of every ratio run alternately in one loop (best of ``--repeats``), so that a
 change of load on the machine hits both alike; pinned to one core, each side is timed by the
 CPU time of the process (all threads), which time spent waiting for other work does not
-inflate.  Not a test: the figures depend on the
-machine.  Run ``python bench/bench_targets.py [--repeats N] [--only 1,2,3,4]``.
+inflate.  Not a test: the figures depend on the machine.
+Run ``python bench/bench_targets.py [--repeats N] [--only 1,2,3,4] [--no-10000] [--pixels N]``.
 """
 
 from __future__ import annotations
