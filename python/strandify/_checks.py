@@ -120,6 +120,19 @@ def warn_lost(
 ) -> None:
     """Warn with :class:`LostStrokesWarning` when a separate group of strokes vanished."""
     lost, total = lost_groups(curves, chains, buffer_distance)
+    warn_lost_groups(lost, total, buffer_distance, feature_size, where, stacklevel + 1)
+
+
+def warn_lost_groups(
+    lost: Sequence[int],
+    total: int,
+    buffer_distance: float,
+    feature_size: float,
+    where: str = "",
+    stacklevel: int = 3,
+) -> None:
+    """Warn with :class:`LostStrokesWarning` that the groups of strokes starting at ``lost``,
+    of ``total`` groups, vanished; nothing when none did."""
     if lost:
         warnings.warn(
             LostStrokesWarning(

@@ -105,6 +105,13 @@ def strandify_strokes(
     options: _NativeOptions | None = None,
     per_curve_widths: _WidthsIn = None,
 ) -> _Result: ...
+def strandify_strokes_arrays(
+    curves: _StrokesIn,
+    buffer_distance: _Real,
+    feature_size: _Real,
+    options: _NativeOptions | None = None,
+    per_curve_widths: _WidthsIn = None,
+) -> tuple[bytearray, bytearray, bytearray, bytearray, bytearray | None, bytearray, int]: ...
 def strandify_strokes_batch(
     jobs: Sequence[tuple[_StrokesIn, _Real, _Real]], options: _NativeOptions | None = None
 ) -> list[_Result]: ...
@@ -128,6 +135,12 @@ def strandify_polygons(
     feature_size: _Real | None,
     options: _NativeOptions | None = None,
 ) -> _Result: ...
+def strandify_polygons_arrays(
+    polygons: _PolygonsIn,
+    buffer_distance: _Real | None,
+    feature_size: _Real | None,
+    options: _NativeOptions | None = None,
+) -> tuple[bytearray, bytearray, bytearray, bytearray, bytearray | None, bytearray, int]: ...
 def strandify_polygons_batch(
     jobs: Sequence[tuple[_PolygonsIn, _Real | None, _Real | None]], options: _NativeOptions | None = None
 ) -> list[_Result]: ...
@@ -154,3 +167,6 @@ def stitch_tiles(
 def resolved_settings(
     buffer_distance: _Real, feature_size: _Real, options: _NativeOptions | None = None
 ) -> dict[str, float | None]: ...
+
+# reading a drawing's points for the package
+def read_point_lists(curves: object) -> tuple[bytearray, bytearray] | None: ...

@@ -7,14 +7,15 @@ from dataclasses import replace
 from collections.abc import Iterable, Sequence, Sized
 from typing import Any, Literal, overload
 
+import numpy as np
 import numpy.typing as npt
 
 from . import _native
 from ._batch import BatchResults, run_chunked
-from ._checks import warn_lost
+from ._checks import warn_lost, warn_lost_groups
 from ._crs import crs_of, work_crs
 from ._origin import curves_origin, moved_curves
-from ._read_lines import read_curves, to_native
+from ._read_lines import native_strokes, read_curves, to_native
 from ._result import Centerlines
 from ._scale import resolve
 from ._sources import Provenance, attribute_table, find_sources, stroke_features
@@ -134,13 +135,13 @@ def centerlines(
     read = read_curves(curves)
     buffer_distance, feature_size = resolve(read, buffer_distance, feature_size)
     origin = curves_origin(read, buffer_distance)
-    native, widths = to_native(moved_curves(read, origin), per_curve_widths)
-    out = _native.strandify_strokes(native, buffer_distance, feature_size, stroke_options(tuning, 2), widths)
-    chains, nodes, ids, chain_widths = out
-    result = Centerlines.from_native(
-        chains, nodes, ids, chain_widths if tuning.compute_widths else None, crs=crs, origin=origin
-    )
-    warn_lost([c.points for c in read], result.chains, buffer_distance, feature_size)
+    strokes, widths, stroke_of = native_strokes(moved_curves(read, origin), per_curve_widths)
+    native = stroke_options(tuning, 2)
+    out = _native.strandify_strokes_arrays(strokes, buffer_distance, feature_size, native, widths)
+    result = Centerlines.from_buffers(out, tuning.compute_widths, crs=crs, origin=origin)
+    # the native call names a lost group by its first stroke; the caller knows its curves
+    lost = sorted({stroke_of[i] for i in np.frombuffer(out[5], dtype=np.int64).tolist()})
+    warn_lost_groups(lost, out[6], buffer_distance, feature_size)
     if tuning.sources:
         result = with_stroke_sources(result, curves, read, buffer_distance, feature_size, origin)
     return result

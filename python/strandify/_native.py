@@ -31,8 +31,10 @@ def _typed(function: F) -> F:
 
 
 strandify_strokes = _typed(_internal.strandify_strokes)
+strandify_strokes_arrays = _typed(_internal.strandify_strokes_arrays)
 strandify_strokes_batch = _typed(_internal.strandify_strokes_batch)
 strandify_polygons = _typed(_internal.strandify_polygons)
+strandify_polygons_arrays = _typed(_internal.strandify_polygons_arrays)
 strandify_polygons_batch = _typed(_internal.strandify_polygons_batch)
 plan_tiles = _typed(_internal.plan_tiles)
 run_tile = _typed(_internal.run_tile)

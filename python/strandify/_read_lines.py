@@ -1,11 +1,13 @@
 """Turning the many shapes a drawing can arrive in into the native curve lists.
 
-The native module wants lists of ``(x, y)`` tuples and nothing else.  Reading a
-drawing yields, per curve, a float array of its points (for checks, bounds and
-NaN gaps) and, when the input was already a list of points, the list of point
-tuples built on the way, so the common case never converts points twice.  All
-per-point work runs in C: ``map(tuple, ...)``, ``np.fromiter``,
-``tolist`` and ``zip``.
+The exact native functions want lists of ``(x, y)`` tuples; the others also read
+float64 ``(n, 2)`` arrays in one copy.  Reading a drawing yields, per curve, a
+float array of its points (for checks, bounds and NaN gaps) and, when the input
+was a list of points read in Python, the list of point tuples built on the way,
+so that no point is converted twice.  The common drawing, lists of tuples of
+floats, is read natively into one array (``read_point_lists``); all other
+per-point work runs in C too: ``map(tuple, ...)``, ``np.fromiter``, ``tolist``
+and ``zip``.
 
 A row holding a NaN coordinate is a gap: the curve is split there, the way
 matplotlib treats NaN in a line.
@@ -20,6 +22,7 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
+from . import _internal
 from ._geojson import lines
 from ._types import Curve, CurveList, DrawingLike, FloatArray, Point, is_geometry, is_geopandas
 
@@ -129,6 +132,12 @@ def _read_point_lists(items: Sequence[Any]) -> CurveList | None:
     Returns None when anything is off; reading curve by curve then finds and
     names the culprit.
     """
+    # The common drawing, curves of (x, y) tuples of floats or ints, is read natively in one
+    # pass into one array: per point that costs a fraction of building NumPy input in Python.
+    read = _internal.read_point_lists(items)
+    if read is not None:
+        flat, sizes = read
+        return _split_points(np.frombuffer(flat, dtype=np.float64).reshape(-1, 2), np.frombuffer(sizes, dtype=np.int64))
     try:
         tuple_lists = [list(map(tuple, item)) for item in items]
     except TypeError:
@@ -155,6 +164,18 @@ def _read_point_lists(items: Sequence[Any]) -> CurveList | None:
         start = end
     curves.stacked = stacked
     curves.gapless = gapless
+    return curves
+
+
+def _split_points(stacked: FloatArray, counts: npt.NDArray[np.int64]) -> CurveList:
+    """The curves of ``counts`` points each, as views into ``stacked``."""
+    curves = CurveList()
+    start = 0
+    for end in itertools.accumulate(counts.tolist()):
+        curves.append(Curve(stacked[start:end]))
+        start = end
+    curves.stacked = stacked
+    curves.gapless = not np.isnan(stacked).any()
     return curves
 
 
@@ -239,15 +260,40 @@ def to_native(
     they draw nothing.  Width lists are cut in step with their curves, so they
     stay aligned with the curves the native call sees.
     """
+    out, widths, _ = _pieces(curves, per_curve_widths, as_arrays=False)
+    return out, widths
+
+
+def native_strokes(
+    curves: Sequence[Curve],
+    per_curve_widths: Sequence[npt.ArrayLike | None] | None = None,
+) -> tuple[list[Any], list[list[float]] | None, list[int]]:
+    """The strokes and width lists of :func:`to_native` for the native calls that read an
+    ``(n, 2)`` float64 array in one copy, and for every stroke the index of the read curve it
+    was cut from.  A curve read from a list of points goes as those point tuples, which the
+    native call checks to be pairs; any other as its float64 array, never as new tuples."""
+    return _pieces(curves, per_curve_widths, as_arrays=True)
+
+
+def _pieces(
+    curves: Sequence[Curve | FloatArray],
+    per_curve_widths: Sequence[npt.ArrayLike | None] | None,
+    as_arrays: bool,
+) -> tuple[list[Any], list[list[float]] | None, list[int]]:
     stacked = curves.stacked if isinstance(curves, CurveList) else None
     gapless = stacked is not None and isinstance(curves, CurveList) and curves.gapless
     read = [c if isinstance(c, Curve) else Curve(c) for c in curves]
     widths = None if per_curve_widths is None else _check_widths(read, per_curve_widths)
-    out: list[list[Point]] = []
+    out: list[Any] = []
+    sources: list[int] = []
     out_widths: list[list[float]] | None = None if widths is None else []
     # without gaps, the tuples still missing come from one conversion of all
     # points, sliced per curve, rather than a conversion per curve
-    all_tuples = _tuples(stacked) if gapless and stacked is not None and any(c.tuples is None for c in read) else None
+    all_tuples = (
+        _tuples(stacked)
+        if not as_arrays and gapless and stacked is not None and any(c.tuples is None for c in read)
+        else None
+    )
     start = 0
     for i, (arr, tuples) in enumerate(read):
         begin, start = start, start + len(arr)
@@ -255,17 +301,22 @@ def to_native(
         if bad is None:
             if len(arr) < 2:
                 continue
-            if tuples is None:
-                tuples = all_tuples[begin:start] if all_tuples is not None else _tuples(arr)
-            out.append(tuples)
+            if tuples is not None:
+                out.append(tuples)
+            elif as_arrays:
+                out.append(np.ascontiguousarray(arr, dtype=np.float64))
+            else:
+                out.append(all_tuples[begin:start] if all_tuples is not None else _tuples(arr))
+            sources.append(i)
             pieces = [slice(0, len(arr))]
         else:
             pieces = [s for s in _runs(bad) if s.stop - s.start >= 2]
-            out.extend(_tuples(arr[s]) for s in pieces)
+            out.extend(np.ascontiguousarray(arr[s]) if as_arrays else _tuples(arr[s]) for s in pieces)
+            sources.extend([i] * len(pieces))
         if out_widths is not None and widths is not None:
             w = widths[i]
             out_widths.extend(w[s].tolist() if w is not None else [] for s in pieces)
-    return out, out_widths
+    return out, out_widths, sources
 
 
 def _check_widths(curves: Sequence[Curve], per_curve_widths: Sequence[npt.ArrayLike | None]) -> list[FloatArray | None]:

@@ -100,6 +100,35 @@ class Centerlines:
             crs=crs,
         )
 
+    @classmethod
+    def from_buffers(
+        cls, out: tuple[Any, ...], with_widths: bool, *, crs: Any = None, origin: Point = (0.0, 0.0)
+    ) -> Centerlines:
+        """Wrap the flat buffers of ``strandify_strokes_arrays`` (its first five items),
+        computed about ``origin``: NumPy reads them in place, every chain a view into one
+        array of all chain points."""
+        points, offsets, nodes, ids, widths = out[:5]
+        flat = np.frombuffer(points, dtype=np.float64).reshape(-1, 2)
+        node_array = np.frombuffer(nodes, dtype=np.float64).reshape(-1, 2)
+        if origin != (0.0, 0.0):
+            offset = np.array(origin, dtype=np.float64)
+            flat += offset
+            node_array += offset
+        # plain slices: np.split costs several NumPy calls per chain
+        bounds = np.frombuffer(offsets, dtype=np.int64).tolist()
+        spans = list(zip(bounds[:-1], bounds[1:]))
+        per_point = None
+        if with_widths and widths is not None:
+            radii = np.frombuffer(widths, dtype=np.float64)
+            per_point = [radii[a:b] for a, b in spans]
+        return cls(
+            chains=[flat[a:b] for a, b in spans],
+            nodes=node_array,
+            chain_node_ids=np.frombuffer(ids, dtype=np.int64).reshape(-1, 2).astype(np.intp, copy=False),
+            widths=per_point,
+            crs=crs,
+        )
+
     def __len__(self) -> int:
         return len(self.chains)
 
@@ -125,8 +154,12 @@ class Centerlines:
         shapely = require("shapely", "to_shapely()", "shapely")
         if not self.chains:
             return shapely.MultiLineString([])
-        # the vectorised constructors skip the per-line Python of MultiLineString(...)
-        return shapely.multilinestrings([shapely.linestrings(c) for c in self.chains])
+        # one constructor call over all points: no Python or shapely call per chain
+        counts = np.fromiter(map(len, self.chains), np.int64, len(self.chains))
+        lines = np.concatenate(([0], np.cumsum(counts)))
+        parts = np.array([0, len(self.chains)], dtype=np.int64)
+        flat = np.concatenate(self.chains)
+        return shapely.from_ragged_array(shapely.GeometryType.MULTILINESTRING, flat, (lines, parts))[0]
 
     def lengths(self) -> FloatArray:
         """The length of every chain: measured in the CRS the chains were computed in, which

@@ -23,6 +23,8 @@ from collections.abc import Iterable, Mapping, Sized
 from dataclasses import replace
 from typing import Any, Literal, overload
 
+import numpy as np
+
 from . import _native
 from ._batch import BatchResults, run_chunked
 from ._checks import lost_shapes, named
@@ -119,23 +121,29 @@ def _result(
     result = Centerlines.from_native(chains, nodes, ids, widths if compute_widths else None, crs=crs, origin=origin)
     if warn_stacklevel is None or not read:
         return result
-    if not chains:
+    _warn_lost(lost_shapes(read, result.chains) if chains else [], len(read), bool(chains), warn_stacklevel + 1)
+    return result
+
+
+def _warn_lost(lost: list[int], shapes: int, any_chain: bool, stacklevel: int) -> None:
+    """Warn with :class:`LostStrokesWarning` when no line came out of ``shapes`` shapes, or
+    when the shapes ``lost`` gave none."""
+    if not any_chain:
         warnings.warn(
             LostStrokesWarning(
                 "no centerline: every branch of the shapes was shorter than the pruning length; "
                 "give a smaller feature_size (or min_tip_fraction)"
             ),
-            stacklevel=warn_stacklevel + 1,
+            stacklevel=stacklevel + 1,
         )
-    elif lost := lost_shapes(read, result.chains):
+    elif lost:
         warnings.warn(
             LostStrokesWarning(
-                f"{len(lost)} of {len(read)} polygon(s) gave no centerline (polygons {named(lost)}, "
+                f"{len(lost)} of {shapes} polygon(s) gave no centerline (polygons {named(lost)}, "
                 f"MultiPolygons counted by their parts); a smaller feature_size keeps small parts"
             ),
-            stacklevel=warn_stacklevel + 1,
+            stacklevel=stacklevel + 1,
         )
-    return result
 
 
 @takes_options
@@ -206,8 +214,13 @@ def polygon_centerlines(
     read = read_polygons(polygons)
     origin = rings_origin(read)
     job = _native_job(read, polygons, buffer_distance, feature_size, origin, tuning.partition)
-    out = _native.strandify_polygons(*job, native)
-    result = _result(read, out, tuning.compute_widths, crs, origin, warn_stacklevel=2)
+    out = _native.strandify_polygons_arrays(*job, native)
+    result = Centerlines.from_buffers(out, tuning.compute_widths, crs=crs, origin=origin)
+    if read:
+        # the native call checks the shapes it was given, those with rings
+        given = [i for i, rings in enumerate(read) if len(rings)]
+        lost = [given[j] for j in np.frombuffer(out[5], dtype=np.int64).tolist()]
+        _warn_lost(lost, len(read), bool(result.chains), stacklevel=2)
     return with_shape_sources(result, polygons, read, job[2], origin) if tuning.sources else result
 
 

@@ -17,6 +17,7 @@ import math
 import os
 from collections.abc import Callable, Mapping
 from dataclasses import dataclass, field, fields, replace
+from functools import lru_cache
 from typing import Any, TypeVar
 
 from ._types import Partition
@@ -172,7 +173,7 @@ class Options:
             if name not in OPTION_NAMES:
                 raise TypeError(f"{function}() got an unexpected keyword argument {name!r}")
         if options is None:
-            return cls(**keywords)
+            return cls(**keywords) if keywords else _default_options()
         if not isinstance(options, Options):
             raise TypeError(f"options must be a strandify.options.Options, got {type(options).__name__}")
         return replace(options, **keywords) if keywords else options
@@ -186,11 +187,30 @@ class Options:
         """The value the native calls read: every field they know, ``workers`` as a thread
         count (one per CPU when None) and the steps by name, with ``changes`` on top (a batch
         passes ``workers=self.workers``, where None leaves every thread of the pool to it)."""
-        values = {name: getattr(self, name) for name in _SHARED_FIELDS}
-        values["workers"] = thread_count(self.workers)
-        values["refine_steps"] = self.refine_steps
-        values.update(changes)
-        return NativeOptions(**values)
+        try:
+            return _native_of(self, thread_count(self.workers), tuple(sorted(changes.items())))
+        except TypeError:  # a change that cannot be a cache key
+            return _native_uncached(self, thread_count(self.workers), changes)
+
+
+def _native_uncached(options: Options, workers: int, changes: Mapping[str, Any]) -> NativeOptions:
+    values = {name: getattr(options, name) for name in _SHARED_FIELDS}
+    values["workers"] = workers
+    values["refine_steps"] = options.refine_steps
+    values.update(changes)
+    return NativeOptions(**values)
+
+
+# Both values are frozen, so that every call with the same tuning (most calls: the defaults) can
+# share one instead of building and checking it again.
+@lru_cache(maxsize=64)
+def _native_of(options: Options, workers: int, changes: tuple[tuple[str, Any], ...]) -> NativeOptions:
+    return _native_uncached(options, workers, dict(changes))
+
+
+@lru_cache(maxsize=1)
+def _default_options() -> Options:
+    return Options()
 
 
 @dataclass(frozen=True)

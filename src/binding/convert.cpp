@@ -410,6 +410,172 @@ PyObject* centerline_to_tuple(const CenterlineResult& result, bool with_widths) 
   return PyTuple_Pack(4, chains.get(), nodes.get(), ids.get(), widths.get());
 }
 
+namespace {
+
+// A new bytearray of `count` items of T, for the caller to fill: NumPy reads it in place
+// (numpy.frombuffer), so the values cross the boundary in this one copy.
+template <class T>
+PyObject* new_buffer(std::size_t count, T*& data) {
+  PyObject* out = PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(count * sizeof(T)));
+  data = out ? reinterpret_cast<T*>(PyByteArray_AS_STRING(out)) : nullptr;
+  return out;
+}
+
+PyObject* points_buffer(const std::vector<Curve>& curves, std::size_t total) {
+  static_assert(sizeof(Point) == 2 * sizeof(double) && std::is_trivially_copyable_v<Point>,
+                "points are copied as they lie");
+  double* data = nullptr;
+  PyObject* out = new_buffer(2 * total, data);
+  if (!out) return nullptr;
+  for (const Curve& c : curves) {
+    if (!c.empty()) std::memcpy(data, c.data(), c.size() * sizeof(Point));
+    data += 2 * c.size();
+  }
+  return out;
+}
+
+PyObject* nodes_buffer(const std::vector<Point>& nodes) {
+  double* data = nullptr;
+  PyObject* out = new_buffer(2 * nodes.size(), data);
+  if (out && !nodes.empty()) std::memcpy(data, nodes.data(), nodes.size() * sizeof(Point));
+  return out;
+}
+
+PyObject* offsets_buffer(const std::vector<Curve>& curves) {
+  std::int64_t* data = nullptr;
+  PyObject* out = new_buffer(curves.size() + 1, data);
+  if (!out) return nullptr;
+  data[0] = 0;
+  for (std::size_t i = 0; i < curves.size(); ++i)
+    data[i + 1] = data[i] + static_cast<std::int64_t>(curves[i].size());
+  return out;
+}
+
+PyObject* ids_buffer(const std::vector<std::pair<std::uint64_t, std::uint64_t>>& ids) {
+  std::int64_t* data = nullptr;
+  PyObject* out = new_buffer(2 * ids.size(), data);
+  if (!out) return nullptr;
+  for (const auto& [a, b] : ids) {
+    *data++ = static_cast<std::int64_t>(a);
+    *data++ = static_cast<std::int64_t>(b);
+  }
+  return out;
+}
+
+// The widths laid out as the chain points are; None when they were not asked for, or when a
+// chain's widths do not match its points (no such result is built).
+PyObject* widths_buffer(const CenterlineResult& result, std::size_t total, bool with_widths) {
+  bool aligned = with_widths && result.chain_widths.size() == result.chains.size();
+  for (std::size_t i = 0; aligned && i < result.chains.size(); ++i)
+    aligned = result.chain_widths[i].size() == result.chains[i].size();
+  if (!aligned) Py_RETURN_NONE;
+  double* data = nullptr;
+  PyObject* out = new_buffer(total, data);
+  if (!out) return nullptr;
+  for (const std::vector<double>& w : result.chain_widths) {
+    if (!w.empty()) std::memcpy(data, w.data(), w.size() * sizeof(double));
+    data += w.size();
+  }
+  return out;
+}
+
+PyObject* indices_buffer(const std::vector<std::size_t>& indices) {
+  std::int64_t* data = nullptr;
+  PyObject* out = new_buffer(indices.size(), data);
+  if (!out) return nullptr;
+  for (std::size_t i : indices) *data++ = static_cast<std::int64_t>(i);
+  return out;
+}
+
+}  // namespace
+
+PyObject* centerline_to_buffers(const CenterlineResult& result,
+                                const std::vector<std::size_t>& lost, std::size_t parts,
+                                bool with_widths) {
+  std::size_t total = 0;
+  for (const Curve& c : result.chains) total += c.size();
+  Ref points(points_buffer(result.chains, total));
+  if (!points) return nullptr;
+  Ref offsets(offsets_buffer(result.chains));
+  if (!offsets) return nullptr;
+  Ref nodes(nodes_buffer(result.nodes));
+  if (!nodes) return nullptr;
+  Ref ids(ids_buffer(result.chain_node_ids));
+  if (!ids) return nullptr;
+  Ref widths(widths_buffer(result, total, with_widths));
+  if (!widths) return nullptr;
+  Ref firsts(indices_buffer(lost));
+  if (!firsts) return nullptr;
+  Ref groups(PyLong_FromSize_t(parts));
+  if (!groups) return nullptr;
+  return PyTuple_Pack(7, points.get(), offsets.get(), nodes.get(), ids.get(), widths.get(),
+                      firsts.get(), groups.get());
+}
+
+namespace {
+
+// A float or an int; anything else (whose conversion could run Python code) is left to the
+// caller's reader.
+bool plain_number(PyObject* obj, double& out) {
+  if (PyFloat_CheckExact(obj)) {
+    out = PyFloat_AS_DOUBLE(obj);
+    return true;
+  }
+  if (!PyLong_CheckExact(obj)) return false;
+  out = PyLong_AsDouble(obj);
+  return !(out == -1.0 && PyErr_Occurred());
+}
+
+// A point as the drawing readers accept it: a tuple or a list of two numbers.
+bool point_coordinates(PyObject* point, double* out) {
+  if (!PyTuple_Check(point) && !PyList_Check(point)) return false;
+  if (PySequence_Fast_GET_SIZE(point) != 2) return false;
+  PyObject** xy = PySequence_Fast_ITEMS(point);
+  return plain_number(xy[0], out[0]) && plain_number(xy[1], out[1]);
+}
+
+// The number of points of every curve, when every curve is a list or a tuple.
+bool curve_sizes(PyObject* curves, std::vector<Py_ssize_t>& sizes) {
+  const Py_ssize_t n = PySequence_Fast_GET_SIZE(curves);
+  sizes.reserve(static_cast<std::size_t>(n));
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    PyObject* curve = PySequence_Fast_GET_ITEM(curves, i);
+    if (!PyTuple_Check(curve) && !PyList_Check(curve)) return false;
+    sizes.push_back(PySequence_Fast_GET_SIZE(curve));
+  }
+  return true;
+}
+
+}  // namespace
+
+PyObject* point_lists_to_buffers(PyObject* curves) {
+  if (!PyTuple_Check(curves) && !PyList_Check(curves)) Py_RETURN_NONE;
+  std::vector<Py_ssize_t> sizes;
+  if (!curve_sizes(curves, sizes)) Py_RETURN_NONE;
+  std::size_t total = 0;
+  for (Py_ssize_t size : sizes) total += static_cast<std::size_t>(size);
+  double* coords = nullptr;
+  Ref points(new_buffer(2 * total, coords));
+  if (!points) return nullptr;
+  std::int64_t* counts = nullptr;
+  Ref lengths(new_buffer(sizes.size(), counts));
+  if (!lengths) return nullptr;
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    // plain numbers run no Python code, so no curve can change while it is read
+    PyObject* curve = PySequence_Fast_GET_ITEM(curves, static_cast<Py_ssize_t>(i));
+    if (PySequence_Fast_GET_SIZE(curve) != sizes[i]) Py_RETURN_NONE;
+    PyObject** items = PySequence_Fast_ITEMS(curve);
+    for (Py_ssize_t k = 0; k < sizes[i]; ++k, coords += 2) {
+      if (!point_coordinates(items[k], coords)) {
+        PyErr_Clear();
+        Py_RETURN_NONE;
+      }
+    }
+    counts[i] = static_cast<std::int64_t>(sizes[i]);
+  }
+  return PyTuple_Pack(2, points.get(), lengths.get());
+}
+
 PyObject* polygons_to_list(const std::vector<Polygon>& polygons) {
   return make_list(polygons, [](const Polygon& polygon) -> PyObject* {
     Ref outer(points_to_list(polygon.outer));

@@ -141,6 +141,18 @@ struct Converter {
 PyObject* points_to_list(const std::vector<Point>& points);
 PyObject* curves_to_list(const std::vector<Curve>& curves);
 PyObject* centerline_to_tuple(const CenterlineResult& result, bool with_widths);
+// The result as flat bytearrays for numpy.frombuffer, with the parts of the drawing that gave
+// no chain: (points: float64 x, y pairs of every chain one after another, offsets: int64 where
+// each chain starts and the end, nodes: float64 pairs, chain_node_ids: int64 pairs, widths:
+// float64 per chain point or None, lost: int64 index of every lost part, parts: int).
+PyObject* centerline_to_buffers(const CenterlineResult& result,
+                                const std::vector<std::size_t>& lost, std::size_t parts,
+                                bool with_widths);
+// A drawing given as a list (or tuple) of curves, each a list or tuple of (x, y) tuples or
+// lists of numbers, as (points: float64 x, y pairs of every curve one after another, counts:
+// int64 points per curve), read in one pass; None for anything else, for the caller to read
+// and name what is wrong.
+PyObject* point_lists_to_buffers(PyObject* curves);
 PyObject* polygons_to_list(const std::vector<Polygon>& polygons);
 PyObject* triangles_to_list(const std::vector<Triangle>& triangles);
 

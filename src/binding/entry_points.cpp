@@ -162,6 +162,27 @@ PyObject* strandify_strokes_entry(PyObject*, PyObject* const* args, Py_ssize_t n
   return run_strokes(call.data, o, true);
 }
 
+PyObject* strandify_strokes_arrays_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                         PyObject* kwnames) {
+  StrokeCall call;
+  if (!bind_scaled_call("strandify_strokes_arrays", kStrokeParams, to_strokes, args, nargs,
+                        kwnames, call))
+    return nullptr;
+  CenterlineOptions o;
+  o.buffer_distance = call.buffer_distance;
+  o.feature_size = call.feature_size;
+  o.per_curve_widths = std::move(call.widths);
+  apply_call_options(call.options, o);
+  Outcome<CheckedCenterlines> result;
+  if (!run_native(Gil::release, [&](const KeepGoing& poll) {
+        result = centerlines_and_lost_groups(call.data, o, poll);
+      }))
+    return nullptr;
+  if (!result.ok()) return raise_failure(*result.failure, true);
+  const LostGroups& lost = result.value.lost;
+  return centerline_to_buffers(result.value.result, lost.firsts, lost.groups, o.compute_widths);
+}
+
 PyObject* inflate_strokes_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                 PyObject* kwnames) {
   return stroke_inspection("inflate_strokes", args, nargs, kwnames, run_inflate);
@@ -190,6 +211,36 @@ PyObject* strandify_polygons_entry(PyObject*, PyObject* const* args, Py_ssize_t 
     return nullptr;
   if (!result.ok()) return raise_failure(*result.failure, true);
   return centerline_to_tuple(result.value, true);
+}
+
+PyObject* strandify_polygons_arrays_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                          PyObject* kwnames) {
+  ScaledCall<std::vector<Polygon>, std::optional<double>, std::optional<double>> call;
+  if (!bind_scaled_call("strandify_polygons_arrays", kPolygonParams, to_polygons, args, nargs,
+                        kwnames, call) ||
+      !check_union_partition(call.options.tuning.partition))
+    return nullptr;
+  PolygonCenterlineOptions o;
+  o.feature_size = call.feature_size;
+  o.buffer_distance = call.buffer_distance;
+  apply_call_options(call.options, o);
+  const std::size_t shapes = call.data.size();
+  Outcome<CheckedPolygonCenterlines> result;
+  if (!run_native(Gil::release, [&](const KeepGoing& poll) {
+        result = polygon_centerlines_and_lost_shapes(std::move(call.data), o, poll);
+      }))
+    return nullptr;
+  if (!result.ok()) return raise_failure(*result.failure, true);
+  return centerline_to_buffers(result.value.result, result.value.lost, shapes, o.compute_widths);
+}
+
+PyObject* read_point_lists_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                 PyObject* kwnames) {
+  static const char* const names[] = {"curves"};
+  PyObject* slots[1];
+  if (!bind_arguments("read_point_lists", names, 1, 1, args, nargs, kwnames, slots))
+    return nullptr;
+  return point_lists_to_buffers(slots[0]);
 }
 
 }  // namespace strandify::binding

@@ -17,15 +17,18 @@ STRANDIFY_ENTRY(strandify_batch_entry);
 
 // Beside them, the calls that take one options value.
 STRANDIFY_ENTRY(strandify_strokes_entry);
+STRANDIFY_ENTRY(strandify_strokes_arrays_entry);
 STRANDIFY_ENTRY(strandify_strokes_batch_entry);
 STRANDIFY_ENTRY(inflate_strokes_entry);
 STRANDIFY_ENTRY(triangulate_strokes_entry);
 STRANDIFY_ENTRY(strandify_polygons_entry);
+STRANDIFY_ENTRY(strandify_polygons_arrays_entry);
 STRANDIFY_ENTRY(strandify_polygons_batch_entry);
 STRANDIFY_ENTRY(plan_tiles_entry);
 STRANDIFY_ENTRY(run_tile_entry);
 STRANDIFY_ENTRY(stitch_tiles_entry);
 STRANDIFY_ENTRY(resolved_settings_entry);
+STRANDIFY_ENTRY(read_point_lists_entry);
 
 #undef STRANDIFY_ENTRY
 

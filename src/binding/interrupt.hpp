@@ -16,7 +16,12 @@ namespace strandify::binding {
 // the caller, not be dropped with the answer.
 inline int handles_signals() {
   if (PyInterpreterState_Get() != PyInterpreterState_Main()) return 0;
-  PyObject* threading = PyImport_ImportModule("threading");
+  // Looked up in sys.modules first: a full import goes through importlib on every call.
+  PyObject* name = PyUnicode_FromString("threading");
+  if (!name) return -1;
+  PyObject* threading = PyImport_GetModule(name);
+  Py_DECREF(name);
+  if (!threading && !PyErr_Occurred()) threading = PyImport_ImportModule("threading");
   PyObject* main = threading ? PyObject_CallMethod(threading, "main_thread", nullptr) : nullptr;
   PyObject* ident = main ? PyObject_GetAttrString(main, "ident") : nullptr;
   int here = -1;

@@ -90,6 +90,23 @@ STRANDIFY_OPTIONS_DOC "\n"
 "\n"
 "Returns (chains, nodes, chain_node_ids, chain_widths) as strandify does.");
 
+PyDoc_STRVAR(strandify_strokes_arrays_doc,
+"strandify_strokes_arrays(curves, buffer_distance, feature_size, options=None, per_curve_widths=None)\n"
+"--\n"
+"\n"
+"strandify_strokes with its result as flat buffers for numpy.frombuffer,\n"
+"and the separate groups of strokes that gave no chain: the strokes'\n"
+"bounding boxes grown by buffer_distance group them (overlapping boxes\n"
+"belong together), and a group whose box grown by twice buffer_distance\n"
+"holds no chain point is lost.\n"
+"\n"
+"Returns (points, offsets, nodes, chain_node_ids, widths, lost, groups):\n"
+"bytearrays of float64 (x, y) pairs of all chains one after another,\n"
+"int64 chain starts followed by the end, float64 node pairs, int64 node id\n"
+"pairs, float64 widths per chain point (None unless compute_widths), and\n"
+"the int64 index of the first stroke of every lost group, ascending; then\n"
+"the number of groups.");
+
 PyDoc_STRVAR(strandify_strokes_batch_doc,
 "strandify_strokes_batch(jobs, options=None)\n"
 "--\n"
@@ -165,6 +182,19 @@ STRANDIFY_OPTIONS_DOC "\n"
 "buffer_distance that is not a positive finite number, and polygons that\n"
 "cover no area.");
 
+PyDoc_STRVAR(strandify_polygons_arrays_doc,
+"strandify_polygons_arrays(polygons, buffer_distance, feature_size, options=None)\n"
+"--\n"
+"\n"
+"strandify_polygons with its result as flat buffers for numpy.frombuffer,\n"
+"as strandify_strokes_arrays returns them, and the shapes that gave no\n"
+"chain: those whose outer ring (its finite points, at least three) holds\n"
+"no chain point and is crossed by no chain segment.\n"
+"\n"
+"Returns (points, offsets, nodes, chain_node_ids, widths, lost, shapes):\n"
+"lost holds the int64 indices of those polygons, ascending, and shapes is\n"
+"the number of polygons given.");
+
 PyDoc_STRVAR(strandify_polygons_batch_doc,
 "strandify_polygons_batch(jobs, options=None)\n"
 "--\n"
@@ -217,6 +247,17 @@ PyDoc_STRVAR(resolved_settings_doc,
 "simplification_tolerance, min_hole_area, arc_tolerance, tile_size (None:\n"
 "derived from the drawing), tile_halo and seam_snap.");
 
+PyDoc_STRVAR(read_point_lists_doc,
+"read_point_lists(curves)\n"
+"--\n"
+"\n"
+"A drawing given as a list or tuple of curves, each a list or tuple of\n"
+"points, each a tuple or list of two floats or ints, read in one pass:\n"
+"(points, counts), bytearrays of the float64 (x, y) pairs of all curves\n"
+"one after another and of the int64 number of points of every curve.\n"
+"None for a drawing of any other form (a point of another length, a\n"
+"coordinate of another type), which the caller reads its own way.");
+
 #define STRANDIFY_FUNCTION(name) \
   {#name, STRANDIFY_FASTCALL(name##_entry), METH_FASTCALL | METH_KEYWORDS, name##_doc}
 
@@ -228,15 +269,19 @@ PyMethodDef functions[] = {
     STRANDIFY_FUNCTION(strandify_batch),
     // Beyond them: one options value, filled shapes, and the tiled pipeline in three calls.
     STRANDIFY_FUNCTION(strandify_strokes),
+    STRANDIFY_FUNCTION(strandify_strokes_arrays),
     STRANDIFY_FUNCTION(strandify_strokes_batch),
     STRANDIFY_FUNCTION(inflate_strokes),
     STRANDIFY_FUNCTION(triangulate_strokes),
     STRANDIFY_FUNCTION(strandify_polygons),
+    STRANDIFY_FUNCTION(strandify_polygons_arrays),
     STRANDIFY_FUNCTION(strandify_polygons_batch),
     STRANDIFY_FUNCTION(plan_tiles),
     STRANDIFY_FUNCTION(run_tile),
     STRANDIFY_FUNCTION(stitch_tiles),
     STRANDIFY_FUNCTION(resolved_settings),
+    // Reading a drawing's points for the package.
+    STRANDIFY_FUNCTION(read_point_lists),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -332,19 +332,33 @@ namespace {
 
 // The nodes just beyond the cluster that merging roots ra and rb along candidate `c` would
 // form, at their current positions: the far ends of the merged node's spokes.
-std::vector<Point> spoke_ends(const Adjacency& adj, const CandidateList& found,
-                              const MergeCandidate& c, NodeId ra, NodeId rb,
-                              const std::vector<std::vector<NodeId>>& members, JunctionSets& sets,
-                              const std::vector<Point>& position,
-                              const std::vector<unsigned char>& removed) {
+// The members of every cluster as lists threaded through two arrays, so that no node needs a
+// list of its own: a root heads its cluster's list (merging appends the other cluster's list to
+// it), `next` links the members in the order they joined and `tail` is the last member.
+struct ClusterMembers {
+  std::vector<NodeId> next, tail;
+
+  explicit ClusterMembers(std::size_t n) : next(n, kNone), tail(n) {
+    for (NodeId v = 0; v < n; ++v) tail[v] = v;
+  }
+  void append(NodeId root, NodeId other) {
+    next[tail[root]] = other;
+    tail[root] = tail[other];
+  }
+};
+
+void spoke_ends(const Adjacency& adj, const CandidateList& found, const MergeCandidate& c,
+                NodeId ra, NodeId rb, const ClusterMembers& members, JunctionSets& sets,
+                const std::vector<Point>& position, const std::vector<unsigned char>& removed,
+                std::vector<Point>& ends) {
   const auto on_path = [&](NodeId w) {
     for (std::size_t p = c.path_begin; p < c.path_end; ++p)
       if (found.path_nodes[p] == w) return true;
     return false;
   };
-  std::vector<Point> ends;
+  ends.clear();
   for (const NodeId root : {ra, rb}) {
-    for (const NodeId v : members[root]) {
+    for (NodeId v = root; v != kNone; v = members.next[v]) {
       for (std::size_t k = adj.begin(v); k < adj.end(v); ++k) {
         const NodeId w = adj.neighbour[k];
         const NodeId rw = sets.root(w);
@@ -353,7 +367,6 @@ std::vector<Point> spoke_ends(const Adjacency& adj, const CandidateList& found,
       }
     }
   }
-  return ends;
 }
 
 }  // namespace
@@ -371,8 +384,8 @@ Graph merge_close_junctions(const Graph& graph, double max_distance, const Merge
   std::vector<Point> position = graph.nodes;
   std::vector<unsigned char> removed(n, 0);
   // Each root's members, kept only when a check needs the spokes of a cluster.
-  std::vector<std::vector<NodeId>> members(allow ? n : 0);
-  for (NodeId v = 0; v < members.size(); ++v) members[v].push_back(v);
+  ClusterMembers members(allow ? n : 0);
+  std::vector<Point> ends;
   for (const MergeCandidate& c : found.candidates) {
     const NodeId ra = sets.root(c.a);
     const NodeId rb = sets.root(c.b);
@@ -380,10 +393,9 @@ Graph merge_close_junctions(const Graph& graph, double max_distance, const Merge
     // Running pairwise midpoint: later members weigh as much as the whole earlier cluster.
     const Point merged = midpoint(position[ra], position[rb]);
     if (allow) {
-      if (!allow(merged, spoke_ends(adj, found, c, ra, rb, members, sets, position, removed)))
-        continue;
-      members[ra].insert(members[ra].end(), members[rb].begin(), members[rb].end());
-      members[rb].clear();
+      spoke_ends(adj, found, c, ra, rb, members, sets, position, removed, ends);
+      if (!allow(merged, ends)) continue;
+      members.append(ra, rb);
     }
     position[ra] = merged;
     sets.attach(rb, ra);

@@ -60,22 +60,14 @@ std::optional<Box> buffer_box(const Curve& curve, const WidthList* widths, doubl
   return b;
 }
 
-CurveGroups group_by_buffer_boxes(const std::vector<Curve>& curves,
-                                  const std::optional<WidthLists>& widths, double buffer_distance) {
-  const std::size_t n = curves.size();
-  std::vector<Box> boxes(n);
+CurveGroups group_overlapping_boxes(const std::vector<std::optional<Box>>& boxes) {
+  const std::size_t n = boxes.size();
   std::vector<std::size_t> order;
   order.reserve(n);
-  std::vector<bool> buffered(n, false);
-  for (std::size_t i = 0; i < n; ++i) {
-    if (auto b = buffer_box(curves[i], width_list_of(widths, i), buffer_distance)) {
-      boxes[i] = *b;
-      buffered[i] = true;
-      order.push_back(i);
-    }
-  }
+  for (std::size_t i = 0; i < n; ++i)
+    if (boxes[i]) order.push_back(i);
   std::sort(order.begin(), order.end(), [&boxes](std::size_t a, std::size_t b) {
-    return boxes[a].min_x < boxes[b].min_x || (boxes[a].min_x == boxes[b].min_x && a < b);
+    return boxes[a]->min_x < boxes[b]->min_x || (boxes[a]->min_x == boxes[b]->min_x && a < b);
   });
 
   // Sweep from left to right; `active` holds the boxes the sweep line still crosses. Each new
@@ -84,12 +76,12 @@ CurveGroups group_by_buffer_boxes(const std::vector<Curve>& curves,
   Sets sets(n);
   std::vector<std::size_t> active;
   for (std::size_t i : order) {
-    const Box& b = boxes[i];
+    const Box& b = *boxes[i];
     std::size_t kept = 0;
     for (std::size_t j : active) {
-      if (boxes[j].max_x < b.min_x) continue;  // left behind for good
+      if (boxes[j]->max_x < b.min_x) continue;  // left behind for good
       active[kept++] = j;
-      if (overlap_in_y(b, boxes[j])) sets.unite(i, j);
+      if (overlap_in_y(b, *boxes[j])) sets.unite(i, j);
     }
     active.resize(kept);
     active.push_back(i);
@@ -100,7 +92,7 @@ CurveGroups group_by_buffer_boxes(const std::vector<Curve>& curves,
   std::vector<std::size_t> group_of_root(n, n);
   std::vector<std::size_t> sizes;
   for (std::size_t i = 0; i < n; ++i) {
-    if (!buffered[i]) continue;
+    if (!boxes[i]) continue;
     const std::size_t r = sets.find(i);
     if (group_of_root[r] == n) {
       group_of_root[r] = sizes.size();
@@ -114,10 +106,18 @@ CurveGroups group_by_buffer_boxes(const std::vector<Curve>& curves,
   groups.members.resize(groups.starts.back());
   std::vector<std::size_t> fill(groups.starts.begin(), groups.starts.end() - 1);
   for (std::size_t i = 0; i < n; ++i) {
-    if (!buffered[i]) continue;
+    if (!boxes[i]) continue;
     groups.members[fill[group_of_root[sets.find(i)]]++] = i;
   }
   return groups;
+}
+
+CurveGroups group_by_buffer_boxes(const std::vector<Curve>& curves,
+                                  const std::optional<WidthLists>& widths, double buffer_distance) {
+  std::vector<std::optional<Box>> boxes(curves.size());
+  for (std::size_t i = 0; i < curves.size(); ++i)
+    boxes[i] = buffer_box(curves[i], width_list_of(widths, i), buffer_distance);
+  return group_overlapping_boxes(boxes);
 }
 
 }  // namespace strandify

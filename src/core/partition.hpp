@@ -40,6 +40,10 @@ struct CurveGroups {
 // adds no buffer: fewer than two points, or a coordinate or radius that is not finite.
 std::optional<Box> buffer_box(const Curve& curve, const WidthList* widths, double buffer_distance);
 
+// The connected groups of the present boxes under "overlap" (touching counts), found by a sweep
+// over the boxes in order of their left edge. Absent boxes belong to no group.
+CurveGroups group_overlapping_boxes(const std::vector<std::optional<Box>>& boxes);
+
 // The connected groups of the curves under "buffer boxes overlap" (touching counts), found by
 // a sweep over the boxes in order of their left edge. Curves that add no buffer belong to no
 // group.

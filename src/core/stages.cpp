@@ -203,6 +203,9 @@ Graph cleaned_graph(Graph graph, const Settings& s) {
 BoundaryEdges boundary_edges(const MeshedPolygon* first, const MeshedPolygon* last,
                              const RefineSettings& settings) {
   BoundaryEdges edges(settings.grid_cell);
+  std::size_t sides = 0;
+  for (const MeshedPolygon* m = first; m != last; ++m) sides += ring_point_count(m->rings);
+  edges.reserve(sides);
   for (const MeshedPolygon* m = first; m != last; ++m) edges.add_polygon(m->rings);
   edges.build();
   return edges;

@@ -62,9 +62,14 @@ def same(a: Centerlines, b: Centerlines) -> bool:
     )
 
 
+# strandify_strokes_arrays' answer for a drawing without chains: no points, one chain start (the
+# end), no nodes, ids, widths or lost groups, and no groups
+NO_CHAINS = (bytearray(), bytearray(8), bytearray(), bytearray(), None, bytearray(), 0)
+
+
 class Recorder:
     """Stands in for a native function and remembers the positional arguments it was given:
-    for ``strandify_strokes``, ``(curves, buffer_distance, feature_size, options, per_curve_widths)``."""
+    for ``strandify_strokes_arrays``, ``(curves, buffer_distance, feature_size, options, per_curve_widths)``."""
 
     def __init__(self, result: Any) -> None:
         self.calls: list[tuple[Any, ...]] = []
@@ -77,8 +82,8 @@ class Recorder:
 
 @pytest.fixture
 def record_strandify(monkeypatch: pytest.MonkeyPatch) -> Recorder:
-    rec = Recorder(([], [], [], []))
-    monkeypatch.setattr(strandify._native, "strandify_strokes", rec)
+    rec = Recorder(NO_CHAINS)
+    monkeypatch.setattr(strandify._native, "strandify_strokes_arrays", rec)
     return rec
 
 

@@ -30,18 +30,18 @@ drawings = st.lists(st.lists(point, max_size=12), max_size=6)
 
 
 def native_input(drawing: Any, **kwargs: Any) -> tuple[Any, Any]:
-    """The curves and the width lists centerlines() hands to the native strandify_strokes for
-    this drawing, as lists of (x, y) tuples and lists of widths (None: no widths), whether the
+    """The curves and the width lists centerlines() hands to the native strandify_strokes_arrays for
+    this drawing (strandify_strokes_arrays), as lists of (x, y) tuples and lists of widths (None: no widths), whether the
     package passes them as lists or as arrays."""
     seen: list[tuple[Any, ...]] = []
 
     def record(curves: Any, buffer_distance: Any, feature_size: Any, options: Any, widths: Any) -> Any:
         seen.append((curves, widths))
-        return [], [], [], []
+        return bytearray(), bytearray(8), bytearray(), bytearray(), None, bytearray(), 0
 
     # these properties are about reading and splitting, so the drawing stays where it is: a
     # drawing far from zero would otherwise reach the native call moved to its own corner
-    with mock.patch.object(strandify._native, "strandify_strokes", record), mock.patch.object(
+    with mock.patch.object(strandify._native, "strandify_strokes_arrays", record), mock.patch.object(
         strandify._lines, "curves_origin", lambda curves, pad: (0.0, 0.0)
     ):
         strandify.centerlines(drawing, 1.0, 1.0, **kwargs)

@@ -75,4 +75,16 @@ Outcome<CenterlineResult> strandify_inner(const std::vector<Curve>& curves,
                                  o.compute_widths, latch.keep_going());
 }
 
+Outcome<CheckedCenterlines> centerlines_and_lost_groups(const std::vector<Curve>& curves,
+                                                        const CenterlineOptions& o,
+                                                        const KeepGoing& keep_going) {
+  using Result = Outcome<CheckedCenterlines>;
+  auto centerlines = strandify_inner(curves, o, keep_going);
+  if (!centerlines.ok()) return Result::fail(std::move(*centerlines.failure));
+  Result out;
+  out.value.lost = lost_groups(curves, centerlines.value.chains, o.buffer_distance);
+  out.value.result = std::move(centerlines.value);
+  return out;
+}
+
 }  // namespace strandify

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "background.hpp"
+#include "lost_groups.hpp"
 #include "settings.hpp"
 #include "types.hpp"
 
@@ -26,5 +27,17 @@ struct CenterlineOptions {
 Outcome<CenterlineResult> strandify_inner(const std::vector<Curve>& curves,
                                           const CenterlineOptions& options,
                                           const KeepGoing& keep_going = {});
+
+// A result with the separate groups of the caller's curves that gave no chain at all, which
+// only a call that holds both the curves and the chains can tell cheaply.
+struct CheckedCenterlines {
+  CenterlineResult result;
+  LostGroups lost;
+};
+
+// strandify_inner, then the groups of `curves` that its chains do not reach (lost_groups.hpp).
+Outcome<CheckedCenterlines> centerlines_and_lost_groups(const std::vector<Curve>& curves,
+                                                        const CenterlineOptions& options,
+                                                        const KeepGoing& keep_going = {});
 
 }  // namespace strandify

@@ -7,6 +7,7 @@
 
 #include "failures.hpp"
 #include "geometry.hpp"
+#include "lost_shapes.hpp"
 #include "parallel.hpp"
 #include "polygon_input.hpp"
 #include "stages.hpp"
@@ -159,6 +160,22 @@ Outcome<CenterlineResult> polygon_centerlines_inner(std::vector<Polygon> polygon
   settings.keep_every_component = true;
   return centerlines_of_polygons(std::move(shapes), settings, o.max_nodes, o.compute_widths,
                                  latch.keep_going());
+}
+
+Outcome<CheckedPolygonCenterlines> polygon_centerlines_and_lost_shapes(
+    std::vector<Polygon> polygons, const PolygonCenterlineOptions& o,
+    const KeepGoing& keep_going) {
+  using Result = Outcome<CheckedPolygonCenterlines>;
+  // the repair takes the polygons; the check needs only their outer rings as given
+  std::vector<Ring> outers;
+  outers.reserve(polygons.size());
+  for (const Polygon& p : polygons) outers.push_back(p.outer);
+  auto centerlines = polygon_centerlines_inner(std::move(polygons), o, keep_going);
+  if (!centerlines.ok()) return Result::fail(std::move(*centerlines.failure));
+  Result out;
+  out.value.lost = lost_shapes(outers, centerlines.value.chains);
+  out.value.result = std::move(centerlines.value);
+  return out;
 }
 
 }  // namespace strandify

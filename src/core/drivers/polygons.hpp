@@ -2,6 +2,7 @@
 // through the stages after inflation as strandify_inner runs them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -35,5 +36,16 @@ inline constexpr double kFeaturePerHalfWidth = 1.5;
 Outcome<CenterlineResult> polygon_centerlines_inner(std::vector<Polygon> polygons,
                                                     const PolygonCenterlineOptions& options,
                                                     const KeepGoing& keep_going = {});
+
+// A result with the shapes that gave no chain (by their index among the given polygons).
+struct CheckedPolygonCenterlines {
+  CenterlineResult result;
+  std::vector<std::size_t> lost;
+};
+
+// polygon_centerlines_inner, then the shapes its chains do not enter (lost_shapes.hpp).
+Outcome<CheckedPolygonCenterlines> polygon_centerlines_and_lost_shapes(
+    std::vector<Polygon> polygons, const PolygonCenterlineOptions& options,
+    const KeepGoing& keep_going = {});
 
 }  // namespace strandify

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "geometry.hpp"
 
@@ -10,10 +11,14 @@ namespace strandify {
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
+// A grid of up to this many cells beyond four per entry is counted into order, not sorted.
+constexpr std::uint64_t kDenseCells = 4096;
 
 }  // namespace
 
 BoundaryEdges::BoundaryEdges(double cell) : cell_(cell > 0.0 && std::isfinite(cell) ? cell : 1.0) {}
+
+void BoundaryEdges::reserve(std::size_t sides) { sides_.reserve(sides); }
 
 void BoundaryEdges::add_polygon(const Polygon& polygon) {
   const auto id = static_cast<std::uint32_t>(centres_.size());
@@ -93,9 +98,26 @@ void BoundaryEdges::build() {
                                 static_cast<std::uint64_t>(cy),
                             static_cast<std::uint32_t>(i)});
   }
-  std::sort(entries_.begin(), entries_.end(), [](const Entry& l, const Entry& r) {
-    return l.cell != r.cell ? l.cell < r.cell : l.side < r.side;
-  });
+  sort_entries();
+}
+
+// The entries were made side by side, so a stable order by cell alone is the order by cell,
+// then side. Where the grid has few cells for its entries, counting them into place is
+// linear; a sparse grid is sorted instead.
+void BoundaryEdges::sort_entries() {
+  const auto cells = static_cast<std::uint64_t>(nx_) * static_cast<std::uint64_t>(ny_);
+  if (cells > 4 * static_cast<std::uint64_t>(entries_.size()) + kDenseCells) {
+    std::sort(entries_.begin(), entries_.end(), [](const Entry& l, const Entry& r) {
+      return l.cell != r.cell ? l.cell < r.cell : l.side < r.side;
+    });
+    return;
+  }
+  std::vector<std::size_t> starts(static_cast<std::size_t>(cells) + 1, 0);
+  for (const Entry& e : entries_) ++starts[e.cell + 1];
+  for (std::size_t c = 1; c < starts.size(); ++c) starts[c] += starts[c - 1];
+  std::vector<Entry> sorted(entries_.size());
+  for (const Entry& e : entries_) sorted[starts[e.cell]++] = e;
+  entries_ = std::move(sorted);
 }
 
 std::pair<std::size_t, std::size_t> BoundaryEdges::cell_entries(std::int64_t cx,

@@ -16,6 +16,7 @@ namespace strandify {
 class BoundaryEdges {
  public:
   explicit BoundaryEdges(double cell);
+  void reserve(std::size_t sides);  // room for this many ring edges in all
   void add_polygon(const Polygon& polygon);
   void build();  // after the last add_polygon, before any query
 
@@ -41,6 +42,7 @@ class BoundaryEdges {
     std::uint32_t side;
   };
 
+  void sort_entries();
   std::int64_t column(double x) const;
   std::int64_t row(double y) const;
   // Entries of one cell, as a range into entries_.
