@@ -88,6 +88,9 @@ RefineSettings resolve_refine(double bd, double feature_size, RefineSteps steps)
   r.crossing_cos_tolerance = std::cos(20.0 * kDegree);
   r.crossing_offset = bd;
   r.crossing_sin_min_angle = std::sin(10.0 * kDegree);
+  // Four strokes through one point leave at most four junctions (one more per stroke beyond
+  // the second, and one for a stroke that starts there).
+  r.crossing_cluster_nodes = 4;
 
   r.dot_point_length = 2.0 * bd;
   r.dot_elongation = 4.0;

@@ -147,6 +147,8 @@ struct RefineSettings {
   double crossing_cos_tolerance = 0.0;
   double crossing_offset = 0.0;
   double crossing_sin_min_angle = 0.0;
+  // ... and a crossing of more strokes is a tree of at most this many junctions.
+  std::size_t crossing_cluster_nodes = 0;
 
   // Dots: a kept dot becomes a dash when its skeleton stretches at least dot_point_length along
   // its principal axis and spreads dot_elongation times more along than across (variances);

@@ -36,6 +36,12 @@ Graph recover_corners(const Graph& graph, const BoundaryEdges& boundary,
 // two lines become one 4-way node where the lines cross.
 Graph join_crossings(const Graph& graph, const RefineSettings& settings);
 
+// A tree of up to crossing_cluster_nodes junctions joined by short chains, more than the two
+// 3-way junctions of join_crossings, whose outer branches pair into at least two straight lines
+// through one point, every unpaired branch's line passing through it too, becomes one node
+// there: the crossing of three or more strokes.
+Graph join_crossing_clusters(const Graph& graph, const RefineSettings& settings);
+
 // A tip whose last stretch is straight ends tip_inset short of where its line leaves the buffer;
 // the stretch after tip_cut is replaced by that straight end.
 Graph finish_tips(const Graph& graph, const BoundaryEdges& boundary,
