@@ -142,6 +142,7 @@ Settings resolve_settings(double buffer_distance, double feature_size, const Tun
   s.inflation = resolve_inflation(buffer_distance, fs);
   // Inside a tile the union runs per group as well.
   s.inflation.partition = o.partition == Partition::none ? Partition::none : Partition::components;
+  s.inflation.round_pens = o.refine.round_pens;
   s.threads = o.workers > 0 ? o.workers : 1;
   s.boundary = resolve_boundary(buffer_distance, fs, o.subdivision_ratio, o.resample,
                                 o.boundary_simplification);

@@ -20,9 +20,11 @@ struct RefineSteps {
   bool keep_dots = false;        // a polygon pruned to nothing keeps one short chain or a point
   bool join_crossings = false;   // two junctions of one shallow crossing become one 4-way node
   bool radius_tips = false;      // the tip test discounts the junction's extra radius
+  bool round_pens = false;       // strokes buffered with round caps and joins
 
   bool any() const {
-    return finish_tips || recover_corners || keep_dots || join_crossings || radius_tips;
+    return finish_tips || recover_corners || keep_dots || join_crossings || radius_tips ||
+           round_pens;
   }
 };
 
@@ -64,6 +66,10 @@ struct InflationSettings {
   double arc_tolerance = 0.0;  // in coordinate units
   double min_hole_area = 0.0;
   Partition partition = Partition::none;
+  // Round caps and joins draw the stroke as a round pen would: two ends join only where the pens
+  // overlap. Square ones (the exact pipeline) reach sqrt(2) x buffer_distance along an oblique
+  // end's diagonal and bridge gaps of up to 2.8 radii that no round pen of that width closes.
+  bool round_pens = false;
 };
 
 // Where and how finely boundary refinement densifies around sharp turns.
