@@ -153,6 +153,10 @@ struct RefineSettings {
   double crossing_cos_tolerance = 0.0;
   double crossing_offset = 0.0;
   double crossing_sin_min_angle = 0.0;
+  // Overhangs: a tip branch (walked up to overhang_walk) whose tip lies at most overhang_reach
+  // farther from its junction than the junction's radius.
+  double overhang_walk = 0.0;
+  double overhang_reach = 0.0;
   // ... and a crossing of more strokes is a tree of at most this many junctions.
   std::size_t crossing_cluster_nodes = 0;
 

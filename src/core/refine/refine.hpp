@@ -32,6 +32,12 @@ Graph keep_dots(const Graph& skeleton, Graph pruned, const BoundaryEdges& bounda
 Graph recover_corners(const Graph& graph, const BoundaryEdges& boundary,
                       const RefineSettings& settings, std::vector<Point>* corners = nullptr);
 
+// A tip branch whose tip lies less than overhang_reach farther from its junction than the
+// junction's distance to `boundary` is the bulge of a stroke that starts just past another: it
+// goes.
+Graph drop_overhangs(const Graph& graph, const BoundaryEdges& boundary,
+                     const RefineSettings& settings);
+
 // Two degree-3 junctions joined by one short chain whose outer branches continue each other in
 // two lines become one 4-way node where the lines cross.
 Graph join_crossings(const Graph& graph, const RefineSettings& settings);

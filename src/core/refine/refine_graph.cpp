@@ -48,6 +48,7 @@ RefinedGraph refine_graph(const Graph& skeleton, const BoundaryEdges& boundary,
   if (steps.recover_corners) {
     out.graph = recover_corners(out.graph, boundary, r, &out.corners);
     std::sort(out.corners.begin(), out.corners.end(), point_less);
+    out.graph = drop_overhangs(out.graph, boundary, r);
   }
   if (steps.join_crossings) {
     out.graph = join_crossings(out.graph, r);
