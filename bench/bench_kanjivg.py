@@ -379,7 +379,7 @@ def picture(paths: list[Path], out: Path) -> None:
 
     picked = paths[:4]
     styles = inputs(picked)
-    fig, axes = plt.subplots(3, len(picked), figsize=(2.6 * len(picked), 8.0))
+    fig, axes = plt.subplots(3, len(picked), figsize=(2.6 * len(picked), 8.0), squeeze=False)
     for row, (style, drawings) in enumerate(styles.items()):
         for col, (d, clean) in enumerate(zip(drawings, styles["clean"])):
             ax = axes[row][col]
