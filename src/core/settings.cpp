@@ -69,6 +69,12 @@ RefineSettings resolve_refine(double bd, double feature_size, RefineSteps steps)
   r.tip_straightness = 0.25 * bd;
   r.tip_reach = 3.0 * bd;
   r.tip_inset = bd;
+  // Overdrawn sketch ends differ by up to a couple of radii; the bend they leave lies within
+  // half a radius of the stroke's line (the end of a stroke drawn three times, examples/
+  // letters.json's E, dips 0.4 radii).
+  r.tip_overdraw_cut = 3.0 * bd;
+  r.tip_overdraw_end = 6.0 * bd;
+  r.tip_overdraw_spread = 0.5 * bd;
 
   r.corner_spur_max = 8.0 * bd;
   r.corner_leg_min = 2.0 * bd;

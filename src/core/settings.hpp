@@ -125,6 +125,12 @@ struct RefineSettings {
   double tip_straightness = 0.0;
   double tip_reach = 0.0;
   double tip_inset = 0.0;
+  // ... and when that stretch bends, the stretch from tip_overdraw_cut to tip_overdraw_end when
+  // it is straight and everything before it lies within tip_overdraw_spread of its line; 0: no
+  // second look.
+  double tip_overdraw_cut = 0.0;
+  double tip_overdraw_end = 0.0;
+  double tip_overdraw_spread = 0.0;
 
   // Corners: a tip branch no longer than corner_spur_max, legs at least corner_leg_min long,
   // each leg's line fitted from corner_fit_start to corner_fit_end away from the junction; the
