@@ -97,11 +97,11 @@ RefineSettings resolve_refine(double bd, double feature_size, RefineSteps steps)
   // Four strokes through one point leave at most four junctions (one more per stroke beyond
   // the second, and one for a stroke that starts there).
   r.crossing_cluster_nodes = 4;
-  // The skeleton's tip lies a radius inside the stroke's round end, so a tip at most one radius
-  // beyond the junction's disc ends at most one pen width (two radii) beyond it. Measured on
-  // KanjiVG strokes (pen radius 1.5): 177 of 270 stubs that no stroke has are that short,
-  // 3 of 3068 real tips.
-  r.overhang_reach = bd;
+  // The skeleton's tip lies a radius inside the stroke's round end, so a tip about one radius
+  // beyond the junction's disc ends about one pen width (two radii) beyond it. Measured on
+  // KanjiVG strokes (pen radius 1.5), tips within 1.2 radii: 227 of 270 stubs that no stroke
+  // has, 24 of 3068 real tips (at 1.0 radii: 177 and 3, and a quarter fewer characters right).
+  r.overhang_reach = 1.2 * bd;
   r.overhang_walk = 6.0 * bd;  // radius_search plus a pen width
 
   r.dot_point_length = 2.0 * bd;

@@ -1,8 +1,8 @@
 // Overhangs: where one stroke starts a little past another (the top-left corner of a box drawn
 // as two strokes), the buffer bulges past the corner and the skeleton keeps a short stub into
-// the bulge. A tip branch whose tip, plus the buffer radius its cap adds, ends within one pen
-// width (two buffer radii) of the edge of its junction's own disc is that bulge, not a stroke:
-// it goes. Stubs that reach further are drawn strokes and stay.
+// the bulge. A tip branch whose tip, plus the buffer radius its cap adds, ends within about one
+// pen width (two buffer radii) of the edge of its junction's own disc is that bulge, not a
+// stroke: it goes. Stubs that reach further are drawn strokes and stay.
 #include "refine/refine.hpp"
 
 #include "geometry.hpp"
