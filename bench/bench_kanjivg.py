@@ -391,6 +391,11 @@ def picture(paths: list[Path], out: Path) -> None:
                     ax.plot(*zip(*s), color="#b0b0b0", lw=0.6)
             for s in clean:
                 ax.plot(*zip(*s), color="#2c7fb8", lw=0.8, ls=(0, (2, 1.5)))
+            true_tips, true_joins, _ = truth(clean)
+            if true_tips:
+                ax.plot(*zip(*true_tips), "+", ms=7, color="#2c7fb8")
+            if true_joins:
+                ax.plot(*zip(*true_joins), "x", ms=7, color="#2c7fb8")
             lines, (tips, joins) = run_ours(style, d, True)
             for part in shapely.get_parts(lines):
                 ax.plot(*part.xy, color="#d7301f", lw=1.4)
@@ -406,7 +411,10 @@ def picture(paths: list[Path], out: Path) -> None:
                 ax.set_ylabel(style)
             if row == 0:
                 ax.set_title(f"U+{paths[col].stem.upper()}", fontsize=9)
-    fig.suptitle("input (grey), strokes (blue, dashed), strandify (red; o tips, [] junctions)", fontsize=9)
+    fig.suptitle(
+        "input (grey); truth: strokes (blue, dashed), + tips, x junctions; strandify (red): o tips, [] junctions",
+        fontsize=9,
+    )
     fig.tight_layout()
     fig.savefig(out, dpi=110)
 
