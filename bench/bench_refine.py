@@ -40,7 +40,7 @@ SCALE = 2.0  # Hershey units to drawing units: strokes of 2 units width in glyph
 BD = 1.0
 FS = 1.0
 TOL = 1.0  # ends closer than this meet
-DEFAULT = ("finish_tips", "recover_corners", "keep_dots", "join_crossings")
+DEFAULT = ("finish_tips", "recover_corners", "keep_dots", "join_crossings", "round_pens")
 Stroke = list[tuple[float, float]]
 
 

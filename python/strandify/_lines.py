@@ -111,7 +111,10 @@ def centerlines(
     itself; ``keep_dots`` keeps a dot (a polygon that pruning would empty) as
     a short chain or a point chain (two equal points) at its centre;
     ``join_crossings`` makes two strokes that cross at a shallow angle meet
-    at one 4-way node; ``radius_tips`` (off by default) does not count the
+    at one 4-way node; ``round_pens`` buffers the strokes with round caps
+    and joins instead of square ones, so that two strokes join only where
+    round pens of the buffer radius overlap (a square cap reaches 1.4 radii
+    along an oblique end's diagonal); ``radius_tips`` (off by default) does not count the
     part of a side branch inside a wide junction against it when pruning.
     ``refine=False`` gives exactly the chains of :func:`strandify.strandify`.
 

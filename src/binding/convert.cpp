@@ -280,7 +280,8 @@ bool to_refine_steps(PyObject* obj, RefineSteps& out) {
                                {"recover_corners", &RefineSteps::recover_corners},
                                {"keep_dots", &RefineSteps::keep_dots},
                                {"join_crossings", &RefineSteps::join_crossings},
-                               {"radius_tips", &RefineSteps::radius_tips}};
+                               {"radius_tips", &RefineSteps::radius_tips},
+                               {"round_pens", &RefineSteps::round_pens}};
   while (PyObject* raw = PyIter_Next(it.get())) {
     Ref item(raw);
     if (!PyUnicode_Check(item.get())) {
@@ -299,7 +300,7 @@ bool to_refine_steps(PyObject* obj, RefineSteps& out) {
     if (!known) {
       PyErr_Format(PyExc_ValueError,
                    "unknown step %R; expected finish_tips, recover_corners, "
-                   "keep_dots, join_crossings or radius_tips",
+                   "keep_dots, join_crossings, radius_tips or round_pens",
                    item.get());
       return false;
     }

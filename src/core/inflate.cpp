@@ -65,7 +65,8 @@ c2::Paths64 square_around(c2::Point64 centre, double scaled_delta) {
 
 // Offsets at 10^6 scale; the integer paths go straight into the union, which works at the
 // same scale, so no coordinate is rounded twice.
-c2::Paths64 inflate_uniform(const Curve& curve, double buffer_distance, double arc_tolerance) {
+c2::Paths64 inflate_uniform(const Curve& curve, double buffer_distance, double arc_tolerance,
+                            bool round_pens) {
   if (!offsettable(curve, std::fabs(buffer_distance))) return {};
   c2::Path64 path = scaled_path(curve);
   // A zero radius leaves the curve as it is: the union then reads it as a closed path.
@@ -73,7 +74,10 @@ c2::Paths64 inflate_uniform(const Curve& curve, double buffer_distance, double a
   const double delta = buffer_distance * kScale;
   if (std::fabs(delta) >= 0.5 && all_coincide(path)) return square_around(path[0], std::fabs(delta));
   c2::ClipperOffset offsetter(0.0, arc_tolerance * kScale);
-  offsetter.AddPaths({std::move(path)}, c2::JoinType::Square, c2::EndType::Square);
+  if (round_pens)
+    offsetter.AddPaths({std::move(path)}, c2::JoinType::Round, c2::EndType::Round);
+  else
+    offsetter.AddPaths({std::move(path)}, c2::JoinType::Square, c2::EndType::Square);
   c2::Paths64 solution;
   offsetter.Execute(delta, solution);
   return solution;
@@ -307,13 +311,17 @@ AssembledPolygons assemble_polygons(const c2::Paths64& rings, double min_hole_ar
   return out;
 }
 
-c2::Paths64 offset_variable(const Curve& curve, const WidthList& widths, double arc_tolerance) {
+c2::Paths64 offset_variable(const Curve& curve, const WidthList& widths, double arc_tolerance,
+                            bool round_pens = false) {
   STRANDIFY_ASSERT(widths.size() == curve.size());
   if (widths.size() != curve.size()) return {};
   c2::Path64 path = scaled_path(curve);
   if (all_coincide(path)) return square_around(path[0], widths[0] * kScale);
   c2::ClipperOffset offsetter(2.0, arc_tolerance * kScale, false, false);
-  offsetter.AddPath(path, c2::JoinType::Square, c2::EndType::Square);
+  if (round_pens)
+    offsetter.AddPath(path, c2::JoinType::Round, c2::EndType::Round);
+  else
+    offsetter.AddPath(path, c2::JoinType::Square, c2::EndType::Square);
   // The offsetter may collapse coincident points; its vertex index still selects the width by
   // position in the full list, which is what callers of this stage have always seen.
   c2::Paths64 solution;
@@ -333,9 +341,9 @@ void offset_curve(const std::vector<Curve>& curves, const std::optional<WidthLis
   c2::Paths64 paths;
   if (const WidthList* w = width_list_of(widths, i)) {
     if (w->size() != curve.size() || !offsettable(curve, max_abs_width(*w))) return;
-    paths = offset_variable(curve, *w, s.arc_tolerance);
+    paths = offset_variable(curve, *w, s.arc_tolerance, s.round_pens);
   } else {
-    paths = inflate_uniform(curve, s.buffer_distance, s.arc_tolerance);
+    paths = inflate_uniform(curve, s.buffer_distance, s.arc_tolerance, s.round_pens);
   }
   for (c2::Path64& p : paths) offsets.push_back(std::move(p));
 }

@@ -20,9 +20,11 @@ struct RefineSteps {
   bool keep_dots = false;        // a polygon pruned to nothing keeps one short chain or a point
   bool join_crossings = false;   // two junctions of one shallow crossing become one 4-way node
   bool radius_tips = false;      // the tip test discounts the junction's extra radius
+  bool round_pens = false;       // strokes buffered with round caps and joins
 
   bool any() const {
-    return finish_tips || recover_corners || keep_dots || join_crossings || radius_tips;
+    return finish_tips || recover_corners || keep_dots || join_crossings || radius_tips ||
+           round_pens;
   }
 };
 
@@ -64,6 +66,10 @@ struct InflationSettings {
   double arc_tolerance = 0.0;  // in coordinate units
   double min_hole_area = 0.0;
   Partition partition = Partition::none;
+  // Round caps and joins draw the stroke as a round pen would: two ends join only where the pens
+  // overlap. Square ones (the exact pipeline) reach sqrt(2) x buffer_distance along an oblique
+  // end's diagonal and bridge gaps of up to 2.8 radii that no round pen of that width closes.
+  bool round_pens = false;
 };
 
 // Where and how finely boundary refinement densifies around sharp turns.
@@ -119,6 +125,12 @@ struct RefineSettings {
   double tip_straightness = 0.0;
   double tip_reach = 0.0;
   double tip_inset = 0.0;
+  // ... and when that stretch bends, the stretch from tip_overdraw_cut to tip_overdraw_end when
+  // it is straight and everything before it lies within tip_overdraw_spread of its line; 0: no
+  // second look.
+  double tip_overdraw_cut = 0.0;
+  double tip_overdraw_end = 0.0;
+  double tip_overdraw_spread = 0.0;
 
   // Corners: a tip branch no longer than corner_spur_max, legs at least corner_leg_min long,
   // each leg's line fitted from corner_fit_start to corner_fit_end away from the junction; the
@@ -147,6 +159,12 @@ struct RefineSettings {
   double crossing_cos_tolerance = 0.0;
   double crossing_offset = 0.0;
   double crossing_sin_min_angle = 0.0;
+  // Overhangs: a tip branch (walked up to overhang_walk) whose tip lies at most overhang_reach
+  // farther from its junction than the junction's radius.
+  double overhang_walk = 0.0;
+  double overhang_reach = 0.0;
+  // ... and a crossing of more strokes is a tree of at most this many junctions.
+  std::size_t crossing_cluster_nodes = 0;
 
   // Dots: a kept dot becomes a dash when its skeleton stretches at least dot_point_length along
   // its principal axis and spreads dot_elongation times more along than across (variances);

@@ -16,8 +16,8 @@ from strandify.options import refine_steps
 
 from conftest import native_options
 
-ALL = ("finish_tips", "recover_corners", "keep_dots", "join_crossings", "radius_tips")
-DEFAULT = ("finish_tips", "recover_corners", "keep_dots", "join_crossings")
+ALL = ("finish_tips", "recover_corners", "keep_dots", "join_crossings", "radius_tips", "round_pens")
+DEFAULT = ("finish_tips", "recover_corners", "keep_dots", "join_crossings", "round_pens")
 Curve = list[tuple[float, float]]
 
 
@@ -102,9 +102,11 @@ def test_batch_refines_like_single_calls(seed: int) -> None:
 def test_keywords_choose_the_steps() -> None:
     curves = sketch(7) + v_shape(30)
     got = centerlines(curves, 1.0, 1.0, finish_tips=False, radius_tips=True)
-    want = run(curves, ("recover_corners", "keep_dots", "join_crossings", "radius_tips"))
+    want = run(curves, ("recover_corners", "keep_dots", "join_crossings", "radius_tips", "round_pens"))
     assert [c.tolist() for c in got.chains] == [list(map(list, c)) for c in want[0]]
-    assert refine_steps(True, finish_tips=False, recover_corners=False, keep_dots=False, join_crossings=False) is None
+    assert refine_steps(
+        True, finish_tips=False, recover_corners=False, keep_dots=False, join_crossings=False, round_pens=False
+    ) is None
 
 
 @pytest.mark.parametrize(
@@ -140,9 +142,12 @@ def test_a_straight_stroke_ends_where_it_was_drawn(bd: float, angle: float) -> N
     exact = run([line(a, b)], None, bd, bd)
     ends = sorted(map(tuple, exact[1]))
     assert max(math.dist(p, q) for p, q in zip(ends, sorted([a, b]))) > 0.2 * bd  # the cap's centroid
-    got = run([line(a, b)], DEFAULT, bd, bd)
-    assert len(got[0]) == 1
-    assert np.allclose(sorted(got[1], key=lambda p: math.hypot(*p)), [a, b], atol=1e-6)
+    # square caps put the cap's face exactly a radius out; round ones are polygons whose chords
+    # lie up to the arc tolerance (a fifth of feature_size) inside the circle
+    for steps, tolerance in ((tuple(s for s in DEFAULT if s != "round_pens"), 1e-6), (DEFAULT, 0.2 * bd)):
+        got = run([line(a, b)], steps, bd, bd)
+        assert len(got[0]) == 1
+        assert np.allclose(sorted(got[1], key=lambda p: math.hypot(*p)), [a, b], atol=tolerance)
 
 
 def test_a_hook_is_straightened_and_a_real_turn_left_alone() -> None:
@@ -198,10 +203,116 @@ def test_a_crossing_is_one_four_way_node(angle: float) -> None:
         assert tips_and_junctions(run(x_shape(angle), None))[1] == 2
 
 
+def star(angles: tuple[float, ...], arm: float = 30.0) -> list[Curve]:
+    return [line(polar(a + 180, arm), polar(a, arm)) for a in angles]
+
+
+@pytest.mark.parametrize(
+    "curves",
+    [
+        star((0, 45, 90, 135)),
+        star((5, 50, 95, 140)),
+        star((0, 40, 95, 130)),
+        # two strokes crossing and two more starting where they cross, as in the middle of 木
+        [line((-30, 0), (30, 0)), line((0, 30), (0, -30)), line((0, 0), polar(-130, 30)), line((0, 0), polar(-50, 30))],
+    ],
+    ids=["four lines", "four lines turned", "four lines unevenly", "two lines and two starts"],
+)
+def test_a_crossing_of_more_strokes_is_one_node(curves: list[Curve]) -> None:
+    got = run(curves)
+    deg = degrees(got[2])
+    ends = 2 * len(curves) - sum(1 for c in curves if c[0] == (0.0, 0.0))
+    assert sorted(deg.values()) == [1] * ends + [ends]
+    centre = next(n for n, d in deg.items() if d == ends)
+    assert math.hypot(*got[1][centre]) < 1.0
+
+
+def test_a_crossing_of_two_strokes_and_a_stub_is_not_joined_across() -> None:
+    # the stub starts 6 radii from the crossing: two junctions, not one
+    curves = [line((-30, 0), (30, 0)), line((0, 30), (0, -30)), line((6, 0), (6, -20))]
+    assert tips_and_junctions(run(curves)) == (5, 2)
+
+
 def test_two_close_t_joins_stay_apart() -> None:
     curves = [line((0, -20), (0, 20)), line((3, -20), (3, 20)), line((0, 0), (3, 0))]
     exact = run(curves, None)
     assert tips_and_junctions(run(curves)) == tips_and_junctions(exact)
+
+
+# -- round pens and overhangs ------------------------------------------------------------
+
+
+def rotated(curves: list[Curve], degrees_: float) -> list[Curve]:
+    c, s = math.cos(math.radians(degrees_)), math.sin(math.radians(degrees_))
+    return [[(x * c - y * s, x * s + y * c) for x, y in curve] for curve in curves]
+
+
+@pytest.mark.parametrize("bd", [1.0, 2.5])
+@pytest.mark.parametrize("turn", [0.0, 30.0])
+@pytest.mark.parametrize("gap", [1.8, 1.95])
+def test_ends_join_only_where_round_pens_overlap(bd: float, turn: float, gap: float) -> None:
+    """Ends 2.5 to 2.8 radii apart diagonally: square caps overlap at their corners, round pens
+    do not touch."""
+    curves = rotated([line((-20 * bd, 0), (0, 0)), line((gap * bd, gap * bd), (gap * bd, 20 * bd))], turn)
+    assert tips_and_junctions(run(curves, bd=bd, fs=bd)) == (4, 0)
+    assert tips_and_junctions(run(curves, None, bd=bd, fs=bd)) == (2, 0)
+    assert tips_and_junctions(run(curves, tuple(s for s in DEFAULT if s != "round_pens"), bd=bd, fs=bd)) == (2, 0)
+    assert len(centerlines(curves, bd, bd, round_pens=False).chains) == 1
+
+
+@pytest.mark.parametrize("bd", [1.0, 1.5])
+@pytest.mark.parametrize("overhang, stub", [(1.0, False), (1.7, False), (4.0, True), (6.0, True)])
+def test_an_overhanging_start_is_a_corner_and_a_longer_one_a_stub(bd: float, overhang: float, stub: bool) -> None:
+    """A box's corner drawn as two strokes, the upright starting `overhang` radii above the
+    other: a short overhang is the corner, a longer one a stroke of its own."""
+    curves = [line((0, overhang * bd), (0, -30)), line((0, 0), (30, 0))]
+    assert tips_and_junctions(run(curves, bd=bd, fs=bd)) == ((3, 1) if stub else (2, 0))
+
+
+def tip_turns(chains: list, ids: list, deg: dict[int, int]) -> list[float]:
+    """Per tip: degrees between its last 2 units and the 5 units before them."""
+    out = []
+    for chain, (a, b) in zip(chains, ids):
+        for node, pts in ((a, np.asarray(chain)), (b, np.asarray(chain)[::-1])):
+            if deg[node] != 1:
+                continue
+            arc = np.concatenate([[0.0], np.cumsum(np.hypot(*np.diff(pts, axis=0).T))])
+            if arc[-1] < 7:
+                continue
+            p0, p2, p7 = (np.array([np.interp(s, arc, pts[:, 0]), np.interp(s, arc, pts[:, 1])]) for s in (0, 2, 7))
+            u, v = p0 - p2, p2 - p7
+            out.append(math.degrees(math.acos(np.clip(u @ v / (np.linalg.norm(u) * np.linalg.norm(v)), -1, 1))))
+    return out
+
+
+def test_the_bundled_sample_has_its_letters_shapes() -> None:
+    """examples/letters.json: H, E, X and A drawn as sketches, every stroke several times."""
+    from strandify.formats import read_drawing
+
+    drawing = read_drawing(Path(__file__).parents[2] / "examples" / "letters.json")
+    got = centerlines(drawing.curves)
+    deg = degrees(got.chain_node_ids.tolist())
+    # tips: H 4, E 3, X 4, A 2; junctions: H 2, E 1, X 1, A 2 (the apex and the E's corners are bends)
+    assert (sum(d == 1 for d in deg.values()), sum(d >= 3 for d in deg.values())) == (13, 6)
+    assert max(tip_turns(got.chains, got.chain_node_ids.tolist(), deg)) < 20
+
+
+@pytest.mark.parametrize("char, tips, junctions", [("十", 4, 1), ("木", 6, 1), ("大", 5, 1)])
+def test_kanjivg_strokes_give_their_characters_shape(char: str, tips: int, junctions: int) -> None:
+    from importlib import metadata
+
+    from strandify.formats import read_drawing
+
+    try:
+        files = [f for f in metadata.files("kanjivg") or [] if str(f) == f"kanji/{ord(char):05x}.svg"]
+    except metadata.PackageNotFoundError:
+        pytest.skip("kanjivg is not installed")
+    if not files:
+        pytest.skip("kanjivg has no such file")
+    curves = read_drawing(Path(str(files[0].locate()))).curves
+    got = centerlines(curves, 1.5, 1.5)  # the files draw with a pen 3 units wide
+    deg = degrees(got.chain_node_ids.tolist())
+    assert (sum(d == 1 for d in deg.values()), sum(d >= 3 for d in deg.values())) == (tips, junctions)
 
 
 # -- dots ----------------------------------------------------------------------------------
@@ -213,18 +324,24 @@ def test_dots_survive_as_a_point_or_a_dash() -> None:
     dash = line((70.0, 10.0), (72.5, 10.0))
     exact = run([big, speck, dash], None, 1.0, 2.0)
     assert len(exact[0]) == 1
-    got = run([big, speck, dash], DEFAULT, 1.0, 2.0)
-    assert len(got[0]) == 3
-    points = [c for c in got[0] if c[0] == c[-1]]
-    assert [len(c) for c in points] == [2]
-    assert math.dist(points[0][0], (50.15, 10.1)) < 0.15
-    (a, b), = [(c[0], c[-1]) for c in got[0] if c[0][0] > 65]
-    assert abs(a[1] - 10) < 0.1 and abs(b[1] - 10) < 0.1 and abs(a[0] - b[0]) > 2.0
+    # round caps are drawn to the arc tolerance (a fifth of feature_size, here 0.4 of a radius
+    # of 1): their polygon is lopsided, and the dash's axis tilts within half a radius
+    for steps, tilt in ((tuple(s for s in DEFAULT if s != "round_pens"), 0.1), (DEFAULT, 0.5)):
+        got = run([big, speck, dash], steps, 1.0, 2.0)
+        assert len(got[0]) == 3
+        points = [c for c in got[0] if c[0] == c[-1]]
+        assert [len(c) for c in points] == [2]
+        assert math.dist(points[0][0], (50.15, 10.1)) < 0.15
+        (a, b), = [(c[0], c[-1]) for c in got[0] if c[0][0] > 65]
+        assert abs(a[1] - 10) < tilt and abs(b[1] - 10) < tilt and abs(a[0] - b[0]) > 2.0
 
 
 def test_loops_are_left_alone() -> None:
     circle = [(10 * math.cos(t / 20), 10 * math.sin(t / 20)) for t in range(int(40 * math.pi) + 2)]
-    assert run([circle], ALL) == run([circle], None)
+    assert run([circle], tuple(s for s in ALL if s != "round_pens")) == run([circle], None)
+    # round pens draw another buffer, but the loop stays one closed chain
+    round_loop = run([circle], ALL)
+    assert len(round_loop[0]) == 1 and tips_and_junctions(round_loop) == (0, 0)
 
 
 # -- radius-compensated tips ---------------------------------------------------------------

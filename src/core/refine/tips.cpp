@@ -9,23 +9,42 @@
 namespace strandify {
 namespace {
 
+// The line of the walk's stretch [cut, fit_end] when it is straight and the tip side of the walk
+// (before `cut`) lies within `spread` of it; `k` is the walk's first node at or past `cut`.
+bool tip_line(const Graph& g, const Walk& w, double cut, double fit_end, double straightness,
+              double spread, std::vector<Point>& scratch, std::size_t& k, Line& line) {
+  if (w.length() < fit_end) return false;  // the branch ends before its stretch does
+  k = w.first_at(cut);
+  if (k == kNone) return false;
+  stretch_points(g, w, cut, fit_end, scratch);
+  if (!fit_line(scratch, line)) return false;
+  for (const Point& p : scratch)
+    if (offset_from(line, p) > straightness) return false;
+  if (offset_from(line, g.nodes[w.nodes[k]]) > straightness) return false;
+  for (std::size_t i = 0; i < k; ++i)
+    if (offset_from(line, g.nodes[w.nodes[i]]) > spread) return false;
+  if (dot(line.direction, sub(scratch.front(), scratch.back())) < 0.0)
+    line.direction = scale(line.direction, -1.0);  // toward the tip
+  return true;
+}
+
 void finish_tip(const Graph& g, const Adjacency& adj, const BoundaryEdges& boundary,
                 const RefineSettings& s, NodeId v, Walk& w, std::vector<Point>& scratch,
                 GraphEdit& edit) {
-  walk_branch(g, adj, v, adj.offset[v], s.tip_fit_end, w);
-  if (w.length() < s.tip_fit_end) return;  // the branch ends before its stretch does
-  const std::size_t k = w.first_at(s.tip_cut);
-  if (k == kNone) return;
-  stretch_points(g, w, s.tip_cut, s.tip_fit_end, scratch);
+  const bool see_through = s.tip_overdraw_end > 0.0;
+  walk_branch(g, adj, v, adj.offset[v], see_through ? s.tip_overdraw_end : s.tip_fit_end, w);
+  std::size_t k = kNone;
+  Line line;
+  // An overdrawn end (strokes stopping at different places) bends the skeleton's last radii
+  // toward the longest stroke, and a line fitted to them points off the stroke. When the bend
+  // stays within half a radius of the straight stretch before it, it is not a drawn turn: that
+  // stretch gives the stroke's direction. Otherwise the last stretch does.
+  if (!(see_through && tip_line(g, w, s.tip_overdraw_cut, s.tip_overdraw_end, s.tip_straightness,
+                                s.tip_overdraw_spread, scratch, k, line)) &&
+      !tip_line(g, w, s.tip_cut, s.tip_fit_end, s.tip_straightness, kInf, scratch, k, line))
+    return;
   const NodeId anchor = w.nodes[k];
   const bool movable = adj.degree(anchor) == 2;
-  Line line;
-  if (!fit_line(scratch, line)) return;
-  for (const Point& p : scratch)
-    if (offset_from(line, p) > s.tip_straightness) return;
-  if (offset_from(line, g.nodes[anchor]) > s.tip_straightness) return;
-  if (dot(line.direction, sub(scratch.front(), scratch.back())) < 0.0)
-    line.direction = scale(line.direction, -1.0);  // toward the tip
   const Point origin = movable ? project(line, g.nodes[anchor]) : g.nodes[anchor];
   const double hit = boundary.first_hit(origin, line.direction, w.arc[k] + s.tip_reach);
   if (!(hit > s.tip_inset)) return;
