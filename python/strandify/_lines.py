@@ -114,7 +114,10 @@ def centerlines(
     at one 4-way node; ``round_pens`` buffers the strokes with round caps
     and joins instead of square ones, so that two strokes join only where
     round pens of the buffer radius overlap (a square cap reaches 1.4 radii
-    along an oblique end's diagonal); ``radius_tips`` (off by default) does not count the
+    along an oblique end's diagonal); ``real_ends`` keeps a short branch whose
+    tip lies within a buffer radius of where an input line ends and which
+    reaches two radii beyond its junction's disc (a short dead-end street), which
+    the tip length would prune; ``radius_tips`` (off by default) does not count the
     part of a side branch inside a wide junction against it when pruning.
     ``refine=False`` gives exactly the chains of :func:`strandify.strandify`.
 

@@ -29,7 +29,15 @@ SHAPE_PARTITIONS: tuple[str, ...] = ("none", "components")
 #: What a batch does with a failing item.
 ERROR_MODES: tuple[str, ...] = ("raise", "skip")
 #: The finishing steps of ``refine``, in the order the keywords list them.
-REFINE_STEPS = ("finish_tips", "recover_corners", "keep_dots", "join_crossings", "radius_tips", "round_pens")
+REFINE_STEPS = (
+    "finish_tips",
+    "recover_corners",
+    "keep_dots",
+    "join_crossings",
+    "radius_tips",
+    "round_pens",
+    "real_ends",
+)
 
 
 def positive_number(name: str, value: Any) -> float:
@@ -99,11 +107,12 @@ def refine_steps(
     join_crossings: bool = True,
     radius_tips: bool = False,
     round_pens: bool = True,
+    real_ends: bool = True,
 ) -> tuple[str, ...] | None:
     """The native ``refine`` value for these keywords: None (exact chains) or the step names."""
     if not refine:
         return None
-    chosen = (finish_tips, recover_corners, keep_dots, join_crossings, radius_tips, round_pens)
+    chosen = (finish_tips, recover_corners, keep_dots, join_crossings, radius_tips, round_pens, real_ends)
     steps = tuple(name for name, on in zip(REFINE_STEPS, chosen) if on)
     return steps or None
 
@@ -158,6 +167,7 @@ class Options:
     join_crossings: bool = _option(True, "on", "keep the two junctions of a shallow crossing")
     radius_tips: bool = _option(False, "off", "prune side branches by their length beyond a wide junction's radius")
     round_pens: bool = _option(True, "on", "buffer strokes with square caps and joins, as the exact pipeline does")
+    real_ends: bool = _option(True, "on", "prune short branches to where an input line ends like any other spur")
 
     def __post_init__(self) -> None:
         for name in _REAL_FIELDS:

@@ -281,7 +281,8 @@ bool to_refine_steps(PyObject* obj, RefineSteps& out) {
                                {"keep_dots", &RefineSteps::keep_dots},
                                {"join_crossings", &RefineSteps::join_crossings},
                                {"radius_tips", &RefineSteps::radius_tips},
-                               {"round_pens", &RefineSteps::round_pens}};
+                               {"round_pens", &RefineSteps::round_pens},
+                               {"real_ends", &RefineSteps::real_ends}};
   while (PyObject* raw = PyIter_Next(it.get())) {
     Ref item(raw);
     if (!PyUnicode_Check(item.get())) {
@@ -300,7 +301,7 @@ bool to_refine_steps(PyObject* obj, RefineSteps& out) {
     if (!known) {
       PyErr_Format(PyExc_ValueError,
                    "unknown step %R; expected finish_tips, recover_corners, "
-                   "keep_dots, join_crossings, radius_tips or round_pens",
+                   "keep_dots, join_crossings, radius_tips, round_pens or real_ends",
                    item.get());
       return false;
     }

@@ -74,9 +74,9 @@ PyDoc_STRVAR(strandify_batch_doc,
   "compute_widths, partition ('none', 'components' or 'tiles'), workers\n"                \
   "(threads of the call; None: one) and refine_steps (None, or the names of\n"            \
   "the finishing steps 'finish_tips', 'recover_corners', 'keep_dots',\n"                  \
-  "'join_crossings', 'radius_tips', 'round_pens'). Curves and rings may be\n"            \
-  "lists of (x, y) tuples or C-contiguous float64 arrays of shape (n, 2), read\n"        \
-  "in one copy.\n"                                                                        \
+  "'join_crossings', 'radius_tips', 'round_pens', 'real_ends'). Curves and\n"            \
+  "rings may be lists of (x, y)\n"                                                        \
+  "tuples or C-contiguous float64 arrays of shape (n, 2), read in one copy.\n"            \
   "A failure raises ValueError with a `kind` attribute naming it\n"                       \
   "(strandify.errors maps the kinds to its exception classes)."
 

@@ -29,13 +29,15 @@ struct PolygonChains {
 // the finishing steps.
 PolygonChains finished_chains(Graph graph, const MeshedPolygon* first, const MeshedPolygon* last,
                               const std::vector<unsigned char>& has_segments,
-                              const Settings& settings, const KeepGoing& keep_going = {}) {
+                              const std::vector<Point>& line_ends, const Settings& settings,
+                              const KeepGoing& keep_going = {}) {
   PolygonChains out;
   out.skeleton_nodes = graph.nodes.size();
   std::vector<Point> dots, corners;
   if (settings.refine.steps.any()) {
     RefinedGraph refined =
-        refine_graph(graph, boundary_edges(first, last, settings.refine), has_segments, settings);
+        refine_graph(graph, boundary_edges(first, last, settings.refine), has_segments, line_ends,
+                     settings);
     graph = std::move(refined.graph);
     dots = std::move(refined.dots);
     corners = std::move(refined.corners);
@@ -56,17 +58,19 @@ PolygonChains finished_chains(Graph graph, const MeshedPolygon* first, const Mes
   return out;
 }
 
-PolygonChains chains_of_polygon(const MeshedPolygon& meshed, const Settings& settings) {
+PolygonChains chains_of_polygon(const MeshedPolygon& meshed, const std::vector<Point>& line_ends,
+                                const Settings& settings) {
   const std::vector<Segment> segments = mesh_skeleton(meshed.mesh);
   // Kept dots may come from a polygon without any segment.
   if (segments.empty() && !settings.refine.steps.keep_dots) return {};
   Graph graph = segments.empty() ? Graph{} : segments_to_graph(segments, settings.snap_distance);
   // The polygon is its own boundary for the finishing steps; it is referred to, not copied.
   return finished_chains(std::move(graph), &meshed, &meshed + 1,
-                         {static_cast<unsigned char>(!segments.empty())}, settings);
+                         {static_cast<unsigned char>(!segments.empty())}, line_ends, settings);
 }
 
 Outcome<CenterlineResult> chains_per_polygon(const std::vector<MeshedPolygon>& meshed,
+                                             const std::vector<Point>& line_ends,
                                              const Settings& settings,
                                              std::optional<std::uint64_t> max_nodes,
                                              bool compute_widths, const KeepGoing& keep_going) {
@@ -75,7 +79,7 @@ Outcome<CenterlineResult> chains_per_polygon(const std::vector<MeshedPolygon>& m
   const std::function<bool()> go = [&keep_going] { return keep_going(); };
   if (!for_each_index(
           meshed.size(), threads_for_points(settings.threads, mesh_point_count(meshed)),
-          [&](std::size_t i) { parts[i] = chains_of_polygon(meshed[i], settings); },
+          [&](std::size_t i) { parts[i] = chains_of_polygon(meshed[i], line_ends, settings); },
           keep_going ? go : std::function<bool()>{}))
     return interrupted<CenterlineResult>();
   std::size_t skeleton_nodes = 0, nodes = 0, chain_count = 0;
@@ -113,6 +117,7 @@ Outcome<CenterlineResult> chains_per_polygon(const std::vector<MeshedPolygon>& m
 // take the interpreter lock is asked between stages only. All checks go through one latch, so
 // that a poll that has said stop is never asked again.
 Outcome<CenterlineResult> centerlines_here(const std::vector<Polygon>& polygons,
+                                           const std::vector<Point>& line_ends,
                                            const Settings& settings,
                                            std::optional<std::uint64_t> max_nodes,
                                            bool compute_widths, const KeepGoing& keep_going,
@@ -125,7 +130,7 @@ Outcome<CenterlineResult> centerlines_here(const std::vector<Polygon>& polygons,
   if (!meshed.ok()) return Result::fail(std::move(*meshed.failure));
   if (latch.stopped()) return interrupted<CenterlineResult>();
   if (settings.inflation.partition == Partition::components)
-    return chains_per_polygon(meshed.value, settings, max_nodes, compute_widths, go);
+    return chains_per_polygon(meshed.value, line_ends, settings, max_nodes, compute_widths, go);
 
   std::vector<unsigned char> has_segments;
   auto skeleton = skeleton_segments(meshed.value, settings.threads, go,
@@ -142,7 +147,7 @@ Outcome<CenterlineResult> centerlines_here(const std::vector<Polygon>& polygons,
   if (latch.stopped()) return interrupted<CenterlineResult>();
   PolygonChains done = finished_chains(std::move(graph), meshed.value.data(),
                                        meshed.value.data() + meshed.value.size(), has_segments,
-                                       settings, go);
+                                       line_ends, settings, go);
   if (latch.stopped()) return interrupted<CenterlineResult>();
 
   CenterlineResult& result = out.value;
@@ -162,15 +167,19 @@ Outcome<CenterlineResult> centerlines_of_polygons(std::vector<Polygon> polygons,
                                                   const Settings& settings,
                                                   std::optional<std::uint64_t> max_nodes,
                                                   bool compute_widths,
-                                                  const KeepGoing& keep_going) {
+                                                  const KeepGoing& keep_going,
+                                                  std::vector<Point> line_ends) {
   const bool long_stages =
       keep_going && BoundaryConditioner::size_bound(polygons, settings.boundary) > kBackgroundPoints;
   if (!long_stages)
-    return centerlines_here(polygons, settings, max_nodes, compute_widths, keep_going, false);
+    return centerlines_here(polygons, line_ends, settings, max_nodes, compute_widths, keep_going,
+                            false);
   StopLatch latch(keep_going);
   auto result = run_in_background<Outcome<CenterlineResult>>(
-      [polygons = std::move(polygons), settings, max_nodes, compute_widths](const KeepGoing& stop) {
-        return centerlines_here(polygons, settings, max_nodes, compute_widths, stop, true);
+      [polygons = std::move(polygons), line_ends = std::move(line_ends), settings, max_nodes,
+       compute_widths](const KeepGoing& stop) {
+        return centerlines_here(polygons, line_ends, settings, max_nodes, compute_widths, stop,
+                                true);
       },
       latch.keep_going());
   if (!result) return interrupted<CenterlineResult>();

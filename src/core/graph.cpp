@@ -126,9 +126,10 @@ class Snapper {
 
 class TipPruner {
  public:
-  TipPruner(const Graph& graph, double max_length, const std::vector<double>* allowance = nullptr)
+  TipPruner(const Graph& graph, double max_length, const std::vector<double>* allowance = nullptr,
+            const TipKeep* keep = nullptr)
       : graph_(graph), adj_(build_adjacency(graph)), max_length_(max_length),
-        allowance_(allowance) {
+        allowance_(allowance), keep_(keep) {
     const std::size_t m = graph.edges.size();
     alive_.resize(m);
     for (std::size_t id = 0; id < m; ++id) alive_[id] = usable(graph.edges[id], graph.nodes.size());
@@ -197,6 +198,7 @@ class TipPruner {
     // share of the branch (its radius beyond the buffer's) is not held against it.
     const double limit = allowance_ ? max_length_ - (*allowance_)[last] : max_length_;
     if (branch_.empty() || !(length < limit)) return false;
+    if (keep_ && (*keep_)(v, last)) return false;
     for (std::size_t id : branch_) {
       alive_[id] = 0;
       --live_degree_[graph_.edges[id].a];
@@ -209,6 +211,7 @@ class TipPruner {
   Adjacency adj_;
   double max_length_;
   const std::vector<double>* allowance_;
+  const TipKeep* keep_;
   std::vector<unsigned char> alive_;
   std::vector<std::size_t> live_degree_;
   std::vector<std::size_t> pass_degree_;
@@ -324,6 +327,14 @@ Graph prune_short_tips(const Graph& graph, double max_length,
                        const std::vector<double>& allowance) {
   if (allowance.size() != graph.nodes.size()) return prune_short_tips(graph, max_length);
   TipPruner pruner(graph, max_length, &allowance);
+  pruner.run();
+  return pruner.result();
+}
+
+Graph prune_short_tips(const Graph& graph, double max_length, const std::vector<double>& allowance,
+                       const TipKeep& keep) {
+  const bool allowed = allowance.size() == graph.nodes.size();
+  TipPruner pruner(graph, max_length, allowed ? &allowance : nullptr, keep ? &keep : nullptr);
   pruner.run();
   return pruner.result();
 }

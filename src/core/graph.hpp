@@ -33,6 +33,12 @@ Graph prune_short_tips(const Graph& graph, double max_length);
 // max_length - allowance[e]. `allowance` holds one value per node.
 Graph prune_short_tips(const Graph& graph, double max_length, const std::vector<double>& allowance);
 
+// Whether the short branch from tip `tip` to node `end` is to stay all the same.
+using TipKeep = std::function<bool(NodeId tip, NodeId end)>;
+// The same again, keeping every branch that `keep` asks for; an empty `allowance` means none.
+Graph prune_short_tips(const Graph& graph, double max_length, const std::vector<double>& allowance,
+                       const TipKeep& keep);
+
 // Whether a cluster of junctions merged at `at` may keep its spokes, the straight first segments
 // from `at` to the nodes in `ends` just beyond the cluster.
 using MergeCheck = std::function<bool(Point at, const std::vector<Point>& ends)>;

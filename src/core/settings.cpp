@@ -107,6 +107,12 @@ RefineSettings resolve_refine(double bd, double feature_size, RefineSteps steps)
   r.dot_point_length = 2.0 * bd;
   r.dot_elongation = 4.0;
   r.radius_search = 4.0 * bd;
+  // A round end's skeleton tip lies at the line's end; a square end's within a radius of it.
+  r.real_end_snap = bd;
+  // Twice overhang_reach: an overdrawn end or a corner's spur stays within a radius of the
+  // junction's disc; a branch that goes on for two is a line of its own.
+  r.real_end_reach = 1.25 * bd;
+  r.merge_max_spokes = 4;  // one crossing of two strokes
   return r;
 }
 

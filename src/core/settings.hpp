@@ -21,10 +21,11 @@ struct RefineSteps {
   bool join_crossings = false;   // two junctions of one shallow crossing become one 4-way node
   bool radius_tips = false;      // the tip test discounts the junction's extra radius
   bool round_pens = false;       // strokes buffered with round caps and joins
+  bool real_ends = false;        // short branches to where an input line ends are kept
 
   bool any() const {
     return finish_tips || recover_corners || keep_dots || join_crossings || radius_tips ||
-           round_pens;
+           round_pens || real_ends;
   }
 };
 
@@ -174,6 +175,13 @@ struct RefineSettings {
 
   // Radius-compensated tips: junction radii are measured up to this distance.
   double radius_search = 0.0;
+
+  // Real ends: a tip within real_end_snap of an input line's end whose junction's disc it
+  // reaches at least real_end_reach beyond.
+  double real_end_snap = 0.0;
+  double real_end_reach = 0.0;
+  // Junction merging: the most spokes a merged node may have.
+  std::size_t merge_max_spokes = 0;
 };
 
 struct Settings {

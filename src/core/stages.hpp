@@ -110,10 +110,14 @@ void number_chain_ends(const std::vector<Chain>& chains, std::size_t node_count,
 // kBackgroundPollInterval; keep_going is then asked on this thread only, and on a stop the call
 // returns at once while that thread gives up at its next check, or after the triangulation it
 // is in. The result is the same either way.
+//
+// `line_ends` are the ends of the input lines the polygons were buffered from (sorted, as
+// refine/refine.hpp's line_ends gives them), for the finishing steps; none for filled shapes.
 Outcome<CenterlineResult> centerlines_of_polygons(std::vector<Polygon> polygons,
                                                   const Settings& settings,
                                                   std::optional<std::uint64_t> max_nodes,
                                                   bool compute_widths,
-                                                  const KeepGoing& keep_going = {});
+                                                  const KeepGoing& keep_going = {},
+                                                  std::vector<Point> line_ends = {});
 
 }  // namespace strandify

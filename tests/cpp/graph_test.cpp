@@ -149,6 +149,21 @@ TEST(graph_prune_removes_short_spur_and_keeps_exactly_limit_long_one) {
   CHECK(same_edges(prune_short_tips(t, kNaN), {{0, 1}, {1, 2}, {1, 3}}));
 }
 
+TEST(graph_prune_keeps_the_short_branches_its_rule_asks_for) {
+  // Two spurs of length 1 at junction 1: the rule keeps the one from tip 3 and only that.
+  const Graph t = make_graph({{-3, 0}, {0, 0}, {3, 0}, {0, 1}, {0, -1}},
+                             {{0, 1}, {1, 2}, {1, 3}, {1, 4}});
+  std::set<std::pair<NodeId, NodeId>> asked;
+  const TipKeep keep = [&asked](NodeId tip, NodeId end) {
+    asked.insert({tip, end});
+    return tip == 3;
+  };
+  CHECK(same_edges(prune_short_tips(t, 2.0, {}, keep), {{0, 1}, {1, 2}, {1, 3}}));
+  // Asked only about branches that would go, each with the node it ends at.
+  CHECK(asked == (std::set<std::pair<NodeId, NodeId>>{{3, 1}, {4, 1}}));
+  CHECK(same_edges(prune_short_tips(t, 2.0, {}, TipKeep{}), {{0, 1}, {1, 2}}));
+}
+
 TEST(graph_prune_isolated_short_component_loses_edges_but_keeps_nodes) {
   const Graph g = make_graph({{0, 0}, {0.5, 0}, {9, 9}}, {{1, 0}});
   const Graph pruned = prune_short_tips(g, 2.0);

@@ -53,7 +53,7 @@ ENTRY_KEYWORDS = {
 # The attributes every `options` value must have, read by name.
 OPTION_FIELDS = OPTIONAL_FLOATS + ("tile_size", "max_nodes", "compute_widths", "partition", "workers",
                                    "refine_steps")
-STEPS = ("finish_tips", "recover_corners", "keep_dots", "join_crossings", "radius_tips")
+STEPS = ("finish_tips", "recover_corners", "keep_dots", "join_crossings", "radius_tips", "real_ends")
 # What each entry returns: centerlines, a list of them (four or, for the exact batch, three
 # lists each), polygons or triangles.
 RETURNS = {"strandify": "centerlines", "strandify_strokes": "centerlines", "strandify_polygons": "centerlines",

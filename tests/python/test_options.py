@@ -57,7 +57,14 @@ def test_options_is_frozen_hashable_and_native_knows_its_names():
     assert {o: 1}[Options(simplification=0.2)] == 1
     native = o.native()
     assert isinstance(native, NativeOptions) and native.simplification == 0.2
-    assert native.refine_steps == ("finish_tips", "recover_corners", "keep_dots", "join_crossings", "round_pens")
+    assert native.refine_steps == (
+        "finish_tips",
+        "recover_corners",
+        "keep_dots",
+        "join_crossings",
+        "round_pens",
+        "real_ends",
+    )
     assert Options(refine=False).native().refine_steps is None
     assert Options(workers=3).native().workers == 3
     with pytest.raises(TypeError, match="strandify.options.Options"):

@@ -96,3 +96,46 @@ def test_a_block_of_buildings_gives_what_it_gives_alone(buildings: list[Any], re
         for a, b in zip(alone, together):
             # computed about different local origins, at coordinates near -1e6
             np.testing.assert_allclose(a, b, rtol=0, atol=1e-6)
+
+
+def folded_nodes(result: strandify.Centerlines, streets: Any, d: float) -> list[int]:
+    """Nodes of degree above 4 that the streets near them cannot make: each street passing
+    within ``d`` of the node brings two spokes, or one per end of it that lies there."""
+    lines = list(streets.geometry.values)
+    tree = shapely.STRtree(lines)
+    degree = np.bincount(np.asarray(result.chain_node_ids).ravel())
+    folded = []
+    for v in np.nonzero(degree > 4)[0]:
+        node = np.asarray(result.nodes[v])
+        spokes = 0
+        for k in tree.query(shapely.Point(node), predicate="dwithin", distance=d):
+            coords = shapely.get_coordinates(lines[k])
+            ends = sum(1 for end in (coords[0], coords[-1]) if np.hypot(*(end - node)) <= d)
+            spokes += ends or 2
+        if spokes < degree[v]:
+            folded.append(int(v))
+    return folded
+
+
+@pytest.mark.parametrize("d", [5.0, 8.0, 10.0])
+def test_separate_crossings_stay_separate_nodes(streets: Any, d: float) -> None:
+    # a pair of carriageways crossing another street is two crossings a carriageway's gap apart;
+    # merging the junctions of both made one node of six to eight spokes
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        result = strandify.centerlines(streets, d)
+    assert folded_nodes(result, streets, d) == []
+
+
+@pytest.mark.parametrize(("d", "at_least"), [(5.0, 45), (10.0, 32)])
+def test_short_dead_end_streets_are_kept(streets: Any, d: float, at_least: int) -> None:
+    # dead-end streets of 20-40 m are shorter than the tip length (two feature sizes, 4 d) but end
+    # where their line ends, well past their junction; neatnet's simplification keeps 46 dead
+    # ends, every one of them a line's end in the input
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        result = strandify.centerlines(streets, d)
+        without = strandify.centerlines(streets, d, real_ends=False)
+    degree = np.bincount(np.asarray(result.chain_node_ids).ravel())
+    assert int((degree == 1).sum()) >= at_least
+    assert int((degree == 1).sum()) > int((np.bincount(np.asarray(without.chain_node_ids).ravel()) == 1).sum())

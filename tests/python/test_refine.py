@@ -16,8 +16,10 @@ from strandify.options import refine_steps
 
 from conftest import native_options
 
-ALL = ("finish_tips", "recover_corners", "keep_dots", "join_crossings", "radius_tips", "round_pens")
-DEFAULT = ("finish_tips", "recover_corners", "keep_dots", "join_crossings", "round_pens")
+ALL = ("finish_tips", "recover_corners", "keep_dots", "join_crossings", "radius_tips")
+DEFAULT = ("finish_tips", "recover_corners", "keep_dots", "join_crossings")
+# The steps on by default besides those: the Python keywords and the command line add them.
+ALSO_ON = ("round_pens", "real_ends")
 Curve = list[tuple[float, float]]
 
 
@@ -102,11 +104,20 @@ def test_batch_refines_like_single_calls(seed: int) -> None:
 def test_keywords_choose_the_steps() -> None:
     curves = sketch(7) + v_shape(30)
     got = centerlines(curves, 1.0, 1.0, finish_tips=False, radius_tips=True)
-    want = run(curves, ("recover_corners", "keep_dots", "join_crossings", "radius_tips", "round_pens"))
+    want = run(curves, ("recover_corners", "keep_dots", "join_crossings", "radius_tips") + ALSO_ON)
     assert [c.tolist() for c in got.chains] == [list(map(list, c)) for c in want[0]]
-    assert refine_steps(
-        True, finish_tips=False, recover_corners=False, keep_dots=False, join_crossings=False, round_pens=False
-    ) is None
+    assert (
+        refine_steps(
+            True,
+            finish_tips=False,
+            recover_corners=False,
+            keep_dots=False,
+            join_crossings=False,
+            round_pens=False,
+            real_ends=False,
+        )
+        is None
+    )
 
 
 @pytest.mark.parametrize(
@@ -125,7 +136,11 @@ def test_cli_no_refine_writes_the_exact_chains(tmp_path: Path) -> None:
     curves = sketch(3)
     src = tmp_path / "in.json"
     src.write_text(json.dumps([[list(p) for p in c] for c in curves]))
-    for flags, refine in (["--no-refine"], None), ([], DEFAULT), (["--no-keep-dots", "--radius-tips"], ALL[:2] + ALL[3:]):
+    for flags, refine in (
+        (["--no-refine"], None),
+        ([], DEFAULT + ALSO_ON),
+        (["--no-keep-dots", "--radius-tips"], ALL[:2] + ALL[3:] + ALSO_ON),
+    ):
         out = tmp_path / "out.json"
         assert main([str(src), "-o", str(out), "-d", "1", "-f", "1", *flags]) == 0
         chains = json.loads(out.read_text())["chains"]

@@ -4,6 +4,7 @@
 
 #include "drivers/tiles.hpp"
 #include "parallel.hpp"
+#include "refine/refine.hpp"
 #include "stages.hpp"
 
 namespace strandify {
@@ -71,8 +72,11 @@ Outcome<CenterlineResult> strandify_inner(const std::vector<Curve>& curves,
   StopLatch latch(keep_going);
   auto polygons = buffer_polygons(curves, o.per_curve_widths, settings, latch.keep_going());
   if (!polygons.ok()) return Result::fail(std::move(*polygons.failure));
+  // Only the finishing steps look at where the lines end.
+  std::vector<Point> ends;
+  if (settings.refine.steps.real_ends) ends = line_ends(curves);
   return centerlines_of_polygons(std::move(polygons.value), settings, o.max_nodes,
-                                 o.compute_widths, latch.keep_going());
+                                 o.compute_widths, latch.keep_going(), std::move(ends));
 }
 
 Outcome<CheckedCenterlines> centerlines_and_lost_groups(const std::vector<Curve>& curves,

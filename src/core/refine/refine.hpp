@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "graph.hpp"
 #include "refine/boundary_edges.hpp"
 #include "settings.hpp"
 #include "types.hpp"
@@ -17,6 +18,17 @@ namespace strandify {
 // own disc.
 std::vector<double> junction_allowances(const Graph& graph, const BoundaryEdges& boundary,
                                         const RefineSettings& settings);
+
+// The ends of the input lines (curves of at least two points that do not close), sorted by x,
+// then y.
+std::vector<Point> line_ends(const std::vector<Curve>& curves);
+
+// Keeps a short tip branch whose tip lies within real_end_snap of one of `ends` (sorted as
+// line_ends gives them) and reaches at least real_end_reach beyond the disc of the junction it
+// leaves: the end of a real line. Empty (keeps nothing) without ends. The rule refers to its
+// arguments, which must outlive it.
+TipKeep real_end_rule(const Graph& graph, const BoundaryEdges& boundary,
+                      const std::vector<Point>& ends, const RefineSettings& settings);
 
 // Gives every polygon that has no edge left in `pruned` its dot back: one straight chain along
 // the principal axis of its largest vanished component when that is elongated enough, or else a
@@ -61,9 +73,10 @@ struct RefinedGraph {
 
 // Tip pruning (radius-compensated when asked), dots, junction merging, corners, crossings and
 // tips, in that order, each as the settings switch it on.
+// `ends` are the input lines' ends (line_ends), empty for filled shapes.
 RefinedGraph refine_graph(const Graph& skeleton, const BoundaryEdges& boundary,
                           const std::vector<unsigned char>& has_segments,
-                          const Settings& settings);
+                          const std::vector<Point>& ends, const Settings& settings);
 
 // Chain finishing that keeps recovered corners sharp: the chain is finished piece by piece
 // between the interior points that lie exactly on a corner (`corners` sorted as in

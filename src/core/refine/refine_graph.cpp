@@ -12,7 +12,8 @@
 namespace strandify {
 
 RefinedGraph refine_graph(const Graph& skeleton, const BoundaryEdges& boundary,
-                          const std::vector<unsigned char>& has_segments, const Settings& settings) {
+                          const std::vector<unsigned char>& has_segments,
+                          const std::vector<Point>& ends, const Settings& settings) {
   const RefineSettings& r = settings.refine;
   const RefineSteps& steps = r.steps;
   // The geometric steps measure in buffer radii; without a positive radius they have nothing to
@@ -20,12 +21,13 @@ RefinedGraph refine_graph(const Graph& skeleton, const BoundaryEdges& boundary,
   const bool geometric = r.buffer_distance > 0.0 && std::isfinite(r.buffer_distance);
   RefinedGraph out;
   if (settings.tip_length > 0.0) {
-    if (steps.radius_tips && geometric) {
-      out.graph = prune_short_tips(skeleton, settings.tip_length,
-                                   junction_allowances(skeleton, boundary, r));
-    } else {
-      out.graph = prune_short_tips(skeleton, settings.tip_length);
-    }
+    const std::vector<double> allowance = steps.radius_tips && geometric
+                                              ? junction_allowances(skeleton, boundary, r)
+                                              : std::vector<double>{};
+    const TipKeep keep = steps.real_ends && geometric
+                             ? real_end_rule(skeleton, boundary, ends, r)
+                             : TipKeep{};
+    out.graph = prune_short_tips(skeleton, settings.tip_length, allowance, keep);
   } else {
     out.graph = skeleton;
   }
@@ -33,10 +35,14 @@ RefinedGraph refine_graph(const Graph& skeleton, const BoundaryEdges& boundary,
   if (settings.junction_merge_fraction > 0.0) {
     // A merged junction must stay where the strokes are: on parallel strokes a few radii apart
     // (dual carriageways) the merge distance reaches across the gap between them, and merging
-    // there folds separate crossings into one node whose spokes cut across the gap.
+    // there folds separate crossings into one node whose spokes cut across the gap. Two streets
+    // crossing make four spokes; a merge that would make more folds crossings that lie apart
+    // (a pair of carriageways crossing another street): it is skipped, and where more strokes
+    // really pass through one point, the crossing step below joins them on their lines.
     MergeCheck inside;
     if (geometric) {
-      inside = [&boundary](Point at, const std::vector<Point>& ends) {
+      inside = [&boundary, &r](Point at, const std::vector<Point>& ends) {
+        if (ends.size() > r.merge_max_spokes) return false;
         for (const Point& end : ends)
           if (!clear_path(boundary, at, end, 0.0)) return false;
         return true;
