@@ -3,6 +3,7 @@
 #include <cmath>
 #include <functional>
 #include <iterator>
+#include <limits>
 #include <utility>
 
 #include "failures.hpp"
@@ -15,6 +16,11 @@
 namespace strandify {
 
 namespace {
+
+// A filled shape's junctions are where its own arms meet, however many: a star's arms meet in
+// its middle. The cap on the spokes of a merged junction keeps separate crossings of strokes
+// apart, which shapes do not have.
+constexpr std::size_t kShapeMergeSpokes = std::numeric_limits<std::size_t>::max();
 
 // A region's scale and settings, from the caller's scale where given and the region's own
 // half-width where not.
@@ -29,6 +35,7 @@ Outcome<Settings> region_settings(Polygon& region, const PolygonCenterlineOption
   out.value = resolve_settings(o.buffer_distance.value_or(polygon_half_width(region)), feature_size,
                                o.tuning);
   out.value.keep_every_component = true;
+  out.value.refine.merge_max_spokes = kShapeMergeSpokes;
   out.value.threads = 1;  // the regions are spread over the threads instead
   return out;
 }
@@ -158,6 +165,7 @@ Outcome<CenterlineResult> polygon_centerlines_inner(std::vector<Polygon> polygon
   const double buffer_distance = o.buffer_distance.value_or(shape_half_width(shapes));
   Settings settings = resolve_settings(buffer_distance, feature_size, o.tuning);
   settings.keep_every_component = true;
+  settings.refine.merge_max_spokes = kShapeMergeSpokes;
   return centerlines_of_polygons(std::move(shapes), settings, o.max_nodes, o.compute_widths,
                                  latch.keep_going());
 }
