@@ -212,3 +212,7 @@ def test_a_crs_member_that_names_no_crs_is_refused_with_the_file(tmp_path: Path,
     data["crs"]["properties"]["name"] = "urn:ogc:def:crs:EPSG::32633"
     path.write_text(json.dumps(data))
     assert read_drawing(path).crs == "urn:ogc:def:crs:EPSG::32633"
+    # a crs member of another shape names nothing: the lines read without a CRS
+    data["crs"]["properties"] = [data["crs"]["properties"]]
+    path.write_text(json.dumps(data))
+    assert read_drawing(path).crs is None

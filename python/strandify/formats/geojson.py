@@ -18,7 +18,8 @@ def declared_crs(data: Any) -> Any:
     is no CRS is refused here, with the file, rather than when a writer or a length needs it."""
     crs = data.get("crs") if isinstance(data, dict) else None
     if isinstance(crs, dict) and crs.get("type") == "name":
-        name = (crs.get("properties") or {}).get("name")
+        properties = crs.get("properties")
+        name = properties.get("name") if isinstance(properties, dict) else None
         if isinstance(name, str) and name:
             _check_crs_name(name)
             return name
