@@ -101,6 +101,26 @@ PyObject* exact_inspection(const char* function, const char* const (&names)[N],
 }
 
 using StrokeCall = ScaledCall<std::vector<Curve>>;
+using PolygonCall = ScaledCall<std::vector<Polygon>, std::optional<double>, std::optional<double>>;
+
+// The native options of a call with an options value: its scale, tuning and width lists (which
+// move out of the call).
+CenterlineOptions stroke_call_options(StrokeCall& call) {
+  CenterlineOptions o;
+  o.buffer_distance = call.buffer_distance;
+  o.feature_size = call.feature_size;
+  o.per_curve_widths = std::move(call.widths);
+  apply_call_options(call.options, o);
+  return o;
+}
+
+PolygonCenterlineOptions polygon_call_options(const PolygonCall& call) {
+  PolygonCenterlineOptions o;
+  o.feature_size = call.feature_size;
+  o.buffer_distance = call.buffer_distance;
+  apply_call_options(call.options, o);
+  return o;
+}
 
 // The inspection calls with an options value: a union cannot be tiled.
 template <class Run>
@@ -154,11 +174,7 @@ PyObject* strandify_strokes_entry(PyObject*, PyObject* const* args, Py_ssize_t n
   StrokeCall call;
   if (!bind_scaled_call("strandify_strokes", kStrokeParams, to_strokes, args, nargs, kwnames, call))
     return nullptr;
-  CenterlineOptions o;
-  o.buffer_distance = call.buffer_distance;
-  o.feature_size = call.feature_size;
-  o.per_curve_widths = std::move(call.widths);
-  apply_call_options(call.options, o);
+  const CenterlineOptions o = stroke_call_options(call);
   return run_strokes(call.data, o, true);
 }
 
@@ -168,11 +184,7 @@ PyObject* strandify_strokes_arrays_entry(PyObject*, PyObject* const* args, Py_ss
   if (!bind_scaled_call("strandify_strokes_arrays", kStrokeParams, to_strokes, args, nargs,
                         kwnames, call))
     return nullptr;
-  CenterlineOptions o;
-  o.buffer_distance = call.buffer_distance;
-  o.feature_size = call.feature_size;
-  o.per_curve_widths = std::move(call.widths);
-  apply_call_options(call.options, o);
+  const CenterlineOptions o = stroke_call_options(call);
   Outcome<CheckedCenterlines> result;
   if (!run_native(Gil::release, [&](const KeepGoing& poll) {
         result = centerlines_and_lost_groups(call.data, o, poll);
@@ -195,15 +207,12 @@ PyObject* triangulate_strokes_entry(PyObject*, PyObject* const* args, Py_ssize_t
 
 PyObject* strandify_polygons_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                    PyObject* kwnames) {
-  ScaledCall<std::vector<Polygon>, std::optional<double>, std::optional<double>> call;
+  PolygonCall call;
   if (!bind_scaled_call("strandify_polygons", kPolygonParams, to_polygons, args, nargs, kwnames,
                         call) ||
       !check_union_partition(call.options.tuning.partition))
     return nullptr;
-  PolygonCenterlineOptions o;
-  o.feature_size = call.feature_size;
-  o.buffer_distance = call.buffer_distance;
-  apply_call_options(call.options, o);
+  const PolygonCenterlineOptions o = polygon_call_options(call);
   Outcome<CenterlineResult> result;
   if (!run_native(Gil::release, [&](const KeepGoing& poll) {
         result = polygon_centerlines_inner(std::move(call.data), o, poll);
@@ -215,15 +224,12 @@ PyObject* strandify_polygons_entry(PyObject*, PyObject* const* args, Py_ssize_t 
 
 PyObject* strandify_polygons_arrays_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                           PyObject* kwnames) {
-  ScaledCall<std::vector<Polygon>, std::optional<double>, std::optional<double>> call;
+  PolygonCall call;
   if (!bind_scaled_call("strandify_polygons_arrays", kPolygonParams, to_polygons, args, nargs,
                         kwnames, call) ||
       !check_union_partition(call.options.tuning.partition))
     return nullptr;
-  PolygonCenterlineOptions o;
-  o.feature_size = call.feature_size;
-  o.buffer_distance = call.buffer_distance;
-  apply_call_options(call.options, o);
+  const PolygonCenterlineOptions o = polygon_call_options(call);
   const std::size_t shapes = call.data.size();
   Outcome<CheckedPolygonCenterlines> result;
   if (!run_native(Gil::release, [&](const KeepGoing& poll) {
