@@ -55,10 +55,10 @@ def test_merged_junctions_stay_on_the_streets(streets: Any, d: float) -> None:
 @pytest.fixture(scope="module")
 def buildings() -> list[Any]:
     # momepy's sample town ships inside its wheel; found without importing momepy itself
-    spec = importlib.util.find_spec("momepy")
-    if spec is None or not spec.submodule_search_locations:
+    package = importlib.util.find_spec("momepy")
+    if package is None or not package.submodule_search_locations:
         pytest.skip("momepy's sample data is not installed")
-    path = os.path.join(spec.submodule_search_locations[0], "datasets", "bubenec.gpkg")
+    path = os.path.join(package.submodule_search_locations[0], "datasets", "bubenec.gpkg")
     return list(gpd.read_file(path, layer="buildings").geometry)
 
 
