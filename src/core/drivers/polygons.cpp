@@ -55,15 +55,18 @@ void move_result(CenterlineResult& result, Point by) {
   for (Point& p : result.nodes) p = add(p, by);
 }
 
-// A region's chains, computed about the corner of its box.
+// A region's chains, computed about the corner of its box; keep_going as centerlines_of_polygons
+// takes it.
 Outcome<CenterlineResult> region_centerlines(Polygon region, const Settings& settings,
-                                             const PolygonCenterlineOptions& o) {
+                                             const PolygonCenterlineOptions& o,
+                                             const KeepGoing& keep_going) {
   const Box box = bounding_box(region.outer);  // repaired: the holes lie inside
   const Point corner{box.min_x, box.min_y};
   move_polygon(region, {-corner.x, -corner.y});
   std::vector<Polygon> one;
   one.push_back(std::move(region));
-  auto out = centerlines_of_polygons(std::move(one), settings, o.max_nodes, o.compute_widths, {});
+  auto out =
+      centerlines_of_polygons(std::move(one), settings, o.max_nodes, o.compute_widths, keep_going);
   if (out.ok()) move_result(out.value, corner);
   return out;
 }
@@ -100,9 +103,13 @@ Outcome<CenterlineResult> centerlines_per_region(std::vector<Polygon> regions,
       [regions = std::move(regions), settings = std::move(settings), o,
        threads](const KeepGoing& stop) mutable {
         std::vector<Result> parts(regions.size());
-        // Regions are asked nothing: stop is asked between them, on this thread only.
+        // stop is asked between the regions, on this thread; on one thread every region runs
+        // here too and is asked as well, so that a single large region stops within its stages.
+        // Spread over threads, regions are asked nothing: stop may be a poll of this thread only.
+        const KeepGoing none;
+        const KeepGoing& inner = threads == 1 ? stop : none;
         const auto one = [&](std::size_t i) {
-          parts[i] = region_centerlines(std::move(regions[i]), settings[i], o);
+          parts[i] = region_centerlines(std::move(regions[i]), settings[i], o, inner);
         };
         if (!for_each_index(parts.size(), threads, one,
                             stop ? std::function<bool()>(stop) : std::function<bool()>{}))
