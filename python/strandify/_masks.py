@@ -135,12 +135,16 @@ def _nested(rings: list[FloatArray], min_area: float) -> list[tuple[FloatArray, 
     return [(outer, owned[k]) for k, outer in enumerate(outers)]
 
 
-def _placed(shapes: list[tuple[FloatArray, list[FloatArray]]], origin: Sequence[float], scale: tuple[float, float]) -> list[tuple[FloatArray, list[FloatArray]]]:
+def _shift(origin: Sequence[float]) -> FloatArray:
+    """``origin`` as the array the pixel plane is moved by."""
     ox, oy = (float(v) for v in origin)
     if not (math.isfinite(ox) and math.isfinite(oy)):
         raise ValueError(f"origin must be finite, got {tuple(origin)!r}")
+    return np.array([ox, oy])
+
+
+def _placed(shapes: list[tuple[FloatArray, list[FloatArray]]], shift: FloatArray, scale: tuple[float, float]) -> list[tuple[FloatArray, list[FloatArray]]]:
     factor = np.array(scale)
-    shift = np.array([ox, oy])
 
     def place(ring: FloatArray) -> FloatArray:
         return np.ascontiguousarray(ring * factor + shift)
@@ -170,11 +174,11 @@ def mask_polygons(
     found = foreground(mask, threshold, invert)
     if not found.any():
         return []
-    return _placed(_nested(_simplified(_contours(found, smoothing)), min_area), origin, scale)
+    return _placed(_nested(_simplified(_contours(found, smoothing)), min_area), _shift(origin), scale)
 
 
-def _placed_result(result: Centerlines, origin: Sequence[float], scale: tuple[float, float]) -> Centerlines:
-    factor, shift = np.array(scale), np.array([float(v) for v in origin])
+def _placed_result(result: Centerlines, shift: FloatArray, scale: tuple[float, float]) -> Centerlines:
+    factor = np.array(scale)
     return replace(
         result,
         chains=[np.ascontiguousarray(c * factor + shift) for c in result.chains],
@@ -216,13 +220,12 @@ def mask_centerlines(
     moves and scales them and changes nothing else; ``feature_size`` and
     ``buffer_distance`` are in the placed units either way.
     """
-    scale = _scale(pixel_size)
+    scale, shift = _scale(pixel_size), _shift(origin)
     shapes = mask_polygons(mask, threshold=threshold, invert=invert, smoothing=smoothing, min_area=min_area)
     if abs(scale[0]) != abs(scale[1]):
         # pixels that are not square: the shapes are only right where they are placed
-        placed = _placed(shapes, origin, scale)
+        placed = _placed(shapes, shift, scale)
         return polygon_centerlines(placed, feature_size, buffer_distance=buffer_distance, options=options, **keywords)
-    _placed([], origin, scale)  # checks the origin before any work
     size = abs(scale[0])
     result = polygon_centerlines(
         shapes,
@@ -231,4 +234,4 @@ def mask_centerlines(
         options=options,
         **keywords,
     )
-    return _placed_result(result, origin, scale)
+    return _placed_result(result, shift, scale)

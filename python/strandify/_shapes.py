@@ -27,7 +27,7 @@ import numpy as np
 
 from . import _native
 from ._batch import BatchResults, run_chunked
-from ._checks import lost_shapes, named
+from ._checks import named
 from ._crs import crs_of, work_crs
 from ._geometry import bounds_of
 from ._origin import moved_rings, rings_origin
@@ -107,22 +107,11 @@ def shape_options(options: Options | None, keywords: Mapping[str, Any], function
     return tuning, tuning.native(**changes)
 
 
-def _result(
-    read: list[list[FloatArray]],
-    out: Any,
-    compute_widths: bool,
-    crs: Any,
-    origin: Point,
-    warn_stacklevel: int | None,
-) -> Centerlines:
-    """The native result, computed about ``origin``, as Centerlines; unless ``warn_stacklevel``
-    is None, warns when shapes were given but no line came out."""
+def _result(out: Any, compute_widths: bool, crs: Any, origin: Point) -> Centerlines:
+    """A batch job's native result, computed about ``origin``, as Centerlines; an item without
+    any line is the caller's to notice, so the batch does not warn."""
     chains, nodes, ids, widths = out
-    result = Centerlines.from_native(chains, nodes, ids, widths if compute_widths else None, crs=crs, origin=origin)
-    if warn_stacklevel is None or not read:
-        return result
-    _warn_lost(lost_shapes(read, result.chains) if chains else [], len(read), bool(chains), warn_stacklevel + 1)
-    return result
+    return Centerlines.from_native(chains, nodes, ids, widths if compute_widths else None, crs=crs, origin=origin)
 
 
 def _warn_lost(lost: list[int], shapes: int, any_chain: bool, stacklevel: int) -> None:
@@ -307,8 +296,7 @@ def polygon_centerlines_batch(
 
     def finish(out: Any, context: tuple[list[list[FloatArray]], Any, Point, Any], index: int) -> Centerlines:
         read, crs, origin, shapes = context
-        # an item without any line is the caller's to notice; the batch does not warn
-        result = _result(read, out, tuning.compute_widths, crs, origin, warn_stacklevel=None)
+        result = _result(out, tuning.compute_widths, crs, origin)
         return result if shapes is None else with_shape_sources(result, shapes[0], read, shapes[1], origin)
 
     results: list[Centerlines] | BatchResults = run_chunked(

@@ -155,11 +155,13 @@ double polygon_half_width(const Polygon& polygon) {
   return sum.area / sum.length;
 }
 
-void fill_small_holes(Polygon& polygon, double min_area) {
+bool fill_small_holes(Polygon& polygon, double min_area) {
   std::vector<Ring>& holes = polygon.holes;
+  const std::size_t before = holes.size();
   holes.erase(std::remove_if(holes.begin(), holes.end(),
                              [min_area](const Ring& hole) { return -ring_area(hole) < min_area; }),
               holes.end());
+  return holes.size() != before;
 }
 
 }  // namespace strandify

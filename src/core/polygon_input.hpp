@@ -27,7 +27,7 @@ double shape_half_width(const std::vector<Polygon>& polygons);
 double polygon_half_width(const Polygon& polygon);
 
 // Fills the holes of `polygon` smaller than `min_area`, as the union's cleaning does for holes
-// below its floor.
-void fill_small_holes(Polygon& polygon, double min_area);
+// below its floor; whether it filled any.
+bool fill_small_holes(Polygon& polygon, double min_area);
 
 }  // namespace strandify

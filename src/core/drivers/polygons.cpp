@@ -25,15 +25,16 @@ constexpr std::size_t kShapeMergeSpokes = std::numeric_limits<std::size_t>::max(
 // A region's scale and settings, from the caller's scale where given and the region's own
 // half-width where not.
 Outcome<Settings> region_settings(Polygon& region, const PolygonCenterlineOptions& o) {
-  const double half_width = polygon_half_width(region);
+  double half_width = polygon_half_width(region);
   const double feature_size = o.feature_size.value_or(kFeaturePerHalfWidth * half_width);
   if (auto failure = validate_feature_size(feature_size))
     return Outcome<Settings>::fail(std::move(*failure));
   // The repair kept every hole when the floor was still unknown.
-  if (!o.feature_size) fill_small_holes(region, resolve_inflation(0.0, feature_size).min_hole_area);
+  if (!o.feature_size &&
+      fill_small_holes(region, resolve_inflation(0.0, feature_size).min_hole_area))
+    half_width = polygon_half_width(region);
   Outcome<Settings> out;
-  out.value = resolve_settings(o.buffer_distance.value_or(polygon_half_width(region)), feature_size,
-                               o.tuning);
+  out.value = resolve_settings(o.buffer_distance.value_or(half_width), feature_size, o.tuning);
   out.value.keep_every_component = true;
   out.value.refine.merge_max_spokes = kShapeMergeSpokes;
   out.value.threads = 1;  // the regions are spread over the threads instead
@@ -95,10 +96,10 @@ Outcome<CenterlineResult> centerlines_per_region(std::vector<Polygon> regions,
     if (!resolved.ok()) return Result::fail(std::move(*resolved.failure));
     settings.push_back(std::move(resolved.value));
   }
-  const std::size_t threads =
-      threads_for_points(o.tuning.workers > 0 ? o.tuning.workers : 1, ring_point_count(regions));
+  const std::size_t points = ring_point_count(regions);
+  const std::size_t threads = threads_for_points(o.tuning.workers > 0 ? o.tuning.workers : 1, points);
   StopLatch latch(keep_going);
-  const bool background = latch.can_stop() && static_cast<double>(ring_point_count(regions)) > kBackgroundPoints;
+  const bool background = latch.can_stop() && static_cast<double>(points) > kBackgroundPoints;
   auto joined = run_in_background<Result>(
       [regions = std::move(regions), settings = std::move(settings), o,
        threads](const KeepGoing& stop) mutable {
