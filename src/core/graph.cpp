@@ -190,6 +190,9 @@ class TipPruner {
       branch_.push_back(adj_.edge_id[k]);
       length += distance(graph_.nodes[cur], graph_.nodes[next]);
       last = next;
+      // Without allowances the limit is known before the walk ends: a branch already too long
+      // to go is not walked on (a long stroke would otherwise be walked whole in every pass).
+      if (!allowance_ && !(length < max_length_)) return false;
       if (pass_degree_[next] != 2) break;
       prev = cur;
       cur = next;

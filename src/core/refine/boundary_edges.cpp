@@ -116,6 +116,7 @@ void BoundaryEdges::sort_entries() {
   for (const Entry& e : entries_) ++starts[e.cell + 1];
   for (std::size_t c = 1; c < starts.size(); ++c) starts[c] += starts[c - 1];
   std::vector<Entry> sorted(entries_.size());
+  cell_starts_ = starts;  // kept: a dense grid finds a cell's entries without searching
   for (const Entry& e : entries_) sorted[starts[e.cell]++] = e;
   entries_ = std::move(sorted);
 }
@@ -124,6 +125,7 @@ std::pair<std::size_t, std::size_t> BoundaryEdges::cell_entries(std::int64_t cx,
                                                                 std::int64_t cy) const {
   const std::uint64_t key =
       static_cast<std::uint64_t>(cx) * static_cast<std::uint64_t>(ny_) + static_cast<std::uint64_t>(cy);
+  if (!cell_starts_.empty()) return {cell_starts_[key], cell_starts_[key + 1]};
   const auto lo = std::lower_bound(entries_.begin(), entries_.end(), key,
                                    [](const Entry& e, std::uint64_t k) { return e.cell < k; });
   auto hi = lo;
@@ -154,19 +156,47 @@ double BoundaryEdges::first_hit(Point o, Point d, double max_t) const {
   return best < kInf ? best : -1.0;
 }
 
+// The nearest edge is searched cell by cell, and a cell no nearer to p than the best distance
+// found so far is skipped: every edge is filed in each cell its box meets, so the edge's point
+// nearest to p lies in a cell at least as near as that point, which is visited. The minimum is
+// the same whatever the order; the margin keeps a cell whose bound rounding put a hair beyond
+// the best distance.
 double BoundaryEdges::distance_within(Point p, double limit) const {
   double best = limit;
   if (entries_.empty() || !(limit > 0.0)) return best;
-  for (std::int64_t cx = column(p.x - limit); cx <= column(p.x + limit); ++cx) {
-    for (std::int64_t cy = row(p.y - limit); cy <= row(p.y + limit); ++cy) {
-      const auto [lo, hi] = cell_entries(cx, cy);
-      for (std::size_t i = lo; i < hi; ++i) {
-        const Side& s = sides_[entries_[i].side];
-        best = std::min(best, segment_distance(p, s.a, s.b));
-      }
+  const std::int64_t x0 = column(p.x - limit), x1 = column(p.x + limit);
+  const std::int64_t y0 = row(p.y - limit), y1 = row(p.y + limit);
+  const std::int64_t px = column(p.x), py = row(p.y);
+  const double margin = 1e-5 * cell_;
+  auto scan = [&](std::int64_t cx, std::int64_t cy) {
+    const auto [lo, hi] = cell_entries(cx, cy);
+    for (std::size_t i = lo; i < hi; ++i) {
+      const Side& s = sides_[entries_[i].side];
+      best = std::min(best, segment_distance(p, s.a, s.b));
+    }
+  };
+  if (px >= x0 && px <= x1 && py >= y0 && py <= y1) scan(px, py);
+  for (std::int64_t cx = x0; cx <= x1; ++cx) {
+    const double gap_x = axis_gap(p.x, min_x_, cx, nx_);
+    if (gap_x > best + margin) continue;
+    for (std::int64_t cy = y0; cy <= y1; ++cy) {
+      if (cx == px && cy == py) continue;
+      const double gap_y = axis_gap(p.y, min_y_, cy, ny_);
+      if (std::hypot(gap_x, gap_y) > best + margin) continue;
+      scan(cx, cy);
     }
   }
   return best;
+}
+
+// How far v lies outside the span of cell c along one axis (zero inside). The first and last
+// cells also hold whatever lies beyond the grid, so they reach without end on their outer side.
+double BoundaryEdges::axis_gap(double v, double origin, std::int64_t c, std::int64_t count) const {
+  const double lo = origin + static_cast<double>(c) * cell_;
+  const double hi = lo + cell_;
+  if (c > 0 && v < lo) return lo - v;
+  if (c < count - 1 && v > hi) return v - hi;
+  return 0.0;
 }
 
 std::int64_t BoundaryEdges::polygon_of(Point p) const {

@@ -45,6 +45,7 @@ class BoundaryEdges {
   void sort_entries();
   std::int64_t column(double x) const;
   std::int64_t row(double y) const;
+  double axis_gap(double v, double origin, std::int64_t c, std::int64_t count) const;
   // Entries of one cell, as a range into entries_.
   std::pair<std::size_t, std::size_t> cell_entries(std::int64_t cx, std::int64_t cy) const;
 
@@ -52,6 +53,7 @@ class BoundaryEdges {
   std::vector<Side> sides_;
   std::vector<Point> centres_;
   std::vector<Entry> entries_;  // sorted by cell, then side
+  std::vector<std::size_t> cell_starts_;  // per cell, its first entry (dense grids only)
   double min_x_ = 0.0, min_y_ = 0.0, max_x_ = 0.0;
   std::int64_t nx_ = 0, ny_ = 0;
 };
