@@ -141,8 +141,20 @@ struct ClusterFinder {
     return true;
   }
 
+  // Whether a short link leaves `a` for another junction: most junctions stand alone, and they
+  // are told without gathering (and copying) their branches.
+  bool has_link(NodeId a) {
+    for (std::size_t k = adj.begin(a); k < adj.end(a); ++k) {
+      walk_branch(g, adj, a, k, walk_cap(), w);
+      const NodeId e = w.end();
+      if (w.complete && e != a && adj.degree(e) >= 3 && w.length() <= s.crossing_max_length)
+        return true;
+    }
+    return false;
+  }
+
   void at(NodeId a) {
-    if (adj.degree(a) < 3 || edit.touched(a)) return;
+    if (adj.degree(a) < 3 || edit.touched(a) || !has_link(a)) return;
     // Two 3-way junctions are the pairwise step's.
     if (!gather(a) || (members.size() < 3 && outer.size() <= 4)) return;
     if (*std::min_element(members.begin(), members.end()) != a) return;  // seen from its first node
