@@ -1,5 +1,6 @@
 #include "drivers/centerlines.hpp"
 
+#include <atomic>
 #include <utility>
 
 #include "drivers/tiles.hpp"
@@ -17,8 +18,21 @@ Outcome<CenterlineResult> run_tiles(const TilePlan& plan, const Settings& settin
   using Result = Outcome<CenterlineResult>;
   const std::vector<TileJob>& jobs = plan.tiles;
   std::vector<Outcome<TileResult>> tiles(jobs.size());
-  if (!for_each_index(jobs.size(), settings.threads,
-                      [&](std::size_t i) { tiles[i] = run_tile(jobs[i], settings); }, keep_going))
+  // The call fails with the first tile (in plan order) that fails. A tile after a failed one
+  // cannot change that, so it is not run: a drawing whose tiles are all too large to mesh is
+  // refused after the first of them, not after all. The tiles before the first failure never
+  // see a failure before them and always run, so the reported failure is the same on any
+  // number of threads.
+  std::atomic<std::size_t> first_failed{jobs.size()};
+  const auto run_one = [&](std::size_t i) {
+    if (i > first_failed.load(std::memory_order_relaxed)) return;
+    tiles[i] = run_tile(jobs[i], settings);
+    if (tiles[i].ok()) return;
+    std::size_t seen = first_failed.load(std::memory_order_relaxed);
+    while (i < seen && !first_failed.compare_exchange_weak(seen, i, std::memory_order_relaxed)) {
+    }
+  };
+  if (!for_each_index(jobs.size(), settings.threads, run_one, keep_going))
     return interrupted<CenterlineResult>();
   std::vector<TileResult> results;
   results.reserve(tiles.size());
