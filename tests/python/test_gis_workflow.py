@@ -315,3 +315,33 @@ def test_geojson_carries_node_ids_lengths_and_nodes() -> None:
     assert [f["properties"]["length"] for f in lines] == result.lengths().tolist()
     assert [f["properties"]["node"] for f in points] == list(range(len(result.nodes)))
     assert sum(f["properties"]["degree"] for f in points) == 2 * len(lines)
+
+
+@pytest.mark.parametrize("kind", ["lines", "buildings"])
+def test_geojson_features_carry_their_properties(
+    osm: str, bubenec: str, tmp_path: Path, capsys: pytest.CaptureFixture[str], kind: str
+) -> None:
+    """A GeoJSON that GDAL wrote gives what the same layer in any other format gives: the
+    chains carry their sources and the properties of the features, and the chains themselves
+    are those of the bare geometries."""
+    if kind == "lines":
+        frame = pyogrio.read_dataframe(osm, layer="lines", USE_CUSTOM_INDEXING="NO")
+        flags, column = ["-d", "6m"], "highway"
+    else:
+        frame = gpd.read_file(bubenec, layer="buildings")
+        flags, column = ["--fill"], "uID"
+    frame.to_file(tmp_path / "with.geojson", driver="GeoJSON")
+    frame[["geometry"]].to_file(tmp_path / "bare.geojson", driver="GeoJSON")
+    outputs = {}
+    for name in ("with", "bare"):
+        code, err = run(capsys, tmp_path / f"{name}.geojson", "-o", tmp_path / f"{name}.gpkg", *flags)
+        assert code == 0, err
+        outputs[name] = gpd.read_file(tmp_path / f"{name}.gpkg", layer="chains")
+    carried, bare = outputs["with"], outputs["bare"]
+    assert column in carried.columns and carried[column].notna().any()
+    assert column not in bare.columns
+    assert len(carried) == len(bare) and carried.geometry.geom_equals_exact(bare.geometry, 1e-9).all()
+    # the main source's property is the chain's
+    first = [json.loads(s)[0] if isinstance(s, str) else s[0] for s in carried["sources"]]
+    expected = frame[column].astype(str).fillna("").to_numpy()[first]
+    assert (carried[column].astype(str).fillna("").to_numpy() == expected).all()

@@ -35,6 +35,30 @@ def _check_crs_name(name: str) -> None:
         raise DrawingError(f"the crs member names {name[:80]!r}, which is not a coordinate reference system ({type(exc).__name__})") from None
 
 
+def feature_rows(data: Any, fill: bool, crs: Any) -> Any:
+    """The features of a FeatureCollection with lines (with ``fill``, polygons) as a
+    GeoDataFrame, whose properties the results then carry as a GIS layer's attributes do; None
+    for any other GeoJSON object, without geopandas, or when geopandas cannot read the
+    features (the lines themselves are read here either way)."""
+    if not isinstance(data, dict) or data.get("type") != "FeatureCollection":
+        return None
+    features = data.get("features")
+    if not isinstance(features, list) or importlib.util.find_spec("geopandas") is None:
+        return None
+    import geopandas
+
+    kinds = ("Polygon", "MultiPolygon") if fill else ("LineString", "MultiLineString")
+    try:
+        frame = geopandas.GeoDataFrame.from_features(features, crs=crs)
+        if "geometry" not in frame or not len(frame):
+            return None
+        geoms = frame.geometry
+        rows = frame[geoms.geom_type.isin(kinds) & ~geoms.is_empty]
+    except Exception:  # a feature shapely cannot build: the file reads as before, without attributes
+        return None
+    return rows if len(rows) else None
+
+
 def same_crs(a: Any, b: Any) -> bool:
     """Whether two CRSs are the same one."""
     return bool(as_crs(a).equals(as_crs(b)))

@@ -15,7 +15,7 @@ from .._geojson import lines, positions
 from .._types import FloatArray
 from ..errors import DrawingError
 from .drawing import Drawing, Layer, Part, region_drawing
-from .geojson import declared_crs, regions
+from .geojson import declared_crs, feature_rows, regions
 
 
 def load(data: bytes) -> Any:
@@ -36,11 +36,25 @@ def load(data: bytes) -> Any:
 def read(data: bytes, *, geojson: bool, fill: bool) -> Drawing:
     """The drawing of a JSON (``geojson``: a GeoJSON) file's content."""
     parsed = load(data)
+    crs = declared_crs(parsed)
     if fill:
-        return region_drawing(regions(parsed), crs=declared_crs(parsed))
+        shapes = regions(parsed)
+        rows = feature_rows(parsed, fill, crs)
+        # the shapes of a file with attributes run as its rows: only when the rows hold every
+        # polygon read here (a polygon inside a geometry collection is no row's)
+        if rows is not None and _polygon_count(rows) != len(shapes):
+            rows = None
+        return region_drawing(shapes, crs=crs, features=rows)
     if not geojson and isinstance(parsed, dict) and "type" not in parsed and "layers" in parsed:
         return _layered(parsed["layers"])
-    return Drawing(_curves(parsed, geojson=geojson), y_up=True, crs=declared_crs(parsed))
+    curves = _curves(parsed, geojson=geojson)
+    return Drawing(curves, y_up=True, crs=crs, features=feature_rows(parsed, fill, crs))
+
+
+def _polygon_count(rows: Any) -> int:
+    import shapely
+
+    return int(shapely.get_num_geometries(rows.geometry.to_numpy()).sum())
 
 
 def _layered(layers: Any) -> Drawing:
