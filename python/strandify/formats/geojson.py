@@ -45,8 +45,7 @@ def feature_rows(data: Any, fill: bool, crs: Any) -> Any:
     features = data.get("features")
     if not isinstance(features, list) or importlib.util.find_spec("geopandas") is None:
         return None
-    import geopandas
-
+    geopandas: Any = importlib.import_module("geopandas")
     kinds = ("Polygon", "MultiPolygon") if fill else ("LineString", "MultiLineString")
     try:
         frame = geopandas.GeoDataFrame.from_features(features, crs=crs)

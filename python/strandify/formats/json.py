@@ -8,6 +8,7 @@ is read here too, held to GeoJSON.
 
 from __future__ import annotations
 
+import importlib
 import json
 from typing import Any
 
@@ -52,8 +53,7 @@ def read(data: bytes, *, geojson: bool, fill: bool) -> Drawing:
 
 
 def _polygon_count(rows: Any) -> int:
-    import shapely
-
+    shapely: Any = importlib.import_module("shapely")
     return int(shapely.get_num_geometries(rows.geometry.to_numpy()).sum())
 
 
