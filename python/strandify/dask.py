@@ -167,7 +167,7 @@ def run_drawings(part: Drawings, options: NativeOptions) -> Outcome:
 
 def _joined(buffers: list[Any], dtype: type) -> Any:
     """The values of every flat buffer one after another, as one new (writable) array."""
-    views = [np.frombuffer(b, dtype=dtype) for b in buffers]
+    views: list[Any] = [np.frombuffer(b, dtype=dtype) for b in buffers]
     return np.concatenate(views) if views else np.empty(0, dtype=dtype)
 
 
