@@ -11,7 +11,9 @@
    the 10,000-stroke drawing.
 2. ``strandify.centerlines`` (defaults) against the exact native call
    (``_internal.strandify``) on the 50 glyph sketches: what the Python layer and the default
-   path add.  Goal: at most 1.10x.
+   path add.  Goal: at most 1.10x.  Beside it, ``strandify.centerlines_batch`` (defaults,
+   ``workers=1``) against the exact native batch (``_internal.strandify_batch``) on the same
+   drawings, under the same goal: a batch should cost no more per drawing than single calls.
 3. The default native path (``strandify_strokes_arrays`` with the default options:
    components and finishing) against the exact one on every drawing above.  Goal: at most
    1.00x.
@@ -185,10 +187,23 @@ def target_1_and_3(sets: dict[str, list[Drawing]], repeats: int, raster: bool) -
         print(f"{'':<4}target 3: {times[2] / times[1]:.2f}x {verdict(times[2] / times[1], 1.0, False)}")
 
 
+def exact_job(d: Drawing) -> tuple[Any, ...]:
+    """A job of the exact native batch: the drawing, its scale and every tuning left None."""
+    return (d, BD, FS) + (None,) * 8
+
+
 def target_2(drawings: list[Drawing], repeats: int) -> None:
     times = alternate([over(drawings, api), over(drawings, exact)], repeats)
     ratio = times[0] / times[1]
     print(f"\n2. centerlines vs the exact native call, {len(drawings)} glyph sketches: "
+          f"{times[0]:.3f} s / {times[1]:.3f} s = {ratio:.2f}x {verdict(ratio, 1.10, False)}")
+    jobs = [exact_job(d) for d in drawings]
+    times = alternate(
+        [lambda: strandify.centerlines_batch(drawings, BD, FS, workers=1), lambda: _internal.strandify_batch(jobs)],
+        repeats,
+    )
+    ratio = times[0] / times[1]
+    print(f"   centerlines_batch(workers=1) vs the exact native batch, {len(drawings)} glyph sketches: "
           f"{times[0]:.3f} s / {times[1]:.3f} s = {ratio:.2f}x {verdict(ratio, 1.10, False)}")
 
 

@@ -115,6 +115,9 @@ def strandify_strokes_arrays(
 def strandify_strokes_batch(
     jobs: Sequence[tuple[_StrokesIn, _Real, _Real]], options: _NativeOptions | None = None
 ) -> list[_Result]: ...
+def strandify_strokes_arrays_batch(
+    jobs: Sequence[tuple[_StrokesIn, _Real, _Real]], options: _NativeOptions | None = None
+) -> list[tuple[bytearray, bytearray, bytearray, bytearray, bytearray | None, bytearray, int]]: ...
 def inflate_strokes(
     curves: _StrokesIn,
     buffer_distance: _Real,

@@ -12,14 +12,14 @@ import numpy.typing as npt
 
 from . import _native
 from ._batch import BatchResults, run_chunked
-from ._checks import warn_lost, warn_lost_groups
+from ._checks import warn_lost_groups
 from ._crs import crs_of, work_crs
 from ._origin import curves_origin, moved_curves
-from ._read_lines import native_strokes, read_curves, to_native
+from ._read_lines import native_strokes, read_curves
 from ._result import Centerlines
 from ._scale import resolve
 from ._sources import Provenance, attribute_table, find_sources, stroke_features
-from ._types import DrawingLike, FloatArray, Point
+from ._types import DrawingLike, Point
 from .options import NativeOptions, Options, check_chunk_size, check_errors, takes_options
 
 
@@ -249,11 +249,11 @@ def run_batch(
     ``options`` of every drawing; ``sources`` finds the provenance of every result's chains."""
 
     def native(batch: list[tuple[Any, ...]]) -> list[Any]:
-        return _native.strandify_strokes_batch(batch, options)
+        return _native.strandify_strokes_arrays_batch(batch, options)
 
     def prepare(
         item: tuple[DrawingLike, float | None, float | None], index: int
-    ) -> tuple[tuple[Any, ...], tuple[Any, list[FloatArray], float, float, Point, Any]]:
+    ) -> tuple[tuple[Any, ...], tuple[Any, list[int], float, float, Point, Any]]:
         drawing, buffer_distance, feature_size = item
         try:
             # the stack levels here and in finish count this closure and
@@ -262,19 +262,18 @@ def run_batch(
             read = read_curves(drawing)
             d, f = resolve(read, buffer_distance, feature_size)
             origin = curves_origin(read, d)
-            curves, _ = to_native(moved_curves(read, origin))
+            strokes, _, stroke_of = native_strokes(moved_curves(read, origin))
         except (TypeError, ValueError) as exc:
             raise type(exc)(f"drawing {index}: {exc}") from None
         drawn = (drawing, read) if sources else None
-        return (curves, d, f), (crs, [c.points for c in read], d, f, origin, drawn)
+        return (strokes, d, f), (crs, stroke_of, d, f, origin, drawn)
 
-    def finish(out: Any, context: tuple[Any, list[FloatArray], float, float, Point, Any], index: int) -> Centerlines:
-        crs, curves, d, f, origin, drawn = context
-        chains, nodes, ids, widths = out
-        result = Centerlines.from_native(
-            chains, nodes, ids, widths if options.compute_widths else None, crs=crs, origin=origin
-        )
-        warn_lost(curves, result.chains, d, f, where=f"drawing {index}: ", stacklevel=6)
+    def finish(out: Any, context: tuple[Any, list[int], float, float, Point, Any], index: int) -> Centerlines:
+        crs, stroke_of, d, f, origin, drawn = context
+        result = Centerlines.from_buffers(out, options.compute_widths, crs=crs, origin=origin)
+        # the native batch names a lost group by its first stroke, as centerlines' call does
+        lost = sorted({stroke_of[i] for i in np.frombuffer(out[5], dtype=np.int64).tolist()})
+        warn_lost_groups(lost, out[6], d, f, where=f"drawing {index}: ", stacklevel=6)
         if drawn is not None:
             result = with_stroke_sources(result, drawn[0], drawn[1], d, f, origin)
         return result

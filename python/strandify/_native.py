@@ -33,6 +33,7 @@ def _typed(function: F) -> F:
 strandify_strokes = _typed(_internal.strandify_strokes)
 strandify_strokes_arrays = _typed(_internal.strandify_strokes_arrays)
 strandify_strokes_batch = _typed(_internal.strandify_strokes_batch)
+strandify_strokes_arrays_batch = _typed(_internal.strandify_strokes_arrays_batch)
 strandify_polygons = _typed(_internal.strandify_polygons)
 strandify_polygons_arrays = _typed(_internal.strandify_polygons_arrays)
 strandify_polygons_batch = _typed(_internal.strandify_polygons_batch)

@@ -341,15 +341,20 @@ def _check_widths(curves: Sequence[Curve], per_curve_widths: Sequence[npt.ArrayL
     return out
 
 
-def stroke_arrays(curves: Sequence[Curve]) -> list[FloatArray]:
+def stroke_arrays(curves: Sequence[Curve]) -> tuple[list[FloatArray], list[int]]:
     """The strokes :func:`to_native` gives, as float64 ``(n, 2)`` arrays instead of tuple lists:
-    cut at NaN rows, parts under two points dropped.  The native calls beyond the exact four read
-    them in one copy each, and they pickle as buffers, not as a Python object per point."""
+    cut at NaN rows, parts under two points dropped; and for every stroke the index of the curve
+    it was cut from, as :func:`native_strokes` gives it.  The native calls beyond the exact four
+    read them in one copy each, and they pickle as buffers, not as a Python object per point."""
     out: list[FloatArray] = []
-    for arr, _ in curves:
+    sources: list[int] = []
+    for i, (arr, _) in enumerate(curves):
         if not np.isnan(arr).any():
             if len(arr) >= 2:
                 out.append(np.ascontiguousarray(arr, dtype=np.float64))
+                sources.append(i)
             continue
-        out.extend(np.ascontiguousarray(arr[s]) for s in _runs(np.isnan(arr).any(axis=1)) if s.stop - s.start >= 2)
-    return out
+        pieces = [s for s in _runs(np.isnan(arr).any(axis=1)) if s.stop - s.start >= 2]
+        out.extend(np.ascontiguousarray(arr[s]) for s in pieces)
+        sources.extend([i] * len(pieces))
+    return out, sources

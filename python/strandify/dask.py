@@ -22,12 +22,12 @@ import numpy as np
 
 from . import _dataset, _native
 from ._batch import BatchResults, _run_chunk
-from ._checks import warn_lost
+from ._checks import warn_lost_groups
 from ._crs import crs_of
 from ._lines import stroke_options, with_stroke_sources
 from ._optional import require
 from ._origin import curves_origin, moved_curves
-from ._ragged import flat_points, flat_values, split_rows
+from ._ragged import flat_points, split_rows
 from ._read_lines import read_curves, stroke_arrays, to_native
 from ._result import Centerlines
 from ._scale import resolve
@@ -55,6 +55,7 @@ class Drawings(NamedTuple):
     points: FloatArray
     stroke_lengths: IntArray
     strokes: IntArray  # strokes per drawing
+    stroke_curves: IntArray  # the index of the read curve every stroke was cut from, in its drawing
     scales: FloatArray  # (buffer distance, feature size) per drawing
     origins: FloatArray
     crs: list[Any]
@@ -82,42 +83,51 @@ def _failure(error: Exception) -> Failure:
     return (type(error).__name__, _PREFIX.sub("", str(error), count=1), "")
 
 
-def _read_drawing(drawing: Any, buffer_distance: Any, feature_size: Any) -> tuple[list[FloatArray], float, float, Point, Any]:
+def _read_drawing(
+    drawing: Any, buffer_distance: Any, feature_size: Any
+) -> tuple[list[FloatArray], list[int], float, float, Point, Any]:
     crs = crs_of(drawing, stacklevel=4)
     read = read_curves(drawing)
     d, f = resolve(read, buffer_distance, feature_size)
     origin = curves_origin(read, d)
-    return stroke_arrays(moved_curves(read, origin)), d, f, origin, crs
+    return *stroke_arrays(moved_curves(read, origin)), d, f, origin, crs
 
 
 def read_drawings(drawings: Sequence[Any], buffer_distance: Any, feature_size: Any) -> Drawings:
     """Read a partition of drawings into arrays, where it is (the client, or a worker for a bag)."""
     strokes: list[FloatArray] = []
+    sources: list[int] = []
     counts, scales, origins, crs = [], [], [], []
     failures: dict[int, Failure] = {}
     for i, drawing in enumerate(drawings):
         try:
-            arrays, d, f, origin, c = _read_drawing(drawing, buffer_distance, feature_size)
+            arrays, curves, d, f, origin, c = _read_drawing(drawing, buffer_distance, feature_size)
         except (TypeError, ValueError) as error:
             failures[i] = _failure(error)
-            arrays, d, f, origin, c = [], 1.0, 1.0, (0.0, 0.0), None
+            arrays, curves, d, f, origin, c = [], [], 1.0, 1.0, (0.0, 0.0), None
         strokes.extend(arrays)
+        sources.extend(curves)
         counts.append(len(arrays))
         scales.append((d, f))
         origins.append(origin)
         crs.append(c)
     points, lengths = flat_points(strokes)
     return Drawings(
-        points, lengths, np.array(counts, dtype=np.intp), np.array(scales, dtype=np.float64).reshape(-1, 2),
-        np.array(origins, dtype=np.float64).reshape(-1, 2), crs, failures,
+        points, lengths, np.array(counts, dtype=np.intp), np.array(sources, dtype=np.intp),
+        np.array(scales, dtype=np.float64).reshape(-1, 2), np.array(origins, dtype=np.float64).reshape(-1, 2),
+        crs, failures,
     )
 
 
-def _lost_warning(strokes: list[FloatArray], chains: list[FloatArray], d: float, f: float) -> str | None:
+def _lost_warning(lost: list[int], groups: int, d: float, f: float) -> str | None:
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always", LostStrokesWarning)
-        warn_lost(strokes, chains, d, f)
+        warn_lost_groups(lost, groups, d, f)
     return str(caught[0].message) if caught else None
+
+
+# The flat buffers of a drawing that gave no result: no chain, no node, nothing lost.
+_NO_RESULT = (b"", np.zeros(1, dtype=np.int64).tobytes(), b"", b"", b"", b"", 0)
 
 
 def run_drawings(part: Drawings, options: NativeOptions) -> Outcome:
@@ -130,26 +140,35 @@ def run_drawings(part: Drawings, options: NativeOptions) -> Outcome:
         if i not in part.failures
     }
     failed: dict[int, Exception] = {}
-    done = _run_chunk(jobs, 0, True, failed, lambda batch: _native.strandify_strokes_batch(batch, options))
+    done = _run_chunk(jobs, 0, True, failed, lambda batch: _native.strandify_strokes_arrays_batch(batch, options))
     failures = dict(part.failures) | {i: _failure(e) for i, e in failed.items()}
-    results = [done.get(i, ([], [], [], [])) for i in range(len(part.strokes))]
-    chains = [c for r in results for c in r[0]]
-    points, chain_lengths = flat_points(chains)
-    chain_counts = np.array([len(r[0]) for r in results], dtype=np.intp)
-    nodes, node_counts = flat_points([r[1] for r in results])
-    ids = np.array([i for r in results for i in r[2]], dtype=np.intp).reshape(-1, 2)
-    widths = flat_values([w for r in results for w in r[3]])[0] if options.compute_widths else None
+    results = [done.get(i, _NO_RESULT) for i in range(len(part.strokes))]
+    points = _joined([r[0] for r in results], np.float64).reshape(-1, 2)
+    offsets = [np.frombuffer(r[1], dtype=np.int64) for r in results]
+    chain_lengths = _joined([np.diff(o) for o in offsets], np.int64).astype(np.intp)
+    chain_counts = np.array([len(o) - 1 for o in offsets], dtype=np.intp)
+    nodes = _joined([r[2] for r in results], np.float64).reshape(-1, 2)
+    node_counts = np.array([len(r[2]) // 16 for r in results], dtype=np.intp)
+    ids = _joined([r[3] for r in results], np.int64).reshape(-1, 2).astype(np.intp)
+    widths = _joined([r[4] or b"" for r in results], np.float64) if options.compute_widths else None
     _move_back(points, np.repeat(part.origins, _points_per_drawing(chain_lengths, chain_counts), axis=0))
     _move_back(nodes, np.repeat(part.origins, node_counts, axis=0))
     lost: dict[int, str] = {}
-    chain_views = split_rows(points, chain_lengths)
-    drawn = split_rows(np.arange(len(chains)), chain_counts)
+    curves = split_rows(part.stroke_curves, part.strokes)
     for i in done:
-        mine = [strokes[k] + part.origins[i] for k in per_drawing[i]]
-        message = _lost_warning(mine, [chain_views[k] for k in drawn[i]], *part.scales[i].tolist())
+        # the native batch names a lost group by its first stroke; the drawing's curve it was
+        # cut from names it as a local batch does
+        firsts = np.frombuffer(results[i][5], dtype=np.int64)
+        message = _lost_warning(sorted(set(curves[i][firsts].tolist())), results[i][6], *part.scales[i].tolist())
         if message is not None:
             lost[i] = message
     return Outcome(points, chain_lengths, chain_counts, nodes, node_counts, ids, widths, part.crs, failures, lost)
+
+
+def _joined(buffers: list[Any], dtype: type) -> Any:
+    """The values of every flat buffer one after another, as one new (writable) array."""
+    views: list[Any] = [np.frombuffer(b, dtype=dtype) for b in buffers]
+    return np.concatenate(views) if views else np.empty(0, dtype=dtype)
 
 
 def _points_per_drawing(chain_lengths: IntArray, chain_counts: IntArray) -> IntArray:

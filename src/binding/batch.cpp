@@ -1,5 +1,5 @@
-// strandify_batch and strandify_polygons_batch: many independent centerline jobs on the shared
-// worker pool.
+// strandify_batch, strandify_strokes_batch, strandify_strokes_arrays_batch and
+// strandify_polygons_batch: many independent centerline jobs on the shared worker pool.
 #include <atomic>
 #include <functional>
 #include <mutex>
@@ -108,17 +108,18 @@ class FirstFailure {
 
 // Checks every job's feature size, then runs every job on the shared pool with the interpreter
 // lock released and stops at the first failure, which is raised with its job's index. Returns
-// the list of result tuples (with the widths element when `with_widths`), or null with the
-// Python error set. With `workers`, at most that many jobs run at a time: as many lanes as
-// workers each take the next job not yet taken, so the jobs still spread over the lanes as
-// they finish.
-template <class J, class RunOne>
-PyObject* run_jobs(const char* name, std::vector<J>& jobs, const RunOne& run_one, bool typed,
+// the list of every job's result as `to_python(result, job)` gives it, or null with the Python
+// error set. With `workers`, at most that many jobs run at a time: as many lanes as workers
+// each take the next job not yet taken, so the jobs still spread over the lanes as they finish.
+template <class J, class RunOne, class ToPython>
+PyObject* run_jobs(const char* name, std::vector<J>& jobs, const RunOne& run_one,
+                   const ToPython& to_python, bool typed,
                    std::optional<std::size_t> workers = {}) {
+  using Result = decltype(run_one(jobs.front(), KeepGoing{}).value);
   for (const J& job : jobs)
     if (auto failure = validate_given_feature_size(job.options.feature_size))
       return raise_failure(*failure, typed);
-  std::vector<CenterlineResult> results;
+  std::vector<Result> results;
   FirstFailure failure;
   std::atomic<bool> stop{false};
   std::atomic<std::size_t> completed{0};
@@ -139,7 +140,7 @@ PyObject* run_jobs(const char* name, std::vector<J>& jobs, const RunOne& run_one
     };
     const std::function<bool(std::size_t)> work = [&](std::size_t i) {
       if (stop.load(std::memory_order_relaxed)) return false;
-      Outcome<CenterlineResult> r;
+      Outcome<Result> r;
       try {
         r = run_one(jobs[i], poll ? job_keeps_going : KeepGoing{});
       } catch (...) {
@@ -184,9 +185,7 @@ PyObject* run_jobs(const char* name, std::vector<J>& jobs, const RunOne& run_one
   Ref list(PyList_New(static_cast<Py_ssize_t>(results.size())));
   if (!list) return nullptr;
   for (std::size_t i = 0; i < results.size(); ++i) {
-    // The exact batch returns three lists per job, the others the widths too, as their single
-    // calls do.
-    PyObject* item = centerline_to_tuple(results[i], typed);
+    PyObject* item = to_python(results[i], jobs[i]);
     if (!item) return nullptr;
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
   }
@@ -205,7 +204,11 @@ PyObject* strandify_batch_entry(PyObject*, PyObject* const* args, Py_ssize_t nar
   const auto run_one = [](Job& job, const KeepGoing& keep_going) {
     return strandify_inner(job.curves, job.options, keep_going);
   };
-  return run_jobs("strandify_batch", jobs, run_one, false);
+  // three lists per job, as the exact single call returns them
+  const auto to_python = [](const CenterlineResult& result, const Job&) {
+    return centerline_to_tuple(result, false);
+  };
+  return run_jobs("strandify_batch", jobs, run_one, to_python, false);
 }
 
 namespace {
@@ -234,15 +237,22 @@ bool bind_batch(const char* name, bool (*to_one)(PyObject*, J&), bool tiles_allo
   return true;
 }
 
-// A batch with an options value: binds it, then runs `run_one` on every job.
-template <class J, class RunOne>
+// A batch with an options value: binds it, then runs `run_one` on every job and hands back
+// what `to_python` makes of each result.
+template <class J, class RunOne, class ToPython>
 PyObject* options_batch(const char* name, bool (*to_one)(PyObject*, J&), bool tiles_allowed,
                         PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                        const RunOne& run_one) {
+                        const RunOne& run_one, const ToPython& to_python) {
   std::vector<J> jobs;
   std::optional<std::size_t> workers;
   if (!bind_batch(name, to_one, tiles_allowed, args, nargs, kwnames, jobs, workers)) return nullptr;
-  return run_jobs(name, jobs, run_one, true, workers);
+  return run_jobs(name, jobs, run_one, to_python, true, workers);
+}
+
+// The four lists of the single calls with an options value, widths included.
+template <class J>
+PyObject* result_tuple(const CenterlineResult& result, const J&) {
+  return centerline_to_tuple(result, true);
 }
 
 }  // namespace
@@ -252,7 +262,24 @@ PyObject* strandify_strokes_batch_entry(PyObject*, PyObject* const* args, Py_ssi
   return options_batch("strandify_strokes_batch", to_stroke_job, true, args, nargs, kwnames,
                        [](StrokeJob& job, const KeepGoing& keep_going) {
                          return strandify_inner(job.data, job.options, keep_going);
-                       });
+                       },
+                       result_tuple<StrokeJob>);
+}
+
+// The strokes batch with every job's result as strandify_strokes_arrays returns it: flat
+// buffers that NumPy reads in place, and the groups of strokes that gave no chain, found here
+// on the worker that ran the job rather than again in Python.
+PyObject* strandify_strokes_arrays_batch_entry(PyObject*, PyObject* const* args,
+                                               Py_ssize_t nargs, PyObject* kwnames) {
+  return options_batch(
+      "strandify_strokes_arrays_batch", to_stroke_job, true, args, nargs, kwnames,
+      [](StrokeJob& job, const KeepGoing& keep_going) {
+        return centerlines_and_lost_groups(job.data, job.options, keep_going);
+      },
+      [](const CheckedCenterlines& checked, const StrokeJob& job) {
+        return centerline_to_buffers(checked.result, checked.lost.firsts, checked.lost.groups,
+                                     job.options.compute_widths);
+      });
 }
 
 PyObject* strandify_polygons_batch_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
@@ -261,7 +288,8 @@ PyObject* strandify_polygons_batch_entry(PyObject*, PyObject* const* args, Py_ss
                        [](PolygonJob& job, const KeepGoing& keep_going) {
                          return polygon_centerlines_inner(std::move(job.data), job.options,
                                                           keep_going);
-                       });
+                       },
+                       result_tuple<PolygonJob>);
 }
 
 }  // namespace strandify::binding

@@ -19,6 +19,7 @@ STRANDIFY_ENTRY(strandify_batch_entry);
 STRANDIFY_ENTRY(strandify_strokes_entry);
 STRANDIFY_ENTRY(strandify_strokes_arrays_entry);
 STRANDIFY_ENTRY(strandify_strokes_batch_entry);
+STRANDIFY_ENTRY(strandify_strokes_arrays_batch_entry);
 STRANDIFY_ENTRY(inflate_strokes_entry);
 STRANDIFY_ENTRY(triangulate_strokes_entry);
 STRANDIFY_ENTRY(strandify_polygons_entry);

@@ -123,6 +123,24 @@ STRANDIFY_OPTIONS_DOC "\n"
 "\n"
 "Returns a list of (chains, nodes, chain_node_ids, chain_widths) tuples.");
 
+PyDoc_STRVAR(strandify_strokes_arrays_batch_doc,
+"strandify_strokes_arrays_batch(jobs, options=None)\n"
+"--\n"
+"\n"
+"strandify_strokes_batch with every job's result as strandify_strokes_arrays\n"
+"returns it: (points, offsets, nodes, chain_node_ids, widths, lost, groups),\n"
+"flat buffers for numpy.frombuffer and the groups of the job's strokes that\n"
+"gave no chain. Each job is a tuple (curves, buffer_distance, feature_size),\n"
+"its strokes lists of (x, y) tuples or C-contiguous float64 (n, 2) arrays;\n"
+"`options` apply to every job. Each job runs on one thread, and `workers`\n"
+"(None: every thread of the pool) caps how many run at once. The first\n"
+"failing job raises ValueError with `kind`, `job_index` and `reason`\n"
+"attributes.\n"
+"\n"
+STRANDIFY_OPTIONS_DOC "\n"
+"\n"
+"Returns a list of such tuples, one per job.");
+
 PyDoc_STRVAR(inflate_strokes_doc,
 "inflate_strokes(curves, buffer_distance, feature_size, options=None, per_curve_widths=None)\n"
 "--\n"
@@ -272,6 +290,7 @@ PyMethodDef functions[] = {
     STRANDIFY_FUNCTION(strandify_strokes),
     STRANDIFY_FUNCTION(strandify_strokes_arrays),
     STRANDIFY_FUNCTION(strandify_strokes_batch),
+    STRANDIFY_FUNCTION(strandify_strokes_arrays_batch),
     STRANDIFY_FUNCTION(inflate_strokes),
     STRANDIFY_FUNCTION(triangulate_strokes),
     STRANDIFY_FUNCTION(strandify_polygons),

@@ -36,8 +36,8 @@ ALLOWED = (ValueError, TypeError, OverflowError, MemoryError)
 # The four exact functions, then the calls that take their tuning in one `options` value.
 ENTRIES = ("strandify", "strandify_batch", "inflate_curves", "triangulate_curves",
            "strandify_strokes", "strandify_strokes_batch", "inflate_strokes", "triangulate_strokes",
-           "strandify_polygons", "strandify_polygons_batch")
-ENTRY_WEIGHTS = (3, 2, 2, 2, 3, 2, 2, 2, 3, 2)
+           "strandify_polygons", "strandify_polygons_batch", "strandify_strokes_arrays_batch")
+ENTRY_WEIGHTS = (3, 2, 2, 2, 3, 2, 2, 2, 3, 2, 2)
 OPTIONAL_FLOATS = ("simplification", "min_tip_fraction", "junction_merge_fraction",
                    "subdivision_ratio", "resample", "boundary_simplification", "merge_tolerance")
 BATCH_ORDER = ("simplification", "min_tip_fraction", "junction_merge_fraction", "max_nodes",
@@ -58,6 +58,7 @@ STEPS = ("finish_tips", "recover_corners", "keep_dots", "join_crossings", "radiu
 # lists each), polygons or triangles.
 RETURNS = {"strandify": "centerlines", "strandify_strokes": "centerlines", "strandify_polygons": "centerlines",
            "strandify_strokes_batch": "centerlines list", "strandify_polygons_batch": "centerlines list",
+           "strandify_strokes_arrays_batch": "buffers list",
            "strandify_batch": "exact batch", "inflate_curves": "polygons", "inflate_strokes": "polygons",
            "triangulate_curves": "triangles", "triangulate_strokes": "triangles"}
 
@@ -654,7 +655,7 @@ class Generator:
             jobs = self.dress_sequence([self.misshapen(job) for job, _, _ in made])
             fs = min((f for _, _, f in made), default=1.0)
             extent = max((e for _, e, _ in made), default=0.0)
-            options, widths = self.options_argument(fs, extent, tiles=entry == "strandify_strokes_batch")
+            options, widths = self.options_argument(fs, extent, tiles=entry != "strandify_polygons_batch")
             args, rest = (jobs,), {"options": options}
         elif entry == "strandify_polygons":
             args, extent, fs = self.polygons_job()
@@ -764,6 +765,31 @@ def check_centerlines(result, size, widths):
             raise AssertionError("widths given although compute_widths is off")
 
 
+def check_buffers(result, widths):
+    """The flat buffers of strandify_strokes_arrays_batch's job: float64 chain points, int64
+    chain starts, float64 nodes, int64 node id pairs, widths, int64 lost strokes, group count."""
+    if type(result) is not tuple or len(result) != 7:
+        raise AssertionError(f"not a tuple of 7: {type(result).__name__}")
+    points, offsets, nodes, ids, w, lost, groups = result
+    if not all(type(b) is bytearray for b in (points, offsets, nodes, ids, lost)):
+        raise AssertionError("buffers: not all bytearrays")
+    if len(points) % 16 or len(nodes) % 16 or len(ids) % 16 or len(lost) % 8 or len(offsets) % 8:
+        raise AssertionError("buffers: a length that is no whole number of items")
+    starts = memoryview(offsets).cast("q").tolist()
+    total = len(points) // 16
+    if not starts or starts[0] != 0 or starts[-1] != total or any(b - a < 2 for a, b in zip(starts, starts[1:])):
+        raise AssertionError(f"offsets {starts[:10]} for {total} points")
+    chains = len(starts) - 1
+    pairs = memoryview(ids).cast("q").tolist()
+    if len(pairs) != 2 * chains or not all(0 <= v < len(nodes) // 16 for v in pairs):
+        raise AssertionError(f"chain_node_ids: {len(pairs) // 2} pairs for {chains} chains")
+    if widths != (w is not None) or (w is not None and (type(w) is not bytearray or len(w) != 8 * total)):
+        raise AssertionError("widths do not match compute_widths or the chain points")
+    firsts = memoryview(lost).cast("q").tolist()
+    if type(groups) is not int or len(firsts) > groups or firsts != sorted(set(firsts)) or any(v < 0 for v in firsts):
+        raise AssertionError(f"lost {firsts[:10]} of {groups!r} groups")
+
+
 def true_length(seq):
     """How many items a sequence argument really yields, whatever its __len__ says."""
     if isinstance(seq, list):
@@ -778,6 +804,14 @@ def check_result(case, result):
     widths = case.flags.get("widths", False)
     if returns == "centerlines":
         check_centerlines(result, 4, widths)
+    elif returns == "buffers list":
+        if type(result) is not list or len(result) != true_length(case.args[0]):
+            raise AssertionError("batch: not a list of one result per job")
+        for k, r in enumerate(result):
+            try:
+                check_buffers(r, widths)
+            except AssertionError as e:
+                raise AssertionError(f"job {k}: {e}") from None
     elif returns in ("exact batch", "centerlines list"):
         if type(result) is not list:
             raise AssertionError("batch: not a list")

@@ -485,9 +485,25 @@ class TestResult:
 # -- the batch ------------------------------------------------------------------------
 
 
+def one_chain_buffers(stroke: Any) -> tuple[Any, ...]:
+    """The flat buffers of ``strandify_strokes_arrays_batch`` for a result whose one chain is
+    ``stroke``, its ends the two nodes, nothing lost."""
+    points = np.asarray(stroke, dtype=np.float64)
+    ends = np.concatenate((points[:1], points[-1:]))
+    return (
+        bytearray(points.tobytes()),
+        bytearray(np.array([0, len(points)], dtype=np.int64).tobytes()),
+        bytearray(ends.tobytes()),
+        bytearray(np.array([0, 1], dtype=np.int64).tobytes()),
+        None,
+        bytearray(),
+        1,
+    )
+
+
 class FakeBatch:
-    """Stands in for ``strandify_strokes_batch``: answers each job with a one-chain result that
-    tells which drawing it was, and remembers the jobs and options of every chunk."""
+    """Stands in for ``strandify_strokes_arrays_batch``: answers each job with a one-chain
+    result that tells which drawing it was, and remembers the jobs and options of every chunk."""
 
     def __init__(self, fail_at: int | None = None) -> None:
         self.chunks: list[list[tuple[Any, ...]]] = []
@@ -502,7 +518,7 @@ class FakeBatch:
             if len(job[0]) and job[0][0][0][0] == self.fail_at:
                 # as the native batch does: the text, plus the position and reason as attributes
                 raise batch_failure(i, "skeleton has 9 nodes, exceeding max_nodes limit of 1")
-        return [([job[0][0]], [job[0][0][0], job[0][0][-1]], [(0, 1)], []) for job in jobs]
+        return [one_chain_buffers(job[0][0]) for job in jobs]
 
 
 def numbered(n: int) -> list[list[list[tuple[float, float]]]]:
@@ -513,14 +529,14 @@ def numbered(n: int) -> list[list[list[tuple[float, float]]]]:
 class TestBatch:
     def test_chunks_and_order(self, monkeypatch: pytest.MonkeyPatch) -> None:
         fake = FakeBatch()
-        monkeypatch.setattr(strandify._native, "strandify_strokes_batch", fake)
+        monkeypatch.setattr(strandify._native, "strandify_strokes_arrays_batch", fake)
         results = centerlines_batch(iter(numbered(7)), chunk_size=3)
         assert [len(c) for c in fake.chunks] == [3, 3, 1]
         assert [r.chains[0][0, 0] for r in results] == [0, 1, 2, 3, 4, 5, 6]
 
     def test_parameters_per_drawing(self, monkeypatch: pytest.MonkeyPatch) -> None:
         fake = FakeBatch()
-        monkeypatch.setattr(strandify._native, "strandify_strokes_batch", fake)
+        monkeypatch.setattr(strandify._native, "strandify_strokes_arrays_batch", fake)
         centerlines_batch(numbered(3), merge_tolerance=0.5, max_nodes=9, chunk_size=10)
         jobs = fake.chunks[0]
         # drawing k is k + 1 units long: derived sizes follow each drawing
@@ -534,7 +550,7 @@ class TestBatch:
         assert [job[1:3] for job in fake.chunks[1]] == [(4.0, 8.0), (4.0, 8.0)]
 
     def test_failure_names_the_position_in_the_whole_batch(self, monkeypatch: pytest.MonkeyPatch) -> None:
-        monkeypatch.setattr(strandify._native, "strandify_strokes_batch", FakeBatch(fail_at=5))
+        monkeypatch.setattr(strandify._native, "strandify_strokes_arrays_batch", FakeBatch(fail_at=5))
         with pytest.raises(BatchJobError) as info:
             centerlines_batch(numbered(8), chunk_size=2)
         assert info.value.index == 5
@@ -542,7 +558,7 @@ class TestBatch:
         assert str(info.value) == "strandify_batch job 5 failed: skeleton has 9 nodes, exceeding max_nodes limit of 1"
 
     def test_unreadable_drawing_is_named(self, monkeypatch: pytest.MonkeyPatch) -> None:
-        monkeypatch.setattr(strandify._native, "strandify_strokes_batch", FakeBatch())
+        monkeypatch.setattr(strandify._native, "strandify_strokes_arrays_batch", FakeBatch())
         with pytest.raises(ValueError, match=r"^drawing 4: curve 0: expected points of shape"):
             centerlines_batch([*numbered(4), [np.zeros((3, 3))]], chunk_size=2)
 

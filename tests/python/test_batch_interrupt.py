@@ -1,4 +1,5 @@
-"""A signal stops a running strandify_batch at the next job, and the module keeps working."""
+"""A signal stops a running strandify_batch (or the arrays batch, which shares its runner) at
+the next job, and the module keeps working."""
 import os
 import signal
 import subprocess
@@ -44,23 +45,35 @@ if sys.argv[1] == "alarm":
     signal.signal(signal.SIGALRM, on_alarm)
     delivered = time.monotonic() + 0.5
     signal.setitimer(signal.ITIMER_REAL, 0.5)
+def run(jobs):
+    # the arrays batch takes (curves, buffer_distance, feature_size) and every tuning in options
+    if sys.argv[2] == "arrays":
+        return m.strandify_strokes_arrays_batch([j[:3] for j in jobs])
+    return m.strandify_batch(jobs)
+
+def single(j):
+    if sys.argv[2] == "arrays":
+        return m.strandify_strokes_arrays(j[0], 1.0, 0.5)
+    return m.strandify(j[0], 1.0, 0.5)[:3]
+
 print("ready", flush=True)
 try:
-    m.strandify_batch(jobs)
+    run(jobs)
     print("not interrupted", flush=True)
 except (KeyboardInterrupt, Alarm) as e:
     print(type(e).__name__, time.monotonic(), flush=True)
 if sys.argv[1] == "alarm":
     print("delivered", delivered, flush=True)
 again = [job(k, 0.5) for k in range(6)]
-same = m.strandify_batch(again) == [m.strandify(j[0], 1.0, 0.5)[:3] for j in again]
+same = run(again) == [single(j) for j in again]
 print("same" if same else "different", flush=True)
 """
 
 
+@pytest.mark.parametrize("batch", ["exact", "arrays"])
 @pytest.mark.parametrize("how, raised", [("sigint", "KeyboardInterrupt"), ("alarm", "Alarm")])
-def test_signal_stops_batch_and_module_keeps_working(how, raised):
-    p = subprocess.Popen([sys.executable, "-c", CHILD, how], stdout=subprocess.PIPE,
+def test_signal_stops_batch_and_module_keeps_working(how, raised, batch):
+    p = subprocess.Popen([sys.executable, "-c", CHILD, how, batch], stdout=subprocess.PIPE,
                          stderr=subprocess.PIPE, text=True)
     try:
         assert p.stdout.readline().strip() == "ready"

@@ -51,7 +51,7 @@ def test_failures_give_none_and_their_error(chunk_size: int) -> None:
 
 
 def test_the_order_failures_are_reported_in_does_not_matter(monkeypatch: pytest.MonkeyPatch) -> None:
-    real = strandify._native.strandify_strokes_batch
+    real = strandify._native.strandify_strokes_arrays_batch
     want = centerlines_batch(DRAWINGS, D, F, max_nodes=100, errors="skip")
 
     def last_failure_first(jobs: Any, options: Any) -> Any:
@@ -61,7 +61,7 @@ def test_the_order_failures_are_reported_in_does_not_matter(monkeypatch: pytest.
             raise batch_failure(bad[-1], "skeleton too big")
         return real(jobs, options)
 
-    monkeypatch.setattr(strandify._native, "strandify_strokes_batch", last_failure_first)
+    monkeypatch.setattr(strandify._native, "strandify_strokes_arrays_batch", last_failure_first)
     got = centerlines_batch(DRAWINGS, D, F, max_nodes=100, errors="skip")
     assert sorted(got.errors) == sorted(want.errors)
     assert [got.errors[i].reason for i in sorted(FAILING)] == ["skeleton too big"] * 2  # type: ignore[attr-defined]
@@ -69,14 +69,14 @@ def test_the_order_failures_are_reported_in_does_not_matter(monkeypatch: pytest.
 
 
 def test_a_failure_not_pinned_on_a_job(monkeypatch: pytest.MonkeyPatch) -> None:
-    real = strandify._native.strandify_strokes_batch
+    real = strandify._native.strandify_strokes_arrays_batch
 
     def picky(jobs: Any, options: Any) -> Any:
         if any(is_plus(job) for job in jobs):
             raise ValueError("something went wrong")
         return real(jobs, options)
 
-    monkeypatch.setattr(strandify._native, "strandify_strokes_batch", picky)
+    monkeypatch.setattr(strandify._native, "strandify_strokes_arrays_batch", picky)
     got = centerlines_batch([SMALL, PLUS, SMALL], D, F, errors="skip")
     assert [r is None for r in got] == [False, True, False]
     assert str(got.errors[1]) == "something went wrong"

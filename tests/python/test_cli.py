@@ -315,13 +315,13 @@ class TestCommandLine:
         self, tmp_path: Path, capsys: pytest.CaptureFixture[str], monkeypatch: pytest.MonkeyPatch
     ) -> None:
         calls: list[int] = []
-        real = strandify._native.strandify_strokes_batch
+        real = strandify._native.strandify_strokes_arrays_batch
 
         def counting(jobs: Any, options: Any) -> Any:
             calls.append(len(jobs))
             return real(jobs, options)
 
-        monkeypatch.setattr(strandify._native, "strandify_strokes_batch", counting)
+        monkeypatch.setattr(strandify._native, "strandify_strokes_arrays_batch", counting)
         monkeypatch.delenv("RAYON_NUM_THREADS", raising=False)
         a = write(tmp_path, "a.json", plus_json())
         b = write(tmp_path, "b.json", json.dumps([[list(p) for p in c] for c in PLUS[:2]]))
@@ -406,7 +406,7 @@ class TestFailures:
         def failing(jobs: Any, options: Any) -> Any:
             raise batch_failure(1, "skeleton has 99 nodes, exceeding max_nodes limit of 5")
 
-        monkeypatch.setattr(strandify._native, "strandify_strokes_batch", failing)
+        monkeypatch.setattr(strandify._native, "strandify_strokes_arrays_batch", failing)
         a = write(tmp_path, "a.json", plus_json())
         b = write(tmp_path, "b.json", plus_json())
         code, err = run(capsys, a, b, "-o", tmp_path / "{stem}.svg")

@@ -44,7 +44,7 @@ class Recorder:
 
     def __init__(self) -> None:
         self.jobs: list[Any] = []
-        self.real = strandify._native.strandify_strokes_batch
+        self.real = strandify._native.strandify_strokes_arrays_batch
 
     def __call__(self, jobs: Any, options: Any) -> Any:
         self.jobs.extend((*job, options) for job in jobs)
@@ -82,7 +82,7 @@ class TestTuning:
     ) -> None:
         text, position, value = self.VALUES[flag]
         recorder = Recorder()
-        monkeypatch.setattr(strandify._native, "strandify_strokes_batch", recorder)
+        monkeypatch.setattr(strandify._native, "strandify_strokes_arrays_batch", recorder)
         code, err = run(capsys, plus(tmp_path), "-o", tmp_path / "o.json", "-d", "2", "-f", "4", flag, text)
         assert code == 0, err
         ((_, d, f, options),) = recorder.jobs
@@ -100,7 +100,7 @@ class TestTuning:
             '<path d="M 100 100 L 900 100"/><path d="M 100 110 L 900 110"/></svg>',
         )
         recorder = Recorder()
-        monkeypatch.setattr(strandify._native, "strandify_strokes_batch", recorder)
+        monkeypatch.setattr(strandify._native, "strandify_strokes_arrays_batch", recorder)
         code, err = run(capsys, svg, "-o", tmp_path / "o.svg", "-d", "1mm", "--resample", "0.5mm", "--merge-tolerance", "2")
         assert code == 0, err
         ((_, d, _, options),) = recorder.jobs

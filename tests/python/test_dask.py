@@ -157,11 +157,14 @@ def test_widths_gaps_and_far_drawings_equal_the_local_batch(client, drawings, kw
 def test_lost_strokes_are_reported_under_their_position(client):
     # refine=False: the finishing steps would keep the dots as point chains
     drawings = DRAWINGS[:3] + [[[(0.0, 0.0), (0.2, 0.0)]], [[(5.0, 5.0), (5.1, 5.0)], [(50.0, 5.0), (80.0, 5.0)]]]
+    # a one-point curve draws no stroke: the lost speck after it is curve 2 but stroke 1
+    drawings.append([[(50.0, 5.0), (80.0, 5.0)], [(60.0, 20.0)], [(5.0, 5.0), (5.1, 5.0)]])
     with pytest.warns(strandify.LostStrokesWarning) as local:
         strandify.centerlines_batch(drawings, 1.0, 6.0, refine=False)
     with pytest.warns(strandify.LostStrokesWarning) as remote:
         centerlines_batch(drawings, 1.0, 6.0, client=client, partition_size=2, refine=False)
     assert sorted(str(w.message) for w in remote) == sorted(str(w.message) for w in local)
+    assert any(str(w.message).startswith("drawing 5: ") and "strokes 2;" in str(w.message) for w in local)
 
 
 def test_sources_are_those_of_the_local_runs(client):

@@ -18,7 +18,8 @@ def test_module_exports_functions_in_order():
     # after the four: the same work with one options value, filled shapes, then the tiled
     # pipeline's three steps for running tiles elsewhere
     assert names[4:] == [
-        "strandify_strokes", "strandify_strokes_arrays", "strandify_strokes_batch", "inflate_strokes", "triangulate_strokes",
+        "strandify_strokes", "strandify_strokes_arrays", "strandify_strokes_batch", "strandify_strokes_arrays_batch",
+        "inflate_strokes", "triangulate_strokes",
         "strandify_polygons", "strandify_polygons_arrays", "strandify_polygons_batch", "plan_tiles", "run_tile", "stitch_tiles",
         "resolved_settings", "read_point_lists",
     ]
@@ -128,6 +129,7 @@ def test_exact_functions_refuse_anything_beyond_their_parameters(call):
         ("strandify_strokes", "(curves, buffer_distance, feature_size, options=None, per_curve_widths=None)"),
         ("strandify_strokes_arrays", "(curves, buffer_distance, feature_size, options=None, per_curve_widths=None)"),
         ("strandify_strokes_batch", "(jobs, options=None)"),
+        ("strandify_strokes_arrays_batch", "(jobs, options=None)"),
         ("inflate_strokes", "(curves, buffer_distance, feature_size, options=None, per_curve_widths=None)"),
         ("triangulate_strokes", "(curves, buffer_distance, feature_size, options=None, per_curve_widths=None)"),
         ("strandify_polygons", "(polygons, buffer_distance, feature_size, options=None)"),

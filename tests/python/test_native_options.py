@@ -48,9 +48,17 @@ def test_options_are_read_by_name_from_any_object():
         (native_options(max_nodes=-1), OverflowError, "^option 'max_nodes': "),
     ],
 )
-def test_bad_options_are_refused_by_name(options, error, message):
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda o: m.strandify_strokes(CURVES, 1.0, 0.5, o),
+        lambda o: m.strandify_strokes_arrays_batch([(CURVES, 1.0, 0.5)], o),
+        lambda o: m.strandify_strokes_arrays_batch([], o),
+    ],
+)
+def test_bad_options_are_refused_by_name(options, error, message, call):
     with pytest.raises(error, match=message):
-        m.strandify_strokes(CURVES, 1.0, 0.5, options)
+        call(options)
 
 
 @pytest.mark.parametrize(
@@ -73,9 +81,13 @@ def test_arrays_are_read_as_their_points():
     assert m.strandify_strokes(arrays, 1.0, 0.5) == m.strandify(CURVES, 1.0, 0.5)
     assert m.plan_tiles(arrays, 1.0, 0.5) == m.plan_tiles(CURVES, 1.0, 0.5)
     # other arrays are read as sequences of points, whose rows are no (x, y) tuples
-    for other in (arrays[0].astype(np.float32), np.asfortranarray(np.c_[arrays[0], arrays[0]])[:, :2]):
+    for other in (arrays[0].astype(np.float32), arrays[0].astype(np.int64),
+                  np.asfortranarray(np.c_[arrays[0], arrays[0]])[:, :2]):
         with pytest.raises(TypeError, match=r"^argument 'curves': expected a point as an \(x, y\) tuple"):
             m.strandify_strokes([other], 1.0, 0.5)
+        # a batch job reads its strokes the same way, and names its argument
+        with pytest.raises(TypeError, match=r"^argument 'jobs': expected a point as an \(x, y\) tuple"):
+            m.strandify_strokes_arrays_batch([(arrays, 1.0, 0.5), ([other], 1.0, 0.5)])
 
 
 @pytest.mark.parametrize(
@@ -101,6 +113,7 @@ def test_failures_name_their_kind(call, kind, message):
     "batch, jobs",
     [
         (m.strandify_strokes_batch, [(CURVES, 1.0, 0.5), (CURVES, 1.0, 0.5)]),
+        (m.strandify_strokes_arrays_batch, [(CURVES, 1.0, 0.5), (CURVES, 1.0, 0.5)]),
         (m.strandify_polygons_batch, [(SQUARE, None, 1.0), (SQUARE, 2.0, 1.0)]),
     ],
 )
@@ -128,6 +141,16 @@ def test_batches_return_what_their_single_calls_return():
     assert m.strandify_strokes_batch([(c, 1.0, 0.5) for c in drawings], options) == [
         m.strandify_strokes(c, 1.0, 0.5, options) for c in drawings
     ]
+    # the flat buffers and lost groups, as the single call gives them, for strokes as tuples or
+    # arrays; the speck far from the cross is lost without the dots kept
+    speck = [[(90.0, 90.0), (90.3, 90.0)]]
+    strokes = drawings + [CURVES + speck, [np.asarray(c, dtype=np.float64) for c in CURVES + speck]]
+    for tuning in (dict(compute_widths=True), dict(partition="tiles")):
+        single = native_options(**tuning)
+        for workers in (None, 1, 3):
+            out = m.strandify_strokes_arrays_batch([(c, 1.0, 2.0) for c in strokes], native_options(**tuning, workers=workers))
+            assert out == [m.strandify_strokes_arrays(c, 1.0, 2.0, single) for c in strokes]
+    assert [bytes(r[5]) for r in out[-2:]] == [np.array([2], dtype=np.int64).tobytes()] * 2
     shapes = [SQUARE, [(np.array([[0, 0], [30, 0], [30, 4], [0, 4]], dtype=np.float64), [])]]
     for workers in (None, 1, 3):
         batch_options = native_options(partition="components", compute_widths=True, workers=workers)
@@ -142,11 +165,17 @@ def test_batches_return_what_their_single_calls_return():
         ([(CURVES, 1.0)], r"^argument 'jobs': expected a \(curves, buffer_distance, feature_size\) tuple of length 3"),
         ([[CURVES, 1.0, 0.5]], r"^argument 'jobs': expected a \(curves, buffer_distance, feature_size\) tuple of 3"),
         ([(CURVES, None, 0.5)], r"^argument 'jobs': must be real number, not NoneType"),
+        ([(CURVES, 1.0, 0.5, None)], r"^argument 'jobs': expected a \(curves, buffer_distance, feature_size\) tuple of length 3"),
+        ([(CURVES, 1.0, 0.5), None], r"^argument 'jobs': expected a \(curves, buffer_distance, feature_size\) tuple of 3"),
+        ([("curves", 1.0, 0.5)], r"^argument 'jobs': expected a sequence, got str"),
+        ("jobs", r"^argument 'jobs': expected a sequence, got str"),
+        (7, r"^argument 'jobs': expected a sequence, got int"),
     ],
 )
-def test_batch_jobs_are_checked_before_anything_runs(jobs, message):
+@pytest.mark.parametrize("batch", [m.strandify_strokes_batch, m.strandify_strokes_arrays_batch])
+def test_batch_jobs_are_checked_before_anything_runs(jobs, message, batch):
     with pytest.raises(TypeError, match=message):
-        m.strandify_strokes_batch(jobs)
+        batch(jobs)
 
 
 @pytest.mark.parametrize(("d", "f"), [(1.5, 3.0), (0.2, 7.0), (1e3, 1e-2)])
