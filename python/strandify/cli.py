@@ -291,6 +291,14 @@ def main(argv: Sequence[str] | None = None) -> int:
     except KeyboardInterrupt:
         print("strandify: interrupted", file=sys.stderr)
         return 130
+    except MemoryError:
+        # the native stages give up cleanly when an allocation fails; what the user needs is
+        # the reason in one line, not a traceback
+        print(
+            "strandify: error: out of memory; a larger -f/--feature-size needs less",
+            file=sys.stderr,
+        )
+        return 1
     return 1 if failed else 0
 
 

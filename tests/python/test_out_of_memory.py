@@ -58,3 +58,30 @@ def test_memory_exhaustion_raises_memory_error_everywhere():
         "triangulate_curves MemoryError",
         "after 1",
     ]
+
+
+CLI_SCRIPT = textwrap.dedent(
+    """
+    import json, resource, sys
+    from strandify import _internal
+    from strandify.cli import main
+
+    _internal.strandify_batch([([[(0.0, 0.0), (1.0, 0.0)]], 1.0, 1.0) + (None,) * 8])
+    with open(sys.argv[1], "w") as f:
+        json.dump([[[0.0, 0.0], [1000.0, 0.0]]], f)
+    with open("/proc/self/status") as f:
+        size = next(int(line.split()[1]) * 1024 for line in f if line.startswith("VmSize"))
+    resource.setrlimit(resource.RLIMIT_AS, (size + 150 * 2**20, resource.RLIM_INFINITY))
+    sys.exit(main([sys.argv[1], "-o", sys.argv[2], "-d", "1", "-f", "0.002", "--partition", "none"]))
+    """
+)
+
+
+def test_the_command_line_reports_memory_exhaustion_in_one_line(tmp_path):
+    done = subprocess.run(
+        [sys.executable, "-c", CLI_SCRIPT, str(tmp_path / "in.json"), str(tmp_path / "out.json")],
+        capture_output=True, text=True, timeout=600,
+    )
+    assert done.returncode == 1, done.stderr
+    assert done.stderr.splitlines() == ["strandify: error: out of memory; a larger -f/--feature-size needs less"]
+    assert not (tmp_path / "out.json").exists()
