@@ -302,7 +302,7 @@ def polygon_centerlines_batch(
 
     def prepare(item: ShapeLike, index: int) -> tuple[NativeJob, tuple[list[list[FloatArray]], Any, Point, Any]]:
         read = read_polygons(item)
-        origin = rings_origin(read)
+        origin = rings_origin(read, shapes_bounds(item, read))
         job = _native_job(read, item, buffer_distance, feature_size, origin, tuning.partition)
         # counts this closure and run_chunked: the warning points where it always has
         return job, (read, crs_of(item, stacklevel=5), origin, (item, job[2]) if tuning.sources else None)
