@@ -121,9 +121,10 @@ def shapes_bounds(shapes: ShapeLike, polygons: Sequence[Sequence[FloatArray]]) -
     if is_geometry(shapes) and polygons:
         import shapely  # type: ignore[import-untyped,unused-ignore]
 
-        box = tuple(shapely.bounds(shapes).tolist())
+        x0, y0, x1, y1 = shapely.bounds(shapes).tolist()
+        box: Bounds = (x0, y0, x1, y1)
         if all(map(math.isfinite, box)):
-            return box  # type: ignore[return-value]
+            return box
     return bounds_of([ring for rings in polygons for ring in rings])
 
 
