@@ -125,7 +125,9 @@ bool odd_depth_triangles(const Triangulator& cdt, PolygonMesh& mesh) {
       const CDT::Triangle& tri = triangles[t];
       for (CDT::Index i = 0; i < 3; ++i) {
         const CDT::TriInd next = tri.neighbors[CDT::opoNbr(i)];
-        if (next == CDT::noNeighbor) continue;
+        // Already as shallow as this triangle: no edge can make it shallower, crossing or not
+        // (most edges are met a second time from their other side so).
+        if (next == CDT::noNeighbor || depth[next] <= level) continue;
         const bool crossing = ring_edge(tri.vertices[CDT::ccw(i)], tri.vertices[CDT::cw(i)]);
         const CDT::LayerDepth d = static_cast<CDT::LayerDepth>(level + (crossing ? 1 : 0));
         if (!(d < depth[next])) continue;
