@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import importlib
+import sys
 from types import ModuleType
 
 
@@ -12,6 +13,9 @@ def require(module: str, feature: str, extra: str, distribution: str | None = No
     The optional libraries are imported only when a feature needs them, so that
     ``import strandify`` stays cheap and works with NumPy alone.
     """
+    loaded = sys.modules.get(module)  # asked on every conversion: skip the import machinery
+    if loaded is not None:
+        return loaded
     try:
         return importlib.import_module(module)
     except ImportError as exc:

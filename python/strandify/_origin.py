@@ -61,9 +61,10 @@ def curves_origin(curves: Sequence[Curve], pad: float) -> Point:
     return local_origin(bounds_of(curves), pad)
 
 
-def rings_origin(polygons: Sequence[Sequence[FloatArray]]) -> Point:
-    """The origin of read shapes, every ring counted (a stray hole is repaired, not dropped)."""
-    return local_origin(bounds_of([ring for rings in polygons for ring in rings]))
+def rings_origin(polygons: Sequence[Sequence[FloatArray]], box: Bounds | None = None) -> Point:
+    """The origin of read shapes, every ring counted (a stray hole is repaired, not dropped);
+    ``box``, when the caller knows it, is their box."""
+    return local_origin(box if box is not None else bounds_of([ring for rings in polygons for ring in rings]))
 
 
 def moved_curves(curves: Sequence[Curve], origin: Point) -> Sequence[Curve]:

@@ -16,8 +16,8 @@ import numpy as np
 import numpy.typing as npt
 
 from ._geojson import polygons as geojson_polygons
-from ._geometry import ring_array, ring_contains
-from ._types import FloatArray, NativePolygon, ShapeLike, is_geometry
+from ._geometry import bounds_of, ring_array, ring_contains
+from ._types import Bounds, FloatArray, NativePolygon, ShapeLike, is_geometry
 
 _POLYGON_TYPES = ("Polygon", "MultiPolygon", "GeometryCollection")
 
@@ -112,6 +112,20 @@ def read_polygons(shapes: ShapeLike) -> list[list[FloatArray]]:
     out: list[list[FloatArray]] = []
     _collect(shapes, out, True)
     return out
+
+
+def shapes_bounds(shapes: ShapeLike, polygons: Sequence[Sequence[FloatArray]]) -> Bounds | None:
+    """The box of the finite points of ``polygons``, as read from ``shapes``: for one shapely
+    geometry GEOS's own box of it (the same numbers, without gathering the rings into one
+    array), else the box of every ring."""
+    if is_geometry(shapes) and polygons:
+        import shapely  # type: ignore[import-untyped,unused-ignore]
+
+        x0, y0, x1, y1 = shapely.bounds(shapes).tolist()
+        box: Bounds = (x0, y0, x1, y1)
+        if all(map(math.isfinite, box)):
+            return box
+    return bounds_of([ring for rings in polygons for ring in rings])
 
 
 def to_native_polygons(polygons: Sequence[Sequence[FloatArray]]) -> list[NativePolygon]:

@@ -155,9 +155,10 @@ class Centerlines:
         if not self.chains:
             return shapely.MultiLineString([])
         # one constructor call over all points: no Python or shapely call per chain
-        counts = np.fromiter(map(len, self.chains), np.int64, len(self.chains))
-        lines = np.concatenate(([0], np.cumsum(counts)))
-        parts = np.array([0, len(self.chains)], dtype=np.int64)
+        count = len(self.chains)
+        lines = np.zeros(count + 1, dtype=np.int64)
+        np.fromiter(map(len, self.chains), np.int64, count).cumsum(out=lines[1:])
+        parts = np.array([0, count], dtype=np.int64)
         flat = np.concatenate(self.chains)
         return shapely.from_ragged_array(shapely.GeometryType.MULTILINESTRING, flat, (lines, parts))[0]
 

@@ -21,6 +21,7 @@ from __future__ import annotations
 import warnings
 from collections.abc import Iterable, Mapping, Sized
 from dataclasses import replace
+from functools import lru_cache
 from typing import Any, Literal, overload
 
 import numpy as np
@@ -31,7 +32,7 @@ from ._checks import named
 from ._crs import crs_of, work_crs
 from ._geometry import bounds_of
 from ._origin import moved_rings, rings_origin
-from ._read_shapes import read_polygons, to_native_polygons
+from ._read_shapes import read_polygons, shapes_bounds, to_native_polygons
 from ._result import Centerlines
 from ._scale import shape_feature_size
 from ._sources import Provenance, attribute_table, find_sources, shape_features
@@ -46,6 +47,7 @@ from .options import (
     check_partition,
     positive_number,
     takes_options,
+    thread_count,
 )
 
 #: With ``refine`` on, side branches of a filled shape are pruned below 1.5
@@ -98,6 +100,9 @@ def shape_options(options: Options | None, keywords: Mapping[str, Any], function
     """The tuning of a shapes call and its native form, with the pruning default of the
     finished path.  ``merge_tolerance`` joins stroke ends: as a keyword here it is refused as
     unknown, while an ``options`` value made for strokes may carry one, which means nothing."""
+    if options is None and not keywords and not changes:
+        # most calls: the defaults, the same two values for every call on as many threads
+        return _default_shape_options(thread_count(None))
     if "merge_tolerance" in keywords:
         raise TypeError(f"{function}() got an unexpected keyword argument 'merge_tolerance'")
     tuning = Options.build(options, keywords, function)
@@ -105,6 +110,13 @@ def shape_options(options: Options | None, keywords: Mapping[str, Any], function
     if tuning.refine and tuning.min_tip_fraction is None:
         changes.setdefault("min_tip_fraction", REFINED_MIN_TIP_FRACTION)
     return tuning, tuning.native(**changes)
+
+
+@lru_cache(maxsize=8)
+def _default_shape_options(workers: int) -> tuple[Options, NativeOptions]:
+    tuning = Options()
+    changes = {"min_tip_fraction": REFINED_MIN_TIP_FRACTION} if tuning.refine else {}
+    return tuning, replace(tuning.native(**changes), workers=workers)
 
 
 def _result(out: Any, compute_widths: bool, crs: Any, origin: Point) -> Centerlines:
@@ -198,14 +210,15 @@ def polygon_centerlines(
     chain's sources are the shapes that hold it.
     """
     tuning, native = shape_options(options, keywords, "polygon_centerlines")
-    polygons = work_crs(polygons, crs)
+    if crs is not None:
+        polygons = work_crs(polygons, crs)
     crs = crs_of(polygons)
     read = read_polygons(polygons)
-    origin = rings_origin(read)
+    origin = rings_origin(read, shapes_bounds(polygons, read))
     job = _native_job(read, polygons, buffer_distance, feature_size, origin, tuning.partition)
     out = _native.strandify_polygons_arrays(*job, native)
     result = Centerlines.from_buffers(out, tuning.compute_widths, crs=crs, origin=origin)
-    if read:
+    if read and (out[5] or not result.chains):
         # the native call checks the shapes it was given, those with rings
         given = [i for i, rings in enumerate(read) if len(rings)]
         lost = [given[j] for j in np.frombuffer(out[5], dtype=np.int64).tolist()]
@@ -289,7 +302,7 @@ def polygon_centerlines_batch(
 
     def prepare(item: ShapeLike, index: int) -> tuple[NativeJob, tuple[list[list[FloatArray]], Any, Point, Any]]:
         read = read_polygons(item)
-        origin = rings_origin(read)
+        origin = rings_origin(read, shapes_bounds(item, read))
         job = _native_job(read, item, buffer_distance, feature_size, origin, tuning.partition)
         # counts this closure and run_chunked: the warning points where it always has
         return job, (read, crs_of(item, stacklevel=5), origin, (item, job[2]) if tuning.sources else None)

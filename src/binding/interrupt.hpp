@@ -14,16 +14,31 @@ namespace strandify::binding {
 // forked. 1 or 0; -1 with the Python error set when asking raised. Asking runs Python code, so
 // a signal handler may run during it (a Ctrl-C just before the call): its exception must reach
 // the caller, not be dropped with the answer.
+// The names handles_signals asks by, made once and kept for the life of the process (under the
+// interpreter lock): asked on every call, they would otherwise be made and hashed anew each time.
+struct SignalNames {
+  PyObject* threading = nullptr;
+  PyObject* main_thread = nullptr;
+  PyObject* ident = nullptr;
+};
+
+inline const SignalNames* signal_names() {
+  static SignalNames names;
+  if (!names.threading) names.threading = PyUnicode_InternFromString("threading");
+  if (!names.main_thread) names.main_thread = PyUnicode_InternFromString("main_thread");
+  if (!names.ident) names.ident = PyUnicode_InternFromString("ident");
+  return names.threading && names.main_thread && names.ident ? &names : nullptr;
+}
+
 inline int handles_signals() {
   if (PyInterpreterState_Get() != PyInterpreterState_Main()) return 0;
+  const SignalNames* names = signal_names();
+  if (!names) return -1;
   // Looked up in sys.modules first: a full import goes through importlib on every call.
-  PyObject* name = PyUnicode_FromString("threading");
-  if (!name) return -1;
-  PyObject* threading = PyImport_GetModule(name);
-  Py_DECREF(name);
-  if (!threading && !PyErr_Occurred()) threading = PyImport_ImportModule("threading");
-  PyObject* main = threading ? PyObject_CallMethod(threading, "main_thread", nullptr) : nullptr;
-  PyObject* ident = main ? PyObject_GetAttrString(main, "ident") : nullptr;
+  PyObject* threading = PyImport_GetModule(names->threading);
+  if (!threading && !PyErr_Occurred()) threading = PyImport_Import(names->threading);
+  PyObject* main = threading ? PyObject_CallMethodNoArgs(threading, names->main_thread) : nullptr;
+  PyObject* ident = main ? PyObject_GetAttr(main, names->ident) : nullptr;
   int here = -1;
   if (ident) {
     const unsigned long value = PyLong_AsUnsignedLong(ident);

@@ -38,13 +38,32 @@ constexpr Field kFields[] = {
     {"refine_steps", [](PyObject* v, CallOptions& o) { return to_refine_steps(v, o.tuning.refine); }},
 };
 
+constexpr std::size_t kFieldCount = sizeof(kFields) / sizeof(kFields[0]);
+
+// The field names as interned strings, made once: every call reads every field, and a name
+// made anew each time would be hashed anew for each lookup. Made and read under the
+// interpreter lock; kept for the life of the process, as interned names are.
+PyObject* const* field_names() {
+  static PyObject* names[kFieldCount] = {};
+  if (names[kFieldCount - 1]) return names;
+  for (std::size_t i = 0; i < kFieldCount; ++i) {
+    if (names[i]) continue;
+    names[i] = PyUnicode_InternFromString(kFields[i].name);
+    if (!names[i]) return nullptr;
+  }
+  return names;
+}
+
 }  // namespace
 
 bool to_call_options(PyObject* obj, CallOptions& out) {
   out = CallOptions{};
   if (!obj || obj == Py_None) return true;
-  for (const Field& field : kFields) {
-    Ref value(PyObject_GetAttrString(obj, field.name));
+  PyObject* const* names = field_names();
+  if (!names) return false;
+  for (std::size_t i = 0; i < kFieldCount; ++i) {
+    const Field& field = kFields[i];
+    Ref value(PyObject_GetAttr(obj, names[i]));
     if (!value) {
       if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
       PyErr_Clear();

@@ -21,16 +21,14 @@ inline PairKey unordered_pair(std::uint64_t a, std::uint64_t b) {
   return a < b ? PairKey{a, b} : PairKey{b, a};
 }
 
-inline std::uint64_t mix64(std::uint64_t z) {  // splitmix64 finaliser
-  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-  z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-  return z ^ (z >> 31);
-}
-
 // The hash of an integer pair, for this table and for the hash maps keyed by grid cells. Only
 // lookups ever depend on it: no table or map of ours is iterated into a result.
+// Snapping asks up to nine cells per point, so the hash is one multiply per member and a fold of
+// the high half into the low bits that the tables index by: the keys are grid cells and node
+// ids, small neighbouring integers that multiplicative hashing spreads well.
 inline std::uint64_t pair_hash(std::uint64_t first, std::uint64_t second) {
-  return mix64(first * 0x9e3779b97f4a7c15ULL ^ mix64(second));
+  const std::uint64_t h = first * 0x9e3779b97f4a7c15ULL ^ second * 0xc2b2ae3d27d4eb4fULL;
+  return h ^ (h >> 32);
 }
 
 // Open-addressing table from integer pairs to values, with linear probing in one flat array:
