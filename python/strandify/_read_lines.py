@@ -10,7 +10,9 @@ per-point work runs in C too: ``map(tuple, ...)``, ``np.fromiter``, ``tolist``
 and ``zip``.
 
 A row holding a NaN coordinate is a gap: the curve is split there, the way
-matplotlib treats NaN in a line.
+matplotlib treats NaN in a line.  An infinite coordinate (a number that overflowed
+on its way from a file) is a gap too: no buffer can be drawn around it, and a
+stroke through it would otherwise be lost as a whole.
 """
 
 from __future__ import annotations
@@ -154,7 +156,7 @@ def _read_point_lists(items: Sequence[Any]) -> CurveList | None:
     # Points of other lengths that happen to add up to two per point are left
     # to the native call, which refuses any point that is not a pair; only where
     # the points are cut apart at gaps must they be checked here.
-    gapless = not np.isnan(stacked).any()
+    gapless = bool(np.isfinite(stacked).all())
     if not gapless and set(map(len, itertools.chain.from_iterable(tuple_lists))) != {2}:
         return None
     curves = CurveList()
@@ -175,7 +177,7 @@ def _split_points(stacked: FloatArray, counts: npt.NDArray[np.int64]) -> CurveLi
         curves.append(Curve(stacked[start:end]))
         start = end
     curves.stacked = stacked
-    curves.gapless = not np.isnan(stacked).any()
+    curves.gapless = bool(np.isfinite(stacked).all())
     return curves
 
 
@@ -187,7 +189,7 @@ def _read_arrays(items: Sequence[Any]) -> CurveList | None:
         return None
     curves = CurveList(Curve(np.asarray(a, dtype=np.float64)) for a in items)
     curves.stacked = np.concatenate([c.points for c in curves]) if curves else _EMPTY
-    curves.gapless = not np.isnan(curves.stacked).any()
+    curves.gapless = bool(np.isfinite(curves.stacked).all())
     return curves
 
 
@@ -256,7 +258,7 @@ def to_native(
 ) -> tuple[list[list[Point]], list[list[float]] | None]:
     """Build the native ``curves`` (and ``per_curve_widths``) from read curves.
 
-    NaN rows split a curve; parts with fewer than two points are dropped since
+    NaN (and infinite) rows split a curve; parts with fewer than two points are dropped since
     they draw nothing.  Width lists are cut in step with their curves, so they
     stay aligned with the curves the native call sees.
     """
@@ -297,7 +299,7 @@ def _pieces(
     start = 0
     for i, (arr, tuples) in enumerate(read):
         begin, start = start, start + len(arr)
-        bad = None if gapless or not np.isnan(arr).any() else np.isnan(arr).any(axis=1)
+        bad = None if gapless or np.isfinite(arr).all() else ~np.isfinite(arr).all(axis=1)
         if bad is None:
             if len(arr) < 2:
                 continue
@@ -343,18 +345,18 @@ def _check_widths(curves: Sequence[Curve], per_curve_widths: Sequence[npt.ArrayL
 
 def stroke_arrays(curves: Sequence[Curve]) -> tuple[list[FloatArray], list[int]]:
     """The strokes :func:`to_native` gives, as float64 ``(n, 2)`` arrays instead of tuple lists:
-    cut at NaN rows, parts under two points dropped; and for every stroke the index of the curve
+    cut at NaN and infinite rows, parts under two points dropped; and for every stroke the index of the curve
     it was cut from, as :func:`native_strokes` gives it.  The native calls beyond the exact four
     read them in one copy each, and they pickle as buffers, not as a Python object per point."""
     out: list[FloatArray] = []
     sources: list[int] = []
     for i, (arr, _) in enumerate(curves):
-        if not np.isnan(arr).any():
+        if np.isfinite(arr).all():
             if len(arr) >= 2:
                 out.append(np.ascontiguousarray(arr, dtype=np.float64))
                 sources.append(i)
             continue
-        pieces = [s for s in _runs(np.isnan(arr).any(axis=1)) if s.stop - s.start >= 2]
+        pieces = [s for s in _runs(~np.isfinite(arr).all(axis=1)) if s.stop - s.start >= 2]
         out.extend(np.ascontiguousarray(arr[s]) for s in pieces)
         sources.extend([i] * len(pieces))
     return out, sources

@@ -131,6 +131,7 @@ def find_sources(
     if n == 0:
         return [], []
     tolerance = SIMPLIFY_PER_FEATURE * feature_size
+    features = _finite_features(features)
     # shapes keep their topology, so that a simplified polygon still holds what it held
     features = shapely.simplify(features, tolerance, preserve_topology=reach <= 0)
     if origin != (0.0, 0.0):
@@ -155,6 +156,30 @@ def find_sources(
                 rows[k] = np.array([j], dtype=np.intp)
                 lengths[k] = np.zeros(1, dtype=np.float64)
     return rows, lengths
+
+
+def _finite_features(features: Any) -> Any:
+    """The features with their coordinates finite: a NaN or infinite coordinate splits a line
+    there (as it splits a drawn curve), and leaves a shape out (GEOS measures nothing against
+    it).  Positions stay where they were."""
+    import shapely  # type: ignore[import-untyped,unused-ignore]
+
+    features = np.asarray(features, dtype=object)
+    if np.isfinite(shapely.get_coordinates(features)).all():
+        return features
+    out = features.copy()
+    for k, geom in enumerate(features):
+        if geom is None or np.isfinite(shapely.get_coordinates(geom)).all():
+            continue
+        runs = []
+        if shapely.get_type_id(geom) in (1, 2, 5):  # LineString, LinearRing, MultiLineString
+            for part in shapely.get_parts(geom):
+                coords = shapely.get_coordinates(part)
+                good = np.isfinite(coords).all(axis=1)
+                cuts = np.flatnonzero(np.diff(np.concatenate(([0], good.astype(np.int8), [0]))))
+                runs += [coords[a:b] for a, b in zip(cuts[::2], cuts[1::2]) if b - a >= 2]
+        out[k] = shapely.MultiLineString(runs) if runs else None
+    return out
 
 
 def _held(tree: Any, points: Any, tolerance: float) -> tuple[IntArray, IntArray]:

@@ -229,9 +229,16 @@ class TestNanRows:
         assert points(call[0]) == [[(0.0, 0.0), (1.0, 0.0)], [(2.0, 0.0), (3.0, 0.0), (4.0, 0.0)], [(0.0, 5.0), (1.0, 5.0)]]
         assert values(call[4]) == [[1.0, 2.0], [4.0, 5.0, 6.0], []]
 
-    def test_infinite_coordinates_are_not_gaps(self, record_strandify: Recorder) -> None:
-        centerlines([[(0.0, 0.0), (math.inf, 1.0), (2.0, 2.0)]], D, F)
-        assert points(record_strandify.calls[0][0]) == [[(0.0, 0.0), (math.inf, 1.0), (2.0, 2.0)]]
+    @pytest.mark.parametrize("gap", [math.inf, -math.inf])
+    def test_infinite_coordinates_are_gaps_too(self, record_strandify: Recorder, gap: float) -> None:
+        curve = [(0.0, 0.0), (1.0, 0.0), (gap, 1.0), (2.0, 2.0), (3.0, 2.0), (4.0, gap)]
+        centerlines([curve, [(9.0, 9.0), (9.0, 10.0)]], D, F)
+        assert points(record_strandify.calls[0][0]) == [[(0.0, 0.0), (1.0, 0.0)], [(2.0, 2.0), (3.0, 2.0)], [(9.0, 9.0), (9.0, 10.0)]]
+
+    def test_a_stroke_through_an_infinite_point_keeps_its_finite_parts(self) -> None:
+        cut = [(50.0, 0.0), (50.0, -20.0), (math.inf, math.inf), (50.0, -25.0), (50.0, -60.0)]
+        result = centerlines([[(0.0, 0.0), (100.0, 0.0)], cut], 2.0, 4.0)
+        assert max(-c[:, 1].min() for c in result.chains) > 55
 
 
 class TestParameters:

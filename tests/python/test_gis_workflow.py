@@ -138,6 +138,17 @@ class TestSources:
         assert [s.tolist() for s in beyond] == [[far]]
         assert all(far not in s for chain, s in zip(result.chains, result.sources) if chain[:, 0].max() < 400)
 
+    @pytest.mark.parametrize("gap", [np.nan, np.inf])
+    def test_a_gap_in_a_feature_splits_it_as_it_splits_the_stroke(self, gap: float) -> None:
+        """A vertex GDAL read as NaN (or an overflowing number) cuts the feature's line in two,
+        and each part's chains still come from that feature."""
+        frame = tee()
+        frame.loc["c", "geometry"] = shapely.LineString([(50, 0), (50, -20), (gap, gap), (50, -25), (50, -60)])
+        result = quiet(strandify.centerlines, frame, 2.0, 4.0, sources=True)
+        assert result.sources is not None
+        stem = [s for chain, s in zip(result.chains, result.sources) if chain[:, 1].max() < -22]
+        assert stem and all(s.tolist() == ["c"] for s in stem)
+
     def test_batches_find_them_as_single_calls_do(self, bubenec: str) -> None:
         buildings = gpd.read_file(bubenec, layer="buildings")
         halves = [buildings.iloc[:70], buildings.iloc[70:]]
