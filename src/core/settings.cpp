@@ -75,6 +75,11 @@ RefineSettings resolve_refine(double bd, double feature_size, RefineSteps steps)
   r.tip_overdraw_cut = 3.0 * bd;
   r.tip_overdraw_end = 6.0 * bd;
   r.tip_overdraw_spread = 0.5 * bd;
+  // A round pen's end is a buffer radius inside its cap, less the arc tolerance by which the
+  // cap's polygon cuts the arc short; a short stub's skeleton tip lies in the cap, up to about
+  // a radius past the end (measured on KanjiVG stubs: 0.6 radii past, hooked toward the cap).
+  r.tip_pen_clearance = std::max(0.5 * bd, bd - kArcToleranceFraction * feature_size);
+  r.tip_pullback_reach = bd;
 
   r.corner_spur_max = 8.0 * bd;
   r.corner_leg_min = 2.0 * bd;
@@ -103,6 +108,13 @@ RefineSettings resolve_refine(double bd, double feature_size, RefineSteps steps)
   // has, 24 of 3068 real tips (at 1.0 radii: 177 and 3, and a quarter fewer characters right).
   r.overhang_reach = 1.2 * bd;
   r.overhang_walk = 6.0 * bd;  // radius_search plus a pen width
+  // A stub's skeleton tip may end short of its round cap by more than a radius (an overdrawn
+  // sketch end); the cap lies within two radii beyond where the pen ends.
+  r.overhang_cap_search = 3.0 * bd;
+  // Strokes ending side by side (the two stems of a narrow V, the tail of an @) point within
+  // 60 degrees of each other at their ends; an overhang's stub meets the other stroke's stub
+  // across (a box corner's two overhangs, about 90 degrees).
+  r.overhang_cos_pair = std::cos(60.0 * kDegree);
 
   r.dot_point_length = 2.0 * bd;
   r.dot_elongation = 4.0;
