@@ -80,6 +80,8 @@ RefineSettings resolve_refine(double bd, double feature_size, RefineSteps steps)
   // a radius past the end (measured on KanjiVG stubs: 0.6 radii past, hooked toward the cap).
   r.tip_pen_clearance = std::max(0.5 * bd, bd - kArcToleranceFraction * feature_size);
   r.tip_pullback_reach = bd;
+  // The cap ahead: a radius, and half a radius more for a sketch's ragged overdrawn end.
+  r.tip_cap_ahead = 1.5 * bd;
 
   r.corner_spur_max = 8.0 * bd;
   r.corner_leg_min = 2.0 * bd;

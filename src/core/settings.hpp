@@ -137,6 +137,8 @@ struct RefineSettings {
   // at most tip_pullback_reach, to where it is that far inside: where the pen's end is.
   double tip_pen_clearance = 0.0;
   double tip_pullback_reach = 0.0;
+  // ... when the boundary straight ahead of that point lies within tip_cap_ahead of it.
+  double tip_cap_ahead = 0.0;
 
   // Corners: a tip branch no longer than corner_spur_max, legs at least corner_leg_min long,
   // each leg's line fitted from corner_fit_start to corner_fit_end away from the junction; the

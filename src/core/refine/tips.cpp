@@ -63,7 +63,8 @@ bool finish_tip(const Graph& g, const Adjacency& adj, const BoundaryEdges& bound
 // The stub `w` (walked from its tip to a junction) ends tip_pen_clearance inside the boundary:
 // its tip moves back to the first point of the branch that far inside, found within
 // tip_pullback_reach of the tip (clearance taken as linear between nodes), and the nodes it
-// passes go. A stub that never gets that far inside (a thin tapering end) stays as it is.
+// passes go, when the boundary ahead of that point lies within tip_cap_ahead. A stub that never
+// gets that far inside (a thin end) or runs on beyond (a tapering one) stays as it is.
 void pull_back_tip(const Graph& g, const Adjacency& adj, const BoundaryEdges& boundary,
                    const RefineSettings& s, const Walk& w, GraphEdit& edit) {
   if (!w.complete || w.length() >= s.tip_fit_end || adj.degree(w.end()) < 3) return;
@@ -78,10 +79,17 @@ void pull_back_tip(const Graph& g, const Adjacency& adj, const BoundaryEdges& bo
     }
     const double t = (wanted - before) / (clearance - before);
     if (w.arc[i - 1] + t * (w.arc[i] - w.arc[i - 1]) > s.tip_pullback_reach) return;
-    if (!edit.untouched(w.nodes, i)) return;
     const Point a = g.nodes[w.nodes[i - 1]];
+    const Point end = add(a, scale(sub(g.nodes[w.nodes[i]], a), t));
+    // A round cap lies about a radius ahead of the pen's end, as far as its sides; a tapering
+    // end (a star's point) runs on far ahead of where it is that wide, and is drawn to its tip.
+    Point ahead = sub(g.nodes[w.nodes[0]], end);
+    if (!unit(ahead)) return;
+    const double hit = boundary.first_hit(end, ahead, s.tip_cap_ahead);
+    if (!(hit > 0.0)) return;
+    if (!edit.untouched(w.nodes, i)) return;
     edit.touch(w.nodes, i);
-    edit.move(w.nodes[0], add(a, scale(sub(g.nodes[w.nodes[i]], a), t)));
+    edit.move(w.nodes[0], end);
     edit.shortcut(w, i);
     edit.mark_changed();
     return;
