@@ -106,7 +106,8 @@ def centerlines(
     does not depend on their number.
     ``refine`` (on by default) finishes the skeleton into the lines a person
     would draw, one keyword per step: ``finish_tips`` ends a straight stroke
-    where it was drawn instead of a third of a buffer radius beyond;
+    where it was drawn instead of a third of a buffer radius beyond, and a
+    stub too short for a line where its pen ends;
     ``recover_corners`` turns the spur a sharp corner grows into the corner
     itself; ``keep_dots`` keeps a dot (a polygon that pruning would empty) as
     a short chain or a point chain (two equal points) at its centre;

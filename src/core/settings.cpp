@@ -75,6 +75,13 @@ RefineSettings resolve_refine(double bd, double feature_size, RefineSteps steps)
   r.tip_overdraw_cut = 3.0 * bd;
   r.tip_overdraw_end = 6.0 * bd;
   r.tip_overdraw_spread = 0.5 * bd;
+  // A round pen's end is a buffer radius inside its cap, less the arc tolerance by which the
+  // cap's polygon cuts the arc short; a short stub's skeleton tip lies in the cap, up to about
+  // a radius past the end (measured on KanjiVG stubs: 0.6 radii past, hooked toward the cap).
+  r.tip_pen_clearance = std::max(0.5 * bd, bd - kArcToleranceFraction * feature_size);
+  r.tip_pullback_reach = bd;
+  // The cap ahead: a radius, and half a radius more for a sketch's ragged overdrawn end.
+  r.tip_cap_ahead = 1.5 * bd;
 
   r.corner_spur_max = 8.0 * bd;
   r.corner_leg_min = 2.0 * bd;
@@ -101,8 +108,19 @@ RefineSettings resolve_refine(double bd, double feature_size, RefineSteps steps)
   // beyond the junction's disc ends about one pen width (two radii) beyond it. Measured on
   // KanjiVG strokes (pen radius 1.5), tips within 1.2 radii: 227 of 270 stubs that no stroke
   // has, 24 of 3068 real tips (at 1.0 radii: 177 and 3, and a quarter fewer characters right).
+  // Buffered Hershey glyphs lose the top of the stem of p, g and a to it (above the junction
+  // where the bowl joins); at 1.1 radii those stay (bench_polygons: 5 spurious ends, not 7),
+  // but filled KanjiVG characters come out right 57% of the time instead of 65%.
   r.overhang_reach = 1.2 * bd;
   r.overhang_walk = 6.0 * bd;  // radius_search plus a pen width
+  // A stub's skeleton tip may end short of its round cap by more than a radius (an overdrawn
+  // sketch end); the cap lies within two radii beyond where the pen ends.
+  r.overhang_cap_search = 3.0 * bd;
+  // Strokes ending side by side (the two stems of a narrow V, the tail of an @) point within
+  // 60 degrees of each other at their ends; where a stroke starts just past the end of another
+  // (KanjiVG's 奴), the overhang's stub and the other stroke's end leave their junction about
+  // 75 to 90 degrees apart.
+  r.overhang_cos_pair = std::cos(60.0 * kDegree);
 
   r.dot_point_length = 2.0 * bd;
   r.dot_elongation = 4.0;

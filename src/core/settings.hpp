@@ -132,6 +132,13 @@ struct RefineSettings {
   double tip_overdraw_cut = 0.0;
   double tip_overdraw_end = 0.0;
   double tip_overdraw_spread = 0.0;
+  // ... and a tip too short for a line (a branch of less than tip_fit_end from a junction)
+  // that lies less than tip_pen_clearance inside the boundary is moved back along its branch,
+  // at most tip_pullback_reach, to where it is that far inside: where the pen's end is.
+  double tip_pen_clearance = 0.0;
+  double tip_pullback_reach = 0.0;
+  // ... when the boundary straight ahead of that point lies within tip_cap_ahead of it.
+  double tip_cap_ahead = 0.0;
 
   // Corners: a tip branch no longer than corner_spur_max, legs at least corner_leg_min long,
   // each leg's line fitted from corner_fit_start to corner_fit_end away from the junction; the
@@ -164,6 +171,11 @@ struct RefineSettings {
   // farther from its junction than the junction's radius.
   double overhang_walk = 0.0;
   double overhang_reach = 0.0;
+  // The tip counts where its pen ends: up to overhang_cap_search ahead of it, a buffer radius
+  // inside the boundary. Two tips of one junction whose last edges point within the angle of
+  // overhang_cos_pair of each other are the ends of two strokes side by side: both stay.
+  double overhang_cap_search = 0.0;
+  double overhang_cos_pair = 0.0;
   // ... and a crossing of more strokes is a tree of at most this many junctions.
   std::size_t crossing_cluster_nodes = 0;
 

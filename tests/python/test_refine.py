@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import itertools
 import json
 import math
 import random
@@ -285,6 +286,37 @@ def test_an_overhanging_start_is_a_corner_and_a_longer_one_a_stub(bd: float, ove
     assert tips_and_junctions(run(curves, bd=bd, fs=bd)) == ((3, 1) if stub else (2, 0))
 
 
+@pytest.mark.parametrize("char", ["測", "県"])
+def test_a_short_stub_ends_where_its_stroke_ends(char: str) -> None:
+    """Both characters have a stroke that ends a little past the stroke it meets (the bottom
+    left of their boxes): its stub is too short for a fitted line, and its skeleton tip lies in
+    the round cap, most of a radius past the stroke's end. No tip may lie further past the end
+    of its stroke than the arc tolerance by which a round cap's polygon falls short."""
+    curves = kanjivg_strokes(char)
+    tips = tip_points(centerlines(curves, 1.5, 1.5))
+    past = []
+    for c in curves:
+        for end, before in ((c[0], c[1]), (c[-1], c[-2])):
+            out = np.subtract(end, before) / math.dist(end, before)
+            near = [t for t in tips if math.dist(t, end) < 1.5]
+            past.extend(float(np.subtract(t, end) @ out) for t in near)
+    assert past and max(past) <= 0.2 * 1.5
+
+
+@pytest.mark.parametrize("font", ["futural", "rowmans"])
+def test_strokes_ending_side_by_side_keep_both_ends(font: str) -> None:
+    """The tail of a Hershey @: two strokes end one unit apart, closer than a pen width, each
+    a short stub from the junction where their buffers merge. Neither is an overhang."""
+    vpype = pytest.importorskip("vpype")
+    curves = [[(p.real, p.imag) for p in line] for line in vpype.text_line("@", font, size=32)]
+    tips = tip_points(centerlines(curves, 0.5, 0.5))  # the glyph's unit is two pen radii
+    ends = [(i, c[k]) for i, c in enumerate(curves) for k in (0, -1)]
+    pairs = [(p, q) for (i, p), (j, q) in itertools.combinations(ends, 2) if i != j and math.dist(p, q) < 1.5]
+    assert len(pairs) == 1
+    for end in pairs[0]:
+        assert min(math.dist(end, t) for t in tips) < 0.5
+
+
 def tip_turns(chains: list, ids: list, deg: dict[int, int]) -> list[float]:
     """Per tip: degrees between its last 2 units and the 5 units before them."""
     out = []
@@ -313,8 +345,8 @@ def test_the_bundled_sample_has_its_letters_shapes() -> None:
     assert max(tip_turns(got.chains, got.chain_node_ids.tolist(), deg)) < 20
 
 
-@pytest.mark.parametrize("char, tips, junctions", [("十", 4, 1), ("木", 6, 1), ("大", 5, 1)])
-def test_kanjivg_strokes_give_their_characters_shape(char: str, tips: int, junctions: int) -> None:
+def kanjivg_strokes(char: str) -> list:
+    """The strokes of a KanjiVG character, as the reader gives them."""
     from importlib import metadata
 
     from strandify.formats import read_drawing
@@ -325,7 +357,17 @@ def test_kanjivg_strokes_give_their_characters_shape(char: str, tips: int, junct
         pytest.skip("kanjivg is not installed")
     if not files:
         pytest.skip("kanjivg has no such file")
-    curves = read_drawing(Path(str(files[0].locate()))).curves
+    return read_drawing(Path(str(files[0].locate()))).curves
+
+
+def tip_points(result) -> list[tuple[float, float]]:
+    deg = degrees(result.chain_node_ids.tolist())
+    return [tuple(result.nodes[n]) for n, d in deg.items() if d == 1]
+
+
+@pytest.mark.parametrize("char, tips, junctions", [("十", 4, 1), ("木", 6, 1), ("大", 5, 1)])
+def test_kanjivg_strokes_give_their_characters_shape(char: str, tips: int, junctions: int) -> None:
+    curves = kanjivg_strokes(char)
     got = centerlines(curves, 1.5, 1.5)  # the files draw with a pen 3 units wide
     deg = degrees(got.chain_node_ids.tolist())
     assert (sum(d == 1 for d in deg.values()), sum(d >= 3 for d in deg.values())) == (tips, junctions)
