@@ -6,6 +6,7 @@
 
 #include "inflate.hpp"
 #include "numeric.hpp"
+#include "radix_sort.hpp"
 
 namespace strandify {
 namespace {
@@ -68,6 +69,7 @@ Normal unit_normal(Grid a, Grid b) {
 // how far its edges run sideways for every unit they rise.
 struct Outline {
   std::vector<std::int64_t> lows, highs, minima;
+  std::vector<std::uint64_t> sort_scratch;
   double vertices = 0.0;
   double run = 0.0, rise = 0.0;  // sums of |dx| and |dy| over the edges that are not horizontal
   std::int64_t min_x = 0, max_x = 0;
@@ -225,9 +227,9 @@ double sweep_steps(Outline& outline) {
   std::vector<std::int64_t>& lows = outline.lows;
   std::vector<std::int64_t>& highs = outline.highs;
   std::vector<std::int64_t>& minima = outline.minima;
-  std::sort(lows.begin(), lows.end());
-  std::sort(highs.begin(), highs.end());
-  std::sort(minima.begin(), minima.end());
+  radix_sort(lows, outline.sort_scratch);
+  radix_sort(highs, outline.sort_scratch);
+  radix_sort(minima, outline.sort_scratch);
   const double run_per_rise = outline.rise > 0.0 ? outline.run / outline.rise : 0.0;
   const double width = std::max(1.0, static_cast<double>(outline.max_x - outline.min_x));
   double steps = kVertexSteps * outline.vertices;

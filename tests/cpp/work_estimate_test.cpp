@@ -1,8 +1,12 @@
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <vector>
 
 #include "check.hpp"
 #include "drivers/entry.hpp"
+#include "radix_sort.hpp"
 #include "sketch.hpp"
 #include "work_estimate.hpp"
 
@@ -140,4 +144,32 @@ TEST(a_long_straight_stroke_with_widths_is_buffered) {
   const Curve c = straight(100000, 0.01, 1.0, 0.0);
   const auto r = buffer_pipeline({c}, 0.5, 1.0, WidthLists{WidthList(c.size(), 0.5)}, std::nullopt);
   CHECK(r.ok() && r.value.size() == 1);
+}
+
+TEST(radix_sort_orders_integers_as_a_comparison_sort_does) {
+  sketch::SplitMix64 rng(11);
+  const std::int64_t lo = std::numeric_limits<std::int64_t>::min();
+  const std::int64_t hi = std::numeric_limits<std::int64_t>::max();
+  std::vector<std::uint64_t> scratch;
+  for (std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{255}, std::size_t{256}, std::size_t{257},
+                        std::size_t{5000}}) {
+    for (int spread = 0; spread < 3; ++spread) {
+      std::vector<std::int64_t> values(n);
+      for (std::size_t i = 0; i < n; ++i) {
+        const std::uint64_t r = rng.next();
+        // full range, rows near one height (shared high bytes, both signs), many repeats
+        values[i] = spread == 0   ? static_cast<std::int64_t>(r)
+                    : spread == 1 ? static_cast<std::int64_t>(r % 200001) - 100000
+                                  : static_cast<std::int64_t>(r % 7) * 1000000007LL;
+      }
+      if (n > 2) {
+        values[0] = lo;
+        values[1] = hi;
+      }
+      std::vector<std::int64_t> expected = values;
+      std::sort(expected.begin(), expected.end());
+      radix_sort(values, scratch);
+      CHECK(values == expected);
+    }
+  }
 }
