@@ -110,19 +110,6 @@ def named(indices: Sequence[int], most: int = 10) -> str:
     return shown if len(indices) <= most else f"{shown} and {len(indices) - most} more"
 
 
-def warn_lost(
-    curves: Sequence[FloatArray],
-    chains: Sequence[FloatArray],
-    buffer_distance: float,
-    feature_size: float,
-    where: str = "",
-    stacklevel: int = 3,
-) -> None:
-    """Warn with :class:`LostStrokesWarning` when a separate group of strokes vanished."""
-    lost, total = lost_groups(curves, chains, buffer_distance)
-    warn_lost_groups(lost, total, buffer_distance, feature_size, where, stacklevel + 1)
-
-
 def warn_lost_groups(
     lost: Sequence[int],
     total: int,
