@@ -20,24 +20,34 @@ struct Stub {
   NodeId junction;
   NodeId tip;
   Point direction;  // of its last edge, toward the tip
+  bool pointed;     // the direction is known (the last edge has a length)
 };
 
-// Per node, whether it is the tip of a stub (a tip branch walked up to overhang_walk from its
-// junction) that ends beside another stub of the same junction pointing within the angle of
-// overhang_cos_pair.
-std::vector<unsigned char> paired_stubs(const Graph& graph, const Adjacency& adj,
-                                        const RefineSettings& s, Walk& w) {
+// Every stub, in the order of its tip: a tip branch that, walked up to overhang_walk, reaches a
+// junction.
+std::vector<Stub> stubs_of(const Graph& graph, const Adjacency& adj, const RefineSettings& s, Walk& w) {
   std::vector<Stub> stubs;
   for (NodeId v = 0; v < graph.nodes.size(); ++v) {
     if (adj.degree(v) != 1) continue;
     walk_branch(graph, adj, v, adj.offset[v], s.overhang_walk, w);
     if (!w.complete || w.end() == v || adj.degree(w.end()) < 3) continue;
     Point direction = sub(graph.nodes[v], graph.nodes[w.nodes[1]]);
-    if (unit(direction)) stubs.push_back({w.end(), v, direction});
+    const bool pointed = unit(direction);
+    stubs.push_back({w.end(), v, direction, pointed});
   }
+  return stubs;
+}
+
+// Per node, whether it is the tip of a stub that ends beside another stub of the same junction
+// pointing within the angle of overhang_cos_pair.
+std::vector<unsigned char> paired_stubs(std::size_t nodes, const std::vector<Stub>& all,
+                                        const RefineSettings& s) {
+  std::vector<Stub> stubs;
+  for (const Stub& stub : all)
+    if (stub.pointed) stubs.push_back(stub);
   std::stable_sort(stubs.begin(), stubs.end(),
                    [](const Stub& a, const Stub& b) { return a.junction < b.junction; });
-  std::vector<unsigned char> paired(graph.nodes.size(), 0);
+  std::vector<unsigned char> paired(nodes, 0);
   for (std::size_t a = 0; a < stubs.size(); ++a) {
     for (std::size_t b = a + 1; b < stubs.size() && stubs[b].junction == stubs[a].junction; ++b) {
       if (dot(stubs[a].direction, stubs[b].direction) > s.overhang_cos_pair)
@@ -65,15 +75,15 @@ Graph drop_overhangs(const Graph& graph, const BoundaryEdges& boundary, const Re
   const Adjacency adj = build_adjacency(graph);
   GraphEdit edit(graph);
   Walk w;
-  const std::vector<unsigned char> paired = paired_stubs(graph, adj, s, w);
-  for (NodeId v = 0; v < graph.nodes.size(); ++v) {
-    if (adj.degree(v) != 1 || paired[v] || edit.touched(v)) continue;
-    walk_branch(graph, adj, v, adj.offset[v], s.overhang_walk, w);
-    if (!w.complete) continue;
-    const NodeId j = w.end();
-    if (j == v || adj.degree(j) < 3 || edit.touched(j)) continue;
+  const std::vector<Stub> stubs = stubs_of(graph, adj, s, w);
+  const std::vector<unsigned char> paired = paired_stubs(graph.nodes.size(), stubs, s);
+  for (const Stub& stub : stubs) {
+    const NodeId v = stub.tip, j = stub.junction;
+    if (paired[v] || edit.touched(v) || edit.touched(j)) continue;
     const double radius = boundary.distance_within(graph.nodes[j], s.radius_search);
     if (pen_reach(graph, boundary, s, v, j) - radius > s.overhang_reach) continue;
+    // only a stub that goes is walked again, for the nodes and edges it takes with it
+    walk_branch(graph, adj, v, adj.offset[v], s.overhang_walk, w);
     if (!edit.untouched(w.nodes, w.nodes.size())) continue;
     edit.touch(w.nodes, w.nodes.size());
     for (std::size_t e : w.edges) edit.kill(e);
