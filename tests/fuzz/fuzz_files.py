@@ -297,7 +297,11 @@ def json_tree(r, data):
     elif kind == "drop":
         del node[key]
     elif kind == "double" and isinstance(node, list):
-        node.insert(key, copy.deepcopy(node[key]))
+        try:
+            twin = copy.deepcopy(node[key])
+        except RecursionError:  # deeper than copying can recurse: leave the bytes to another mutator
+            return text_numbers(r, data)
+        node.insert(key, twin)
     elif kind == "wrap":
         node[key] = [node[key]]
     elif kind == "unwrap" and isinstance(node[key], list) and node[key]:
@@ -305,7 +309,10 @@ def json_tree(r, data):
     else:
         kind = "replace"
         node[key] = copy.deepcopy(r.choice(HOSTILE_JSON))
-    return json.dumps(doc).encode(), f"json: {kind} at {key!r}"
+    try:
+        return json.dumps(doc).encode(), f"json: {kind} at {key!r}"
+    except RecursionError:
+        return text_numbers(r, data)
 
 
 def mutators(path):
