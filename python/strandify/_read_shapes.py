@@ -47,17 +47,39 @@ def _is_native_pair(obj: Any) -> bool:
     )
 
 
+def _split(points: FloatArray, counts: Any) -> list[FloatArray]:
+    """``points`` cut into consecutive runs of ``counts`` rows, as views."""
+    ends = np.cumsum(counts).tolist()
+    return [points[a:b] for a, b in zip([0, *ends[:-1]], ends)]
+
+
+def _polygon_rings(shapely: Any, polygon: Any) -> list[FloatArray]:
+    """The rings of one non-empty shapely Polygon, its exterior first: views into one read of
+    all its points, which GEOS gives ring after ring."""
+    points = shapely.get_coordinates(polygon)
+    holes = shapely.get_num_interior_rings(polygon)
+    if not holes:
+        return [points]
+    rings = [shapely.get_exterior_ring(polygon), *shapely.get_interior_ring(polygon, range(holes))]
+    return _split(points, shapely.get_num_coordinates(rings))
+
+
 def _geometry_polygons(geom: Any, out: list[list[FloatArray]]) -> None:
     import shapely  # type: ignore[import-untyped,unused-ignore]
 
-    kind = geom.geom_type
     if geom.is_empty:
         return
+    kind = geom.geom_type
     if kind == "Polygon":
-        out.append(
-            [np.asarray(shapely.get_coordinates(geom.exterior), dtype=np.float64)]
-            + [np.asarray(shapely.get_coordinates(r), dtype=np.float64) for r in geom.interiors]
-        )
+        out.append(_polygon_rings(shapely, geom))
+    elif kind == "MultiPolygon":
+        parts = shapely.get_parts(geom)
+        if shapely.get_num_interior_rings(parts).any():
+            out.extend(_polygon_rings(shapely, part) for part in parts if not part.is_empty)
+        else:
+            # no holes: one ring per part, all read at once; an empty part has no points
+            rings = _split(shapely.get_coordinates(geom), shapely.get_num_coordinates(parts))
+            out.extend([ring] for ring in rings if len(ring))
     elif kind in _POLYGON_TYPES:
         for part in shapely.get_parts(geom):
             _geometry_polygons(part, out)

@@ -42,12 +42,12 @@ from .options import (
     SHAPE_PARTITIONS,
     NativeOptions,
     Options,
+    available_cpus,
     check_chunk_size,
     check_errors,
     check_partition,
     positive_number,
     takes_options,
-    thread_count,
 )
 
 #: With ``refine`` on, side branches of a filled shape are pruned below 1.5
@@ -102,7 +102,7 @@ def shape_options(options: Options | None, keywords: Mapping[str, Any], function
     unknown, while an ``options`` value made for strokes may carry one, which means nothing."""
     if options is None and not keywords and not changes:
         # most calls: the defaults, the same two values for every call on as many threads
-        return _default_shape_options(thread_count(None))
+        return _default_shape_options(available_cpus())
     if "merge_tolerance" in keywords:
         raise TypeError(f"{function}() got an unexpected keyword argument 'merge_tolerance'")
     tuning = Options.build(options, keywords, function)
