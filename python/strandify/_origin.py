@@ -78,6 +78,7 @@ def moved_curves(curves: Sequence[Curve], origin: Point) -> Sequence[Curve]:
     if stacked is not None:
         out.stacked = stacked - offset
         out.gapless = curves.gapless  # type: ignore[attr-defined]
+        out.rows = True
         start = 0
         for c in curves:
             out.append(Curve(out.stacked[start : start + len(c.points)]))

@@ -47,43 +47,38 @@ def _is_native_pair(obj: Any) -> bool:
     )
 
 
-def _split(points: FloatArray, counts: Any) -> list[FloatArray]:
-    """``points`` cut into consecutive runs of ``counts`` rows, as views."""
-    ends = np.cumsum(counts).tolist()
-    return [points[a:b] for a, b in zip([0, *ends[:-1]], ends)]
-
-
-def _polygon_rings(shapely: Any, polygon: Any) -> list[FloatArray]:
-    """The rings of one non-empty shapely Polygon, its exterior first: views into one read of
-    all its points, which GEOS gives ring after ring."""
+def _polygon_rings(shapely: Any, polygon: Any, out: list[list[FloatArray]]) -> None:
+    """The rings of a shapely Polygon, its exterior first, unless it is empty: views into one
+    read of all its points, which GEOS gives ring after ring."""
+    # one GEOS call per ring at most, each on one geometry: shapely's calls over arrays of
+    # geometries cost more for the few rings of a shape
     points = shapely.get_coordinates(polygon)
+    if not len(points):
+        return
     holes = shapely.get_num_interior_rings(polygon)
     if not holes:
-        return [points]
-    rings = [shapely.get_exterior_ring(polygon), *shapely.get_interior_ring(polygon, range(holes))]
-    return _split(points, shapely.get_num_coordinates(rings))
+        out.append([points])
+        return
+    # where every ring but the last ends; the last ends with the points
+    ends = [int(shapely.get_num_coordinates(shapely.get_exterior_ring(polygon)))]
+    for k in range(holes - 1):
+        ends.append(ends[-1] + int(shapely.get_num_coordinates(shapely.get_interior_ring(polygon, k))))
+    out.append([points[a:b] for a, b in zip([0, *ends], [*ends, len(points)])])
 
 
 def _geometry_polygons(geom: Any, out: list[list[FloatArray]]) -> None:
     import shapely  # type: ignore[import-untyped,unused-ignore]
 
-    if geom.is_empty:
-        return
     kind = geom.geom_type
     if kind == "Polygon":
-        out.append(_polygon_rings(shapely, geom))
+        _polygon_rings(shapely, geom, out)
     elif kind == "MultiPolygon":
-        parts = shapely.get_parts(geom)
-        if shapely.get_num_interior_rings(parts).any():
-            out.extend(_polygon_rings(shapely, part) for part in parts if not part.is_empty)
-        else:
-            # no holes: one ring per part, all read at once; an empty part has no points
-            rings = _split(shapely.get_coordinates(geom), shapely.get_num_coordinates(parts))
-            out.extend([ring] for ring in rings if len(ring))
+        for part in geom.geoms:
+            _polygon_rings(shapely, part, out)
     elif kind in _POLYGON_TYPES:
         for part in shapely.get_parts(geom):
             _geometry_polygons(part, out)
-    else:
+    elif not geom.is_empty:  # an empty geometry of any kind holds no region and is skipped
         raise TypeError(f"cannot use a {kind} as a filled shape; only Polygon and MultiPolygon are regions")
 
 

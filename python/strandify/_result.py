@@ -25,6 +25,11 @@ if TYPE_CHECKING:
 _INTP_IS_INT64 = np.dtype(np.intp) == np.dtype(np.int64)
 
 
+def _pairs(buffer: Any, dtype: type[np.generic]) -> Any:
+    """The (n, 2) array of 8-byte numbers that ``buffer`` holds, as a view of it."""
+    return np.ndarray((len(buffer) >> 4, 2), dtype, buffer)
+
+
 class _FlatChains(NamedTuple):
     """All chain points of a native result in one array, the int64 offsets of its chains, and
     the chain views cut from them."""
@@ -121,8 +126,9 @@ class Centerlines:
         computed about ``origin``: NumPy reads them in place, every chain a view into one
         array of all chain points."""
         points, offsets, nodes, ids, widths = out[:5]
-        flat = np.frombuffer(points, dtype=np.float64).reshape(-1, 2)
-        node_array = np.frombuffer(nodes, dtype=np.float64).reshape(-1, 2)
+        # views of the buffers in one NumPy call each (frombuffer and reshape are two)
+        flat = _pairs(points, np.float64)
+        node_array = _pairs(nodes, np.float64)
         if origin != (0.0, 0.0):
             offset = np.array(origin, dtype=np.float64)
             flat += offset
@@ -134,7 +140,7 @@ class Centerlines:
         if with_widths and widths is not None:
             radii = np.frombuffer(widths, dtype=np.float64)
             per_point = [radii[a:b] for a, b in zip(bounds, bounds[1:])]
-        ends = np.frombuffer(ids, dtype=np.int64).reshape(-1, 2)
+        ends = _pairs(ids, np.int64)
         result = cls(
             chains=chains,
             nodes=node_array,
@@ -191,7 +197,7 @@ class Centerlines:
         parts = np.array([0, count], dtype=np.int64)
         cut = self._flat_chains()
         if cut is not None:
-            return shapely.from_ragged_array(kind, cut.points, (np.frombuffer(cut.offsets, dtype=np.int64), parts))[0]
+            return shapely.from_ragged_array(kind, cut.points, (np.ndarray(len(cut.offsets) >> 3, np.int64, cut.offsets), parts))[0]
         lines = np.zeros(count + 1, dtype=np.int64)
         np.fromiter(map(len, self.chains), np.int64, count).cumsum(out=lines[1:])
         flat = np.concatenate(self.chains)

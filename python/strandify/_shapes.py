@@ -24,7 +24,6 @@ from dataclasses import replace
 from functools import lru_cache
 from typing import Any, Literal, overload
 
-import numpy as np
 
 from . import _native
 from ._batch import BatchResults, run_chunked
@@ -221,7 +220,7 @@ def polygon_centerlines(
     if read and (out[5] or not result.chains):
         # the native call checks the shapes it was given, those with rings
         given = [i for i, rings in enumerate(read) if len(rings)]
-        lost = [given[j] for j in np.frombuffer(out[5], dtype=np.int64).tolist()]
+        lost = [given[j] for j in memoryview(out[5]).cast("q").tolist()]
         _warn_lost(lost, len(read), bool(result.chains), stacklevel=2)
     return with_shape_sources(result, polygons, read, job[2], origin) if tuning.sources else result
 

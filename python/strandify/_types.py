@@ -59,6 +59,11 @@ class CurveList(list[Curve]):
     stacked: FloatArray | None = None
     #: whether ``stacked`` is known to hold no NaN
     gapless: bool = False
+    #: the box of ``stacked`` when it was measured on reading (and so is finite)
+    bounds: Bounds | None = None
+    #: whether every curve's points are C-contiguous rows of ``stacked``, as the native
+    #: calls read them
+    rows: bool = False
 
 
 def is_geometry(obj: object) -> bool:

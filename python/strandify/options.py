@@ -215,10 +215,14 @@ class Options:
         """The value the native calls read: every field they know, ``workers`` as a thread
         count (one per CPU when None) and the steps by name, with ``changes`` on top (a batch
         passes ``workers=self.workers``, where None leaves every thread of the pool to it)."""
+        workers = thread_count(self.workers)
+        if self is _default_options() and not changes:
+            # most calls: found by the thread count alone, without hashing every field
+            return _default_native(workers)
         try:
-            return _native_of(self, thread_count(self.workers), tuple(sorted(changes.items())))
+            return _native_of(self, workers, tuple(sorted(changes.items())))
         except TypeError:  # a change that cannot be a cache key
-            return _native_uncached(self, thread_count(self.workers), changes)
+            return _native_uncached(self, workers, changes)
 
 
 def _native_uncached(options: Options, workers: int, changes: Mapping[str, Any]) -> NativeOptions:
@@ -239,6 +243,11 @@ def _native_of(options: Options, workers: int, changes: tuple[tuple[str, Any], .
 @lru_cache(maxsize=1)
 def _default_options() -> Options:
     return Options()
+
+
+@lru_cache(maxsize=8)
+def _default_native(workers: int) -> NativeOptions:
+    return _native_uncached(_default_options(), workers, {})
 
 
 @dataclass(frozen=True)
