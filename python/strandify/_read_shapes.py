@@ -16,7 +16,7 @@ import numpy as np
 import numpy.typing as npt
 
 from ._geojson import polygons as geojson_polygons
-from ._geometry import bounds_of, ring_array, ring_contains
+from ._geometry import bounds_of, column_box, ring_array, ring_contains
 from ._types import Bounds, FloatArray, NativePolygon, ShapeLike, is_geometry
 
 _POLYGON_TYPES = ("Polygon", "MultiPolygon", "GeometryCollection")
@@ -132,9 +132,15 @@ def read_polygons(shapes: ShapeLike) -> list[list[FloatArray]]:
 
 
 def shapes_bounds(shapes: ShapeLike, polygons: Sequence[Sequence[FloatArray]]) -> Bounds | None:
-    """The box of the finite points of ``polygons``, as read from ``shapes``: for one shapely
-    geometry GEOS's own box of it (the same numbers, without gathering the rings into one
-    array), else the box of every ring."""
+    """The box of the finite points of ``polygons``, as read from ``shapes``: the box of a
+    lone ring's points, or for one shapely geometry GEOS's own box of it (the same numbers,
+    without gathering the rings into one array), else the box of every ring."""
+    if len(polygons) == 1 and len(polygons[0]) == 1 and len(polygons[0][0]):
+        # the common shape, one ring: its box is the box of its points, unless one of them is
+        # not finite, which GEOS and the rings measure each in their own way
+        ring_box = column_box(polygons[0][0])
+        if all(map(math.isfinite, ring_box)):
+            return ring_box
     if is_geometry(shapes) and polygons:
         import shapely  # type: ignore[import-untyped,unused-ignore]
 

@@ -5,7 +5,7 @@ from __future__ import annotations
 import math
 import operator
 from collections.abc import Sequence
-from dataclasses import dataclass, replace
+from dataclasses import MISSING, dataclass, fields, replace
 from typing import TYPE_CHECKING, Any, NamedTuple
 
 import numpy as np
@@ -23,11 +23,6 @@ if TYPE_CHECKING:
 
 
 _INTP_IS_INT64 = np.dtype(np.intp) == np.dtype(np.int64)
-
-
-def _pairs(buffer: Any, dtype: type[np.generic]) -> Any:
-    """The (n, 2) array of 8-byte numbers that ``buffer`` holds, as a view of it."""
-    return np.ndarray((len(buffer) >> 4, 2), dtype, buffer)
 
 
 class _FlatChains(NamedTuple):
@@ -126,9 +121,10 @@ class Centerlines:
         computed about ``origin``: NumPy reads them in place, every chain a view into one
         array of all chain points."""
         points, offsets, nodes, ids, widths = out[:5]
-        # views of the buffers in one NumPy call each (frombuffer and reshape are two)
-        flat = _pairs(points, np.float64)
-        node_array = _pairs(nodes, np.float64)
+        # views of the buffers, one NumPy call each (frombuffer and reshape are two)
+        flat = np.ndarray((len(points) >> 4, 2), np.float64, points)
+        node_array = np.ndarray((len(nodes) >> 4, 2), np.float64, nodes)
+        ends = np.ndarray((len(ids) >> 4, 2), np.int64, ids)
         if origin != (0.0, 0.0):
             offset = np.array(origin, dtype=np.float64)
             flat += offset
@@ -140,16 +136,19 @@ class Centerlines:
         if with_widths and widths is not None:
             radii = np.frombuffer(widths, dtype=np.float64)
             per_point = [radii[a:b] for a, b in zip(bounds, bounds[1:])]
-        ends = _pairs(ids, np.int64)
-        result = cls(
+        # Filled the way unpickling fills it: right after a native call, when the caches hold
+        # none of the Python code, the generated __init__ costs a third of this conversion.
+        result = cls.__new__(cls)
+        result.__dict__.update(
+            _UNSET,
             chains=chains,
             nodes=node_array,
             chain_node_ids=ends if _INTP_IS_INT64 else ends.astype(np.intp),
             widths=per_point,
             crs=crs,
+            # the chains as they came, for the converters that want all points in one array
+            _flat=_FlatChains(flat, offsets, tuple(chains)),
         )
-        # the chains as they came, for the converters that want all points in one array
-        object.__setattr__(result, "_flat", _FlatChains(flat, offsets, tuple(chains)))
         return result
 
     def __getstate__(self) -> dict[str, Any]:
@@ -459,6 +458,11 @@ class Centerlines:
         if invert_y and not ax.yaxis_inverted():
             ax.invert_yaxis()
         return ax
+
+
+#: Every field of :class:`Centerlines` in its order, at its default (None without one), for
+#: :meth:`Centerlines.from_buffers`: the instance holds them in the order its __init__ sets them.
+_UNSET = {f.name: None if f.default is MISSING else f.default for f in fields(Centerlines)}
 
 
 def wkt_line(chain: FloatArray) -> str:
