@@ -28,12 +28,14 @@ import numpy.typing as npt
 from . import _internal
 from ._geojson import lines
 from ._geometry import column_box
-from ._types import Curve, CurveList, DrawingLike, FloatArray, Point, is_geometry, is_geopandas
+from ._types import Curve, CurveList, DrawingLike, FloatArray, Point, curves_of, is_geometry, is_geopandas, row_runs
 
 _LINE_TYPES = ("LineString", "LinearRing")
 _MULTI_TYPES = ("MultiLineString", "GeometryCollection")
 _EMPTY = np.empty((0, 2), dtype=np.float64)
 _END = object()
+#: The types of curves read natively, all at once, when every curve of a drawing is one
+_POINT_LISTS = {list, tuple}
 
 
 def _geometry_curves(geom: Any) -> list[Curve]:
@@ -173,11 +175,7 @@ def _read_point_lists(items: Sequence[Any]) -> CurveList | None:
 
 def _split_points(stacked: FloatArray, counts: Any) -> CurveList:
     """The curves of ``counts`` points each, as views into ``stacked``."""
-    curves = CurveList()
-    start = 0
-    for end in itertools.accumulate(counts):
-        curves.append(Curve(stacked[start:end]))
-        start = end
+    curves = curves_of(row_runs(stacked, counts))
     curves.stacked = stacked
     curves.rows = True
     if len(stacked):
@@ -244,7 +242,7 @@ def _read_items(items: Sequence[Any]) -> list[Curve]:
     """The curves of a drawing given as a sequence: of curves, or of the points of one."""
     if len(items) and looks_like_point(items[0]):
         return _read_curve(items, 0)
-    if all(type(item) is list or type(item) is tuple for item in items):
+    if set(map(type, items)) <= _POINT_LISTS:
         fast = _read_point_lists(items)
     else:
         fast = _read_arrays(items)
