@@ -24,7 +24,6 @@ from dataclasses import replace
 from functools import lru_cache
 from typing import Any, Literal, overload
 
-
 from . import _native
 from ._batch import BatchResults, run_chunked
 from ._checks import named
