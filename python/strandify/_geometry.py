@@ -12,10 +12,23 @@ import numpy.typing as npt
 from ._types import Bounds, Curve, CurveList, FloatArray
 
 _EMPTY = np.empty((0, 2), dtype=np.float64)
+_MIN = np.minimum.reduce
+_MAX = np.maximum.reduce
+
+
+def column_box(pts: FloatArray) -> Bounds:
+    """(min x, min y, max x, max y) of the rows of a non-empty (n, 2) array, NaN when any
+    coordinate is NaN (an infinite one shows as such)."""
+    # the columns as strided views: reducing an (n, 2) array along axis 0 is several times
+    # slower; and the ufuncs' own reduce, as ndarray.min goes through a Python function first
+    x, y = pts[:, 0], pts[:, 1]
+    return (float(_MIN(x)), float(_MIN(y)), float(_MAX(x)), float(_MAX(y)))
 
 
 def bounds_of(curves: Iterable[Curve | FloatArray]) -> Bounds | None:
     """(min x, min y, max x, max y) over the finite points, None when there are none."""
+    if isinstance(curves, CurveList) and curves.bounds is not None:
+        return curves.bounds
     if isinstance(curves, CurveList) and curves.stacked is not None:
         pts = curves.stacked
     else:
@@ -24,10 +37,7 @@ def bounds_of(curves: Iterable[Curve | FloatArray]) -> Bounds | None:
         pts = np.concatenate(arrays) if arrays else _EMPTY
     if not len(pts):
         return None
-    # the columns as strided views: reducing an (n, 2) array along axis 0 is
-    # several times slower
-    x, y = pts[:, 0], pts[:, 1]
-    box = (float(x.min()), float(y.min()), float(x.max()), float(y.max()))
+    box = column_box(pts)
     if all(map(math.isfinite, box)):
         return box
     finite = np.isfinite(pts).all(axis=1)

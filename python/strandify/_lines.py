@@ -7,7 +7,6 @@ from dataclasses import replace
 from collections.abc import Iterable, Sequence, Sized
 from typing import Any, Literal, overload
 
-import numpy as np
 import numpy.typing as npt
 
 from . import _native
@@ -146,9 +145,10 @@ def centerlines(
     native = stroke_options(tuning, 2)
     out = _native.strandify_strokes_arrays(strokes, buffer_distance, feature_size, native, widths)
     result = Centerlines.from_buffers(out, tuning.compute_widths, crs=crs, origin=origin)
-    # the native call names a lost group by its first stroke; the caller knows its curves
-    lost = sorted({stroke_of[i] for i in np.frombuffer(out[5], dtype=np.int64).tolist()})
-    warn_lost_groups(lost, out[6], buffer_distance, feature_size)
+    if out[5]:
+        # the native call names a lost group by its first stroke; the caller knows its curves
+        lost = sorted({stroke_of[i] for i in memoryview(out[5]).cast("q").tolist()})
+        warn_lost_groups(lost, out[6], buffer_distance, feature_size)
     if tuning.sources:
         result = with_stroke_sources(result, curves, read, buffer_distance, feature_size, origin)
     return result
@@ -273,7 +273,7 @@ def run_batch(
         crs, stroke_of, d, f, origin, drawn = context
         result = Centerlines.from_buffers(out, options.compute_widths, crs=crs, origin=origin)
         # the native batch names a lost group by its first stroke, as centerlines' call does
-        lost = sorted({stroke_of[i] for i in np.frombuffer(out[5], dtype=np.int64).tolist()})
+        lost = sorted({stroke_of[i] for i in memoryview(out[5]).cast("q").tolist()})
         warn_lost_groups(lost, out[6], d, f, where=f"drawing {index}: ", stacklevel=6)
         if drawn is not None:
             result = with_stroke_sources(result, drawn[0], drawn[1], d, f, origin)

@@ -30,7 +30,7 @@ from collections.abc import Sequence
 import numpy as np
 
 from ._geometry import bounds_of
-from ._types import Bounds, Curve, CurveList, FloatArray, Point
+from ._types import Bounds, Curve, CurveList, FloatArray, Point, curves_of, row_runs
 
 #: A drawing whose box lies within this many of its extents of zero (along an axis) is computed
 #: where it is: sketches, glyphs and SVG drawings stay the exact native calls, while map data,
@@ -73,17 +73,14 @@ def moved_curves(curves: Sequence[Curve], origin: Point) -> Sequence[Curve]:
     if origin == ZERO:
         return curves
     offset = np.array(origin, dtype=np.float64)
-    out = CurveList()
     stacked = curves.stacked if isinstance(curves, CurveList) else None
-    if stacked is not None:
-        out.stacked = stacked - offset
-        out.gapless = curves.gapless  # type: ignore[attr-defined]
-        start = 0
-        for c in curves:
-            out.append(Curve(out.stacked[start : start + len(c.points)]))
-            start += len(c.points)
-    else:
-        out.extend(Curve(c.points - offset) for c in curves)
+    if stacked is None:
+        return CurveList(Curve(c.points - offset) for c in curves)
+    moved = stacked - offset
+    out = curves_of(row_runs(moved, [len(c.points) for c in curves]))
+    out.stacked = moved
+    out.gapless = curves.gapless  # type: ignore[attr-defined]
+    out.rows = True
     return out
 
 

@@ -18,6 +18,7 @@ stroke through it would otherwise be lost as a whole.
 from __future__ import annotations
 
 import itertools
+import math
 from collections.abc import Iterable, Mapping, Sequence
 from typing import Any
 
@@ -26,12 +27,15 @@ import numpy.typing as npt
 
 from . import _internal
 from ._geojson import lines
-from ._types import Curve, CurveList, DrawingLike, FloatArray, Point, is_geometry, is_geopandas
+from ._geometry import column_box
+from ._types import Curve, CurveList, DrawingLike, FloatArray, Point, curves_of, is_geometry, is_geopandas, row_runs
 
 _LINE_TYPES = ("LineString", "LinearRing")
 _MULTI_TYPES = ("MultiLineString", "GeometryCollection")
 _EMPTY = np.empty((0, 2), dtype=np.float64)
 _END = object()
+#: The types of curves read natively, all at once, when every curve of a drawing is one
+_POINT_LISTS = {list, tuple}
 
 
 def _geometry_curves(geom: Any) -> list[Curve]:
@@ -139,7 +143,7 @@ def _read_point_lists(items: Sequence[Any]) -> CurveList | None:
     read = _internal.read_point_lists(items)
     if read is not None:
         flat, sizes = read
-        return _split_points(np.frombuffer(flat, dtype=np.float64).reshape(-1, 2), np.frombuffer(sizes, dtype=np.int64))
+        return _split_points(np.ndarray((len(flat) >> 4, 2), np.float64, flat), memoryview(sizes).cast("q").tolist())
     try:
         tuple_lists = [list(map(tuple, item)) for item in items]
     except TypeError:
@@ -169,15 +173,19 @@ def _read_point_lists(items: Sequence[Any]) -> CurveList | None:
     return curves
 
 
-def _split_points(stacked: FloatArray, counts: npt.NDArray[np.int64]) -> CurveList:
+def _split_points(stacked: FloatArray, counts: Any) -> CurveList:
     """The curves of ``counts`` points each, as views into ``stacked``."""
-    curves = CurveList()
-    start = 0
-    for end in itertools.accumulate(counts.tolist()):
-        curves.append(Curve(stacked[start:end]))
-        start = end
+    curves = curves_of(row_runs(stacked, counts))
     curves.stacked = stacked
-    curves.gapless = bool(np.isfinite(stacked).all())
+    curves.rows = True
+    if len(stacked):
+        # min and max carry a NaN or an infinity through: a finite box has no gap, and it
+        # is the box the origin is taken from
+        box = column_box(stacked)
+        curves.gapless = all(map(math.isfinite, box))
+        curves.bounds = box if curves.gapless else None
+    else:
+        curves.gapless = True
     return curves
 
 
@@ -200,6 +208,8 @@ def read_curves(drawing: DrawingLike) -> list[Curve]:
     A lone curve, an ``(n, 2)`` array or a list of ``(x, y)`` pairs, is taken as
     a drawing of that one curve.
     """
+    if type(drawing) is list or type(drawing) is tuple:  # the common drawing, first
+        return _read_items(drawing)
     if drawing is None:
         raise TypeError("expected a drawing (a list of curves), got None")
     if is_geometry(drawing):
@@ -225,10 +235,14 @@ def read_curves(drawing: DrawingLike) -> list[Curve]:
         raise ValueError(f"expected an array of shape (n, 2) or (k, n, 2), got shape {arr.shape}")
     if not isinstance(drawing, Iterable):
         raise TypeError(f"expected a drawing (a list of curves), got {type(drawing).__name__}")
-    items = drawing if isinstance(drawing, Sequence) else list(drawing)
+    return _read_items(drawing if isinstance(drawing, Sequence) else list(drawing))
+
+
+def _read_items(items: Sequence[Any]) -> list[Curve]:
+    """The curves of a drawing given as a sequence: of curves, or of the points of one."""
     if len(items) and looks_like_point(items[0]):
         return _read_curve(items, 0)
-    if all(type(item) is list or type(item) is tuple for item in items):
+    if set(map(type, items)) <= _POINT_LISTS:
         fast = _read_point_lists(items)
     else:
         fast = _read_arrays(items)
@@ -284,6 +298,7 @@ def _pieces(
 ) -> tuple[list[Any], list[list[float]] | None, list[int]]:
     stacked = curves.stacked if isinstance(curves, CurveList) else None
     gapless = stacked is not None and isinstance(curves, CurveList) and curves.gapless
+    rows = isinstance(curves, CurveList) and curves.rows
     read = [c if isinstance(c, Curve) else Curve(c) for c in curves]
     widths = None if per_curve_widths is None else _check_widths(read, per_curve_widths)
     out: list[Any] = []
@@ -306,7 +321,7 @@ def _pieces(
             if tuples is not None:
                 out.append(tuples)
             elif as_arrays:
-                out.append(np.ascontiguousarray(arr, dtype=np.float64))
+                out.append(arr if rows else np.ascontiguousarray(arr, dtype=np.float64))
             else:
                 out.append(all_tuples[begin:start] if all_tuples is not None else _tuples(arr))
             sources.append(i)

@@ -16,7 +16,7 @@ import numpy as np
 import numpy.typing as npt
 
 from ._geojson import polygons as geojson_polygons
-from ._geometry import bounds_of, ring_array, ring_contains
+from ._geometry import bounds_of, column_box, ring_array, ring_contains
 from ._types import Bounds, FloatArray, NativePolygon, ShapeLike, is_geometry
 
 _POLYGON_TYPES = ("Polygon", "MultiPolygon", "GeometryCollection")
@@ -47,21 +47,38 @@ def _is_native_pair(obj: Any) -> bool:
     )
 
 
+def _polygon_rings(shapely: Any, polygon: Any, out: list[list[FloatArray]]) -> None:
+    """The rings of a shapely Polygon, its exterior first, unless it is empty: views into one
+    read of all its points, which GEOS gives ring after ring."""
+    # one GEOS call per ring at most, each on one geometry: shapely's calls over arrays of
+    # geometries cost more for the few rings of a shape
+    points = shapely.get_coordinates(polygon)
+    if not len(points):
+        return
+    holes = shapely.get_num_interior_rings(polygon)
+    if not holes:
+        out.append([points])
+        return
+    # where every ring but the last ends; the last ends with the points
+    ends = [int(shapely.get_num_coordinates(shapely.get_exterior_ring(polygon)))]
+    for k in range(holes - 1):
+        ends.append(ends[-1] + int(shapely.get_num_coordinates(shapely.get_interior_ring(polygon, k))))
+    out.append([points[a:b] for a, b in zip([0, *ends], [*ends, len(points)])])
+
+
 def _geometry_polygons(geom: Any, out: list[list[FloatArray]]) -> None:
     import shapely  # type: ignore[import-untyped,unused-ignore]
 
     kind = geom.geom_type
-    if geom.is_empty:
-        return
     if kind == "Polygon":
-        out.append(
-            [np.asarray(shapely.get_coordinates(geom.exterior), dtype=np.float64)]
-            + [np.asarray(shapely.get_coordinates(r), dtype=np.float64) for r in geom.interiors]
-        )
+        _polygon_rings(shapely, geom, out)
+    elif kind == "MultiPolygon":
+        for part in geom.geoms:
+            _polygon_rings(shapely, part, out)
     elif kind in _POLYGON_TYPES:
         for part in shapely.get_parts(geom):
             _geometry_polygons(part, out)
-    else:
+    elif not geom.is_empty:  # an empty geometry of any kind holds no region and is skipped
         raise TypeError(f"cannot use a {kind} as a filled shape; only Polygon and MultiPolygon are regions")
 
 
@@ -115,9 +132,15 @@ def read_polygons(shapes: ShapeLike) -> list[list[FloatArray]]:
 
 
 def shapes_bounds(shapes: ShapeLike, polygons: Sequence[Sequence[FloatArray]]) -> Bounds | None:
-    """The box of the finite points of ``polygons``, as read from ``shapes``: for one shapely
-    geometry GEOS's own box of it (the same numbers, without gathering the rings into one
-    array), else the box of every ring."""
+    """The box of the finite points of ``polygons``, as read from ``shapes``: the box of a
+    lone ring's points, or for one shapely geometry GEOS's own box of it (the same numbers,
+    without gathering the rings into one array), else the box of every ring."""
+    if len(polygons) == 1 and len(polygons[0]) == 1 and len(polygons[0][0]):
+        # the common shape, one ring: its box is the box of its points, unless one of them is
+        # not finite, which GEOS and the rings measure each in their own way
+        ring_box = column_box(polygons[0][0])
+        if all(map(math.isfinite, ring_box)):
+            return ring_box
     if is_geometry(shapes) and polygons:
         import shapely  # type: ignore[import-untyped,unused-ignore]
 

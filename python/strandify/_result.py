@@ -3,8 +3,9 @@
 from __future__ import annotations
 
 import math
+import operator
 from collections.abc import Sequence
-from dataclasses import dataclass, replace
+from dataclasses import MISSING, dataclass, fields, replace
 from typing import TYPE_CHECKING, Any, NamedTuple
 
 import numpy as np
@@ -19,6 +20,18 @@ from ._types import Bounds, DrawingLike, FloatArray, IntArray, Point
 
 if TYPE_CHECKING:
     from matplotlib.axes import Axes
+
+
+_INTP_IS_INT64 = np.dtype(np.intp) == np.dtype(np.int64)
+
+
+class _FlatChains(NamedTuple):
+    """All chain points of a native result in one array, the int64 offsets of its chains, and
+    the chain views cut from them."""
+
+    points: FloatArray
+    offsets: Any
+    chains: tuple[FloatArray, ...]
 
 
 def _chain_arrays(chains: Sequence[Sequence[Point]], origin: Point) -> list[FloatArray]:
@@ -108,26 +121,49 @@ class Centerlines:
         computed about ``origin``: NumPy reads them in place, every chain a view into one
         array of all chain points."""
         points, offsets, nodes, ids, widths = out[:5]
-        flat = np.frombuffer(points, dtype=np.float64).reshape(-1, 2)
-        node_array = np.frombuffer(nodes, dtype=np.float64).reshape(-1, 2)
+        # views of the buffers, one NumPy call each (frombuffer and reshape are two)
+        flat = np.ndarray((len(points) >> 4, 2), np.float64, points)
+        node_array = np.ndarray((len(nodes) >> 4, 2), np.float64, nodes)
+        ends = np.ndarray((len(ids) >> 4, 2), np.int64, ids)
         if origin != (0.0, 0.0):
             offset = np.array(origin, dtype=np.float64)
             flat += offset
             node_array += offset
         # plain slices: np.split costs several NumPy calls per chain
-        bounds = np.frombuffer(offsets, dtype=np.int64).tolist()
-        spans = list(zip(bounds[:-1], bounds[1:]))
+        bounds = memoryview(offsets).cast("q").tolist()
+        chains = [flat[a:b] for a, b in zip(bounds, bounds[1:])]
         per_point = None
         if with_widths and widths is not None:
             radii = np.frombuffer(widths, dtype=np.float64)
-            per_point = [radii[a:b] for a, b in spans]
-        return cls(
-            chains=[flat[a:b] for a, b in spans],
+            per_point = [radii[a:b] for a, b in zip(bounds, bounds[1:])]
+        # Filled the way unpickling fills it: right after a native call, when the caches hold
+        # none of the Python code, the generated __init__ costs a third of this conversion.
+        result = cls.__new__(cls)
+        result.__dict__.update(
+            _UNSET,
+            chains=chains,
             nodes=node_array,
-            chain_node_ids=np.frombuffer(ids, dtype=np.int64).reshape(-1, 2).astype(np.intp, copy=False),
+            chain_node_ids=ends if _INTP_IS_INT64 else ends.astype(np.intp),
             widths=per_point,
             crs=crs,
+            # the chains as they came, for the converters that want all points in one array
+            _flat=_FlatChains(flat, offsets, tuple(chains)),
         )
+        return result
+
+    def __getstate__(self) -> dict[str, Any]:
+        # a copy's chains are no views into the flat points any more: it goes without them
+        state = dict(self.__dict__)
+        state.pop("_flat", None)
+        return state
+
+    def _flat_chains(self) -> _FlatChains | None:
+        """The flat points and offsets the chains were cut from, while ``chains`` still holds
+        exactly those cuts (their points may have been changed in place: they are views)."""
+        flat: _FlatChains | None = self.__dict__.get("_flat")
+        if flat is None or len(flat.chains) != len(self.chains) or not all(map(operator.is_, flat.chains, self.chains)):
+            return None
+        return flat
 
     def __len__(self) -> int:
         return len(self.chains)
@@ -152,15 +188,19 @@ class Centerlines:
     def to_shapely(self) -> Any:
         """The chains as a shapely ``MultiLineString``, one line per chain."""
         shapely = require("shapely", "to_shapely()", "shapely")
-        if not self.chains:
+        count = len(self.chains)
+        if not count:
             return shapely.MultiLineString([])
         # one constructor call over all points: no Python or shapely call per chain
-        count = len(self.chains)
+        kind = shapely.GeometryType.MULTILINESTRING
+        parts = np.array([0, count], dtype=np.int64)
+        cut = self._flat_chains()
+        if cut is not None:
+            return shapely.from_ragged_array(kind, cut.points, (np.ndarray(len(cut.offsets) >> 3, np.int64, cut.offsets), parts))[0]
         lines = np.zeros(count + 1, dtype=np.int64)
         np.fromiter(map(len, self.chains), np.int64, count).cumsum(out=lines[1:])
-        parts = np.array([0, count], dtype=np.int64)
         flat = np.concatenate(self.chains)
-        return shapely.from_ragged_array(shapely.GeometryType.MULTILINESTRING, flat, (lines, parts))[0]
+        return shapely.from_ragged_array(kind, flat, (lines, parts))[0]
 
     def lengths(self) -> FloatArray:
         """The length of every chain: measured in the CRS the chains were computed in, which
@@ -418,6 +458,11 @@ class Centerlines:
         if invert_y and not ax.yaxis_inverted():
             ax.invert_yaxis()
         return ax
+
+
+#: Every field of :class:`Centerlines` in its order, at its default (None without one), for
+#: :meth:`Centerlines.from_buffers`: the instance holds them in the order its __init__ sets them.
+_UNSET = {f.name: None if f.default is MISSING else f.default for f in fields(Centerlines)}
 
 
 def wkt_line(chain: FloatArray) -> str:

@@ -24,8 +24,6 @@ from dataclasses import replace
 from functools import lru_cache
 from typing import Any, Literal, overload
 
-import numpy as np
-
 from . import _native
 from ._batch import BatchResults, run_chunked
 from ._checks import named
@@ -42,12 +40,12 @@ from .options import (
     SHAPE_PARTITIONS,
     NativeOptions,
     Options,
+    available_cpus,
     check_chunk_size,
     check_errors,
     check_partition,
     positive_number,
     takes_options,
-    thread_count,
 )
 
 #: With ``refine`` on, side branches of a filled shape are pruned below 1.5
@@ -102,7 +100,7 @@ def shape_options(options: Options | None, keywords: Mapping[str, Any], function
     unknown, while an ``options`` value made for strokes may carry one, which means nothing."""
     if options is None and not keywords and not changes:
         # most calls: the defaults, the same two values for every call on as many threads
-        return _default_shape_options(thread_count(None))
+        return _default_shape_options(available_cpus())
     if "merge_tolerance" in keywords:
         raise TypeError(f"{function}() got an unexpected keyword argument 'merge_tolerance'")
     tuning = Options.build(options, keywords, function)
@@ -221,7 +219,7 @@ def polygon_centerlines(
     if read and (out[5] or not result.chains):
         # the native call checks the shapes it was given, those with rings
         given = [i for i, rings in enumerate(read) if len(rings)]
-        lost = [given[j] for j in np.frombuffer(out[5], dtype=np.int64).tolist()]
+        lost = [given[j] for j in memoryview(out[5]).cast("q").tolist()]
         _warn_lost(lost, len(read), bool(result.chains), stacklevel=2)
     return with_shape_sources(result, polygons, read, job[2], origin) if tuning.sources else result
 

@@ -8,7 +8,8 @@ shapely geometry and a GeoPandas object apart from plain coordinates.
 
 from __future__ import annotations
 
-from collections.abc import Iterable
+from collections.abc import Iterable, Iterator
+from itertools import accumulate, repeat
 from typing import TYPE_CHECKING, Any, Literal, NamedTuple, TypeAlias
 
 import numpy as np
@@ -59,6 +60,23 @@ class CurveList(list[Curve]):
     stacked: FloatArray | None = None
     #: whether ``stacked`` is known to hold no NaN
     gapless: bool = False
+    #: the box of ``stacked`` when it was measured on reading (and so is finite)
+    bounds: Bounds | None = None
+    #: whether every curve's points are C-contiguous rows of ``stacked``, as the native
+    #: calls read them
+    rows: bool = False
+
+
+def curves_of(arrays: Iterable[FloatArray]) -> CurveList:
+    """Curves of these points, without tuples.  Built in C: the ``__new__`` a NamedTuple
+    generates is Python code, which costs a small drawing as much as the rest of its reading."""
+    return CurveList(map(tuple.__new__, repeat(Curve), zip(arrays, repeat(None))))
+
+
+def row_runs(points: FloatArray, counts: Iterable[int]) -> Iterator[FloatArray]:
+    """The runs of ``counts`` consecutive rows of ``points``, as views, in order."""
+    ends = list(accumulate(counts))
+    return map(points.__getitem__, map(slice, [0, *ends[:-1]], ends))
 
 
 def is_geometry(obj: object) -> bool:

@@ -72,10 +72,26 @@ def check_tile_size(value: Any) -> float | None:
     return None if value is None else positive_number("tile_size", value)
 
 
+#: The number of CPUs the process may run on, once asked: the system call would otherwise cost
+#: every call with the default ``workers`` as much as the rest of its Python work.  A forked
+#: child, which may run on other CPUs, asks again.
+_CPUS: list[int] = []
+if hasattr(os, "register_at_fork"):
+    os.register_at_fork(after_in_child=_CPUS.clear)
+
+
+def available_cpus() -> int:
+    """The CPUs available to the process when it first asked (at least 1)."""
+    if not _CPUS:
+        _CPUS.append(max(1, len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count() or 1))
+    return _CPUS[0]
+
+
 def thread_count(workers: Any) -> int:
-    """A per-call thread count: None means one per CPU available to the process."""
+    """A per-call thread count: None means one per CPU available to the process (as it was
+    when the process first asked)."""
     if workers is None:
-        return max(1, len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count() or 1)
+        return available_cpus()
     return positive_integer("workers", workers, or_none=True)
 
 
@@ -199,10 +215,14 @@ class Options:
         """The value the native calls read: every field they know, ``workers`` as a thread
         count (one per CPU when None) and the steps by name, with ``changes`` on top (a batch
         passes ``workers=self.workers``, where None leaves every thread of the pool to it)."""
+        workers = thread_count(self.workers)
+        if self is _default_options() and not changes:
+            # most calls: found by the thread count alone, without hashing every field
+            return _default_native(workers)
         try:
-            return _native_of(self, thread_count(self.workers), tuple(sorted(changes.items())))
+            return _native_of(self, workers, tuple(sorted(changes.items())))
         except TypeError:  # a change that cannot be a cache key
-            return _native_uncached(self, thread_count(self.workers), changes)
+            return _native_uncached(self, workers, changes)
 
 
 def _native_uncached(options: Options, workers: int, changes: Mapping[str, Any]) -> NativeOptions:
@@ -223,6 +243,11 @@ def _native_of(options: Options, workers: int, changes: tuple[tuple[str, Any], .
 @lru_cache(maxsize=1)
 def _default_options() -> Options:
     return Options()
+
+
+@lru_cache(maxsize=8)
+def _default_native(workers: int) -> NativeOptions:
+    return _native_uncached(_default_options(), workers, {})
 
 
 @dataclass(frozen=True)

@@ -1,0 +1,214 @@
+"""Shapes and drawings read in one pass, and results kept as the flat buffers they came in: the
+same rings, strokes and lines as read and converted piece by piece, whatever is done to a result
+afterwards.  The shapes are Natural Earth's countries (pyogrio's test fixture) and the strokes
+KanjiVG's."""
+
+from __future__ import annotations
+
+import copy
+import math
+import pickle
+from dataclasses import replace
+from pathlib import Path
+from typing import Any, Callable
+
+import numpy as np
+import pytest
+import shapely
+from shapely import wkt
+
+import strandify
+from strandify._geometry import bounds_of
+from strandify._read_lines import read_curves
+from strandify._read_shapes import read_polygons
+
+pyogrio = pytest.importorskip("pyogrio")
+
+COUNTRIES_PATH = Path(pyogrio.__file__).parent / "tests" / "fixtures" / "naturalearth_lowres" / "naturalearth_lowres.shp"
+
+
+@pytest.fixture(scope="module")
+def countries() -> dict[str, Any]:
+    frame = pyogrio.read_dataframe(COUNTRIES_PATH)
+    return dict(zip(frame["name"], frame.geometry))
+
+
+def ring_by_ring(geom: Any) -> list[list[np.ndarray]]:
+    """Every non-empty polygon of ``geom`` as shapely gives its rings one by one."""
+    out = []
+    for part in shapely.get_parts(geom):
+        if part.geom_type in ("MultiPolygon", "GeometryCollection"):
+            out += ring_by_ring(part)
+        elif part.geom_type == "Polygon" and not part.is_empty:
+            out.append([shapely.get_coordinates(part.exterior)] + [shapely.get_coordinates(r) for r in part.interiors])
+    return out
+
+
+def assert_same_rings(got: list[list[np.ndarray]], want: list[list[np.ndarray]]) -> None:
+    assert [len(rings) for rings in got] == [len(rings) for rings in want]
+    for rings, wanted in zip(got, want):
+        for ring, ring_wanted in zip(rings, wanted):
+            # as the native call reads a ring in one copy
+            assert ring.dtype == np.float64 and ring.flags.c_contiguous and ring.shape[1:] == (2,)
+            np.testing.assert_array_equal(ring, ring_wanted)
+
+
+# one hole (Lesotho), parts without holes, a lone ring
+@pytest.mark.parametrize("name", ["South Africa", "Indonesia", "Canada", "Fiji", "France", "Italy", "Chile", "Egypt"])
+def test_a_country_reads_as_its_rings_one_by_one(countries: dict[str, Any], name: str) -> None:
+    geom = countries[name]
+    assert_same_rings(read_polygons(geom), ring_by_ring(geom))
+
+
+@pytest.mark.parametrize(
+    "make",
+    [
+        # holes in one part of a MultiPolygon but not in the others
+        lambda c: shapely.MultiPolygon([*shapely.get_parts(c["Italy"]), c["South Africa"], *shapely.get_parts(c["France"])]),
+        # a polygon with two holes
+        lambda c: c["Brazil"].difference(shapely.union(shapely.Point(-50, -10).buffer(2), shapely.Point(-60, -5).buffer(1))),
+        # coordinates with z, which are read without it
+        lambda c: shapely.force_3d(c["South Africa"], 5.0),
+        # shapes inside a collection, in order
+        lambda c: shapely.GeometryCollection([c["Fiji"], shapely.LineString(), c["South Africa"]]),
+    ],
+    ids=["holes in one part", "two holes", "z", "collection"],
+)
+def test_composed_shapes_read_as_their_rings_one_by_one(countries: dict[str, Any], make: Callable[[Any], Any]) -> None:
+    geom = make(countries)
+    assert_same_rings(read_polygons(geom), ring_by_ring(geom))
+
+
+@pytest.mark.parametrize(
+    "text",
+    [
+        "MULTIPOLYGON (EMPTY, ((0 0, 4 0, 4 4, 0 0)), EMPTY)",
+        "MULTIPOLYGON (((0 0, 9 0, 9 9, 0 9, 0 0), (1 1, 2 1, 2 2, 1 1), (5 5, 6 5, 6 6, 5 5)), EMPTY, ((20 0, 24 0, 24 4, 20 0)))",
+        "POLYGON EMPTY",
+        "MULTIPOLYGON EMPTY",
+        "LINESTRING EMPTY",
+        "GEOMETRYCOLLECTION (POINT EMPTY, POLYGON EMPTY, POLYGON ((0 0, 1 0, 1 1, 0 0)))",
+    ],
+)
+def test_empty_parts_are_skipped_as_when_read_one_by_one(text: str) -> None:
+    geom = wkt.loads(text)
+    assert_same_rings(read_polygons(geom), ring_by_ring(geom))
+
+
+def test_a_line_is_still_refused_as_a_shape() -> None:
+    with pytest.raises(TypeError, match="LineString"):
+        read_polygons(shapely.LineString([(0, 0), (1, 1)]))
+
+
+def lines_of(geometry: Any) -> list[list[list[float]]]:
+    return [shapely.get_coordinates(line).tolist() for line in shapely.get_parts(geometry)]
+
+
+def country_lines(countries: dict[str, Any], name: str, far: bool) -> strandify.Centerlines:
+    """The centerlines of a country; ``far``: moved to where map coordinates in metres lie, so
+    that they are computed about another origin and moved back."""
+    geom = countries[name]
+    if far:
+        geom = shapely.affinity.translate(shapely.affinity.scale(geom, 1e4, 1e4, origin=(0, 0)), 5e5, 4e6)
+    return strandify.polygon_centerlines(geom)
+
+
+def reversed_in_place(r: strandify.Centerlines) -> strandify.Centerlines:
+    r.chains.reverse()
+    return r
+
+
+def one_chain_swapped(r: strandify.Centerlines) -> strandify.Centerlines:
+    r.chains[0] = r.chains[0][::-1].copy()
+    return r
+
+
+def one_chain_added(r: strandify.Centerlines) -> strandify.Centerlines:
+    r.chains.append(r.chains[0] + 1.0)
+    return r
+
+
+def last_chain_dropped(r: strandify.Centerlines) -> strandify.Centerlines:
+    r.chains.pop()
+    return r
+
+
+def points_moved_in_place(r: strandify.Centerlines) -> strandify.Centerlines:
+    for chain in r.chains:
+        chain += 2.5
+    return r
+
+
+CHANGES = [
+    lambda r: r,
+    lambda r: replace(r, chains=r.chains[::-1]),
+    reversed_in_place,
+    one_chain_swapped,
+    one_chain_added,
+    last_chain_dropped,
+    points_moved_in_place,
+    lambda r: pickle.loads(pickle.dumps(r)),
+    copy.copy,
+    copy.deepcopy,
+    lambda r: points_moved_in_place(pickle.loads(pickle.dumps(r))),
+    lambda r: points_moved_in_place(copy.deepcopy(r)),
+]
+CHANGE_IDS = [
+    "none", "replaced", "reversed", "swapped", "added", "dropped", "moved", "pickled", "copy",
+    "deepcopy", "pickled then moved", "deepcopy then moved",
+]
+
+
+@pytest.mark.parametrize("change", CHANGES, ids=CHANGE_IDS)
+@pytest.mark.parametrize("far", [False, True], ids=["near", "far"])
+@pytest.mark.parametrize("name", ["Italy", "Chile", "Indonesia"])
+def test_shapely_lines_are_the_chains_whatever_was_done_to_them(
+    countries: dict[str, Any], name: str, far: bool, change: Callable[[Any], Any]
+) -> None:
+    result = change(country_lines(countries, name, far))
+    assert len(result.chains) >= 2  # enough to reorder
+    assert lines_of(result.to_shapely()) == [c.tolist() for c in result.chains]
+
+
+@pytest.mark.parametrize("change", CHANGES, ids=CHANGE_IDS)
+def test_stroke_lines_are_the_chains_whatever_was_done_to_them(change: Callable[[Any], Any]) -> None:
+    result = change(strandify.centerlines(kanji("水")))
+    assert len(result.chains) >= 2
+    assert lines_of(result.to_shapely()) == [c.tolist() for c in result.chains]
+
+
+def kanji(char: str) -> list[list[tuple[float, float]]]:
+    """The strokes of a KanjiVG character as lists of point tuples."""
+    from importlib import metadata
+
+    from strandify.formats import read_drawing
+
+    try:
+        files = [f for f in metadata.files("kanjivg") or [] if str(f) == f"kanji/{ord(char):05x}.svg"]
+    except metadata.PackageNotFoundError:
+        pytest.skip("kanjivg is not installed")
+    if not files:
+        pytest.skip("kanjivg has no such file")
+    return [list(map(tuple, np.asarray(c, dtype=np.float64).tolist())) for c in read_drawing(Path(str(files[0].locate()))).curves]
+
+
+def with_gaps(curves: list[list[tuple[float, float]]], gap: tuple[float, float]) -> list[list[tuple[float, float]]]:
+    """Every stroke with ``gap`` put in after its third point (a NaN cuts it, an infinity too)."""
+    return [c[:3] + [gap] + c[3:] for c in curves]
+
+
+@pytest.mark.parametrize(
+    "gap", [None, (math.nan, math.nan), (math.nan, 1.0), (math.inf, 5.0), (3.0, -math.inf)], ids=["none", "nan", "nan x", "inf", "-inf y"]
+)
+@pytest.mark.parametrize("char", ["水", "永"])
+def test_point_lists_give_the_chains_and_box_of_the_same_arrays(char: str, gap: tuple[float, float] | None) -> None:
+    curves = kanji(char)
+    if gap is not None:
+        curves = with_gaps(curves, gap)
+    arrays = [np.array(c, dtype=np.float64) for c in curves]
+    finite = np.concatenate(arrays)
+    finite = finite[np.isfinite(finite).all(axis=1)]
+    assert bounds_of(read_curves(curves)) == (*finite.min(axis=0).tolist(), *finite.max(axis=0).tolist())
+    from_lists, from_arrays = strandify.centerlines(curves), strandify.centerlines(arrays)
+    assert [c.tolist() for c in from_lists.chains] == [c.tolist() for c in from_arrays.chains]
+    assert from_lists.nodes.tolist() == from_arrays.nodes.tolist()
