@@ -72,24 +72,14 @@ def check_tile_size(value: Any) -> float | None:
     return None if value is None else positive_number("tile_size", value)
 
 
-#: The number of CPUs the process may run on, once asked: the system call would otherwise cost
-#: every call with the default ``workers`` as much as the rest of its Python work.  A forked
-#: child, which may run on other CPUs, asks again.
-_CPUS: list[int] = []
-if hasattr(os, "register_at_fork"):
-    os.register_at_fork(after_in_child=_CPUS.clear)
-
-
 def available_cpus() -> int:
-    """The CPUs available to the process when it first asked (at least 1)."""
-    if not _CPUS:
-        _CPUS.append(max(1, len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count() or 1))
-    return _CPUS[0]
+    """The CPUs available to the process now (at least 1): asked on every call, since a
+    process may be moved to other CPUs while it runs."""
+    return max(1, len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count() or 1)
 
 
 def thread_count(workers: Any) -> int:
-    """A per-call thread count: None means one per CPU available to the process (as it was
-    when the process first asked)."""
+    """A per-call thread count: None means one per CPU available to the process."""
     if workers is None:
         return available_cpus()
     return positive_integer("workers", workers, or_none=True)
