@@ -559,7 +559,9 @@ AssembledPolygons group_union_of(const std::vector<Curve>& curves,
       offsets.push_back(std::move(own));
     }
     if (offsets.empty()) return {};
-    if (offsets.size() >= kCascadeMinCurves && vertices >= kCascadeMinVertices &&
+    if (offsets.size() == 1) {
+      rings = std::move(offsets[0]);  // an offsetter's output is already a clean union
+    } else if (offsets.size() >= kCascadeMinCurves && vertices >= kCascadeMinVertices &&
         settings.buffer_distance != 0.0) {
       rings = cascaded_union(offsets);
     } else {
