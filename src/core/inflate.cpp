@@ -433,23 +433,25 @@ bool wider_than_tall(const Curve& curve) {
 
 // Appends the closed offset paths of curve i to `out`, as offset_curve does, but computed on
 // the curve turned a quarter when it is wider than tall.
-void offset_curve_upright(const std::vector<Curve>& curves,
+// Returns whether it turned the curve.
+bool offset_curve_upright(const std::vector<Curve>& curves,
                           const std::optional<WidthLists>& widths, std::size_t i,
                           const InflationSettings& s, c2::Paths64& out) {
   if (curves[i].size() < 2 || !wider_than_tall(curves[i])) {
     offset_curve(curves, widths, i, s, out);
-    return;
+    return false;
   }
   const Curve curve = turned(curves[i]);
   c2::Paths64 paths;
   if (const WidthList* w = width_list_of(widths, i)) {
-    if (w->size() != curve.size() || !offsettable(curve, max_abs_width(*w))) return;
+    if (w->size() != curve.size() || !offsettable(curve, max_abs_width(*w))) return true;
     paths = offset_variable(curve, *w, s.arc_tolerance, s.round_pens);
   } else {
     paths = inflate_uniform(curve, s.buffer_distance, s.arc_tolerance, s.round_pens);
   }
   turn_back(paths);
   for (c2::Path64& p : paths) out.push_back(std::move(p));
+  return true;
 }
 
 // The non-zero union of the paths, swept turned a quarter when they span wider than tall.
@@ -531,7 +533,10 @@ c2::Paths64 cascaded_union(std::vector<c2::Paths64>& offsets) {
     for (std::size_t k = 0; k + 1 < level.size(); k += 2) {
       c2::Paths64& pair = level[k];
       for (c2::Path64& p : level[k + 1]) pair.push_back(std::move(p));
-      next.push_back(union_upright(pair));
+      // The last union sweeps upright, as the single union does, so that its rings start and
+      // come in the order that one gives them.
+      next.push_back(level.size() == 2 ? c2::Union(pair, c2::FillRule::NonZero)
+                                       : union_upright(pair));
     }
     if (level.size() % 2 == 1) next.push_back(std::move(level.back()));
     level = std::move(next);
@@ -550,16 +555,17 @@ AssembledPolygons group_union_of(const std::vector<Curve>& curves,
     std::vector<c2::Paths64> offsets;
     offsets.reserve(static_cast<std::size_t>(group.end() - group.begin()));
     std::size_t vertices = 0, paths = 0;
+    bool turned_any = false;
     for (std::size_t i : group) {
       c2::Paths64 own;
-      offset_curve_upright(curves, widths, i, settings, own);
+      turned_any |= offset_curve_upright(curves, widths, i, settings, own);
       if (own.empty()) continue;
       for (const c2::Path64& p : own) vertices += p.size();
       paths += own.size();
       offsets.push_back(std::move(own));
     }
     if (offsets.empty()) return {};
-    if (offsets.size() == 1) {
+    if (offsets.size() == 1 && !turned_any) {
       rings = std::move(offsets[0]);  // an offsetter's output is already a clean union
     } else if (offsets.size() >= kCascadeMinCurves && vertices >= kCascadeMinVertices &&
         settings.buffer_distance != 0.0) {
@@ -569,7 +575,7 @@ AssembledPolygons group_union_of(const std::vector<Curve>& curves,
       all.reserve(paths);
       for (c2::Paths64& o : offsets)
         for (c2::Path64& p : o) all.push_back(std::move(p));
-      rings = union_upright(all);
+      rings = c2::Union(all, c2::FillRule::NonZero);
     }
   } catch (const c2::Clipper2Exception&) {
     return {};
