@@ -555,10 +555,16 @@ AssembledPolygons group_union_of(const std::vector<Curve>& curves,
     std::vector<c2::Paths64> offsets;
     offsets.reserve(static_cast<std::size_t>(group.end() - group.begin()));
     std::size_t vertices = 0, paths = 0;
+    // A curve alone in its group is offset upright: its offsetter's union is the group's, and
+    // a turned one would start its rings elsewhere.
+    const bool alone = group.end() - group.begin() == 1;
     bool turned_any = false;
     for (std::size_t i : group) {
       c2::Paths64 own;
-      turned_any |= offset_curve_upright(curves, widths, i, settings, own);
+      if (alone)
+        offset_curve(curves, widths, i, settings, own);
+      else
+        turned_any |= offset_curve_upright(curves, widths, i, settings, own);
       if (own.empty()) continue;
       for (const c2::Path64& p : own) vertices += p.size();
       paths += own.size();
