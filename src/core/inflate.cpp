@@ -388,10 +388,13 @@ struct GroupIndices {
 // up and down, puts nearly all its edges on the line at nearly every stop, so the cost grows with
 // the square of its length, while the same stroke run along the sweep keeps a handful there.
 // The union of one group therefore turns, a quarter turn, whatever is wider than tall: each
-// curve before its offset (the offsetter's own clean-up union sweeps the raw outline, which
-// crosses itself at every wobble), and the group's offsets before their union. A quarter turn is
-// exact on doubles and on the integer grid, and rounding to that grid (half away from zero)
-// commutes with it, so only the rounding of intersection points can differ.
+// curve of a group of several before its offset (the offsetter's own clean-up union sweeps the
+// raw outline, which crosses itself at every wobble), and the inputs of a cascade's inner unions
+// (below). A quarter turn is exact on doubles and on the integer grid, and rounding to that grid
+// (half away from zero) commutes with it, so only the rounding of intersection points can
+// differ. The group's last union always sweeps upright, as the single union does: where a
+// union's rings start and the order they come in follow its sweep, and the stages after it
+// (ring simplification above all) depend on both.
 //
 // A large group is unioned as a cascade: its curves put in an order that keeps neighbours
 // together, unioned a few at a time, and the partial results unioned pairwise up a balanced tree.
@@ -432,8 +435,7 @@ bool wider_than_tall(const Curve& curve) {
 }
 
 // Appends the closed offset paths of curve i to `out`, as offset_curve does, but computed on
-// the curve turned a quarter when it is wider than tall.
-// Returns whether it turned the curve.
+// the curve turned a quarter when it is wider than tall; returns whether it turned the curve.
 bool offset_curve_upright(const std::vector<Curve>& curves,
                           const std::optional<WidthLists>& widths, std::size_t i,
                           const InflationSettings& s, c2::Paths64& out) {
@@ -571,10 +573,11 @@ AssembledPolygons group_union_of(const std::vector<Curve>& curves,
       offsets.push_back(std::move(own));
     }
     if (offsets.empty()) return {};
-    if (offsets.size() == 1 && !turned_any) {
-      rings = std::move(offsets[0]);  // an offsetter's output is already a clean union
-    } else if (offsets.size() >= kCascadeMinCurves && vertices >= kCascadeMinVertices &&
-        settings.buffer_distance != 0.0) {
+    // An offsetter's output is already a clean union; a zero radius hands on the curve itself.
+    const bool offset = settings.buffer_distance != 0.0;
+    if (offsets.size() == 1 && !turned_any && offset) {
+      rings = std::move(offsets[0]);
+    } else if (offsets.size() >= kCascadeMinCurves && vertices >= kCascadeMinVertices && offset) {
       rings = cascaded_union(offsets);
     } else {
       c2::Paths64 all;

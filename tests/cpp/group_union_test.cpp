@@ -128,3 +128,18 @@ TEST(group_union_is_the_same_on_any_thread_count_and_group_position) {
   CHECK_EQ(reversed.size(), one.size());
   CHECK(difference_area(one, reversed) == 0.0);
 }
+
+TEST(group_union_of_a_zero_radius_reads_each_curve_as_a_closed_path) {
+  // With no radius the union gets the curves themselves, which need not be clean: a figure
+  // eight alone in its group must come out as the single union makes it, two triangles.
+  const std::vector<Curve> curves = {
+      {{0, 0}, {10, 10}, {10, 0}, {0, 10}, {0, 0}},
+      {{100, 0}, {110, 0}, {110, 10}, {100, 10}, {100, 0}},
+  };
+  const InflationSettings s = resolve_inflation(0.0, 1.0);
+  const std::vector<Polygon> single = inflate(curves, std::nullopt, s);
+  const std::vector<Polygon> grouped = inflate_groups(
+      curves, std::nullopt, group_by_buffer_boxes(curves, std::nullopt, 0.0), s, 1);
+  CHECK_EQ(single.size(), 3u);
+  CHECK(same_polygons(single, grouped));
+}
