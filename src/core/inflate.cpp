@@ -374,6 +374,224 @@ AssembledPolygons union_of(const std::vector<Curve>& curves,
   return assemble_polygons(rings, settings.min_hole_area);
 }
 
+struct GroupIndices {
+  const std::size_t* first;
+  const std::size_t* last;
+  const std::size_t* begin() const { return first; }
+  const std::size_t* end() const { return last; }
+};
+
+// --- the union of one group -------------------------------------------------------------------
+//
+// The union sweeps a horizontal line upwards and stops at every vertex height; at each stop it
+// walks every edge the line crosses. A stroke that runs across the sweep, its outline wobbling
+// up and down, puts nearly all its edges on the line at nearly every stop, so the cost grows with
+// the square of its length, while the same stroke run along the sweep keeps a handful there.
+// The union of one group therefore turns, a quarter turn, whatever is wider than tall: each
+// curve of a group of several before its offset (the offsetter's own clean-up union sweeps the
+// raw outline, which crosses itself at every wobble), and the inputs of a cascade's inner unions
+// (below). A quarter turn is exact on doubles and on the integer grid, and rounding to that grid
+// (half away from zero) commutes with it, so only the rounding of intersection points can
+// differ. The group's last union always sweeps upright, as the single union does: where a
+// union's rings start and the order they come in follow its sweep, and the stages after it
+// (ring simplification above all) depend on both.
+//
+// A large group is unioned as a cascade: its curves put in an order that keeps neighbours
+// together, unioned a few at a time, and the partial results unioned pairwise up a balanced tree.
+// An overdrawn sketch retraces every stroke with jitter, and nearly all crossings between the
+// traces lie inside the result; one union over the whole group meets every one of them with the
+// whole group's edges on the line, while the small unions resolve them where the line is short
+// and the later ones see only outlines. Every input (an offsetter's or a union's output) fills
+// exactly its region with winding 1, so the region is the one the single non-zero union gives.
+// On a group of a few curves the extra unions cost more than they save.
+//
+// Everything runs on the group's own thread in a fixed order, so the result depends only on the
+// group.
+constexpr std::size_t kCascadeBatch = 8;           // curves unioned together at the first level
+constexpr std::size_t kCascadeMinCurves = 16;      // fewer curves: one union is cheaper
+constexpr std::size_t kCascadeMinVertices = 4096;  // nor for a group of few offset vertices
+
+// (x, y) -> (-y, x) and back.
+Curve turned(const Curve& curve) {
+  Curve out;
+  out.reserve(curve.size());
+  for (const Point& p : curve) out.push_back({-p.y, p.x});
+  return out;
+}
+
+void turn(c2::Paths64& paths) {
+  for (c2::Path64& path : paths)
+    for (c2::Point64& p : path) p = c2::Point64(-p.y, p.x);
+}
+
+void turn_back(c2::Paths64& paths) {
+  for (c2::Path64& path : paths)
+    for (c2::Point64& p : path) p = c2::Point64(p.y, -p.x);
+}
+
+bool wider_than_tall(const Curve& curve) {
+  const Box b = bounding_box(curve);
+  return b.max_x - b.min_x > b.max_y - b.min_y;
+}
+
+// Appends the closed offset paths of curve i to `out`, as offset_curve does, but computed on
+// the curve turned a quarter when it is wider than tall; returns whether it turned the curve.
+bool offset_curve_upright(const std::vector<Curve>& curves,
+                          const std::optional<WidthLists>& widths, std::size_t i,
+                          const InflationSettings& s, c2::Paths64& out) {
+  if (curves[i].size() < 2 || !wider_than_tall(curves[i])) {
+    offset_curve(curves, widths, i, s, out);
+    return false;
+  }
+  const Curve curve = turned(curves[i]);
+  c2::Paths64 paths;
+  if (const WidthList* w = width_list_of(widths, i)) {
+    if (w->size() != curve.size() || !offsettable(curve, max_abs_width(*w))) return true;
+    paths = offset_variable(curve, *w, s.arc_tolerance, s.round_pens);
+  } else {
+    paths = inflate_uniform(curve, s.buffer_distance, s.arc_tolerance, s.round_pens);
+  }
+  turn_back(paths);
+  for (c2::Path64& p : paths) out.push_back(std::move(p));
+  return true;
+}
+
+// The non-zero union of the paths, swept turned a quarter when they span wider than tall.
+c2::Paths64 union_upright(c2::Paths64& paths) {
+  const c2::Rect64 box = c2::GetBounds(paths);
+  const bool wide = box.Width() > box.Height();
+  if (wide) turn(paths);
+  c2::Paths64 out = c2::Union(paths, c2::FillRule::NonZero);
+  if (wide) turn_back(out);
+  return out;
+}
+
+// The key of a cell on a Z-order curve, x and y given as 16-bit cells.
+std::uint32_t morton_key(std::uint32_t x, std::uint32_t y) {
+  auto spread = [](std::uint32_t v) {
+    v &= 0xFFFFu;
+    v = (v | (v << 8)) & 0x00FF00FFu;
+    v = (v | (v << 4)) & 0x0F0F0F0Fu;
+    v = (v | (v << 2)) & 0x33333333u;
+    v = (v | (v << 1)) & 0x55555555u;
+    return v;
+  };
+  return spread(x) | (spread(y) << 1);
+}
+
+// The order of the boxes along a Z-order curve through their centres, in cells of a 2^16 grid
+// over the box around them all; ties keep the order of the boxes.
+std::vector<std::size_t> z_order(const std::vector<c2::Rect64>& boxes) {
+  c2::Rect64 all = boxes[0];
+  for (const c2::Rect64& b : boxes) {
+    all.left = std::min(all.left, b.left);
+    all.top = std::min(all.top, b.top);
+    all.right = std::max(all.right, b.right);
+    all.bottom = std::max(all.bottom, b.bottom);
+  }
+  // In doubles, relative to the corner: the integer paths may span most of the int64 range.
+  const double left = static_cast<double>(all.left), top = static_cast<double>(all.top);
+  const double span = std::max(static_cast<double>(all.right) - left,
+                               static_cast<double>(all.bottom) - top);
+  const double per_unit = span > 0.0 ? 65535.0 / span : 0.0;
+  auto cell = [per_unit](double offset) {
+    return static_cast<std::uint32_t>(std::clamp(offset * per_unit, 0.0, 65535.0));
+  };
+  std::vector<std::pair<std::uint32_t, std::size_t>> keyed(boxes.size());
+  for (std::size_t i = 0; i < boxes.size(); ++i) {
+    const c2::Rect64& b = boxes[i];
+    const double cx = 0.5 * (static_cast<double>(b.left) + static_cast<double>(b.right));
+    const double cy = 0.5 * (static_cast<double>(b.top) + static_cast<double>(b.bottom));
+    keyed[i] = {morton_key(cell(cx - left), cell(cy - top)), i};
+  }
+  std::sort(keyed.begin(), keyed.end());
+  std::vector<std::size_t> order(keyed.size());
+  for (std::size_t i = 0; i < keyed.size(); ++i) order[i] = keyed[i].second;
+  return order;
+}
+
+// The union of the curves' offsets (one entry per curve, none empty), as a cascade.
+c2::Paths64 cascaded_union(std::vector<c2::Paths64>& offsets) {
+  std::vector<c2::Rect64> boxes;
+  boxes.reserve(offsets.size());
+  for (const c2::Paths64& o : offsets) boxes.push_back(c2::GetBounds(o));
+  const std::vector<std::size_t> order = z_order(boxes);
+  std::vector<c2::Paths64> level;
+  level.reserve((order.size() + kCascadeBatch - 1) / kCascadeBatch);
+  for (std::size_t first = 0; first < order.size(); first += kCascadeBatch) {
+    const std::size_t last = std::min(order.size(), first + kCascadeBatch);
+    if (last - first == 1) {  // an offsetter's output is already a clean union
+      level.push_back(std::move(offsets[order[first]]));
+      continue;
+    }
+    c2::Paths64 batch;
+    for (std::size_t k = first; k < last; ++k)
+      for (c2::Path64& p : offsets[order[k]]) batch.push_back(std::move(p));
+    level.push_back(union_upright(batch));
+  }
+  while (level.size() > 1) {
+    std::vector<c2::Paths64> next;
+    next.reserve((level.size() + 1) / 2);
+    for (std::size_t k = 0; k + 1 < level.size(); k += 2) {
+      c2::Paths64& pair = level[k];
+      for (c2::Path64& p : level[k + 1]) pair.push_back(std::move(p));
+      // The last union sweeps upright, as the single union does, so that its rings start and
+      // come in the order that one gives them.
+      next.push_back(level.size() == 2 ? c2::Union(pair, c2::FillRule::NonZero)
+                                       : union_upright(pair));
+    }
+    if (level.size() % 2 == 1) next.push_back(std::move(level.back()));
+    level = std::move(next);
+  }
+  return std::move(level[0]);
+}
+
+// The union of one group's buffers, assembled into polygons. A zero radius hands the union its
+// curves as they are, read as closed paths whose winding may cancel another's, so such a group
+// is never cascaded.
+AssembledPolygons group_union_of(const std::vector<Curve>& curves,
+                                 const std::optional<WidthLists>& widths, const GroupIndices& group,
+                                 const InflationSettings& settings) {
+  c2::Paths64 rings;
+  try {
+    std::vector<c2::Paths64> offsets;
+    offsets.reserve(static_cast<std::size_t>(group.end() - group.begin()));
+    std::size_t vertices = 0, paths = 0;
+    // A curve alone in its group is offset upright: its offsetter's union is the group's, and
+    // a turned one would start its rings elsewhere.
+    const bool alone = group.end() - group.begin() == 1;
+    bool turned_any = false;
+    for (std::size_t i : group) {
+      c2::Paths64 own;
+      if (alone)
+        offset_curve(curves, widths, i, settings, own);
+      else
+        turned_any |= offset_curve_upright(curves, widths, i, settings, own);
+      if (own.empty()) continue;
+      for (const c2::Path64& p : own) vertices += p.size();
+      paths += own.size();
+      offsets.push_back(std::move(own));
+    }
+    if (offsets.empty()) return {};
+    // An offsetter's output is already a clean union; a zero radius hands on the curve itself.
+    const bool offset = settings.buffer_distance != 0.0;
+    if (offsets.size() == 1 && !turned_any && offset) {
+      rings = std::move(offsets[0]);
+    } else if (offsets.size() >= kCascadeMinCurves && vertices >= kCascadeMinVertices && offset) {
+      rings = cascaded_union(offsets);
+    } else {
+      c2::Paths64 all;
+      all.reserve(paths);
+      for (c2::Paths64& o : offsets)
+        for (c2::Path64& p : o) all.push_back(std::move(p));
+      rings = c2::Union(all, c2::FillRule::NonZero);
+    }
+  } catch (const c2::Clipper2Exception&) {
+    return {};
+  }
+  return assemble_polygons(rings, settings.min_hole_area);
+}
+
 // The curve indices 0 .. n-1, without storing them.
 struct AllIndices {
   std::size_t n;
@@ -385,13 +603,6 @@ struct AllIndices {
   };
   Iter begin() const { return {0}; }
   Iter end() const { return {n}; }
-};
-
-struct GroupIndices {
-  const std::size_t* first;
-  const std::size_t* last;
-  const std::size_t* begin() const { return first; }
-  const std::size_t* end() const { return last; }
 };
 
 // Polygons of all groups in ascending order of outer boundary length; equal lengths keep the
@@ -467,8 +678,8 @@ std::vector<Polygon> inflate_groups(const std::vector<Curve>& curves,
   if (!for_each_index(
           groups.size(), threads,
           [&](std::size_t g) {
-            parts[g] = union_of(curves, widths, GroupIndices{groups.begin_of(g), groups.end_of(g)},
-                                settings, {});
+            parts[g] = group_union_of(curves, widths,
+                                      GroupIndices{groups.begin_of(g), groups.end_of(g)}, settings);
           },
           keep_going))
     return {};

@@ -27,6 +27,11 @@ std::vector<Polygon> inflate(const std::vector<Curve>& curves,
 // The union run per group of curves (see partition.hpp), up to `threads` groups at a time.
 // The polygons are those of the one-call union up to the rounding of intersection points,
 // ordered the same way; polygons of equal boundary length keep the order of their groups.
+// A group's curves may be offset, and a large group unioned, in steps of their own (see
+// group_union_of), each rounding its own intersection points: where buffer edges cross at a
+// grazing angle, as the traces of an overdrawn stroke do, such a point moves along the edges by
+// many units of the union's grid (up to about 1e-3 coordinate units has been seen), while rings
+// keep their start, their order and the topology of the single union.
 std::vector<Polygon> inflate_groups(const std::vector<Curve>& curves,
                                     const std::optional<WidthLists>& widths,
                                     const CurveGroups& groups, const InflationSettings& settings,

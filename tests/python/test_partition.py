@@ -53,10 +53,15 @@ DRAWINGS = {
 
 def polygon_key(polygon):
     outer, holes = polygon
-    return (len(outer), len(holes), round(min(outer)[0], 3), round(min(outer)[1], 3))
+    return (len(outer), len(holes), round(min(outer)[0], 2), round(min(outer)[1], 2))
 
 
-def assert_same_polygons(a, b, tol=1e-5):
+# The union per group rounds the intersection points of its own steps; where buffer edges cross at
+# a grazing angle that moves a point along them by up to about 1e-3 units (see the README).
+ROUNDING = 1e-3
+
+
+def assert_same_polygons(a, b, tol=ROUNDING):
     assert len(a) == len(b)
     for p, q in zip(sorted(a, key=polygon_key), sorted(b, key=polygon_key)):
         assert polygon_key(p) == polygon_key(q)
@@ -68,7 +73,7 @@ def chain_set(result):
     return sorted(tuple(c) for c in result[0])
 
 
-def assert_same_network(a, b, tol=1e-5):
+def assert_same_network(a, b, tol=ROUNDING):
     """Same number of chains and nodes, every chain point within tol of the other result."""
     assert len(a[0]) == len(b[0]) and len(a[1]) == len(b[1])
     pa = np.array([p for c in a[0] for p in c])
