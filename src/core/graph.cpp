@@ -78,27 +78,53 @@ bool neighbour_cell(std::int64_t c, int d, std::int64_t& out) {
 class Snapper {
  public:
   Snapper(double cell_size, std::size_t expected_cells, std::vector<Point>& nodes)
-      : cell_size_(cell_size), nodes_(nodes), cells_(expected_cells) {}
+      : cell_size_(cell_size), nodes_(nodes), cells_(expected_cells) {
+    std::size_t bits = 1024;
+    while (bits < kFilterBitsPerCell * expected_cells && bits < (std::size_t{1} << 30)) bits *= 2;
+    filter_.assign(bits / 64, 0);
+    filter_mask_ = bits - 1;
+  }
 
   NodeId node_of(const Point& p) {
     const std::int64_t i = round_i64(p.x / cell_size_);
     const std::int64_t j = round_i64(p.y / cell_size_);
     const PairKey cell = key(i, j);
-    if (const NodeId* hit = cells_.find(cell)) return *hit;
+    if (maybe_mapped(cell))
+      if (const NodeId* hit = cells_.find(cell)) return *hit;
     const NodeId near = search_block(i, j);
     if (near != kNone) {
-      cells_.insert(cell, near);
+      map_cell(cell, near);
       return near;
     }
     const NodeId id = nodes_.size();
     nodes_.push_back(p);
-    cells_.insert(cell, id);
+    map_cell(cell, id);
     return id;
   }
 
  private:
+  // Points lie much farther apart than a cell is wide, so nearly every block search finds its
+  // eight cells empty. A bit per hashed cell, set for every mapped cell, answers most of those
+  // lookups from a small array instead of the table; a clear bit means the cell is unmapped.
+  static constexpr std::size_t kFilterBitsPerCell = 32;
+
   static PairKey key(std::int64_t i, std::int64_t j) {
     return {static_cast<std::uint64_t>(i), static_cast<std::uint64_t>(j)};
+  }
+
+  std::size_t filter_bit(const PairKey& cell) const {
+    return static_cast<std::size_t>(pair_hash(cell.first, cell.second) >> 17) & filter_mask_;
+  }
+
+  bool maybe_mapped(const PairKey& cell) const {
+    const std::size_t bit = filter_bit(cell);
+    return (filter_[bit / 64] >> (bit % 64) & 1) != 0;
+  }
+
+  void map_cell(const PairKey& cell, NodeId node) {
+    cells_.insert(cell, node);
+    const std::size_t bit = filter_bit(cell);
+    filter_[bit / 64] |= std::uint64_t{1} << (bit % 64);
   }
 
   // First mapped cell of the block, rows (di) outside, columns (dj) inside. The centre cell is
@@ -110,7 +136,9 @@ class Snapper {
       for (int dj = -1; dj <= 1; ++dj) {
         std::int64_t cj;
         if ((di == 0 && dj == 0) || !neighbour_cell(j, dj, cj)) continue;
-        if (const NodeId* hit = cells_.find(key(ci, cj))) return *hit;
+        const PairKey cell = key(ci, cj);
+        if (!maybe_mapped(cell)) continue;
+        if (const NodeId* hit = cells_.find(cell)) return *hit;
       }
     }
     return kNone;
@@ -119,6 +147,8 @@ class Snapper {
   double cell_size_;
   std::vector<Point>& nodes_;
   PairTable<NodeId> cells_;
+  std::vector<std::uint64_t> filter_;
+  std::size_t filter_mask_ = 0;
 };
 
 // ---------------------------------------------------------------------------------------------
