@@ -22,6 +22,7 @@ constexpr double kRightAngle = 1.5707963267948966;  // sharper turns refine no f
 constexpr double kStepFloor = 1e-6;
 // A cell holding more turns than this files them into boxes of at most kBoxLeaf as well.
 constexpr std::size_t kCrowdedCell = 64;
+constexpr double kGentleCosineMargin = 1e-9;
 constexpr std::uint32_t kBoxLeaf = 16;
 
 // Target edge length near a weighted turn A: bd at 15 degrees, easing quadratically down to
@@ -131,9 +132,19 @@ CurvatureIndex::CellKey CurvatureIndex::key_of(Point p) const {
 void CurvatureIndex::add_ring(const Ring& ring, double angle_threshold) {
   const std::size_t n = ring.size();
   if (n < 3) return;
+  // Most vertices turn gently. A cosine that exceeds the threshold's by this much belongs to an
+  // angle below the threshold by at least as much (acos falls at least as fast as its argument
+  // rises), far beyond the rounding of acos and cos: those vertices are passed over without
+  // taking the arc cosine, and every other one is decided by it exactly as before.
+  // (Only for thresholds in the range of acos, where cos is falling; below it every angle
+  // qualifies and none is passed over.)
+  const double gentle_above = angle_threshold >= 0.0
+                                  ? std::cos(angle_threshold) + kGentleCosineMargin
+                                  : std::numeric_limits<double>::infinity();
   for (std::size_t i = 0; i < n; ++i) {
     const Point p = ring[i];
     const double c = detail::turning_cosine(ring[(i + n - 1) % n], p, ring[(i + 1) % n]);
+    if (c > gentle_above) continue;
     const double angle = std::acos(c);
     if (!(angle >= angle_threshold)) continue;  // inclusive; NaN never qualifies
     const CellKey k = key_of(p);
