@@ -104,6 +104,8 @@ class CurvatureIndex {
   // knowing its largest angle: a query skips every box that cannot beat the best weighted
   // angle found so far. The answer is the same maximum; only fewer entries are looked at.
   void build_boxes();
+  void sort_sharpest_first(std::vector<std::size_t>::iterator first,
+                           std::vector<std::size_t>::iterator last) const;
   double box_bound(std::size_t box, Point q, double inner, double outer) const;
   BoxTree boxes_;
   std::vector<double> box_max_angle_;  // per box of boxes_

@@ -194,8 +194,11 @@ void CurvatureIndex::finish() {
     cell_entries_.resize(gridded_.size());
     std::vector<std::size_t> fill(cell_start_.begin(), cell_start_.end() - 1);
     for (const std::size_t id : gridded_) cell_entries_[fill[dense_cell(entries_[id].key)]++] = id;
-    for (std::size_t c = 0; c + 1 < cell_start_.size(); ++c)
+    for (std::size_t c = 0; c + 1 < cell_start_.size(); ++c) {
       crowded = std::max(crowded, cell_start_[c + 1] - cell_start_[c]);
+      sort_sharpest_first(cell_entries_.begin() + static_cast<std::ptrdiff_t>(cell_start_[c]),
+                          cell_entries_.begin() + static_cast<std::ptrdiff_t>(cell_start_[c + 1]));
+    }
   } else {
     for (const std::size_t id : gridded_) {
       std::vector<std::size_t>& cell = cells_[entries_[id].key];
@@ -204,6 +207,15 @@ void CurvatureIndex::finish() {
     }
   }
   if (crowded > kCrowdedCell) build_boxes();
+}
+
+// The answer of a query is the largest weighted angle, whatever order the entries are looked
+// at in; a cell's entries sharpest first let a query stop in the cell at the first entry whose
+// full angle cannot beat the best found.
+void CurvatureIndex::sort_sharpest_first(std::vector<std::size_t>::iterator first,
+                                         std::vector<std::size_t>::iterator last) const {
+  std::stable_sort(first, last,
+                   [this](std::size_t a, std::size_t b) { return entries_[a].angle > entries_[b].angle; });
 }
 
 void CurvatureIndex::build_boxes() {
@@ -285,7 +297,11 @@ double CurvatureIndex::max_angle_near(Point q, double inner, double outer) const
     for (std::int64_t cx = lo_x; cx <= hi_x; ++cx) {
       for (std::int64_t cy = lo_y; cy <= hi_y; ++cy) {
         const std::size_t c = dense_cell({cx, cy});
-        for (std::size_t e = cell_start_[c]; e < cell_start_[c + 1]; ++e) consider(cell_entries_[e]);
+        for (std::size_t e = cell_start_[c]; e < cell_start_[c + 1]; ++e) {
+          // Sharpest first, and a weight is at most 1: no later entry of the cell can win.
+          if (!(entries_[cell_entries_[e]].angle > best)) break;
+          consider(cell_entries_[e]);
+        }
       }
     }
   } else if (!cells_.empty()) {

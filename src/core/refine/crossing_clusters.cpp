@@ -145,10 +145,8 @@ struct ClusterFinder {
   // are told without gathering (and copying) their branches.
   bool has_link(NodeId a) {
     for (std::size_t k = adj.begin(a); k < adj.end(a); ++k) {
-      walk_branch(g, adj, a, k, walk_cap(), w);
-      const NodeId e = w.end();
-      if (w.complete && e != a && adj.degree(e) >= 3 && w.length() <= s.crossing_max_length)
-        return true;
+      const NodeId e = short_link_end(g, adj, a, k, walk_cap(), s.crossing_max_length);
+      if (e != kNone && adj.degree(e) >= 3) return true;
     }
     return false;
   }

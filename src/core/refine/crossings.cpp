@@ -54,8 +54,19 @@ struct CrossingFinder {
     return fit_line(both, line);
   }
 
+  // Whether a branch of `a` is a short link to a later 3-way junction, the only branches `at`
+  // pairs: most junctions have none and are told without recording their walks.
+  bool has_later_link(NodeId a) const {
+    const double cap = std::max(s.crossing_max_length, s.crossing_fit_end);
+    for (int i = 0; i < 3; ++i) {
+      const NodeId b = short_link_end(g, adj, a, adj.offset[a] + i, cap, s.crossing_max_length);
+      if (b != kNone && adj.degree(b) == 3 && b > a) return true;
+    }
+    return false;
+  }
+
   void at(NodeId a) {
-    if (adj.degree(a) != 3 || edit.touched(a)) return;
+    if (adj.degree(a) != 3 || edit.touched(a) || !has_later_link(a)) return;
     walks_of(a, from_a);
     for (int c = 0; c < 3; ++c) {
       const Walk& link = from_a[c];
