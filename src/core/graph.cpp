@@ -158,8 +158,13 @@ class TipPruner {
  public:
   TipPruner(const Graph& graph, double max_length, const std::vector<double>* allowance = nullptr,
             const TipKeep* keep = nullptr)
-      : graph_(graph), adj_(build_adjacency(graph)), max_length_(max_length),
-        allowance_(allowance), keep_(keep) {
+      : TipPruner(graph, nullptr, max_length, allowance, keep) {}
+  // With the graph's adjacency as build_adjacency gives it, built by the caller.
+  TipPruner(const Graph& graph, const Adjacency* adjacency, double max_length,
+            const std::vector<double>* allowance, const TipKeep* keep)
+      : graph_(graph), own_adj_(adjacency ? Adjacency{} : build_adjacency(graph)),
+        adj_(adjacency ? *adjacency : own_adj_), max_length_(max_length), allowance_(allowance),
+        keep_(keep) {
     const std::size_t m = graph.edges.size();
     alive_.resize(m);
     for (std::size_t id = 0; id < m; ++id) alive_[id] = usable(graph.edges[id], graph.nodes.size());
@@ -241,7 +246,8 @@ class TipPruner {
   }
 
   const Graph& graph_;
-  Adjacency adj_;
+  Adjacency own_adj_;  // empty when the caller's adjacency is used
+  const Adjacency& adj_;
   double max_length_;
   const std::vector<double>* allowance_;
   const TipKeep* keep_;
@@ -368,6 +374,15 @@ Graph prune_short_tips(const Graph& graph, double max_length, const std::vector<
                        const TipKeep& keep) {
   const bool allowed = allowance.size() == graph.nodes.size();
   TipPruner pruner(graph, max_length, allowed ? &allowance : nullptr, keep ? &keep : nullptr);
+  pruner.run();
+  return pruner.result();
+}
+
+Graph prune_short_tips(const Graph& graph, const Adjacency& adjacency, double max_length,
+                       const std::vector<double>& allowance, const TipKeep& keep) {
+  const bool allowed = allowance.size() == graph.nodes.size();
+  TipPruner pruner(graph, &adjacency, max_length, allowed ? &allowance : nullptr,
+                   keep ? &keep : nullptr);
   pruner.run();
   return pruner.result();
 }

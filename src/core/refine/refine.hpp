@@ -37,6 +37,10 @@ TipKeep real_end_rule(const Graph& graph, const BoundaryEdges& boundary,
 Graph keep_dots(const Graph& skeleton, Graph pruned, const BoundaryEdges& boundary,
                 const std::vector<unsigned char>& has_segments, const RefineSettings& settings,
                 std::vector<Point>& dots);
+// The same with build_adjacency(skeleton) given, for a caller that needs it too.
+Graph keep_dots(const Graph& skeleton, const Adjacency& adjacency, Graph pruned,
+                const BoundaryEdges& boundary, const std::vector<unsigned char>& has_segments,
+                const RefineSettings& settings, std::vector<Point>& dots);
 
 // A degree-3 junction with one short spur along the bisector of its two legs becomes the
 // intersection of the legs' lines, when that lies inside `boundary`; the spur goes. The new

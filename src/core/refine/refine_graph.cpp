@@ -20,18 +20,24 @@ RefinedGraph refine_graph(const Graph& skeleton, const BoundaryEdges& boundary,
   // measure with.
   const bool geometric = r.buffer_distance > 0.0 && std::isfinite(r.buffer_distance);
   RefinedGraph out;
-  if (settings.tip_length > 0.0) {
+  // Pruning and the dots both walk the skeleton: its adjacency is built once for both.
+  const bool prunes = settings.tip_length > 0.0;
+  const Adjacency skeleton_adjacency =
+      prunes || steps.keep_dots ? build_adjacency(skeleton) : Adjacency{};
+  if (prunes) {
     const std::vector<double> allowance = steps.radius_tips && geometric
                                               ? junction_allowances(skeleton, boundary, r)
                                               : std::vector<double>{};
     const TipKeep keep = steps.real_ends && geometric
                              ? real_end_rule(skeleton, boundary, ends, r)
                              : TipKeep{};
-    out.graph = prune_short_tips(skeleton, settings.tip_length, allowance, keep);
+    out.graph = prune_short_tips(skeleton, skeleton_adjacency, settings.tip_length, allowance, keep);
   } else {
     out.graph = skeleton;
   }
-  if (steps.keep_dots) out.graph = keep_dots(skeleton, std::move(out.graph), boundary, has_segments, r, out.dots);
+  if (steps.keep_dots)
+    out.graph = keep_dots(skeleton, skeleton_adjacency, std::move(out.graph), boundary,
+                          has_segments, r, out.dots);
   if (settings.junction_merge_fraction > 0.0) {
     // A merged junction must stay where the strokes are: on parallel strokes a few radii apart
     // (dual carriageways) the merge distance reaches across the gap between them, and merging
