@@ -145,8 +145,9 @@ struct ClusterFinder {
   // are told without gathering (and copying) their branches.
   bool has_link(NodeId a) {
     for (std::size_t k = adj.begin(a); k < adj.end(a); ++k) {
-      const NodeId e = short_link_end(g, adj, a, k, walk_cap(), s.crossing_max_length);
-      if (e != kNone && adj.degree(e) >= 3) return true;
+      const LinkEnd e = link_end(g, adj, a, k, walk_cap(), s.crossing_max_length);
+      if (e.end != kNone && adj.degree(e.end) >= 3 && e.length <= s.crossing_max_length)
+        return true;
     }
     return false;
   }

@@ -59,8 +59,10 @@ struct CrossingFinder {
   bool has_later_link(NodeId a) const {
     const double cap = std::max(s.crossing_max_length, s.crossing_fit_end);
     for (int i = 0; i < 3; ++i) {
-      const NodeId b = short_link_end(g, adj, a, adj.offset[a] + i, cap, s.crossing_max_length);
-      if (b != kNone && adj.degree(b) == 3 && b > a) return true;
+      const LinkEnd b = link_end(g, adj, a, adj.offset[a] + i, cap, s.crossing_max_length);
+      if (b.end != kNone && adj.degree(b.end) == 3 && b.end > a &&
+          !(b.length > s.crossing_max_length))
+        return true;
     }
     return false;
   }

@@ -43,8 +43,8 @@ void walk_branch(const Graph& g, const Adjacency& adj, NodeId from, std::size_t 
   }
 }
 
-NodeId short_link_end(const Graph& g, const Adjacency& adj, NodeId from, std::size_t k, double cap,
-                      double max_length) {
+LinkEnd link_end(const Graph& g, const Adjacency& adj, NodeId from, std::size_t k, double cap,
+                 double max_length) {
   NodeId prev = from;
   NodeId cur = adj.neighbour[k];
   std::size_t edge = adj.edge_id[k];
@@ -52,17 +52,15 @@ NodeId short_link_end(const Graph& g, const Adjacency& adj, NodeId from, std::si
   const std::size_t max_steps = g.edges.size();
   for (std::size_t steps = 0; steps <= max_steps; ++steps) {
     arc = arc + distance(g.nodes[prev], g.nodes[cur]);
-    if (adj.degree(cur) != 2 || cur == from)
-      return cur != from && arc <= max_length ? cur : kNone;
-    // Lengths only grow: past max_length the walk cannot end as a short link any more.
-    if (arc >= cap || arc > max_length) return kNone;
+    if (adj.degree(cur) != 2 || cur == from) return cur != from ? LinkEnd{cur, arc} : LinkEnd{};
+    if (arc >= cap || arc > max_length) return {};
     std::size_t step = adj.offset[cur];
     if (adj.edge_id[step] == edge) ++step;
     prev = cur;
     edge = adj.edge_id[step];
     cur = adj.neighbour[step];
   }
-  return kNone;
+  return {};
 }
 
 Graph GraphEdit::result() const {

@@ -54,11 +54,16 @@ struct Walk {
 void walk_branch(const Graph& g, const Adjacency& adj, NodeId from, std::size_t k, double cap,
                  Walk& w);
 
-// Where walk_branch with the same arguments ends when its walk is complete, no longer than
-// `max_length` and ends at another node than `from`; kNone otherwise. Nothing is recorded, and
-// the walk gives up as soon as it is longer than max_length: most branches are no short link.
-NodeId short_link_end(const Graph& g, const Adjacency& adj, NodeId from, std::size_t k, double cap,
-                      double max_length);
+// Where a complete walk of walk_branch with the same arguments ends, and its length, when it
+// ends at another node than `from`; `end` is kNone otherwise, and also once the walk is longer
+// than `max_length` (lengths only grow, so it could not end shorter). Nothing is recorded: most
+// branches are no link between junctions, and are told without copying their walks.
+struct LinkEnd {
+  NodeId end = kNone;
+  double length = 0.0;
+};
+LinkEnd link_end(const Graph& g, const Adjacency& adj, NodeId from, std::size_t k, double cap,
+                 double max_length);
 
 // Edits collected against one input graph and applied at once.
 class GraphEdit {

@@ -8,6 +8,7 @@
 #include "refine/refine.hpp"
 
 #include <algorithm>
+#include <limits>
 #include <vector>
 
 #include "geometry.hpp"
@@ -25,15 +26,16 @@ struct Stub {
 
 // Every stub, in the order of its tip: a tip branch that, walked up to overhang_walk, reaches a
 // junction.
-std::vector<Stub> stubs_of(const Graph& graph, const Adjacency& adj, const RefineSettings& s, Walk& w) {
+std::vector<Stub> stubs_of(const Graph& graph, const Adjacency& adj, const RefineSettings& s) {
+  constexpr double kAnyLength = std::numeric_limits<double>::infinity();
   std::vector<Stub> stubs;
   for (NodeId v = 0; v < graph.nodes.size(); ++v) {
     if (adj.degree(v) != 1) continue;
-    walk_branch(graph, adj, v, adj.offset[v], s.overhang_walk, w);
-    if (!w.complete || w.end() == v || adj.degree(w.end()) < 3) continue;
-    Point direction = sub(graph.nodes[v], graph.nodes[w.nodes[1]]);
+    const NodeId end = link_end(graph, adj, v, adj.offset[v], s.overhang_walk, kAnyLength).end;
+    if (end == kNone || adj.degree(end) < 3) continue;
+    Point direction = sub(graph.nodes[v], graph.nodes[adj.neighbour[adj.offset[v]]]);
     const bool pointed = unit(direction);
-    stubs.push_back({w.end(), v, direction, pointed});
+    stubs.push_back({end, v, direction, pointed});
   }
   return stubs;
 }
@@ -75,7 +77,7 @@ Graph drop_overhangs(const Graph& graph, const BoundaryEdges& boundary, const Re
   const Adjacency adj = build_adjacency(graph);
   GraphEdit edit(graph);
   Walk w;
-  const std::vector<Stub> stubs = stubs_of(graph, adj, s, w);
+  const std::vector<Stub> stubs = stubs_of(graph, adj, s);
   const std::vector<unsigned char> paired = paired_stubs(graph.nodes.size(), stubs, s);
   for (const Stub& stub : stubs) {
     const NodeId v = stub.tip, j = stub.junction;
