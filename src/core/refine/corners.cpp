@@ -88,12 +88,12 @@ struct CornerFinder {
 
 }  // namespace
 
-Graph recover_corners(const Graph& graph, const BoundaryEdges& boundary, const RefineSettings& s,
+Graph recover_corners(Graph graph, const BoundaryEdges& boundary, const RefineSettings& s,
                       std::vector<Point>* corners) {
   CornerFinder finder(graph, boundary, s);
   for (NodeId j = 0; j < graph.nodes.size(); ++j) finder.at(j);
   if (corners) corners->insert(corners->end(), finder.found.begin(), finder.found.end());
-  return finder.edit.result_or(graph);
+  return finder.edit.result_or(std::move(graph));
 }
 
 std::vector<Point> finish_chain_keeping_corners(const Chain& chain, const ChainSettings& settings,

@@ -192,10 +192,10 @@ struct ClusterFinder {
 
 }  // namespace
 
-Graph join_crossing_clusters(const Graph& graph, const RefineSettings& s) {
+Graph join_crossing_clusters(Graph graph, const RefineSettings& s) {
   ClusterFinder finder(graph, s);
   for (NodeId a = 0; a < graph.nodes.size(); ++a) finder.at(a);
-  return finder.edit.result_or(graph);
+  return finder.edit.result_or(std::move(graph));
 }
 
 }  // namespace strandify

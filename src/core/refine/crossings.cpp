@@ -142,10 +142,10 @@ struct CrossingFinder {
 
 }  // namespace
 
-Graph join_crossings(const Graph& graph, const RefineSettings& s) {
+Graph join_crossings(Graph graph, const RefineSettings& s) {
   CrossingFinder finder(graph, s);
   for (NodeId a = 0; a < graph.nodes.size(); ++a) finder.at(a);
-  return finder.edit.result_or(graph);
+  return finder.edit.result_or(std::move(graph));
 }
 
 }  // namespace strandify

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "geometry.hpp"
@@ -100,6 +101,8 @@ class GraphEdit {
 
   // The step's result: the input itself when nothing changed.
   Graph result_or(const Graph& unchanged) const { return changed_ ? result() : unchanged; }
+  // The same for a step that owns its input: an unchanged input is handed on, not copied.
+  Graph result_or(Graph&& unchanged) const { return changed_ ? result() : std::move(unchanged); }
 
  private:
   const Graph& g_;

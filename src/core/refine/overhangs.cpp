@@ -73,7 +73,7 @@ double pen_reach(const Graph& graph, const BoundaryEdges& boundary, const Refine
 
 }  // namespace
 
-Graph drop_overhangs(const Graph& graph, const BoundaryEdges& boundary, const RefineSettings& s) {
+Graph drop_overhangs(Graph graph, const BoundaryEdges& boundary, const RefineSettings& s) {
   const Adjacency adj = build_adjacency(graph);
   GraphEdit edit(graph);
   Walk w;
@@ -91,7 +91,7 @@ Graph drop_overhangs(const Graph& graph, const BoundaryEdges& boundary, const Re
     for (std::size_t e : w.edges) edit.kill(e);
     edit.mark_changed();
   }
-  return edit.result_or(graph);
+  return edit.result_or(std::move(graph));
 }
 
 }  // namespace strandify

@@ -58,15 +58,15 @@ RefinedGraph refine_graph(const Graph& skeleton, const BoundaryEdges& boundary,
   }
   if (!geometric) return out;
   if (steps.recover_corners) {
-    out.graph = recover_corners(out.graph, boundary, r, &out.corners);
+    out.graph = recover_corners(std::move(out.graph), boundary, r, &out.corners);
     std::sort(out.corners.begin(), out.corners.end(), point_less);
-    out.graph = drop_overhangs(out.graph, boundary, r);
+    out.graph = drop_overhangs(std::move(out.graph), boundary, r);
   }
   if (steps.join_crossings) {
-    out.graph = join_crossings(out.graph, r);
-    out.graph = join_crossing_clusters(out.graph, r);
+    out.graph = join_crossings(std::move(out.graph), r);
+    out.graph = join_crossing_clusters(std::move(out.graph), r);
   }
-  if (steps.finish_tips) out.graph = finish_tips(out.graph, boundary, r);
+  if (steps.finish_tips) out.graph = finish_tips(std::move(out.graph), boundary, r);
   return out;
 }
 

@@ -98,7 +98,7 @@ void pull_back_tip(const Graph& g, const Adjacency& adj, const BoundaryEdges& bo
 
 }  // namespace
 
-Graph finish_tips(const Graph& graph, const BoundaryEdges& boundary, const RefineSettings& s) {
+Graph finish_tips(Graph graph, const BoundaryEdges& boundary, const RefineSettings& s) {
   const Adjacency adj = build_adjacency(graph);
   GraphEdit edit(graph);
   Walk w;
@@ -108,7 +108,7 @@ Graph finish_tips(const Graph& graph, const BoundaryEdges& boundary, const Refin
     if (!finish_tip(graph, adj, boundary, s, v, w, scratch, edit))
       pull_back_tip(graph, adj, boundary, s, w, edit);
   }
-  return edit.result_or(graph);
+  return edit.result_or(std::move(graph));
 }
 
 }  // namespace strandify
