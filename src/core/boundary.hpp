@@ -177,6 +177,9 @@ Ring split_edges(const Ring& ring, const std::vector<std::uint64_t>& pieces,
 // Cosine of the turning angle at `p`, or NaN when an incident edge is shorter than 1e-12 (such
 // a vertex has no turning angle, and NaN fails every comparison).
 double turning_cosine(Point prev, Point p, Point next);
+// The same with the edge lengths given, as root_sum_squares_distance(prev, p) and (p, next):
+// a walk around a ring measures each edge once for the two vertices it joins.
+double turning_cosine(Point prev, Point p, Point next, double lu, double lv);
 }  // namespace detail
 
 // --- the stage ---------------------------------------------------------------------------

@@ -141,9 +141,13 @@ void CurvatureIndex::add_ring(const Ring& ring, double angle_threshold) {
   const double gentle_above = angle_threshold >= 0.0
                                   ? std::cos(angle_threshold) + kGentleCosineMargin
                                   : std::numeric_limits<double>::infinity();
+  double before = root_sum_squares_distance(ring[n - 1], ring[0]);  // the edge into vertex i
   for (std::size_t i = 0; i < n; ++i) {
     const Point p = ring[i];
-    const double c = detail::turning_cosine(ring[(i + n - 1) % n], p, ring[(i + 1) % n]);
+    const Point next = ring[(i + 1) % n];
+    const double after = root_sum_squares_distance(p, next);
+    const double c = detail::turning_cosine(ring[(i + n - 1) % n], p, next, before, after);
+    before = after;
     if (c > gentle_above) continue;
     const double angle = std::acos(c);
     if (!(angle >= angle_threshold)) continue;  // inclusive; NaN never qualifies
