@@ -475,6 +475,9 @@ Graph merge_close_junctions(const Graph& graph, double max_distance, const Merge
   }
   std::vector<NodeId> new_id(n, kNone);
   Graph out;
+  std::size_t surviving = 0;
+  for (const unsigned char s : survives) surviving += s;
+  out.nodes.reserve(surviving);
   for (NodeId v = 0; v < n; ++v) {
     if (!survives[v]) continue;
     new_id[v] = out.nodes.size();

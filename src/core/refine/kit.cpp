@@ -63,9 +63,9 @@ LinkEnd link_end(const Graph& g, const Adjacency& adj, NodeId from, std::size_t 
   return {};
 }
 
-Graph GraphEdit::result() const {
+Graph GraphEdit::assembled(std::vector<Point> nodes) const {
   Graph out;
-  out.nodes = position_;
+  out.nodes = std::move(nodes);
   out.edges.reserve(g_.edges.size() + added_.size());
   PairTable<unsigned char> seen(g_.edges.size() + added_.size());
   auto emit = [&](const Edge& e) {

@@ -97,14 +97,20 @@ class GraphEdit {
 
   // The input graph with the edits applied: the surviving edges in their order, then the added
   // ones, each pair once.
-  Graph result() const;
+  Graph result() const { return assembled(position_); }
 
   // The step's result: the input itself when nothing changed.
   Graph result_or(const Graph& unchanged) const { return changed_ ? result() : unchanged; }
-  // The same for a step that owns its input: an unchanged input is handed on, not copied.
-  Graph result_or(Graph&& unchanged) const { return changed_ ? result() : std::move(unchanged); }
+  // The same for a step that owns its input and is done with the edit: an unchanged input is
+  // handed on, and a changed one takes the edit's node positions along, neither of them copied.
+  Graph result_or(Graph&& unchanged) {
+    return changed_ ? assembled(std::move(position_)) : std::move(unchanged);
+  }
 
  private:
+  // The graph of the edit with `nodes` for its nodes (the positions as edited).
+  Graph assembled(std::vector<Point> nodes) const;
+
   const Graph& g_;
   std::vector<Point> position_;
   std::vector<unsigned char> dead_;
