@@ -292,7 +292,9 @@ CandidateList find_merge_candidates(const Graph& graph, const Adjacency& adj,
       for (std::size_t steps = 0; steps < max_steps; ++steps) {
         found.path_nodes.push_back(cur);
         length += distance(graph.nodes[prev], graph.nodes[cur]);
-        if (adj.degree(cur) != 2) break;
+        // Lengths only grow: a path already longer than max_distance cannot qualify, and is not
+        // walked to its end (most paths between junctions are long).
+        if (adj.degree(cur) != 2 || length > max_distance) break;
         NodeId next = kNone;
         for (std::size_t s = adj.begin(cur); s < adj.end(cur); ++s) {
           if (adj.neighbour[s] != prev) {
