@@ -79,8 +79,9 @@ class Snapper {
  public:
   Snapper(double cell_size, std::size_t expected_cells, std::vector<Point>& nodes)
       : cell_size_(cell_size), nodes_(nodes), cells_(expected_cells) {
+    // A huge graph gets a filter of at most 16 MiB: more of its lookups pass to the table.
     std::size_t bits = 1024;
-    while (bits < kFilterBitsPerCell * expected_cells && bits < (std::size_t{1} << 30)) bits *= 2;
+    while (bits < kFilterBitsPerCell * expected_cells && bits < (std::size_t{1} << 27)) bits *= 2;
     filter_.assign(bits / 64, 0);
     filter_mask_ = bits - 1;
   }
