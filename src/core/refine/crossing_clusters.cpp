@@ -22,7 +22,7 @@ struct Outer {
 
 struct ClusterFinder {
   const Graph& g;
-  const Adjacency adj;
+  const Adjacency& adj;
   const RefineSettings& s;
   GraphEdit edit;
   std::vector<NodeId> members;
@@ -32,8 +32,8 @@ struct ClusterFinder {
   std::vector<Point> both;
   Walk w;
 
-  ClusterFinder(const Graph& graph, const RefineSettings& settings)
-      : g(graph), adj(build_adjacency(graph)), s(settings), edit(graph) {}
+  ClusterFinder(const Graph& graph, const Adjacency& adjacency, const RefineSettings& settings)
+      : g(graph), adj(adjacency), s(settings), edit(graph) {}
 
   bool member(NodeId v) const { return std::find(members.begin(), members.end(), v) != members.end(); }
 
@@ -193,8 +193,16 @@ struct ClusterFinder {
 }  // namespace
 
 Graph join_crossing_clusters(Graph graph, const RefineSettings& s) {
-  ClusterFinder finder(graph, s);
+  const Adjacency adjacency = build_adjacency(graph);
+  bool changed = false;
+  return join_crossing_clusters(std::move(graph), adjacency, s, changed);
+}
+
+Graph join_crossing_clusters(Graph graph, const Adjacency& adjacency, const RefineSettings& s,
+                             bool& changed) {
+  ClusterFinder finder(graph, adjacency, s);
   for (NodeId a = 0; a < graph.nodes.size(); ++a) finder.at(a);
+  changed = finder.edit.changed();
   return finder.edit.result_or(std::move(graph));
 }
 

@@ -14,7 +14,7 @@ namespace {
 
 struct CrossingFinder {
   const Graph& g;
-  const Adjacency adj;
+  const Adjacency& adj;
   const RefineSettings& s;
   GraphEdit edit;
   Walk from_a[3];
@@ -22,8 +22,8 @@ struct CrossingFinder {
   std::vector<Point> scratch;
   std::vector<Point> both;
 
-  CrossingFinder(const Graph& graph, const RefineSettings& settings)
-      : g(graph), adj(build_adjacency(graph)), s(settings), edit(graph) {}
+  CrossingFinder(const Graph& graph, const Adjacency& adjacency, const RefineSettings& settings)
+      : g(graph), adj(adjacency), s(settings), edit(graph) {}
 
   void walks_of(NodeId v, Walk (&w)[3]) {
     const double cap = std::max(s.crossing_max_length, s.crossing_fit_end);
@@ -143,8 +143,16 @@ struct CrossingFinder {
 }  // namespace
 
 Graph join_crossings(Graph graph, const RefineSettings& s) {
-  CrossingFinder finder(graph, s);
+  const Adjacency adjacency = build_adjacency(graph);
+  bool changed = false;
+  return join_crossings(std::move(graph), adjacency, s, changed);
+}
+
+Graph join_crossings(Graph graph, const Adjacency& adjacency, const RefineSettings& s,
+                     bool& changed) {
+  CrossingFinder finder(graph, adjacency, s);
   for (NodeId a = 0; a < graph.nodes.size(); ++a) finder.at(a);
+  changed = finder.edit.changed();
   return finder.edit.result_or(std::move(graph));
 }
 

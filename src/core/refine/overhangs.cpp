@@ -74,7 +74,13 @@ double pen_reach(const Graph& graph, const BoundaryEdges& boundary, const Refine
 }  // namespace
 
 Graph drop_overhangs(Graph graph, const BoundaryEdges& boundary, const RefineSettings& s) {
-  const Adjacency adj = build_adjacency(graph);
+  const Adjacency adjacency = build_adjacency(graph);
+  bool changed = false;
+  return drop_overhangs(std::move(graph), adjacency, boundary, s, changed);
+}
+
+Graph drop_overhangs(Graph graph, const Adjacency& adj, const BoundaryEdges& boundary,
+                     const RefineSettings& s, bool& changed) {
   GraphEdit edit(graph);
   Walk w;
   const std::vector<Stub> stubs = stubs_of(graph, adj, s);
@@ -91,6 +97,7 @@ Graph drop_overhangs(Graph graph, const BoundaryEdges& boundary, const RefineSet
     for (std::size_t e : w.edges) edit.kill(e);
     edit.mark_changed();
   }
+  changed = edit.changed();
   return edit.result_or(std::move(graph));
 }
 

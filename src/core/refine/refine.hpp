@@ -69,6 +69,20 @@ Graph join_crossing_clusters(Graph graph, const RefineSettings& settings);
 Graph finish_tips(Graph graph, const BoundaryEdges& boundary,
                   const RefineSettings& settings);
 
+// The steps above with build_adjacency(graph) given, and (but for the last) telling whether
+// they changed the graph: the steps run one after another, and a step that changed nothing
+// leaves the next one the same graph, whose adjacency need not be built again.
+Graph recover_corners(Graph graph, const Adjacency& adjacency, const BoundaryEdges& boundary,
+                      const RefineSettings& settings, std::vector<Point>* corners, bool& changed);
+Graph drop_overhangs(Graph graph, const Adjacency& adjacency, const BoundaryEdges& boundary,
+                     const RefineSettings& settings, bool& changed);
+Graph join_crossings(Graph graph, const Adjacency& adjacency, const RefineSettings& settings,
+                     bool& changed);
+Graph join_crossing_clusters(Graph graph, const Adjacency& adjacency,
+                             const RefineSettings& settings, bool& changed);
+Graph finish_tips(Graph graph, const Adjacency& adjacency, const BoundaryEdges& boundary,
+                  const RefineSettings& settings);
+
 struct RefinedGraph {
   Graph graph;
   std::vector<Point> dots;     // point chains, one per dot too small to be a chain

@@ -57,16 +57,37 @@ RefinedGraph refine_graph(const Graph& skeleton, const BoundaryEdges& boundary,
     out.graph = merge_close_junctions(out.graph, settings.junction_merge_distance, inside);
   }
   if (!geometric) return out;
+  // The adjacency of out.graph, built when a step needs it and kept while the steps change
+  // nothing: each step gets the graph as the one before left it.
+  Adjacency adjacency;
+  bool current = false;
+  const auto adjacency_now = [&]() -> const Adjacency& {
+    if (!current) adjacency = build_adjacency(out.graph);
+    current = true;
+    return adjacency;
+  };
+  bool changed = false;
   if (steps.recover_corners) {
-    out.graph = recover_corners(std::move(out.graph), boundary, r, &out.corners);
+    const Adjacency& a = adjacency_now();
+    out.graph = recover_corners(std::move(out.graph), a, boundary, r, &out.corners, changed);
+    current = !changed;
     std::sort(out.corners.begin(), out.corners.end(), point_less);
-    out.graph = drop_overhangs(std::move(out.graph), boundary, r);
+    const Adjacency& b = adjacency_now();
+    out.graph = drop_overhangs(std::move(out.graph), b, boundary, r, changed);
+    current = !changed;
   }
   if (steps.join_crossings) {
-    out.graph = join_crossings(std::move(out.graph), r);
-    out.graph = join_crossing_clusters(std::move(out.graph), r);
+    const Adjacency& a = adjacency_now();
+    out.graph = join_crossings(std::move(out.graph), a, r, changed);
+    current = !changed;
+    const Adjacency& b = adjacency_now();
+    out.graph = join_crossing_clusters(std::move(out.graph), b, r, changed);
+    current = !changed;
   }
-  if (steps.finish_tips) out.graph = finish_tips(std::move(out.graph), boundary, r);
+  if (steps.finish_tips) {
+    const Adjacency& a = adjacency_now();
+    out.graph = finish_tips(std::move(out.graph), a, boundary, r);
+  }
   return out;
 }
 

@@ -99,7 +99,12 @@ void pull_back_tip(const Graph& g, const Adjacency& adj, const BoundaryEdges& bo
 }  // namespace
 
 Graph finish_tips(Graph graph, const BoundaryEdges& boundary, const RefineSettings& s) {
-  const Adjacency adj = build_adjacency(graph);
+  const Adjacency adjacency = build_adjacency(graph);
+  return finish_tips(std::move(graph), adjacency, boundary, s);
+}
+
+Graph finish_tips(Graph graph, const Adjacency& adj, const BoundaryEdges& boundary,
+                  const RefineSettings& s) {
   GraphEdit edit(graph);
   Walk w;
   std::vector<Point> scratch;
