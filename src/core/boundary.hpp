@@ -104,6 +104,8 @@ class CurvatureIndex {
   // knowing its largest angle: a query skips every box that cannot beat the best weighted
   // angle found so far. The answer is the same maximum; only fewer entries are looked at.
   void build_boxes();
+  void sort_sharpest_first(std::vector<std::size_t>::iterator first,
+                           std::vector<std::size_t>::iterator last) const;
   double box_bound(std::size_t box, Point q, double inner, double outer) const;
   BoxTree boxes_;
   std::vector<double> box_max_angle_;  // per box of boxes_
@@ -175,6 +177,9 @@ Ring split_edges(const Ring& ring, const std::vector<std::uint64_t>& pieces,
 // Cosine of the turning angle at `p`, or NaN when an incident edge is shorter than 1e-12 (such
 // a vertex has no turning angle, and NaN fails every comparison).
 double turning_cosine(Point prev, Point p, Point next);
+// The same with the edge lengths given, as root_sum_squares_distance(prev, p) and (p, next):
+// a walk around a ring measures each edge once for the two vertices it joins.
+double turning_cosine(Point prev, Point p, Point next, double lu, double lv);
 }  // namespace detail
 
 // --- the stage ---------------------------------------------------------------------------

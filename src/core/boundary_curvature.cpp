@@ -22,6 +22,7 @@ constexpr double kRightAngle = 1.5707963267948966;  // sharper turns refine no f
 constexpr double kStepFloor = 1e-6;
 // A cell holding more turns than this files them into boxes of at most kBoxLeaf as well.
 constexpr std::size_t kCrowdedCell = 64;
+constexpr double kGentleCosineMargin = 1e-9;
 constexpr std::uint32_t kBoxLeaf = 16;
 
 // Target edge length near a weighted turn A: bd at 15 degrees, easing quadratically down to
@@ -131,9 +132,23 @@ CurvatureIndex::CellKey CurvatureIndex::key_of(Point p) const {
 void CurvatureIndex::add_ring(const Ring& ring, double angle_threshold) {
   const std::size_t n = ring.size();
   if (n < 3) return;
+  // Most vertices turn gently. A cosine that exceeds the threshold's by this much belongs to an
+  // angle below the threshold by at least as much (acos falls at least as fast as its argument
+  // rises), far beyond the rounding of acos and cos: those vertices are passed over without
+  // taking the arc cosine, and every other one is decided by it exactly as before.
+  // (Only for thresholds in the range of acos, where cos is falling; below it every angle
+  // qualifies and none is passed over.)
+  const double gentle_above = angle_threshold >= 0.0
+                                  ? std::cos(angle_threshold) + kGentleCosineMargin
+                                  : std::numeric_limits<double>::infinity();
+  double before = root_sum_squares_distance(ring[n - 1], ring[0]);  // the edge into vertex i
   for (std::size_t i = 0; i < n; ++i) {
     const Point p = ring[i];
-    const double c = detail::turning_cosine(ring[(i + n - 1) % n], p, ring[(i + 1) % n]);
+    const Point next = ring[(i + 1) % n];
+    const double after = root_sum_squares_distance(p, next);
+    const double c = detail::turning_cosine(ring[(i + n - 1) % n], p, next, before, after);
+    before = after;
+    if (c > gentle_above) continue;
     const double angle = std::acos(c);
     if (!(angle >= angle_threshold)) continue;  // inclusive; NaN never qualifies
     const CellKey k = key_of(p);
@@ -183,8 +198,11 @@ void CurvatureIndex::finish() {
     cell_entries_.resize(gridded_.size());
     std::vector<std::size_t> fill(cell_start_.begin(), cell_start_.end() - 1);
     for (const std::size_t id : gridded_) cell_entries_[fill[dense_cell(entries_[id].key)]++] = id;
-    for (std::size_t c = 0; c + 1 < cell_start_.size(); ++c)
+    for (std::size_t c = 0; c + 1 < cell_start_.size(); ++c) {
       crowded = std::max(crowded, cell_start_[c + 1] - cell_start_[c]);
+      sort_sharpest_first(cell_entries_.begin() + static_cast<std::ptrdiff_t>(cell_start_[c]),
+                          cell_entries_.begin() + static_cast<std::ptrdiff_t>(cell_start_[c + 1]));
+    }
   } else {
     for (const std::size_t id : gridded_) {
       std::vector<std::size_t>& cell = cells_[entries_[id].key];
@@ -193,6 +211,15 @@ void CurvatureIndex::finish() {
     }
   }
   if (crowded > kCrowdedCell) build_boxes();
+}
+
+// The answer of a query is the largest weighted angle, whatever order the entries are looked
+// at in; a cell's entries sharpest first let a query stop in the cell at the first entry whose
+// full angle cannot beat the best found.
+void CurvatureIndex::sort_sharpest_first(std::vector<std::size_t>::iterator first,
+                                         std::vector<std::size_t>::iterator last) const {
+  std::stable_sort(first, last,
+                   [this](std::size_t a, std::size_t b) { return entries_[a].angle > entries_[b].angle; });
 }
 
 void CurvatureIndex::build_boxes() {
@@ -274,7 +301,11 @@ double CurvatureIndex::max_angle_near(Point q, double inner, double outer) const
     for (std::int64_t cx = lo_x; cx <= hi_x; ++cx) {
       for (std::int64_t cy = lo_y; cy <= hi_y; ++cy) {
         const std::size_t c = dense_cell({cx, cy});
-        for (std::size_t e = cell_start_[c]; e < cell_start_[c + 1]; ++e) consider(cell_entries_[e]);
+        for (std::size_t e = cell_start_[c]; e < cell_start_[c + 1]; ++e) {
+          // Sharpest first, and a weight is at most 1: no later entry of the cell can win.
+          if (!(entries_[cell_entries_[e]].angle > best)) break;
+          consider(cell_entries_[e]);
+        }
       }
     }
   } else if (!cells_.empty()) {

@@ -38,10 +38,13 @@ Point point_at_arc(const std::vector<Point>& span, const std::vector<double>& cu
 }
 
 double turning_cosine(Point prev, Point p, Point next) {
+  return turning_cosine(prev, p, next, root_sum_squares_distance(prev, p),
+                        root_sum_squares_distance(p, next));
+}
+
+double turning_cosine(Point prev, Point p, Point next, double lu, double lv) {
   const double ux = p.x - prev.x, uy = p.y - prev.y;
   const double vx = next.x - p.x, vy = next.y - p.y;
-  const double lu = root_sum_squares_distance(prev, p);
-  const double lv = root_sum_squares_distance(p, next);
   if (lu < 1e-12 || lv < 1e-12) return std::nan("");
   const double c = (ux * vx + uy * vy) / (lu * lv);
   // Rounding can push the quotient just outside [-1, 1]; a NaN passes through untouched.

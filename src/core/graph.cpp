@@ -78,27 +78,54 @@ bool neighbour_cell(std::int64_t c, int d, std::int64_t& out) {
 class Snapper {
  public:
   Snapper(double cell_size, std::size_t expected_cells, std::vector<Point>& nodes)
-      : cell_size_(cell_size), nodes_(nodes), cells_(expected_cells) {}
+      : cell_size_(cell_size), nodes_(nodes), cells_(expected_cells) {
+    // A huge graph gets a filter of at most 16 MiB: more of its lookups pass to the table.
+    std::size_t bits = 1024;
+    while (bits < kFilterBitsPerCell * expected_cells && bits < (std::size_t{1} << 27)) bits *= 2;
+    filter_.assign(bits / 64, 0);
+    filter_mask_ = bits - 1;
+  }
 
   NodeId node_of(const Point& p) {
     const std::int64_t i = round_i64(p.x / cell_size_);
     const std::int64_t j = round_i64(p.y / cell_size_);
     const PairKey cell = key(i, j);
-    if (const NodeId* hit = cells_.find(cell)) return *hit;
+    if (maybe_mapped(cell))
+      if (const NodeId* hit = cells_.find(cell)) return *hit;
     const NodeId near = search_block(i, j);
     if (near != kNone) {
-      cells_.insert(cell, near);
+      map_cell(cell, near);
       return near;
     }
     const NodeId id = nodes_.size();
     nodes_.push_back(p);
-    cells_.insert(cell, id);
+    map_cell(cell, id);
     return id;
   }
 
  private:
+  // Points lie much farther apart than a cell is wide, so nearly every block search finds its
+  // eight cells empty. A bit per hashed cell, set for every mapped cell, answers most of those
+  // lookups from a small array instead of the table; a clear bit means the cell is unmapped.
+  static constexpr std::size_t kFilterBitsPerCell = 32;
+
   static PairKey key(std::int64_t i, std::int64_t j) {
     return {static_cast<std::uint64_t>(i), static_cast<std::uint64_t>(j)};
+  }
+
+  std::size_t filter_bit(const PairKey& cell) const {
+    return static_cast<std::size_t>(pair_hash(cell.first, cell.second) >> 17) & filter_mask_;
+  }
+
+  bool maybe_mapped(const PairKey& cell) const {
+    const std::size_t bit = filter_bit(cell);
+    return (filter_[bit / 64] >> (bit % 64) & 1) != 0;
+  }
+
+  void map_cell(const PairKey& cell, NodeId node) {
+    cells_.insert(cell, node);
+    const std::size_t bit = filter_bit(cell);
+    filter_[bit / 64] |= std::uint64_t{1} << (bit % 64);
   }
 
   // First mapped cell of the block, rows (di) outside, columns (dj) inside. The centre cell is
@@ -110,7 +137,9 @@ class Snapper {
       for (int dj = -1; dj <= 1; ++dj) {
         std::int64_t cj;
         if ((di == 0 && dj == 0) || !neighbour_cell(j, dj, cj)) continue;
-        if (const NodeId* hit = cells_.find(key(ci, cj))) return *hit;
+        const PairKey cell = key(ci, cj);
+        if (!maybe_mapped(cell)) continue;
+        if (const NodeId* hit = cells_.find(cell)) return *hit;
       }
     }
     return kNone;
@@ -119,6 +148,8 @@ class Snapper {
   double cell_size_;
   std::vector<Point>& nodes_;
   PairTable<NodeId> cells_;
+  std::vector<std::uint64_t> filter_;
+  std::size_t filter_mask_ = 0;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -128,8 +159,13 @@ class TipPruner {
  public:
   TipPruner(const Graph& graph, double max_length, const std::vector<double>* allowance = nullptr,
             const TipKeep* keep = nullptr)
-      : graph_(graph), adj_(build_adjacency(graph)), max_length_(max_length),
-        allowance_(allowance), keep_(keep) {
+      : TipPruner(graph, nullptr, max_length, allowance, keep) {}
+  // With the graph's adjacency as build_adjacency gives it, built by the caller.
+  TipPruner(const Graph& graph, const Adjacency* adjacency, double max_length,
+            const std::vector<double>* allowance, const TipKeep* keep)
+      : graph_(graph), own_adj_(adjacency ? Adjacency{} : build_adjacency(graph)),
+        adj_(adjacency ? *adjacency : own_adj_), max_length_(max_length), allowance_(allowance),
+        keep_(keep) {
     const std::size_t m = graph.edges.size();
     alive_.resize(m);
     for (std::size_t id = 0; id < m; ++id) alive_[id] = usable(graph.edges[id], graph.nodes.size());
@@ -211,7 +247,8 @@ class TipPruner {
   }
 
   const Graph& graph_;
-  Adjacency adj_;
+  Adjacency own_adj_;  // empty when the caller's adjacency is used
+  const Adjacency& adj_;
   double max_length_;
   const std::vector<double>* allowance_;
   const TipKeep* keep_;
@@ -256,7 +293,9 @@ CandidateList find_merge_candidates(const Graph& graph, const Adjacency& adj,
       for (std::size_t steps = 0; steps < max_steps; ++steps) {
         found.path_nodes.push_back(cur);
         length += distance(graph.nodes[prev], graph.nodes[cur]);
-        if (adj.degree(cur) != 2) break;
+        // Lengths only grow: a path already longer than max_distance cannot qualify, and is not
+        // walked to its end (most paths between junctions are long).
+        if (adj.degree(cur) != 2 || length > max_distance) break;
         NodeId next = kNone;
         for (std::size_t s = adj.begin(cur); s < adj.end(cur); ++s) {
           if (adj.neighbour[s] != prev) {
@@ -338,6 +377,15 @@ Graph prune_short_tips(const Graph& graph, double max_length, const std::vector<
                        const TipKeep& keep) {
   const bool allowed = allowance.size() == graph.nodes.size();
   TipPruner pruner(graph, max_length, allowed ? &allowance : nullptr, keep ? &keep : nullptr);
+  pruner.run();
+  return pruner.result();
+}
+
+Graph prune_short_tips(const Graph& graph, const Adjacency& adjacency, double max_length,
+                       const std::vector<double>& allowance, const TipKeep& keep) {
+  const bool allowed = allowance.size() == graph.nodes.size();
+  TipPruner pruner(graph, &adjacency, max_length, allowed ? &allowance : nullptr,
+                   keep ? &keep : nullptr);
   pruner.run();
   return pruner.result();
 }
@@ -430,6 +478,9 @@ Graph merge_close_junctions(const Graph& graph, double max_distance, const Merge
   }
   std::vector<NodeId> new_id(n, kNone);
   Graph out;
+  std::size_t surviving = 0;
+  for (const unsigned char s : survives) surviving += s;
+  out.nodes.reserve(surviving);
   for (NodeId v = 0; v < n; ++v) {
     if (!survives[v]) continue;
     new_id[v] = out.nodes.size();

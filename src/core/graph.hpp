@@ -38,6 +38,9 @@ using TipKeep = std::function<bool(NodeId tip, NodeId end)>;
 // The same again, keeping every branch that `keep` asks for; an empty `allowance` means none.
 Graph prune_short_tips(const Graph& graph, double max_length, const std::vector<double>& allowance,
                        const TipKeep& keep);
+// The same with build_adjacency(graph) given, for a caller that needs it too.
+Graph prune_short_tips(const Graph& graph, const Adjacency& adjacency, double max_length,
+                       const std::vector<double>& allowance, const TipKeep& keep);
 
 // Whether a cluster of junctions merged at `at` may keep its spokes, the straight first segments
 // from `at` to the nodes in `ends` just beyond the cluster.

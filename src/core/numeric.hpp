@@ -23,10 +23,30 @@ inline std::uint64_t saturate_u64(double v) {
   return static_cast<std::uint64_t>(v);
 }
 
+// Below 2^52 in magnitude a double may have a fraction; its truncation converts exactly to an
+// integer and back, and the fraction v - trunc(v) is exact. Rounding and flooring such values
+// from the truncation gives exactly what std::round and std::floor give, without a call into
+// the maths library per coordinate (snapping and the union's grid convert every point); larger
+// values, infinities and NaN go through those functions.
+constexpr double kFractionalBelow = 4503599627370496.0;  // 2^52
+
 // Nearest integer with halves away from zero (std::round), then saturated.
-inline std::int64_t round_i64(double v) { return saturate_i64(std::round(v)); }
+inline std::int64_t round_i64(double v) {
+  if (std::fabs(v) < kFractionalBelow) {
+    const auto t = static_cast<std::int64_t>(v);
+    const double fraction = v - static_cast<double>(t);
+    return fraction >= 0.5 ? t + 1 : (fraction <= -0.5 ? t - 1 : t);
+  }
+  return saturate_i64(std::round(v));
+}
 inline std::uint64_t round_u64(double v) { return saturate_u64(std::round(v)); }
-inline std::int64_t floor_i64(double v) { return saturate_i64(std::floor(v)); }
+inline std::int64_t floor_i64(double v) {
+  if (std::fabs(v) < kFractionalBelow) {
+    const auto t = static_cast<std::int64_t>(v);
+    return static_cast<double>(t) > v ? t - 1 : t;
+  }
+  return saturate_i64(std::floor(v));
+}
 inline std::uint64_t ceil_u64(double v) { return saturate_u64(std::ceil(v)); }
 
 }  // namespace strandify

@@ -1,6 +1,8 @@
 #include "polygon_input.hpp"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <cmath>
 #include <string>
 
@@ -8,6 +10,7 @@
 #include "failures.hpp"
 #include "geometry.hpp"
 #include "inflate.hpp"
+#include "pair_table.hpp"
 
 namespace strandify {
 namespace {
@@ -68,11 +71,28 @@ c2::Paths64 polygon_region(const Polygon& polygon) {
 // its outer ring, two holes touching, a region pinched to a point. The triangulation then gets
 // two copies of one point whose constraint edges cross once the copies are perturbed apart, and
 // fails.
+// Points are equal exactly when their coordinates' bits are, once a negative zero is made
+// positive (adding +0 does that and changes no other value): one table lookup per point finds a
+// repeat, where sorting a copy of every point took log n comparisons each.
+std::uint64_t bits_of(double v) {
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, &v, sizeof bits);
+  return bits;
+}
+
+PairKey point_bits(Point p) { return {bits_of(p.x + 0.0), bits_of(p.y + 0.0)}; }
+
 bool has_repeated_vertex(const Polygon& polygon) {
-  std::vector<Point> points = polygon.outer;
-  for (const Ring& hole : polygon.holes) points.insert(points.end(), hole.begin(), hole.end());
-  std::sort(points.begin(), points.end(), point_less);
-  return std::adjacent_find(points.begin(), points.end()) != points.end();
+  std::size_t count = polygon.outer.size();
+  for (const Ring& hole : polygon.holes) count += hole.size();
+  PairTable<unsigned char> seen(count);
+  const auto repeats = [&seen](const Ring& ring) {
+    for (const Point& p : ring)
+      if (!seen.insert(point_bits(p), 1)) return true;
+    return false;
+  };
+  if (repeats(polygon.outer)) return true;
+  return std::any_of(polygon.holes.begin(), polygon.holes.end(), repeats);
 }
 
 bool any_repeated_vertex(const std::vector<Polygon>& polygons) {

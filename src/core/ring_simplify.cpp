@@ -27,18 +27,26 @@ Farthest farthest_from_chord(const std::vector<Point>& p, std::size_t lo, std::s
   const double dy = p[hi].y - first.y;
   const double len2 = dx * dx + dy * dy;
   Farthest best{lo, 0.0};
+  // The distances compared are square roots, but a square no larger than the best one's has a
+  // root no larger than the best (the root is correctly rounded, hence monotonic): only a point
+  // whose square is larger needs its root taken and compared. NaN squares fail both tests.
+  double best_square = 0.0;
+  const auto consider = [&best, &best_square](std::size_t i, double square) {
+    if (!(square > best_square)) return;
+    const double d = std::sqrt(square);
+    if (d > best.distance) {
+      best = {i, d};
+      best_square = square;
+    }
+  };
   if (len2 != 0.0) {
     for (std::size_t i = lo + 1; i < hi; ++i) {
       // t is deliberately unclamped: points beyond the chord ends are measured to the line.
       const double t = ((p[i].x - first.x) * dx + (p[i].y - first.y) * dy) / len2;
-      const double d = root_sum_squares_distance(p[i], {first.x + t * dx, first.y + t * dy});
-      if (d > best.distance) best = {i, d};
+      consider(i, squared_distance(p[i], {first.x + t * dx, first.y + t * dy}));
     }
   } else {
-    for (std::size_t i = lo + 1; i < hi; ++i) {
-      const double d = root_sum_squares_distance(first, p[i]);
-      if (d > best.distance) best = {i, d};
-    }
+    for (std::size_t i = lo + 1; i < hi; ++i) consider(i, squared_distance(first, p[i]));
   }
   return best;
 }

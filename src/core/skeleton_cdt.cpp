@@ -246,7 +246,11 @@ std::vector<Segment> mesh_skeleton(const PolygonMesh& mesh) {
   std::vector<Segment> segments;
   if (mesh.triangles.empty()) return segments;
   const std::vector<Point>& p = mesh.points;
-  segments.reserve(mesh.triangles.size());
+  // A triangle gives at most one segment, or three when all its edges are shared: room for that
+  // many at once, instead of growing (and copying) the list as junction triangles come.
+  std::size_t junction_triangles = 0;
+  for (const std::uint8_t shared : mesh.shared_edges) junction_triangles += shared == 7;
+  segments.reserve(mesh.triangles.size() + 2 * junction_triangles);
   for (std::size_t k = 0; k < mesh.triangles.size(); ++k) {
     const auto& t = mesh.triangles[k];
     const std::uint8_t shared = mesh.shared_edges[k];

@@ -14,6 +14,15 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 // A grid of up to this many cells beyond four per entry is counted into order, not sorted.
 constexpr std::uint64_t kDenseCells = 4096;
 
+// The cell of a position q cells past the grid's corner, clamped to the grid: floor(q), told
+// without taking the floor. floor(q) > 0 exactly when q >= 1, it reaches the last cell (an
+// integer) exactly when q does, and in between truncation is the floor of a positive number;
+// a NaN gives the first cell, as before.
+std::int64_t clamped_cell(double q, std::int64_t count) {
+  if (!(q >= 1.0)) return 0;
+  return q >= static_cast<double>(count - 1) ? count - 1 : static_cast<std::int64_t>(q);
+}
+
 }  // namespace
 
 BoundaryEdges::BoundaryEdges(double cell) : cell_(cell > 0.0 && std::isfinite(cell) ? cell : 1.0) {}
@@ -53,17 +62,9 @@ void BoundaryEdges::add_polygon(const Polygon& polygon) {
   centres_.push_back(centre);
 }
 
-std::int64_t BoundaryEdges::column(double x) const {
-  const double c = std::floor((x - min_x_) / cell_);
-  if (!(c > 0.0)) return 0;
-  return c >= static_cast<double>(nx_ - 1) ? nx_ - 1 : static_cast<std::int64_t>(c);
-}
+std::int64_t BoundaryEdges::column(double x) const { return clamped_cell((x - min_x_) / cell_, nx_); }
 
-std::int64_t BoundaryEdges::row(double y) const {
-  const double c = std::floor((y - min_y_) / cell_);
-  if (!(c > 0.0)) return 0;
-  return c >= static_cast<double>(ny_ - 1) ? ny_ - 1 : static_cast<std::int64_t>(c);
-}
+std::int64_t BoundaryEdges::row(double y) const { return clamped_cell((y - min_y_) / cell_, ny_); }
 
 void BoundaryEdges::build() {
   if (sides_.empty()) return;

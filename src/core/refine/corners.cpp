@@ -15,7 +15,7 @@ namespace {
 
 struct CornerFinder {
   const Graph& g;
-  const Adjacency adj;
+  const Adjacency& adj;
   const RefineSettings& s;
   const BoundaryEdges& boundary;
   GraphEdit edit;
@@ -23,8 +23,9 @@ struct CornerFinder {
   std::vector<Point> scratch;
   std::vector<Point> found;
 
-  CornerFinder(const Graph& graph, const BoundaryEdges& edges, const RefineSettings& settings)
-      : g(graph), adj(build_adjacency(graph)), s(settings), boundary(edges), edit(graph) {}
+  CornerFinder(const Graph& graph, const Adjacency& adjacency, const BoundaryEdges& edges,
+               const RefineSettings& settings)
+      : g(graph), adj(adjacency), s(settings), boundary(edges), edit(graph) {}
 
   // Legs that bend away from their fitted lines can make the lines meet on or beyond the
   // boundary, where nothing was drawn: the corner, and the new straight legs to it, must stay
@@ -88,12 +89,20 @@ struct CornerFinder {
 
 }  // namespace
 
-Graph recover_corners(const Graph& graph, const BoundaryEdges& boundary, const RefineSettings& s,
+Graph recover_corners(Graph graph, const BoundaryEdges& boundary, const RefineSettings& s,
                       std::vector<Point>* corners) {
-  CornerFinder finder(graph, boundary, s);
+  const Adjacency adjacency = build_adjacency(graph);
+  bool changed = false;
+  return recover_corners(std::move(graph), adjacency, boundary, s, corners, changed);
+}
+
+Graph recover_corners(Graph graph, const Adjacency& adjacency, const BoundaryEdges& boundary,
+                      const RefineSettings& s, std::vector<Point>* corners, bool& changed) {
+  CornerFinder finder(graph, adjacency, boundary, s);
   for (NodeId j = 0; j < graph.nodes.size(); ++j) finder.at(j);
   if (corners) corners->insert(corners->end(), finder.found.begin(), finder.found.end());
-  return finder.edit.result_or(graph);
+  changed = finder.edit.changed();
+  return finder.edit.result_or(std::move(graph));
 }
 
 std::vector<Point> finish_chain_keeping_corners(const Chain& chain, const ChainSettings& settings,

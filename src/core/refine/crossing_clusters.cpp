@@ -22,7 +22,7 @@ struct Outer {
 
 struct ClusterFinder {
   const Graph& g;
-  const Adjacency adj;
+  const Adjacency& adj;
   const RefineSettings& s;
   GraphEdit edit;
   std::vector<NodeId> members;
@@ -32,8 +32,8 @@ struct ClusterFinder {
   std::vector<Point> both;
   Walk w;
 
-  ClusterFinder(const Graph& graph, const RefineSettings& settings)
-      : g(graph), adj(build_adjacency(graph)), s(settings), edit(graph) {}
+  ClusterFinder(const Graph& graph, const Adjacency& adjacency, const RefineSettings& settings)
+      : g(graph), adj(adjacency), s(settings), edit(graph) {}
 
   bool member(NodeId v) const { return std::find(members.begin(), members.end(), v) != members.end(); }
 
@@ -145,9 +145,8 @@ struct ClusterFinder {
   // are told without gathering (and copying) their branches.
   bool has_link(NodeId a) {
     for (std::size_t k = adj.begin(a); k < adj.end(a); ++k) {
-      walk_branch(g, adj, a, k, walk_cap(), w);
-      const NodeId e = w.end();
-      if (w.complete && e != a && adj.degree(e) >= 3 && w.length() <= s.crossing_max_length)
+      const LinkEnd e = link_end(g, adj, a, k, walk_cap(), s.crossing_max_length);
+      if (e.end != kNone && adj.degree(e.end) >= 3 && e.length <= s.crossing_max_length)
         return true;
     }
     return false;
@@ -193,10 +192,18 @@ struct ClusterFinder {
 
 }  // namespace
 
-Graph join_crossing_clusters(const Graph& graph, const RefineSettings& s) {
-  ClusterFinder finder(graph, s);
+Graph join_crossing_clusters(Graph graph, const RefineSettings& s) {
+  const Adjacency adjacency = build_adjacency(graph);
+  bool changed = false;
+  return join_crossing_clusters(std::move(graph), adjacency, s, changed);
+}
+
+Graph join_crossing_clusters(Graph graph, const Adjacency& adjacency, const RefineSettings& s,
+                             bool& changed) {
+  ClusterFinder finder(graph, adjacency, s);
   for (NodeId a = 0; a < graph.nodes.size(); ++a) finder.at(a);
-  return finder.edit.result_or(graph);
+  changed = finder.edit.changed();
+  return finder.edit.result_or(std::move(graph));
 }
 
 }  // namespace strandify

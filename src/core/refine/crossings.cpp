@@ -14,7 +14,7 @@ namespace {
 
 struct CrossingFinder {
   const Graph& g;
-  const Adjacency adj;
+  const Adjacency& adj;
   const RefineSettings& s;
   GraphEdit edit;
   Walk from_a[3];
@@ -22,8 +22,8 @@ struct CrossingFinder {
   std::vector<Point> scratch;
   std::vector<Point> both;
 
-  CrossingFinder(const Graph& graph, const RefineSettings& settings)
-      : g(graph), adj(build_adjacency(graph)), s(settings), edit(graph) {}
+  CrossingFinder(const Graph& graph, const Adjacency& adjacency, const RefineSettings& settings)
+      : g(graph), adj(adjacency), s(settings), edit(graph) {}
 
   void walks_of(NodeId v, Walk (&w)[3]) {
     const double cap = std::max(s.crossing_max_length, s.crossing_fit_end);
@@ -54,8 +54,21 @@ struct CrossingFinder {
     return fit_line(both, line);
   }
 
+  // Whether a branch of `a` is a short link to a later 3-way junction, the only branches `at`
+  // pairs: most junctions have none and are told without recording their walks.
+  bool has_later_link(NodeId a) const {
+    const double cap = std::max(s.crossing_max_length, s.crossing_fit_end);
+    for (int i = 0; i < 3; ++i) {
+      const LinkEnd b = link_end(g, adj, a, adj.offset[a] + i, cap, s.crossing_max_length);
+      if (b.end != kNone && adj.degree(b.end) == 3 && b.end > a &&
+          !(b.length > s.crossing_max_length))
+        return true;
+    }
+    return false;
+  }
+
   void at(NodeId a) {
-    if (adj.degree(a) != 3 || edit.touched(a)) return;
+    if (adj.degree(a) != 3 || edit.touched(a) || !has_later_link(a)) return;
     walks_of(a, from_a);
     for (int c = 0; c < 3; ++c) {
       const Walk& link = from_a[c];
@@ -129,10 +142,18 @@ struct CrossingFinder {
 
 }  // namespace
 
-Graph join_crossings(const Graph& graph, const RefineSettings& s) {
-  CrossingFinder finder(graph, s);
+Graph join_crossings(Graph graph, const RefineSettings& s) {
+  const Adjacency adjacency = build_adjacency(graph);
+  bool changed = false;
+  return join_crossings(std::move(graph), adjacency, s, changed);
+}
+
+Graph join_crossings(Graph graph, const Adjacency& adjacency, const RefineSettings& s,
+                     bool& changed) {
+  CrossingFinder finder(graph, adjacency, s);
   for (NodeId a = 0; a < graph.nodes.size(); ++a) finder.at(a);
-  return finder.edit.result_or(graph);
+  changed = finder.edit.changed();
+  return finder.edit.result_or(std::move(graph));
 }
 
 }  // namespace strandify

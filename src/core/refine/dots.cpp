@@ -61,8 +61,14 @@ struct TreeSweep {
 Graph keep_dots(const Graph& skeleton, Graph pruned, const BoundaryEdges& boundary,
                 const std::vector<unsigned char>& has_segments, const RefineSettings& s,
                 std::vector<Point>& dots) {
+  return keep_dots(skeleton, build_adjacency(skeleton), std::move(pruned), boundary, has_segments,
+                   s, dots);
+}
+
+Graph keep_dots(const Graph& skeleton, const Adjacency& adj, Graph pruned,
+                const BoundaryEdges& boundary, const std::vector<unsigned char>& has_segments,
+                const RefineSettings& s, std::vector<Point>& dots) {
   const std::size_t n = skeleton.nodes.size();
-  const Adjacency adj = build_adjacency(skeleton);
   std::vector<unsigned char> alive(n, 0);
   for (const Edge& e : pruned.edges) {
     if (e.a < n && e.b < n) alive[e.a] = alive[e.b] = 1;

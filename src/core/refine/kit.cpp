@@ -43,9 +43,29 @@ void walk_branch(const Graph& g, const Adjacency& adj, NodeId from, std::size_t 
   }
 }
 
-Graph GraphEdit::result() const {
+LinkEnd link_end(const Graph& g, const Adjacency& adj, NodeId from, std::size_t k, double cap,
+                 double max_length) {
+  NodeId prev = from;
+  NodeId cur = adj.neighbour[k];
+  std::size_t edge = adj.edge_id[k];
+  double arc = 0.0;  // summed in walk_branch's order, so the same length to the last bit
+  const std::size_t max_steps = g.edges.size();
+  for (std::size_t steps = 0; steps <= max_steps; ++steps) {
+    arc = arc + distance(g.nodes[prev], g.nodes[cur]);
+    if (adj.degree(cur) != 2 || cur == from) return cur != from ? LinkEnd{cur, arc} : LinkEnd{};
+    if (arc >= cap || arc > max_length) return {};
+    std::size_t step = adj.offset[cur];
+    if (adj.edge_id[step] == edge) ++step;
+    prev = cur;
+    edge = adj.edge_id[step];
+    cur = adj.neighbour[step];
+  }
+  return {};
+}
+
+Graph GraphEdit::assembled(std::vector<Point> nodes) const {
   Graph out;
-  out.nodes = position_;
+  out.nodes = std::move(nodes);
   out.edges.reserve(g_.edges.size() + added_.size());
   PairTable<unsigned char> seen(g_.edges.size() + added_.size());
   auto emit = [&](const Edge& e) {

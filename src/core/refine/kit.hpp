@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "geometry.hpp"
@@ -54,11 +55,22 @@ struct Walk {
 void walk_branch(const Graph& g, const Adjacency& adj, NodeId from, std::size_t k, double cap,
                  Walk& w);
 
+// Where a complete walk of walk_branch with the same arguments ends, and its length, when it
+// ends at another node than `from`; `end` is kNone otherwise, and also once the walk is longer
+// than `max_length` (lengths only grow, so it could not end shorter). Nothing is recorded: most
+// branches are no link between junctions, and are told without copying their walks.
+struct LinkEnd {
+  NodeId end = kNone;
+  double length = 0.0;
+};
+LinkEnd link_end(const Graph& g, const Adjacency& adj, NodeId from, std::size_t k, double cap,
+                 double max_length);
+
 // Edits collected against one input graph and applied at once.
 class GraphEdit {
  public:
   explicit GraphEdit(const Graph& g)
-      : g_(g), position_(g.nodes), dead_(g.edges.size(), 0), touched_(g.nodes.size(), 0) {}
+      : g_(g), dead_(g.edges.size(), 0), touched_(g.nodes.size(), 0) {}
 
   bool untouched(const std::vector<NodeId>& nodes, std::size_t count) const {
     for (std::size_t i = 0; i < count && i < nodes.size(); ++i)
@@ -72,7 +84,12 @@ class GraphEdit {
   void touch(NodeId v) { touched_[v] = 1; }
   void kill(std::size_t edge) { dead_[edge] = 1; }
   void add(NodeId a, NodeId b) { added_.push_back({a, b}); }
-  void move(NodeId v, Point p) { position_[v] = p; }
+  void move(NodeId v, Point p) {
+    // The positions are copied at the first move: most steps move nothing.
+    if (!moved_) position_ = g_.nodes;
+    moved_ = true;
+    position_[v] = p;
+  }
   bool changed() const { return changed_; }
   void mark_changed() { changed_ = true; }
 
@@ -85,14 +102,24 @@ class GraphEdit {
 
   // The input graph with the edits applied: the surviving edges in their order, then the added
   // ones, each pair once.
-  Graph result() const;
+  Graph result() const { return assembled(moved_ ? position_ : g_.nodes); }
 
   // The step's result: the input itself when nothing changed.
   Graph result_or(const Graph& unchanged) const { return changed_ ? result() : unchanged; }
+  // The same for a step that owns its input and is done with the edit: an unchanged input is
+  // handed on, and a changed one takes the edit's node positions along, neither of them copied.
+  Graph result_or(Graph&& unchanged) {
+    if (!changed_) return std::move(unchanged);
+    return moved_ ? assembled(std::move(position_)) : result();
+  }
 
  private:
+  // The graph of the edit with `nodes` for its nodes (the positions as edited).
+  Graph assembled(std::vector<Point> nodes) const;
+
   const Graph& g_;
-  std::vector<Point> position_;
+  std::vector<Point> position_;  // the nodes' positions once any has moved
+  bool moved_ = false;
   std::vector<unsigned char> dead_;
   std::vector<unsigned char> touched_;
   std::vector<Edge> added_;

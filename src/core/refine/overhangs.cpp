@@ -8,6 +8,7 @@
 #include "refine/refine.hpp"
 
 #include <algorithm>
+#include <limits>
 #include <vector>
 
 #include "geometry.hpp"
@@ -25,15 +26,16 @@ struct Stub {
 
 // Every stub, in the order of its tip: a tip branch that, walked up to overhang_walk, reaches a
 // junction.
-std::vector<Stub> stubs_of(const Graph& graph, const Adjacency& adj, const RefineSettings& s, Walk& w) {
+std::vector<Stub> stubs_of(const Graph& graph, const Adjacency& adj, const RefineSettings& s) {
+  constexpr double kAnyLength = std::numeric_limits<double>::infinity();
   std::vector<Stub> stubs;
   for (NodeId v = 0; v < graph.nodes.size(); ++v) {
     if (adj.degree(v) != 1) continue;
-    walk_branch(graph, adj, v, adj.offset[v], s.overhang_walk, w);
-    if (!w.complete || w.end() == v || adj.degree(w.end()) < 3) continue;
-    Point direction = sub(graph.nodes[v], graph.nodes[w.nodes[1]]);
+    const NodeId end = link_end(graph, adj, v, adj.offset[v], s.overhang_walk, kAnyLength).end;
+    if (end == kNone || adj.degree(end) < 3) continue;
+    Point direction = sub(graph.nodes[v], graph.nodes[adj.neighbour[adj.offset[v]]]);
     const bool pointed = unit(direction);
-    stubs.push_back({w.end(), v, direction, pointed});
+    stubs.push_back({end, v, direction, pointed});
   }
   return stubs;
 }
@@ -71,11 +73,17 @@ double pen_reach(const Graph& graph, const BoundaryEdges& boundary, const Refine
 
 }  // namespace
 
-Graph drop_overhangs(const Graph& graph, const BoundaryEdges& boundary, const RefineSettings& s) {
-  const Adjacency adj = build_adjacency(graph);
+Graph drop_overhangs(Graph graph, const BoundaryEdges& boundary, const RefineSettings& s) {
+  const Adjacency adjacency = build_adjacency(graph);
+  bool changed = false;
+  return drop_overhangs(std::move(graph), adjacency, boundary, s, changed);
+}
+
+Graph drop_overhangs(Graph graph, const Adjacency& adj, const BoundaryEdges& boundary,
+                     const RefineSettings& s, bool& changed) {
   GraphEdit edit(graph);
   Walk w;
-  const std::vector<Stub> stubs = stubs_of(graph, adj, s, w);
+  const std::vector<Stub> stubs = stubs_of(graph, adj, s);
   const std::vector<unsigned char> paired = paired_stubs(graph.nodes.size(), stubs, s);
   for (const Stub& stub : stubs) {
     const NodeId v = stub.tip, j = stub.junction;
@@ -89,7 +97,8 @@ Graph drop_overhangs(const Graph& graph, const BoundaryEdges& boundary, const Re
     for (std::size_t e : w.edges) edit.kill(e);
     edit.mark_changed();
   }
-  return edit.result_or(graph);
+  changed = edit.changed();
+  return edit.result_or(std::move(graph));
 }
 
 }  // namespace strandify

@@ -20,18 +20,24 @@ RefinedGraph refine_graph(const Graph& skeleton, const BoundaryEdges& boundary,
   // measure with.
   const bool geometric = r.buffer_distance > 0.0 && std::isfinite(r.buffer_distance);
   RefinedGraph out;
-  if (settings.tip_length > 0.0) {
+  // Pruning and the dots both walk the skeleton: its adjacency is built once for both.
+  const bool prunes = settings.tip_length > 0.0;
+  const Adjacency skeleton_adjacency =
+      prunes || steps.keep_dots ? build_adjacency(skeleton) : Adjacency{};
+  if (prunes) {
     const std::vector<double> allowance = steps.radius_tips && geometric
                                               ? junction_allowances(skeleton, boundary, r)
                                               : std::vector<double>{};
     const TipKeep keep = steps.real_ends && geometric
                              ? real_end_rule(skeleton, boundary, ends, r)
                              : TipKeep{};
-    out.graph = prune_short_tips(skeleton, settings.tip_length, allowance, keep);
+    out.graph = prune_short_tips(skeleton, skeleton_adjacency, settings.tip_length, allowance, keep);
   } else {
     out.graph = skeleton;
   }
-  if (steps.keep_dots) out.graph = keep_dots(skeleton, std::move(out.graph), boundary, has_segments, r, out.dots);
+  if (steps.keep_dots)
+    out.graph = keep_dots(skeleton, skeleton_adjacency, std::move(out.graph), boundary,
+                          has_segments, r, out.dots);
   if (settings.junction_merge_fraction > 0.0) {
     // A merged junction must stay where the strokes are: on parallel strokes a few radii apart
     // (dual carriageways) the merge distance reaches across the gap between them, and merging
@@ -51,16 +57,37 @@ RefinedGraph refine_graph(const Graph& skeleton, const BoundaryEdges& boundary,
     out.graph = merge_close_junctions(out.graph, settings.junction_merge_distance, inside);
   }
   if (!geometric) return out;
+  // The adjacency of out.graph, built when a step needs it and kept while the steps change
+  // nothing: each step gets the graph as the one before left it.
+  Adjacency adjacency;
+  bool current = false;
+  const auto adjacency_now = [&]() -> const Adjacency& {
+    if (!current) adjacency = build_adjacency(out.graph);
+    current = true;
+    return adjacency;
+  };
+  bool changed = false;
   if (steps.recover_corners) {
-    out.graph = recover_corners(out.graph, boundary, r, &out.corners);
+    const Adjacency& a = adjacency_now();
+    out.graph = recover_corners(std::move(out.graph), a, boundary, r, &out.corners, changed);
+    current = !changed;
     std::sort(out.corners.begin(), out.corners.end(), point_less);
-    out.graph = drop_overhangs(out.graph, boundary, r);
+    const Adjacency& b = adjacency_now();
+    out.graph = drop_overhangs(std::move(out.graph), b, boundary, r, changed);
+    current = !changed;
   }
   if (steps.join_crossings) {
-    out.graph = join_crossings(out.graph, r);
-    out.graph = join_crossing_clusters(out.graph, r);
+    const Adjacency& a = adjacency_now();
+    out.graph = join_crossings(std::move(out.graph), a, r, changed);
+    current = !changed;
+    const Adjacency& b = adjacency_now();
+    out.graph = join_crossing_clusters(std::move(out.graph), b, r, changed);
+    current = !changed;
   }
-  if (steps.finish_tips) out.graph = finish_tips(out.graph, boundary, r);
+  if (steps.finish_tips) {
+    const Adjacency& a = adjacency_now();
+    out.graph = finish_tips(std::move(out.graph), a, boundary, r);
+  }
   return out;
 }
 

@@ -98,8 +98,13 @@ void pull_back_tip(const Graph& g, const Adjacency& adj, const BoundaryEdges& bo
 
 }  // namespace
 
-Graph finish_tips(const Graph& graph, const BoundaryEdges& boundary, const RefineSettings& s) {
-  const Adjacency adj = build_adjacency(graph);
+Graph finish_tips(Graph graph, const BoundaryEdges& boundary, const RefineSettings& s) {
+  const Adjacency adjacency = build_adjacency(graph);
+  return finish_tips(std::move(graph), adjacency, boundary, s);
+}
+
+Graph finish_tips(Graph graph, const Adjacency& adj, const BoundaryEdges& boundary,
+                  const RefineSettings& s) {
   GraphEdit edit(graph);
   Walk w;
   std::vector<Point> scratch;
@@ -108,7 +113,7 @@ Graph finish_tips(const Graph& graph, const BoundaryEdges& boundary, const Refin
     if (!finish_tip(graph, adj, boundary, s, v, w, scratch, edit))
       pull_back_tip(graph, adj, boundary, s, w, edit);
   }
-  return edit.result_or(graph);
+  return edit.result_or(std::move(graph));
 }
 
 }  // namespace strandify
