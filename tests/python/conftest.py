@@ -58,3 +58,18 @@ def real_files(tmp_path_factory):
 
     directory = tmp_path_factory.mktemp("real-files")
     return directory, file_corpus.at(directory)
+
+
+def kanjivg_strokes(char):
+    """The strokes of a KanjiVG character, as the reader gives them (skips without kanjivg)."""
+    from importlib import metadata
+
+    from strandify.formats import read_drawing
+
+    try:
+        files = [f for f in metadata.files("kanjivg") or [] if str(f) == f"kanji/{ord(char):05x}.svg"]
+    except metadata.PackageNotFoundError:
+        pytest.skip("kanjivg is not installed")
+    if not files:
+        pytest.skip("kanjivg has no such file")
+    return read_drawing(pathlib.Path(str(files[0].locate()))).curves

@@ -22,6 +22,8 @@ from strandify._geometry import bounds_of
 from strandify._read_lines import read_curves
 from strandify._read_shapes import read_polygons
 
+from conftest import kanjivg_strokes
+
 pyogrio = pytest.importorskip("pyogrio")
 
 COUNTRIES_PATH = Path(pyogrio.__file__).parent / "tests" / "fixtures" / "naturalearth_lowres" / "naturalearth_lowres.shp"
@@ -179,17 +181,7 @@ def test_stroke_lines_are_the_chains_whatever_was_done_to_them(change: Callable[
 
 def kanji(char: str) -> list[list[tuple[float, float]]]:
     """The strokes of a KanjiVG character as lists of point tuples."""
-    from importlib import metadata
-
-    from strandify.formats import read_drawing
-
-    try:
-        files = [f for f in metadata.files("kanjivg") or [] if str(f) == f"kanji/{ord(char):05x}.svg"]
-    except metadata.PackageNotFoundError:
-        pytest.skip("kanjivg is not installed")
-    if not files:
-        pytest.skip("kanjivg has no such file")
-    return [list(map(tuple, np.asarray(c, dtype=np.float64).tolist())) for c in read_drawing(Path(str(files[0].locate()))).curves]
+    return [list(map(tuple, np.asarray(c, dtype=np.float64).tolist())) for c in kanjivg_strokes(char)]
 
 
 def with_gaps(curves: list[list[tuple[float, float]]], gap: tuple[float, float]) -> list[list[tuple[float, float]]]:

@@ -15,7 +15,7 @@ from strandify import _internal, centerlines
 from strandify.cli import main
 from strandify.options import refine_steps
 
-from conftest import native_options
+from conftest import kanjivg_strokes, native_options
 
 ALL = ("finish_tips", "recover_corners", "keep_dots", "join_crossings", "radius_tips", "round_pens")
 DEFAULT = ("finish_tips", "recover_corners", "keep_dots", "join_crossings", "round_pens")
@@ -343,21 +343,6 @@ def test_the_bundled_sample_has_its_letters_shapes() -> None:
     # tips: H 4, E 3, X 4, A 2; junctions: H 2, E 1, X 1, A 2 (the apex and the E's corners are bends)
     assert (sum(d == 1 for d in deg.values()), sum(d >= 3 for d in deg.values())) == (13, 6)
     assert max(tip_turns(got.chains, got.chain_node_ids.tolist(), deg)) < 20
-
-
-def kanjivg_strokes(char: str) -> list:
-    """The strokes of a KanjiVG character, as the reader gives them."""
-    from importlib import metadata
-
-    from strandify.formats import read_drawing
-
-    try:
-        files = [f for f in metadata.files("kanjivg") or [] if str(f) == f"kanji/{ord(char):05x}.svg"]
-    except metadata.PackageNotFoundError:
-        pytest.skip("kanjivg is not installed")
-    if not files:
-        pytest.skip("kanjivg has no such file")
-    return read_drawing(Path(str(files[0].locate()))).curves
 
 
 def tip_points(result) -> list[tuple[float, float]]:
