@@ -64,9 +64,9 @@ def recorded_calls(shapes: list[Any]) -> list[Call]:
 def load_extension(path: str) -> Any:
     """Another build of the extension, beside the one strandify imported."""
     loader = importlib.machinery.ExtensionFileLoader("strandify_baseline._internal", path)
-    spec = importlib.util.spec_from_file_location("strandify_baseline._internal", path, loader=loader)
-    assert spec is not None
-    module = importlib.util.module_from_spec(spec)
+    found = importlib.util.spec_from_file_location("strandify_baseline._internal", path, loader=loader)
+    assert found is not None
+    module = importlib.util.module_from_spec(found)
     loader.exec_module(module)
     return module
 

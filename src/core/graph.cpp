@@ -375,10 +375,7 @@ Graph prune_short_tips(const Graph& graph, double max_length,
 
 Graph prune_short_tips(const Graph& graph, double max_length, const std::vector<double>& allowance,
                        const TipKeep& keep) {
-  const bool allowed = allowance.size() == graph.nodes.size();
-  TipPruner pruner(graph, max_length, allowed ? &allowance : nullptr, keep ? &keep : nullptr);
-  pruner.run();
-  return pruner.result();
+  return prune_short_tips(graph, build_adjacency(graph), max_length, allowance, keep);
 }
 
 Graph prune_short_tips(const Graph& graph, const Adjacency& adjacency, double max_length,

@@ -333,19 +333,20 @@ c2::Paths64 offset_variable(const Curve& curve, const WidthList& widths, double 
   return solution;
 }
 
+// The closed offset paths of one curve of at least two points: with its own width list when
+// it has one (none when that list does not fit the curve), else with the uniform radius.
+c2::Paths64 offset_paths(const Curve& curve, const WidthList* w, const InflationSettings& s) {
+  if (w == nullptr) return inflate_uniform(curve, s.buffer_distance, s.arc_tolerance, s.round_pens);
+  if (w->size() != curve.size() || !offsettable(curve, max_abs_width(*w))) return {};
+  return offset_variable(curve, *w, s.arc_tolerance, s.round_pens);
+}
+
 // Appends the closed offset paths of curve i to `offsets`.
 void offset_curve(const std::vector<Curve>& curves, const std::optional<WidthLists>& widths,
                   std::size_t i, const InflationSettings& s, c2::Paths64& offsets) {
-  const Curve& curve = curves[i];
-  if (curve.size() < 2) return;
-  c2::Paths64 paths;
-  if (const WidthList* w = width_list_of(widths, i)) {
-    if (w->size() != curve.size() || !offsettable(curve, max_abs_width(*w))) return;
-    paths = offset_variable(curve, *w, s.arc_tolerance, s.round_pens);
-  } else {
-    paths = inflate_uniform(curve, s.buffer_distance, s.arc_tolerance, s.round_pens);
-  }
-  for (c2::Path64& p : paths) offsets.push_back(std::move(p));
+  if (curves[i].size() < 2) return;
+  for (c2::Path64& p : offset_paths(curves[i], width_list_of(widths, i), s))
+    offsets.push_back(std::move(p));
 }
 
 // The union of the given curves' buffers, assembled into polygons. The library reports range
@@ -443,14 +444,7 @@ bool offset_curve_upright(const std::vector<Curve>& curves,
     offset_curve(curves, widths, i, s, out);
     return false;
   }
-  const Curve curve = turned(curves[i]);
-  c2::Paths64 paths;
-  if (const WidthList* w = width_list_of(widths, i)) {
-    if (w->size() != curve.size() || !offsettable(curve, max_abs_width(*w))) return true;
-    paths = offset_variable(curve, *w, s.arc_tolerance, s.round_pens);
-  } else {
-    paths = inflate_uniform(curve, s.buffer_distance, s.arc_tolerance, s.round_pens);
-  }
+  c2::Paths64 paths = offset_paths(turned(curves[i]), width_list_of(widths, i), s);
   turn_back(paths);
   for (c2::Path64& p : paths) out.push_back(std::move(p));
   return true;

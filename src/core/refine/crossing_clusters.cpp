@@ -192,12 +192,6 @@ struct ClusterFinder {
 
 }  // namespace
 
-Graph join_crossing_clusters(Graph graph, const RefineSettings& s) {
-  const Adjacency adjacency = build_adjacency(graph);
-  bool changed = false;
-  return join_crossing_clusters(std::move(graph), adjacency, s, changed);
-}
-
 Graph join_crossing_clusters(Graph graph, const Adjacency& adjacency, const RefineSettings& s,
                              bool& changed) {
   ClusterFinder finder(graph, adjacency, s);

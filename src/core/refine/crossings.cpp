@@ -142,12 +142,6 @@ struct CrossingFinder {
 
 }  // namespace
 
-Graph join_crossings(Graph graph, const RefineSettings& s) {
-  const Adjacency adjacency = build_adjacency(graph);
-  bool changed = false;
-  return join_crossings(std::move(graph), adjacency, s, changed);
-}
-
 Graph join_crossings(Graph graph, const Adjacency& adjacency, const RefineSettings& s,
                      bool& changed) {
   CrossingFinder finder(graph, adjacency, s);

@@ -73,12 +73,6 @@ double pen_reach(const Graph& graph, const BoundaryEdges& boundary, const Refine
 
 }  // namespace
 
-Graph drop_overhangs(Graph graph, const BoundaryEdges& boundary, const RefineSettings& s) {
-  const Adjacency adjacency = build_adjacency(graph);
-  bool changed = false;
-  return drop_overhangs(std::move(graph), adjacency, boundary, s, changed);
-}
-
 Graph drop_overhangs(Graph graph, const Adjacency& adj, const BoundaryEdges& boundary,
                      const RefineSettings& s, bool& changed) {
   GraphEdit edit(graph);

@@ -50,36 +50,32 @@ Graph recover_corners(Graph graph, const BoundaryEdges& boundary,
 
 // A tip branch whose tip lies less than overhang_reach farther from its junction than the
 // junction's distance to `boundary` is the bulge of a stroke that starts just past another: it
-// goes.
-Graph drop_overhangs(Graph graph, const BoundaryEdges& boundary,
-                     const RefineSettings& settings);
+// goes. `adjacency` is build_adjacency(graph); `changed` tells whether the step changed the graph.
+Graph drop_overhangs(Graph graph, const Adjacency& adjacency, const BoundaryEdges& boundary,
+                     const RefineSettings& settings, bool& changed);
 
 // Two degree-3 junctions joined by one short chain whose outer branches continue each other in
-// two lines become one 4-way node where the lines cross.
-Graph join_crossings(Graph graph, const RefineSettings& settings);
+// two lines become one 4-way node where the lines cross. Adjacency and `changed` as above.
+Graph join_crossings(Graph graph, const Adjacency& adjacency, const RefineSettings& settings,
+                     bool& changed);
 
 // A tree of up to crossing_cluster_nodes junctions joined by short chains, more than the two
 // 3-way junctions of join_crossings, whose outer branches pair into at least two straight lines
 // through one point, every unpaired branch's line passing through it too, becomes one node
-// there: the crossing of three or more strokes.
-Graph join_crossing_clusters(Graph graph, const RefineSettings& settings);
+// there: the crossing of three or more strokes. Adjacency and `changed` as above.
+Graph join_crossing_clusters(Graph graph, const Adjacency& adjacency,
+                             const RefineSettings& settings, bool& changed);
 
 // A tip whose last stretch is straight ends tip_inset short of where its line leaves the buffer;
 // the stretch after tip_cut is replaced by that straight end.
 Graph finish_tips(Graph graph, const BoundaryEdges& boundary,
                   const RefineSettings& settings);
 
-// The steps above with build_adjacency(graph) given, and (but for the last) telling whether
-// they changed the graph: the steps run one after another, and a step that changed nothing
-// leaves the next one the same graph, whose adjacency need not be built again.
+// Corners and tips with build_adjacency(graph) given, and corners telling whether it changed the
+// graph: the steps run one after another, and a step that changed nothing leaves the next one
+// the same graph, whose adjacency need not be built again.
 Graph recover_corners(Graph graph, const Adjacency& adjacency, const BoundaryEdges& boundary,
                       const RefineSettings& settings, std::vector<Point>* corners, bool& changed);
-Graph drop_overhangs(Graph graph, const Adjacency& adjacency, const BoundaryEdges& boundary,
-                     const RefineSettings& settings, bool& changed);
-Graph join_crossings(Graph graph, const Adjacency& adjacency, const RefineSettings& settings,
-                     bool& changed);
-Graph join_crossing_clusters(Graph graph, const Adjacency& adjacency,
-                             const RefineSettings& settings, bool& changed);
 Graph finish_tips(Graph graph, const Adjacency& adjacency, const BoundaryEdges& boundary,
                   const RefineSettings& settings);
 
