@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 #include "CDT.h"
 #include "geometry.hpp"
@@ -69,6 +70,21 @@ std::vector<CDT::Edge> contour_edges(const PolygonMesh& mesh) {
   return edges;
 }
 
+// Where the ring edge joining local vertices a and b sits among the ring edges, each counted by
+// the vertex it leaves in ring order; absent when a and b are not neighbours on one ring.
+std::optional<std::uint32_t> ring_edge_slot(const PolygonMesh& mesh, std::uint32_t a,
+                                            std::uint32_t b) {
+  const std::uint32_t ring = mesh.ring_of[a];
+  if (ring != mesh.ring_of[b]) return std::nullopt;
+  const std::uint32_t pa = mesh.position_in_ring[a], pb = mesh.position_in_ring[b];
+  if (pa + 1 == pb) return a;
+  if (pb + 1 == pa) return b;
+  const std::uint32_t last = mesh.ring_sizes[ring] - 1;
+  if (pa == last && pb == 0) return a;
+  if (pb == last && pa == 0) return b;
+  return std::nullopt;
+}
+
 using Triangulator = CDT::Triangulation<double>;
 constexpr CDT::VertInd kSuperVertices = 3;  // the triangulator's super-triangle comes first
 
@@ -97,14 +113,8 @@ bool odd_depth_triangles(const Triangulator& cdt, PolygonMesh& mesh) {
   const auto n = static_cast<std::uint32_t>(mesh.points.size());
   const std::vector<CDT::Triangle>& triangles = cdt.triangles;
   auto ring_edge = [&](CDT::VertInd a, CDT::VertInd b) {
-    if (a < kSuperVertices || b < kSuperVertices) return false;
-    a -= kSuperVertices;
-    b -= kSuperVertices;
-    const std::uint32_t ring = mesh.ring_of[a];
-    if (ring != mesh.ring_of[b]) return false;
-    const std::uint32_t pa = mesh.position_in_ring[a], pb = mesh.position_in_ring[b];
-    const std::uint32_t d = pa > pb ? pa - pb : pb - pa;
-    return d == 1 || d + 1 == mesh.ring_sizes[ring];
+    return a >= kSuperVertices && b >= kSuperVertices &&
+           ring_edge_slot(mesh, a - kSuperVertices, b - kSuperVertices).has_value();
   };
   constexpr CDT::LayerDepth kUnreached = std::numeric_limits<CDT::LayerDepth>::max();
   std::vector<CDT::LayerDepth> depth(triangles.size(), kUnreached);
@@ -173,6 +183,34 @@ bool library_removal(Triangulator& cdt, PolygonMesh& mesh) {
   return true;
 }
 
+// Whether the triangulation of the bare points already has every ring edge, with no vertex
+// across any of them exactly on its line. Then inserting the rings as constraints changes no
+// triangle: the triangulator finds each edge present, finds nothing to split it at, and only
+// records it as fixed. One pass over the triangles tells, where inserting the edges looks each
+// one up around its vertex and files it in a hashed set; boundaries densified well below the
+// shape's width mostly pass, sharp and thin parts fall back to the insertion.
+bool rings_already_delaunay(const Triangulator& cdt, const PolygonMesh& mesh) {
+  const std::size_t n = mesh.points.size();
+  std::vector<unsigned char> present(n, 0);
+  std::size_t found = 0;
+  for (const CDT::Triangle& t : cdt.triangles) {
+    for (CDT::Index i = 0; i < 3; ++i) {
+      const CDT::VertInd a = t.vertices[i], b = t.vertices[CDT::ccw(i)];
+      if (a < kSuperVertices || b < kSuperVertices) continue;
+      const auto slot = ring_edge_slot(mesh, a - kSuperVertices, b - kSuperVertices);
+      if (!slot) continue;
+      // The triangulator's own test for a vertex to split the edge at, with its tolerance of 0.
+      const CDT::VertInd lo = std::min(a, b), hi = std::max(a, b);
+      if (CDT::locatePointLine(cdt.vertices[t.vertices[CDT::cw(i)]], cdt.vertices[lo],
+                               cdt.vertices[hi], 0.0) == CDT::PtLineLocation::OnLine)
+        return false;
+      found += present[*slot] == 0;
+      present[*slot] = 1;
+    }
+  }
+  return found == n;
+}
+
 bool run_triangulator(PolygonMesh& mesh, OuterRemoval removal) {
   try {
     // Intersecting constraints are refused rather than resolved: resolving would add points,
@@ -182,6 +220,8 @@ bool run_triangulator(PolygonMesh& mesh, OuterRemoval removal) {
     cdt.insertVertices(
         mesh.points.begin(), mesh.points.end(), [](const Point& p) { return p.x; },
         [](const Point& p) { return p.y; });
+    if (removal == OuterRemoval::depth_fill && rings_already_delaunay(cdt, mesh))
+      return odd_depth_triangles(cdt, mesh);
     // One edge per point: the set of fixed edges is sized once instead of rehashed as it grows
     // (it is only looked up and, on removal by the library, copied; never read in its order).
     cdt.fixedEdges.reserve(mesh.points.size());
