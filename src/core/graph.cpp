@@ -46,6 +46,7 @@ Adjacency build_adjacency(const Graph& graph) {
   for (std::size_t v = 0; v < n; ++v) adj.offset[v + 1] += adj.offset[v];
   adj.neighbour.resize(adj.offset[n]);
   adj.edge_id.resize(adj.offset[n]);
+  adj.length_.assign(graph.edges.size(), -1.0);
   std::vector<std::size_t> fill(adj.offset.begin(), adj.offset.end() - 1);
   for (std::size_t id = 0; id < graph.edges.size(); ++id) {
     const Edge& e = graph.edges[id];
@@ -224,7 +225,7 @@ class TipPruner {
       if (k == kNone) break;
       const NodeId next = adj_.neighbour[k];
       branch_.push_back(adj_.edge_id[k]);
-      length += distance(graph_.nodes[cur], graph_.nodes[next]);
+      length += adj_.length(graph_, adj_.edge_id[k]);
       last = next;
       // Without allowances the limit is known before the walk ends: a branch already too long
       // to go is not walked on (a long stroke would otherwise be walked whole in every pass).
@@ -289,23 +290,25 @@ CandidateList find_merge_candidates(const Graph& graph, const Adjacency& adj,
       found.path_nodes.push_back(v);
       NodeId prev = v;
       NodeId cur = adj.neighbour[k];
+      std::size_t edge = adj.edge_id[k];  // the edge from prev to cur
       double length = 0.0;
       for (std::size_t steps = 0; steps < max_steps; ++steps) {
         found.path_nodes.push_back(cur);
-        length += distance(graph.nodes[prev], graph.nodes[cur]);
+        length += adj.length(graph, edge);
         // Lengths only grow: a path already longer than max_distance cannot qualify, and is not
         // walked to its end (most paths between junctions are long).
         if (adj.degree(cur) != 2 || length > max_distance) break;
-        NodeId next = kNone;
+        std::size_t next = kNone;
         for (std::size_t s = adj.begin(cur); s < adj.end(cur); ++s) {
           if (adj.neighbour[s] != prev) {
-            next = adj.neighbour[s];
+            next = s;
             break;
           }
         }
         if (next == kNone) break;
         prev = cur;
-        cur = next;
+        cur = adj.neighbour[next];
+        edge = adj.edge_id[next];
       }
       const NodeId e = found.path_nodes.back();
       const bool qualifies = adj.degree(e) >= 3 && length <= max_distance;

@@ -5,6 +5,7 @@
 #include <functional>
 #include <vector>
 
+#include "geometry.hpp"
 #include "types.hpp"
 
 namespace strandify {
@@ -21,6 +22,23 @@ struct Adjacency {
   std::size_t degree(NodeId v) const { return offset[v + 1] - offset[v]; }
   std::size_t begin(NodeId v) const { return offset[v]; }
   std::size_t end(NodeId v) const { return offset[v + 1]; }
+
+  // The length of edge `edge` of `graph` (the graph this adjacency was built from), by
+  // `distance`, measured at its first use and remembered: the walks of one graph measure the
+  // edges near its junctions and tips again and again, and every walk sums the same values
+  // (`distance` is symmetric to the bit, so the direction an edge is walked in does not matter).
+  double length(const Graph& graph, std::size_t edge) const {
+    double& known = length_[edge];
+    if (known < 0.0) {
+      const Edge& e = graph.edges[edge];
+      known = distance(graph.nodes[e.a], graph.nodes[e.b]);
+    }
+    return known;
+  }
+
+  // Negative until measured (a NaN length is remembered as NaN). A memo of values the graph
+  // determines, so the adjacency still reads as the value build_adjacency made.
+  mutable std::vector<double> length_;
 };
 
 Adjacency build_adjacency(const Graph& graph);

@@ -113,12 +113,15 @@ void BoundaryEdges::sort_entries() {
     });
     return;
   }
-  std::vector<std::size_t> starts(static_cast<std::size_t>(cells) + 1, 0);
-  for (const Entry& e : entries_) ++starts[e.cell + 1];
-  for (std::size_t c = 1; c < starts.size(); ++c) starts[c] += starts[c - 1];
+  // Kept: a dense grid finds a cell's entries without searching. The counts summed up to and
+  // including each cell are where its entries end; placing the entries last to first, each one
+  // just before the end of its cell, keeps their order within a cell and leaves every cell's
+  // mark at its start, so one array serves as the fill marks and the starts.
+  cell_starts_.assign(static_cast<std::size_t>(cells) + 1, 0);
+  for (const Entry& e : entries_) ++cell_starts_[e.cell];
+  for (std::size_t c = 1; c < cell_starts_.size(); ++c) cell_starts_[c] += cell_starts_[c - 1];
   std::vector<Entry> sorted(entries_.size());
-  cell_starts_ = starts;  // kept: a dense grid finds a cell's entries without searching
-  for (const Entry& e : entries_) sorted[starts[e.cell]++] = e;
+  for (std::size_t i = entries_.size(); i-- > 0;) sorted[--cell_starts_[entries_[i].cell]] = entries_[i];
   entries_ = std::move(sorted);
 }
 

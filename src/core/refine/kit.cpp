@@ -22,14 +22,13 @@ void walk_branch(const Graph& g, const Adjacency& adj, NodeId from, std::size_t 
   w.complete = false;
   w.nodes.push_back(from);
   w.arc.push_back(0.0);
-  NodeId prev = from;
   NodeId cur = adj.neighbour[k];
   std::size_t edge = adj.edge_id[k];
   const std::size_t max_steps = g.edges.size();
   for (std::size_t steps = 0; steps <= max_steps; ++steps) {
     w.edges.push_back(edge);
     w.nodes.push_back(cur);
-    w.arc.push_back(w.arc.back() + distance(g.nodes[prev], g.nodes[cur]));
+    w.arc.push_back(w.arc.back() + adj.length(g, edge));
     if (adj.degree(cur) != 2 || cur == from) {
       w.complete = true;
       return;
@@ -37,7 +36,6 @@ void walk_branch(const Graph& g, const Adjacency& adj, NodeId from, std::size_t 
     if (w.arc.back() >= cap) return;
     std::size_t step = adj.offset[cur];
     if (adj.edge_id[step] == edge) ++step;
-    prev = cur;
     edge = adj.edge_id[step];
     cur = adj.neighbour[step];
   }
@@ -45,18 +43,16 @@ void walk_branch(const Graph& g, const Adjacency& adj, NodeId from, std::size_t 
 
 LinkEnd link_end(const Graph& g, const Adjacency& adj, NodeId from, std::size_t k, double cap,
                  double max_length) {
-  NodeId prev = from;
   NodeId cur = adj.neighbour[k];
   std::size_t edge = adj.edge_id[k];
   double arc = 0.0;  // summed in walk_branch's order, so the same length to the last bit
   const std::size_t max_steps = g.edges.size();
   for (std::size_t steps = 0; steps <= max_steps; ++steps) {
-    arc = arc + distance(g.nodes[prev], g.nodes[cur]);
+    arc = arc + adj.length(g, edge);
     if (adj.degree(cur) != 2 || cur == from) return cur != from ? LinkEnd{cur, arc} : LinkEnd{};
     if (arc >= cap || arc > max_length) return {};
     std::size_t step = adj.offset[cur];
     if (adj.edge_id[step] == edge) ++step;
-    prev = cur;
     edge = adj.edge_id[step];
     cur = adj.neighbour[step];
   }
