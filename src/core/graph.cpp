@@ -351,12 +351,12 @@ Graph segments_to_graph(const std::vector<Segment>& segments, double snap) {
   graph.nodes.reserve(segments.size());
   graph.edges.reserve(segments.size());
   Snapper snapper(snap, segments.size(), graph.nodes);
-  PairSet pairs(segments.size());
+  NodePairSet pairs(segments.size());
   for (const Segment& s : segments) {
     // Order matters: the `from` point may create the node the `to` point then joins.
     const NodeId a = snapper.node_of(s.from);
     const NodeId b = snapper.node_of(s.to);
-    if (a == b || !pairs.insert(unordered_pair(a, b), 1)) continue;
+    if (a == b || !pairs.insert(a, b)) continue;
     graph.edges.push_back({a, b});
   }
   return graph;
@@ -487,13 +487,13 @@ Graph merge_close_junctions(const Graph& graph, double max_distance, const Merge
     out.nodes.push_back(position[v]);
   }
 
-  PairSet emitted(graph.edges.size());
+  NodePairSet emitted(graph.edges.size());
   out.edges.reserve(graph.edges.size());
   for (const Edge& e : graph.edges) {
     if (!usable(e, n) || removed[e.a] || removed[e.b]) continue;
     const NodeId x = new_id[root_of[e.a]];
     const NodeId y = new_id[root_of[e.b]];
-    if (x == y || !emitted.insert(unordered_pair(x, y), 1)) continue;
+    if (x == y || !emitted.insert(x, y)) continue;
     out.edges.push_back({x, y});
   }
   return out;

@@ -23,6 +23,13 @@ std::int64_t clamped_cell(double q, std::int64_t count) {
   return q >= static_cast<double>(count - 1) ? count - 1 : static_cast<std::int64_t>(q);
 }
 
+// Whether hypot(x, y) > reach. A square sum well inside reach's square (by far more than the
+// rounding of either) answers no without the hypot; so does a zero gap, the common case.
+bool farther_than(double x, double y, double reach) {
+  if (reach > 1e-100 && reach < 1e100 && x * x + y * y < reach * reach * (1.0 - 1e-9)) return false;
+  return std::hypot(x, y) > reach;
+}
+
 }  // namespace
 
 BoundaryEdges::BoundaryEdges(double cell) : cell_(cell > 0.0 && std::isfinite(cell) ? cell : 1.0) {}
@@ -172,11 +179,32 @@ double BoundaryEdges::distance_within(Point p, double limit) const {
   const std::int64_t y0 = row(p.y - limit), y1 = row(p.y + limit);
   const std::int64_t px = column(p.x), py = row(p.y);
   const double margin = 1e-5 * cell_;
+  // An edge whose squared distance exceeds the best distance's square by far more than the
+  // rounding of either (a relative 1e-9 against a few units in the last place) lies farther
+  // than the best distance, and so does its hypot: the minimum is the same without measuring
+  // it. Squares are compared only where they neither overflow nor lose precision to underflow.
+  double screen = kInf;  // squared distances above this are skipped
+  const auto rescreen = [&] {
+    screen = best > 1e-100 && best < 1e100 ? best * best * (1.0 + 1e-9) : kInf;
+  };
+  rescreen();
   auto scan = [&](std::int64_t cx, std::int64_t cy) {
     const auto [lo, hi] = cell_entries(cx, cy);
     for (std::size_t i = lo; i < hi; ++i) {
       const Side& s = sides_[entries_[i].side];
-      best = std::min(best, segment_distance(p, s.a, s.b));
+      // segment_distance, spelled out so that its square can be screened first.
+      const Point e = sub(s.b, s.a);
+      const double ee = dot(e, e);
+      double t = ee > 0.0 ? dot(sub(p, s.a), e) / ee : 0.0;
+      t = t < 0.0 ? 0.0 : (t > 1.0 ? 1.0 : t);
+      const Point q = add(s.a, scale(e, t));
+      const double dx = q.x - p.x, dy = q.y - p.y;
+      if (dx * dx + dy * dy > screen) continue;
+      const double d = std::hypot(dx, dy);
+      if (d < best) {
+        best = d;
+        rescreen();
+      }
     }
   };
   if (px >= x0 && px <= x1 && py >= y0 && py <= y1) scan(px, py);
@@ -186,7 +214,7 @@ double BoundaryEdges::distance_within(Point p, double limit) const {
     for (std::int64_t cy = y0; cy <= y1; ++cy) {
       if (cx == px && cy == py) continue;
       const double gap_y = axis_gap(p.y, min_y_, cy, ny_);
-      if (std::hypot(gap_x, gap_y) > best + margin) continue;
+      if (farther_than(gap_x, gap_y, best + margin)) continue;
       scan(cx, cy);
     }
   }

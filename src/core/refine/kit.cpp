@@ -63,10 +63,10 @@ Graph GraphEdit::assembled(std::vector<Point> nodes) const {
   Graph out;
   out.nodes = std::move(nodes);
   out.edges.reserve(g_.edges.size() + added_.size());
-  PairTable<unsigned char> seen(g_.edges.size() + added_.size());
+  NodePairSet seen(g_.edges.size() + added_.size());
   auto emit = [&](const Edge& e) {
     if (e.a == e.b) return;
-    if (seen.insert(unordered_pair(e.a, e.b), 1)) out.edges.push_back(e);
+    if (seen.insert(e.a, e.b)) out.edges.push_back(e);
   };
   for (std::size_t id = 0; id < g_.edges.size(); ++id)
     if (!dead_[id]) emit(g_.edges[id]);
