@@ -37,24 +37,28 @@ bool usable(const Edge& e, std::size_t node_count) {
 Adjacency build_adjacency(const Graph& graph) {
   const std::size_t n = graph.nodes.size();
   Adjacency adj;
+  // The degrees summed up to and including each node are where its neighbours end. Filled from
+  // the last edge to the first, each incidence just before its node's end, every list comes out
+  // in edge order and every node's mark at its start: one array is the fill marks and offsets.
   adj.offset.assign(n + 1, 0);
   for (const Edge& e : graph.edges) {
     if (!usable(e, n)) continue;
-    ++adj.offset[e.a + 1];
-    ++adj.offset[e.b + 1];
+    ++adj.offset[e.a];
+    ++adj.offset[e.b];
   }
-  for (std::size_t v = 0; v < n; ++v) adj.offset[v + 1] += adj.offset[v];
+  for (std::size_t v = 1; v <= n; ++v) adj.offset[v] += adj.offset[v - 1];
   adj.neighbour.resize(adj.offset[n]);
   adj.edge_id.resize(adj.offset[n]);
   adj.length_.assign(graph.edges.size(), -1.0);
-  std::vector<std::size_t> fill(adj.offset.begin(), adj.offset.end() - 1);
-  for (std::size_t id = 0; id < graph.edges.size(); ++id) {
+  for (std::size_t id = graph.edges.size(); id-- > 0;) {
     const Edge& e = graph.edges[id];
     if (!usable(e, n)) continue;
-    adj.neighbour[fill[e.a]] = e.b;
-    adj.edge_id[fill[e.a]++] = id;
-    adj.neighbour[fill[e.b]] = e.a;
-    adj.edge_id[fill[e.b]++] = id;
+    const std::size_t at_b = --adj.offset[e.b];
+    adj.neighbour[at_b] = e.a;
+    adj.edge_id[at_b] = id;
+    const std::size_t at_a = --adj.offset[e.a];
+    adj.neighbour[at_a] = e.b;
+    adj.edge_id[at_a] = id;
   }
   return adj;
 }

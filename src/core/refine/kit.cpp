@@ -59,10 +59,71 @@ LinkEnd link_end(const Graph& g, const Adjacency& adj, NodeId from, std::size_t 
   return {};
 }
 
+BranchEnd branch_end(const Graph& g, const Adjacency& adj, NodeId from, std::size_t k,
+                     double cap) {
+  BranchEnd b;
+  b.first_edge = adj.edge_id[k];
+  NodeId cur = adj.neighbour[k];
+  std::size_t edge = adj.edge_id[k];
+  double arc = 0.0;  // summed as walk_branch sums it
+  const std::size_t max_steps = g.edges.size();
+  for (std::size_t steps = 0; steps <= max_steps; ++steps) {
+    arc = arc + adj.length(g, edge);
+    b.end = cur;
+    b.length = arc;
+    b.last_edge = edge;
+    if (adj.degree(cur) != 2 || cur == from) {
+      b.complete = true;
+      return b;
+    }
+    if (arc >= cap) return b;
+    std::size_t step = adj.offset[cur];
+    if (adj.edge_id[step] == edge) ++step;
+    edge = adj.edge_id[step];
+    cur = adj.neighbour[step];
+  }
+  return b;
+}
+
+bool GraphEdit::distinct_input_pairs() const {
+  // A node of many neighbours is left to the pair table rather than compared pairwise.
+  constexpr std::size_t kCompared = 8;
+  const std::size_t n = g_.nodes.size();
+  if (adj_.offset[n] != 2 * g_.edges.size()) return false;  // an edge the adjacency left out
+  for (NodeId v = 0; v < n; ++v) {
+    const std::size_t begin = adj_.begin(v), end = adj_.end(v);
+    if (end - begin > kCompared) return false;
+    for (std::size_t i = begin + 1; i < end; ++i)
+      for (std::size_t j = begin; j < i; ++j)
+        if (adj_.neighbour[i] == adj_.neighbour[j]) return false;
+  }
+  return true;
+}
+
+bool GraphEdit::joined(NodeId a, NodeId b) const {
+  for (std::size_t k = adj_.begin(a); k < adj_.end(a); ++k)
+    if (adj_.neighbour[k] == b && !dead_[adj_.edge_id[k]]) return true;
+  return false;
+}
+
 Graph GraphEdit::assembled(std::vector<Point> nodes) const {
   Graph out;
   out.nodes = std::move(nodes);
   out.edges.reserve(g_.edges.size() + added_.size());
+  if (distinct_input_pairs()) {
+    // The surviving input edges all go, and an added edge goes unless a surviving input edge
+    // or an earlier added one joins its nodes already: what the check of every edge against
+    // all before it below keeps, with only the added edges in a table.
+    for (std::size_t id = 0; id < g_.edges.size(); ++id)
+      if (!dead_[id]) out.edges.push_back(g_.edges[id]);
+    const std::size_t n = g_.nodes.size();
+    NodePairSet added(added_.size());
+    for (const Edge& e : added_) {
+      if (e.a == e.b || (e.a < n && e.b < n && joined(e.a, e.b))) continue;
+      if (added.insert(e.a, e.b)) out.edges.push_back(e);
+    }
+    return out;
+  }
   NodePairSet seen(g_.edges.size() + added_.size());
   auto emit = [&](const Edge& e) {
     if (e.a == e.b) return;
