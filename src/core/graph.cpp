@@ -118,14 +118,15 @@ class Snapper {
     return {static_cast<std::uint64_t>(i), static_cast<std::uint64_t>(j)};
   }
 
+  std::size_t filter_bit_of(std::uint64_t hash) const {
+    return static_cast<std::size_t>(hash >> 17) & filter_mask_;
+  }
   std::size_t filter_bit(const PairKey& cell) const {
-    return static_cast<std::size_t>(pair_hash(cell.first, cell.second) >> 17) & filter_mask_;
+    return filter_bit_of(pair_hash(cell.first, cell.second));
   }
+  bool bit_set(std::size_t bit) const { return (filter_[bit / 64] >> (bit % 64) & 1) != 0; }
 
-  bool maybe_mapped(const PairKey& cell) const {
-    const std::size_t bit = filter_bit(cell);
-    return (filter_[bit / 64] >> (bit % 64) & 1) != 0;
-  }
+  bool maybe_mapped(const PairKey& cell) const { return bit_set(filter_bit(cell)); }
 
   void map_cell(const PairKey& cell, NodeId node) {
     cells_.insert(cell, node);
@@ -136,6 +137,25 @@ class Snapper {
   // First mapped cell of the block, rows (di) outside, columns (dj) inside. The centre cell is
   // already known to be unmapped.
   NodeId search_block(std::int64_t i, std::int64_t j) const {
+    // Away from the ends of the integer range every neighbour exists, and the hash of a cell is
+    // the product of its row with one constant against that of its column with the other: three
+    // products a side serve the eight cells, whose filter bits are told from them.
+    constexpr std::int64_t kInner = std::int64_t{1} << 62;
+    if (i > -kInner && i < kInner && j > -kInner && j < kInner) {
+      std::uint64_t rows[3], columns[3];
+      for (int d = 0; d < 3; ++d) {
+        rows[d] = pair_hash_first(static_cast<std::uint64_t>(i + d - 1));
+        columns[d] = pair_hash_second(static_cast<std::uint64_t>(j + d - 1));
+      }
+      for (int di = 0; di < 3; ++di) {
+        for (int dj = 0; dj < 3; ++dj) {
+          if (di == 1 && dj == 1) continue;
+          if (!bit_set(filter_bit_of(pair_hash_join(rows[di], columns[dj])))) continue;
+          if (const NodeId* hit = cells_.find(key(i + di - 1, j + dj - 1))) return *hit;
+        }
+      }
+      return kNone;
+    }
     for (int di = -1; di <= 1; ++di) {
       std::int64_t ci;
       if (!neighbour_cell(i, di, ci)) continue;

@@ -26,9 +26,16 @@ inline PairKey unordered_pair(std::uint64_t a, std::uint64_t b) {
 // Snapping asks up to nine cells per point, so the hash is one multiply per member and a fold of
 // the high half into the low bits that the tables index by: the keys are grid cells and node
 // ids, small neighbouring integers that multiplicative hashing spreads well.
-inline std::uint64_t pair_hash(std::uint64_t first, std::uint64_t second) {
-  const std::uint64_t h = first * 0x9e3779b97f4a7c15ULL ^ second * 0xc2b2ae3d27d4eb4fULL;
+// Its parts, for a caller that hashes many pairs sharing members: pair_hash(a, b) is
+// pair_hash_join(pair_hash_first(a), pair_hash_second(b)).
+inline std::uint64_t pair_hash_first(std::uint64_t first) { return first * 0x9e3779b97f4a7c15ULL; }
+inline std::uint64_t pair_hash_second(std::uint64_t second) { return second * 0xc2b2ae3d27d4eb4fULL; }
+inline std::uint64_t pair_hash_join(std::uint64_t first_part, std::uint64_t second_part) {
+  const std::uint64_t h = first_part ^ second_part;
   return h ^ (h >> 32);
+}
+inline std::uint64_t pair_hash(std::uint64_t first, std::uint64_t second) {
+  return pair_hash_join(pair_hash_first(first), pair_hash_second(second));
 }
 
 // Open-addressing table from integer pairs to values, with linear probing in one flat array:
