@@ -490,23 +490,24 @@ Graph merge_close_junctions(const Graph& graph, double max_distance, const Merge
     }
   }
 
-  // Root of every node that still has an edge; ids follow ascending root order.
-  std::vector<NodeId> root_of(n, kNone);
-  std::vector<unsigned char> survives(n, 0);
+  // The roots of the nodes that still have an edge survive; ids follow ascending root order.
+  // A root is asked again below rather than kept per node: the merging is over, so every node
+  // keeps its root, and path halving has left it a step or two away.
+  constexpr NodeId kSurvives = kNone - 1;  // marks a surviving root until it has its id
+  std::vector<NodeId> new_id(n, kNone);
+  std::size_t surviving = 0;
   for (const Edge& e : graph.edges) {
     if (!usable(e, n) || removed[e.a] || removed[e.b]) continue;
-    root_of[e.a] = sets.root(e.a);
-    root_of[e.b] = sets.root(e.b);
-    survives[root_of[e.a]] = 1;
-    survives[root_of[e.b]] = 1;
+    for (const NodeId root : {sets.root(e.a), sets.root(e.b)}) {
+      if (new_id[root] == kSurvives) continue;
+      new_id[root] = kSurvives;
+      ++surviving;
+    }
   }
-  std::vector<NodeId> new_id(n, kNone);
   Graph out;
-  std::size_t surviving = 0;
-  for (const unsigned char s : survives) surviving += s;
   out.nodes.reserve(surviving);
   for (NodeId v = 0; v < n; ++v) {
-    if (!survives[v]) continue;
+    if (new_id[v] != kSurvives) continue;
     new_id[v] = out.nodes.size();
     out.nodes.push_back(position[v]);
   }
@@ -515,8 +516,8 @@ Graph merge_close_junctions(const Graph& graph, double max_distance, const Merge
   out.edges.reserve(graph.edges.size());
   for (const Edge& e : graph.edges) {
     if (!usable(e, n) || removed[e.a] || removed[e.b]) continue;
-    const NodeId x = new_id[root_of[e.a]];
-    const NodeId y = new_id[root_of[e.b]];
+    const NodeId x = new_id[sets.root(e.a)];
+    const NodeId y = new_id[sets.root(e.b)];
     if (x == y || !emitted.insert(x, y)) continue;
     out.edges.push_back({x, y});
   }
