@@ -63,6 +63,20 @@ Adjacency build_adjacency(const Graph& graph) {
   return adj;
 }
 
+bool distinct_pairs(const Graph& graph, const Adjacency& adj) {
+  constexpr std::size_t kCompared = 8;
+  const std::size_t n = graph.nodes.size();
+  if (adj.offset[n] != 2 * graph.edges.size()) return false;  // an edge the adjacency left out
+  for (NodeId v = 0; v < n; ++v) {
+    const std::size_t begin = adj.begin(v), end = adj.end(v);
+    if (end - begin > kCompared) return false;
+    for (std::size_t i = begin + 1; i < end; ++i)
+      for (std::size_t j = begin; j < i; ++j)
+        if (adj.neighbour[i] == adj.neighbour[j]) return false;
+  }
+  return true;
+}
+
 namespace {
 
 // ---------------------------------------------------------------------------------------------
@@ -469,6 +483,7 @@ Graph merge_close_junctions(const Graph& graph, double max_distance, const Merge
   JunctionSets sets(n);
   std::vector<Point> position = graph.nodes;
   std::vector<unsigned char> removed(n, 0);
+  std::vector<unsigned char> grown(n, 0);  // roots that took another cluster in
   // Each root's members, kept only when a check needs the spokes of a cluster.
   ClusterMembers members(allow ? n : 0);
   std::vector<Point> ends;
@@ -485,6 +500,7 @@ Graph merge_close_junctions(const Graph& graph, double max_distance, const Merge
     }
     position[ra] = merged;
     sets.attach(rb, ra);
+    grown[ra] = 1;
     for (std::size_t p = c.path_begin + 1; p + 1 < c.path_end; ++p) {
       removed[found.path_nodes[p]] = 1;
     }
@@ -512,13 +528,20 @@ Graph merge_close_junctions(const Graph& graph, double max_distance, const Merge
     out.nodes.push_back(position[v]);
   }
 
-  NodePairSet emitted(graph.edges.size());
+  // Two edges end up joining the same pair only when they did already, or when one of their
+  // ends lies in a merged cluster, and then the ends of both do. So where no two edges joined the
+  // same pair, an edge between unmerged nodes is kept without a look at the others, and only
+  // the edges of merged clusters are checked against each other.
+  const bool distinct = distinct_pairs(graph, adj);
+  NodePairSet emitted(distinct ? 0 : graph.edges.size());
   out.edges.reserve(graph.edges.size());
   for (const Edge& e : graph.edges) {
     if (!usable(e, n) || removed[e.a] || removed[e.b]) continue;
-    const NodeId x = new_id[sets.root(e.a)];
-    const NodeId y = new_id[sets.root(e.b)];
-    if (x == y || !emitted.insert(x, y)) continue;
+    const NodeId ra = sets.root(e.a), rb = sets.root(e.b);
+    const NodeId x = new_id[ra];
+    const NodeId y = new_id[rb];
+    if (x == y) continue;
+    if ((!distinct || grown[ra] || grown[rb]) && !emitted.insert(x, y)) continue;
     out.edges.push_back({x, y});
   }
   return out;

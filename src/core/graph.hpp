@@ -43,6 +43,11 @@ struct Adjacency {
 
 Adjacency build_adjacency(const Graph& graph);
 
+// Whether every edge of `graph` joins two of its nodes and no two edges join the same pair,
+// told from its adjacency. Nodes of more than a few neighbours are not compared pairwise: with
+// one of them the answer is false, and the caller checks its edges another way.
+bool distinct_pairs(const Graph& graph, const Adjacency& adjacency);
+
 Graph segments_to_graph(const std::vector<Segment>& segments, double snap);
 
 // Removes, pass after pass, every tip branch shorter than `max_length`. Nodes are kept.

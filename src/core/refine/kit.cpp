@@ -85,21 +85,6 @@ BranchEnd branch_end(const Graph& g, const Adjacency& adj, NodeId from, std::siz
   return b;
 }
 
-bool GraphEdit::distinct_input_pairs() const {
-  // A node of many neighbours is left to the pair table rather than compared pairwise.
-  constexpr std::size_t kCompared = 8;
-  const std::size_t n = g_.nodes.size();
-  if (adj_.offset[n] != 2 * g_.edges.size()) return false;  // an edge the adjacency left out
-  for (NodeId v = 0; v < n; ++v) {
-    const std::size_t begin = adj_.begin(v), end = adj_.end(v);
-    if (end - begin > kCompared) return false;
-    for (std::size_t i = begin + 1; i < end; ++i)
-      for (std::size_t j = begin; j < i; ++j)
-        if (adj_.neighbour[i] == adj_.neighbour[j]) return false;
-  }
-  return true;
-}
-
 bool GraphEdit::joined(NodeId a, NodeId b) const {
   for (std::size_t k = adj_.begin(a); k < adj_.end(a); ++k)
     if (adj_.neighbour[k] == b && !dead_[adj_.edge_id[k]]) return true;
@@ -110,7 +95,7 @@ Graph GraphEdit::assembled(std::vector<Point> nodes) const {
   Graph out;
   out.nodes = std::move(nodes);
   out.edges.reserve(g_.edges.size() + added_.size());
-  if (distinct_input_pairs()) {
+  if (distinct_pairs(g_, adj_)) {
     // The surviving input edges all go, and an added edge goes unless a surviving input edge
     // or an earlier added one joins its nodes already: what the check of every edge against
     // all before it below keeps, with only the added edges in a table.

@@ -127,9 +127,6 @@ class GraphEdit {
  private:
   // The graph of the edit with `nodes` for its nodes (the positions as edited).
   Graph assembled(std::vector<Point> nodes) const;
-  // Whether every input edge joins two nodes of the graph and no two join the same pair, told
-  // from the adjacency: then the surviving input edges need no check against each other.
-  bool distinct_input_pairs() const;
   // Whether a surviving input edge joins a and b (nodes of the graph).
   bool joined(NodeId a, NodeId b) const;
 
