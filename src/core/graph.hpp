@@ -37,7 +37,8 @@ struct Adjacency {
   }
 
   // Negative until measured (a NaN length is remembered as NaN). A memo of values the graph
-  // determines, so the adjacency still reads as the value build_adjacency made.
+  // determines, so the adjacency still reads as the value build_adjacency made; an adjacency is
+  // read only by the thread of the call that built it.
   mutable std::vector<double> length_;
 };
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <vector>
 
 namespace strandify {
@@ -25,8 +26,8 @@ inline PairKey unordered_pair(std::uint64_t a, std::uint64_t b) {
 // lookups ever depend on it: no table or map of ours is iterated into a result.
 // Snapping asks up to nine cells per point, so the hash is one multiply per member and a fold of
 // the high half into the low bits that the tables index by: the keys are grid cells and node
-// ids, small neighbouring integers that multiplicative hashing spreads well.
-// Its parts, for a caller that hashes many pairs sharing members: pair_hash(a, b) is
+// ids, small neighbouring integers that multiplicative hashing spreads well. Its parts are
+// there for a caller that hashes many pairs sharing members: pair_hash(a, b) is
 // pair_hash_join(pair_hash_first(a), pair_hash_second(b)).
 inline std::uint64_t pair_hash_first(std::uint64_t first) { return first * 0x9e3779b97f4a7c15ULL; }
 inline std::uint64_t pair_hash_second(std::uint64_t second) { return second * 0xc2b2ae3d27d4eb4fULL; }
@@ -116,8 +117,8 @@ class NodePairSet {
   bool insert(std::uint64_t a, std::uint64_t b) {
     const std::uint64_t lo = a < b ? a : b, hi = a < b ? b : a;
     if (hi > kPackedMax) {
-      if (wide_.empty()) wide_.emplace_back(16);
-      return wide_.front().insert({lo, hi}, 1);
+      if (!wide_) wide_.emplace(16);
+      return wide_->insert({lo, hi}, 1);
     }
     const std::uint64_t word = lo << 32 | hi;
     std::size_t at = probe(word);
@@ -152,7 +153,7 @@ class NodePairSet {
 
   std::vector<std::uint64_t> slots_;
   std::size_t size_ = 0;
-  std::vector<PairTable<unsigned char>> wide_;  // holds one table once a wide pair comes
+  std::optional<PairTable<unsigned char>> wide_;  // made when the first wide pair comes
 };
 
 }  // namespace strandify
