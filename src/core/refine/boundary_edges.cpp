@@ -40,7 +40,9 @@ void BoundaryEdges::add_polygon(const Polygon& polygon) {
   const auto id = static_cast<std::uint32_t>(centres_.size());
   auto add_ring = [&](const Ring& ring) {
     const std::size_t n = ring.size();
-    for (std::size_t i = 0; i < n && n >= 2; ++i) sides_.push_back({ring[i], ring[(i + 1) % n], id});
+    if (n < 2) return;
+    for (std::size_t i = 0; i + 1 < n; ++i) sides_.push_back({ring[i], ring[i + 1], id});
+    sides_.push_back({ring[n - 1], ring[0], id});
   };
   add_ring(polygon.outer);
   for (const Ring& h : polygon.holes) add_ring(h);
@@ -52,7 +54,7 @@ void BoundaryEdges::add_polygon(const Polygon& polygon) {
   const Point o = r.empty() ? Point{0.0, 0.0} : r[0];
   double a2 = 0.0, cx = 0.0, cy = 0.0, mx = 0.0, my = 0.0;
   for (std::size_t i = 0; i < r.size(); ++i) {
-    const Point p = sub(r[i], o), q = sub(r[(i + 1) % r.size()], o);
+    const Point p = sub(r[i], o), q = sub(r[i + 1 < r.size() ? i + 1 : 0], o);
     const double c = cross(p, q);
     a2 += c;
     cx += (p.x + q.x) * c;
