@@ -37,25 +37,44 @@ bool usable(const Edge& e, std::size_t node_count) {
 Adjacency build_adjacency(const Graph& graph) {
   const std::size_t n = graph.nodes.size();
   Adjacency adj;
+  // The degrees summed up to and including each node are where its neighbours end. Filled from
+  // the last edge to the first, each incidence just before its node's end, every list comes out
+  // in edge order and every node's mark at its start: one array is the fill marks and offsets.
   adj.offset.assign(n + 1, 0);
   for (const Edge& e : graph.edges) {
     if (!usable(e, n)) continue;
-    ++adj.offset[e.a + 1];
-    ++adj.offset[e.b + 1];
+    ++adj.offset[e.a];
+    ++adj.offset[e.b];
   }
-  for (std::size_t v = 0; v < n; ++v) adj.offset[v + 1] += adj.offset[v];
+  for (std::size_t v = 1; v <= n; ++v) adj.offset[v] += adj.offset[v - 1];
   adj.neighbour.resize(adj.offset[n]);
   adj.edge_id.resize(adj.offset[n]);
-  std::vector<std::size_t> fill(adj.offset.begin(), adj.offset.end() - 1);
-  for (std::size_t id = 0; id < graph.edges.size(); ++id) {
+  adj.length_.assign(graph.edges.size(), -1.0);
+  for (std::size_t id = graph.edges.size(); id-- > 0;) {
     const Edge& e = graph.edges[id];
     if (!usable(e, n)) continue;
-    adj.neighbour[fill[e.a]] = e.b;
-    adj.edge_id[fill[e.a]++] = id;
-    adj.neighbour[fill[e.b]] = e.a;
-    adj.edge_id[fill[e.b]++] = id;
+    const std::size_t at_b = --adj.offset[e.b];
+    adj.neighbour[at_b] = e.a;
+    adj.edge_id[at_b] = id;
+    const std::size_t at_a = --adj.offset[e.a];
+    adj.neighbour[at_a] = e.b;
+    adj.edge_id[at_a] = id;
   }
   return adj;
+}
+
+bool distinct_pairs(const Graph& graph, const Adjacency& adj) {
+  constexpr std::size_t kCompared = 8;
+  const std::size_t n = graph.nodes.size();
+  if (adj.offset[n] != 2 * graph.edges.size()) return false;  // an edge the adjacency left out
+  for (NodeId v = 0; v < n; ++v) {
+    const std::size_t begin = adj.begin(v), end = adj.end(v);
+    if (end - begin > kCompared) return false;
+    for (std::size_t i = begin + 1; i < end; ++i)
+      for (std::size_t j = begin; j < i; ++j)
+        if (adj.neighbour[i] == adj.neighbour[j]) return false;
+  }
+  return true;
 }
 
 namespace {
@@ -113,14 +132,15 @@ class Snapper {
     return {static_cast<std::uint64_t>(i), static_cast<std::uint64_t>(j)};
   }
 
+  std::size_t filter_bit_of(std::uint64_t hash) const {
+    return static_cast<std::size_t>(hash >> 17) & filter_mask_;
+  }
   std::size_t filter_bit(const PairKey& cell) const {
-    return static_cast<std::size_t>(pair_hash(cell.first, cell.second) >> 17) & filter_mask_;
+    return filter_bit_of(pair_hash(cell.first, cell.second));
   }
+  bool bit_set(std::size_t bit) const { return (filter_[bit / 64] >> (bit % 64) & 1) != 0; }
 
-  bool maybe_mapped(const PairKey& cell) const {
-    const std::size_t bit = filter_bit(cell);
-    return (filter_[bit / 64] >> (bit % 64) & 1) != 0;
-  }
+  bool maybe_mapped(const PairKey& cell) const { return bit_set(filter_bit(cell)); }
 
   void map_cell(const PairKey& cell, NodeId node) {
     cells_.insert(cell, node);
@@ -131,6 +151,25 @@ class Snapper {
   // First mapped cell of the block, rows (di) outside, columns (dj) inside. The centre cell is
   // already known to be unmapped.
   NodeId search_block(std::int64_t i, std::int64_t j) const {
+    // Away from the ends of the integer range every neighbour exists, and the hash of a cell is
+    // the product of its row with one constant against that of its column with the other: three
+    // products a side serve the eight cells, whose filter bits are told from them.
+    constexpr std::int64_t kInner = std::int64_t{1} << 62;
+    if (i > -kInner && i < kInner && j > -kInner && j < kInner) {
+      std::uint64_t rows[3], columns[3];
+      for (int d = 0; d < 3; ++d) {
+        rows[d] = pair_hash_first(static_cast<std::uint64_t>(i + d - 1));
+        columns[d] = pair_hash_second(static_cast<std::uint64_t>(j + d - 1));
+      }
+      for (int di = 0; di < 3; ++di) {
+        for (int dj = 0; dj < 3; ++dj) {
+          if (di == 1 && dj == 1) continue;
+          if (!bit_set(filter_bit_of(pair_hash_join(rows[di], columns[dj])))) continue;
+          if (const NodeId* hit = cells_.find(key(i + di - 1, j + dj - 1))) return *hit;
+        }
+      }
+      return kNone;
+    }
     for (int di = -1; di <= 1; ++di) {
       std::int64_t ci;
       if (!neighbour_cell(i, di, ci)) continue;
@@ -224,7 +263,7 @@ class TipPruner {
       if (k == kNone) break;
       const NodeId next = adj_.neighbour[k];
       branch_.push_back(adj_.edge_id[k]);
-      length += distance(graph_.nodes[cur], graph_.nodes[next]);
+      length += adj_.length(graph_, adj_.edge_id[k]);
       last = next;
       // Without allowances the limit is known before the walk ends: a branch already too long
       // to go is not walked on (a long stroke would otherwise be walked whole in every pass).
@@ -289,23 +328,25 @@ CandidateList find_merge_candidates(const Graph& graph, const Adjacency& adj,
       found.path_nodes.push_back(v);
       NodeId prev = v;
       NodeId cur = adj.neighbour[k];
+      std::size_t edge = adj.edge_id[k];  // the edge from prev to cur
       double length = 0.0;
       for (std::size_t steps = 0; steps < max_steps; ++steps) {
         found.path_nodes.push_back(cur);
-        length += distance(graph.nodes[prev], graph.nodes[cur]);
+        length += adj.length(graph, edge);
         // Lengths only grow: a path already longer than max_distance cannot qualify, and is not
         // walked to its end (most paths between junctions are long).
         if (adj.degree(cur) != 2 || length > max_distance) break;
-        NodeId next = kNone;
+        std::size_t next = kNone;
         for (std::size_t s = adj.begin(cur); s < adj.end(cur); ++s) {
           if (adj.neighbour[s] != prev) {
-            next = adj.neighbour[s];
+            next = s;
             break;
           }
         }
         if (next == kNone) break;
         prev = cur;
-        cur = next;
+        cur = adj.neighbour[next];
+        edge = adj.edge_id[next];
       }
       const NodeId e = found.path_nodes.back();
       const bool qualifies = adj.degree(e) >= 3 && length <= max_distance;
@@ -348,12 +389,12 @@ Graph segments_to_graph(const std::vector<Segment>& segments, double snap) {
   graph.nodes.reserve(segments.size());
   graph.edges.reserve(segments.size());
   Snapper snapper(snap, segments.size(), graph.nodes);
-  PairSet pairs(segments.size());
+  NodePairSet pairs(segments.size());
   for (const Segment& s : segments) {
     // Order matters: the `from` point may create the node the `to` point then joins.
     const NodeId a = snapper.node_of(s.from);
     const NodeId b = snapper.node_of(s.to);
-    if (a == b || !pairs.insert(unordered_pair(a, b), 1)) continue;
+    if (a == b || !pairs.insert(a, b)) continue;
     graph.edges.push_back({a, b});
   }
   return graph;
@@ -442,6 +483,7 @@ Graph merge_close_junctions(const Graph& graph, double max_distance, const Merge
   JunctionSets sets(n);
   std::vector<Point> position = graph.nodes;
   std::vector<unsigned char> removed(n, 0);
+  std::vector<unsigned char> grown(n, 0);  // roots that took another cluster in
   // Each root's members, kept only when a check needs the spokes of a cluster.
   ClusterMembers members(allow ? n : 0);
   std::vector<Point> ends;
@@ -458,39 +500,48 @@ Graph merge_close_junctions(const Graph& graph, double max_distance, const Merge
     }
     position[ra] = merged;
     sets.attach(rb, ra);
+    grown[ra] = 1;
     for (std::size_t p = c.path_begin + 1; p + 1 < c.path_end; ++p) {
       removed[found.path_nodes[p]] = 1;
     }
   }
 
-  // Root of every node that still has an edge; ids follow ascending root order.
-  std::vector<NodeId> root_of(n, kNone);
-  std::vector<unsigned char> survives(n, 0);
+  // The roots of the nodes that still have an edge survive; ids follow ascending root order.
+  // A root is asked again below rather than kept per node: the merging is over, so every node
+  // keeps its root, and path halving has left it a step or two away.
+  constexpr NodeId kSurvives = kNone - 1;  // marks a surviving root until it has its id
+  std::vector<NodeId> new_id(n, kNone);
+  std::size_t surviving = 0;
   for (const Edge& e : graph.edges) {
     if (!usable(e, n) || removed[e.a] || removed[e.b]) continue;
-    root_of[e.a] = sets.root(e.a);
-    root_of[e.b] = sets.root(e.b);
-    survives[root_of[e.a]] = 1;
-    survives[root_of[e.b]] = 1;
+    for (const NodeId root : {sets.root(e.a), sets.root(e.b)}) {
+      if (new_id[root] == kSurvives) continue;
+      new_id[root] = kSurvives;
+      ++surviving;
+    }
   }
-  std::vector<NodeId> new_id(n, kNone);
   Graph out;
-  std::size_t surviving = 0;
-  for (const unsigned char s : survives) surviving += s;
   out.nodes.reserve(surviving);
   for (NodeId v = 0; v < n; ++v) {
-    if (!survives[v]) continue;
+    if (new_id[v] != kSurvives) continue;
     new_id[v] = out.nodes.size();
     out.nodes.push_back(position[v]);
   }
 
-  PairSet emitted(graph.edges.size());
+  // Two edges end up joining the same pair only when they did already, or when one of their
+  // ends lies in a merged cluster, and then the ends of both do. So where no two edges joined the
+  // same pair, an edge between unmerged nodes is kept without a look at the others, and only
+  // the edges of merged clusters are checked against each other.
+  const bool distinct = distinct_pairs(graph, adj);
+  NodePairSet emitted(distinct ? 0 : graph.edges.size());
   out.edges.reserve(graph.edges.size());
   for (const Edge& e : graph.edges) {
     if (!usable(e, n) || removed[e.a] || removed[e.b]) continue;
-    const NodeId x = new_id[root_of[e.a]];
-    const NodeId y = new_id[root_of[e.b]];
-    if (x == y || !emitted.insert(unordered_pair(x, y), 1)) continue;
+    const NodeId ra = sets.root(e.a), rb = sets.root(e.b);
+    const NodeId x = new_id[ra];
+    const NodeId y = new_id[rb];
+    if (x == y) continue;
+    if ((!distinct || grown[ra] || grown[rb]) && !emitted.insert(x, y)) continue;
     out.edges.push_back({x, y});
   }
   return out;

@@ -5,6 +5,7 @@
 #include <functional>
 #include <vector>
 
+#include "geometry.hpp"
 #include "types.hpp"
 
 namespace strandify {
@@ -21,9 +22,32 @@ struct Adjacency {
   std::size_t degree(NodeId v) const { return offset[v + 1] - offset[v]; }
   std::size_t begin(NodeId v) const { return offset[v]; }
   std::size_t end(NodeId v) const { return offset[v + 1]; }
+
+  // The length of edge `edge` of `graph` (the graph this adjacency was built from), by
+  // `distance`, measured at its first use and remembered: the walks of one graph measure the
+  // edges near its junctions and tips again and again, and every walk sums the same values
+  // (`distance` is symmetric to the bit, so the direction an edge is walked in does not matter).
+  double length(const Graph& graph, std::size_t edge) const {
+    double& known = length_[edge];
+    if (known < 0.0) {
+      const Edge& e = graph.edges[edge];
+      known = distance(graph.nodes[e.a], graph.nodes[e.b]);
+    }
+    return known;
+  }
+
+  // Negative until measured (a NaN length is remembered as NaN). A memo of values the graph
+  // determines, so the adjacency still reads as the value build_adjacency made; an adjacency is
+  // read only by the thread of the call that built it.
+  mutable std::vector<double> length_;
 };
 
 Adjacency build_adjacency(const Graph& graph);
+
+// Whether every edge of `graph` joins two of its nodes and no two edges join the same pair,
+// told from its adjacency. Nodes of more than a few neighbours are not compared pairwise: with
+// one of them the answer is false, and the caller checks its edges another way.
+bool distinct_pairs(const Graph& graph, const Adjacency& adjacency);
 
 Graph segments_to_graph(const std::vector<Segment>& segments, double snap);
 

@@ -23,6 +23,13 @@ std::int64_t clamped_cell(double q, std::int64_t count) {
   return q >= static_cast<double>(count - 1) ? count - 1 : static_cast<std::int64_t>(q);
 }
 
+// Whether hypot(x, y) > reach. A square sum well inside reach's square (by far more than the
+// rounding of either) answers no without the hypot; so does a zero gap, the common case.
+bool farther_than(double x, double y, double reach) {
+  if (reach > 1e-100 && reach < 1e100 && x * x + y * y < reach * reach * (1.0 - 1e-9)) return false;
+  return std::hypot(x, y) > reach;
+}
+
 }  // namespace
 
 BoundaryEdges::BoundaryEdges(double cell) : cell_(cell > 0.0 && std::isfinite(cell) ? cell : 1.0) {}
@@ -33,7 +40,9 @@ void BoundaryEdges::add_polygon(const Polygon& polygon) {
   const auto id = static_cast<std::uint32_t>(centres_.size());
   auto add_ring = [&](const Ring& ring) {
     const std::size_t n = ring.size();
-    for (std::size_t i = 0; i < n && n >= 2; ++i) sides_.push_back({ring[i], ring[(i + 1) % n], id});
+    if (n < 2) return;
+    for (std::size_t i = 0; i + 1 < n; ++i) sides_.push_back({ring[i], ring[i + 1], id});
+    sides_.push_back({ring[n - 1], ring[0], id});
   };
   add_ring(polygon.outer);
   for (const Ring& h : polygon.holes) add_ring(h);
@@ -45,7 +54,7 @@ void BoundaryEdges::add_polygon(const Polygon& polygon) {
   const Point o = r.empty() ? Point{0.0, 0.0} : r[0];
   double a2 = 0.0, cx = 0.0, cy = 0.0, mx = 0.0, my = 0.0;
   for (std::size_t i = 0; i < r.size(); ++i) {
-    const Point p = sub(r[i], o), q = sub(r[(i + 1) % r.size()], o);
+    const Point p = sub(r[i], o), q = sub(r[i + 1 < r.size() ? i + 1 : 0], o);
     const double c = cross(p, q);
     a2 += c;
     cx += (p.x + q.x) * c;
@@ -113,12 +122,15 @@ void BoundaryEdges::sort_entries() {
     });
     return;
   }
-  std::vector<std::size_t> starts(static_cast<std::size_t>(cells) + 1, 0);
-  for (const Entry& e : entries_) ++starts[e.cell + 1];
-  for (std::size_t c = 1; c < starts.size(); ++c) starts[c] += starts[c - 1];
+  // Kept: a dense grid finds a cell's entries without searching. The counts summed up to and
+  // including each cell are where its entries end; placing the entries last to first, each one
+  // just before the end of its cell, keeps their order within a cell and leaves every cell's
+  // mark at its start, so one array serves as the fill marks and the starts.
+  cell_starts_.assign(static_cast<std::size_t>(cells) + 1, 0);
+  for (const Entry& e : entries_) ++cell_starts_[e.cell];
+  for (std::size_t c = 1; c < cell_starts_.size(); ++c) cell_starts_[c] += cell_starts_[c - 1];
   std::vector<Entry> sorted(entries_.size());
-  cell_starts_ = starts;  // kept: a dense grid finds a cell's entries without searching
-  for (const Entry& e : entries_) sorted[starts[e.cell]++] = e;
+  for (std::size_t i = entries_.size(); i-- > 0;) sorted[--cell_starts_[entries_[i].cell]] = entries_[i];
   entries_ = std::move(sorted);
 }
 
@@ -169,11 +181,32 @@ double BoundaryEdges::distance_within(Point p, double limit) const {
   const std::int64_t y0 = row(p.y - limit), y1 = row(p.y + limit);
   const std::int64_t px = column(p.x), py = row(p.y);
   const double margin = 1e-5 * cell_;
+  // An edge whose squared distance exceeds the best distance's square by far more than the
+  // rounding of either (a relative 1e-9 against a few units in the last place) lies farther
+  // than the best distance, and so does its hypot: the minimum is the same without measuring
+  // it. Squares are compared only where they neither overflow nor lose precision to underflow.
+  double screen = kInf;  // squared distances above this are skipped
+  const auto rescreen = [&] {
+    screen = best > 1e-100 && best < 1e100 ? best * best * (1.0 + 1e-9) : kInf;
+  };
+  rescreen();
   auto scan = [&](std::int64_t cx, std::int64_t cy) {
     const auto [lo, hi] = cell_entries(cx, cy);
     for (std::size_t i = lo; i < hi; ++i) {
       const Side& s = sides_[entries_[i].side];
-      best = std::min(best, segment_distance(p, s.a, s.b));
+      // segment_distance, spelled out so that its square can be screened first.
+      const Point e = sub(s.b, s.a);
+      const double ee = dot(e, e);
+      double t = ee > 0.0 ? dot(sub(p, s.a), e) / ee : 0.0;
+      t = t < 0.0 ? 0.0 : (t > 1.0 ? 1.0 : t);
+      const Point q = add(s.a, scale(e, t));
+      const double dx = q.x - p.x, dy = q.y - p.y;
+      if (dx * dx + dy * dy > screen) continue;
+      const double d = std::hypot(dx, dy);
+      if (d < best) {
+        best = d;
+        rescreen();
+      }
     }
   };
   if (px >= x0 && px <= x1 && py >= y0 && py <= y1) scan(px, py);
@@ -183,7 +216,7 @@ double BoundaryEdges::distance_within(Point p, double limit) const {
     for (std::int64_t cy = y0; cy <= y1; ++cy) {
       if (cx == px && cy == py) continue;
       const double gap_y = axis_gap(p.y, min_y_, cy, ny_);
-      if (std::hypot(gap_x, gap_y) > best + margin) continue;
+      if (farther_than(gap_x, gap_y, best + margin)) continue;
       scan(cx, cy);
     }
   }

@@ -25,7 +25,7 @@ struct CornerFinder {
 
   CornerFinder(const Graph& graph, const Adjacency& adjacency, const BoundaryEdges& edges,
                const RefineSettings& settings)
-      : g(graph), adj(adjacency), s(settings), boundary(edges), edit(graph) {}
+      : g(graph), adj(adjacency), s(settings), boundary(edges), edit(graph, adjacency) {}
 
   // Legs that bend away from their fitted lines can make the lines meet on or beyond the
   // boundary, where nothing was drawn: the corner, and the new straight legs to it, must stay
@@ -38,9 +38,20 @@ struct CornerFinder {
            clear_path(boundary, g.nodes[l2.nodes[k2]], apex, margin);
   }
 
+  // Whether a branch of j could be the spur: one that ends at a tip within corner_spur_max.
+  // Most junctions have none, and are told without recording their walks.
+  bool has_spur(NodeId j, double cap) const {
+    for (int i = 0; i < 3; ++i) {
+      const LinkEnd e = link_end(g, adj, j, adj.offset[j] + i, cap, s.corner_spur_max);
+      if (e.end != kNone && adj.degree(e.end) == 1 && !(e.length > s.corner_spur_max)) return true;
+    }
+    return false;
+  }
+
   void at(NodeId j) {
     if (adj.degree(j) != 3 || edit.touched(j)) return;
     const double cap = std::max(s.corner_spur_max, s.corner_fit_end);
+    if (!has_spur(j, cap)) return;
     for (int i = 0; i < 3; ++i) {
       walk_branch(g, adj, j, adj.offset[j] + i, cap, walks[i]);
       if (walks[i].end() == j) return;  // a loop through the junction: no corner

@@ -27,13 +27,18 @@ struct ClusterFinder {
   GraphEdit edit;
   std::vector<NodeId> members;
   std::vector<Walk> links;
+  struct Link {
+    NodeId start, end;
+    std::size_t first_edge;
+  };
+  std::vector<Link> link_ends;  // the links as worth_gathering sees them
   std::vector<Outer> outer;
   std::vector<Point> scratch;
   std::vector<Point> both;
   Walk w;
 
   ClusterFinder(const Graph& graph, const Adjacency& adjacency, const RefineSettings& settings)
-      : g(graph), adj(adjacency), s(settings), edit(graph) {}
+      : g(graph), adj(adjacency), s(settings), edit(graph, adjacency) {}
 
   bool member(NodeId v) const { return std::find(members.begin(), members.end(), v) != members.end(); }
 
@@ -71,6 +76,41 @@ struct ClusterFinder {
       }
     }
     return members.size() >= 2;
+  }
+
+  // Whether gather(a) succeeds with a tree that `at` goes on with (more than the two 3-way
+  // junctions of the pairwise step), told from where the walks end alone: gather's decisions
+  // read nothing else of a walk, and most trees are such pairs, whose walks need not be
+  // recorded and copied.
+  bool worth_gathering(NodeId a) {
+    members.assign(1, a);
+    link_ends.clear();
+    std::size_t outers = 0;
+    for (std::size_t m = 0; m < members.size(); ++m) {
+      const NodeId v = members[m];
+      for (std::size_t k = adj.begin(v); k < adj.end(v); ++k) {
+        const BranchEnd b = branch_end(g, adj, v, k, walk_cap());
+        const NodeId e = b.end;
+        const bool link =
+            b.complete && e != v && adj.degree(e) >= 3 && b.length <= s.crossing_max_length;
+        if (!link) {
+          if (b.complete && e == v) return false;
+          ++outers;
+          continue;
+        }
+        if (member(e)) {
+          const bool seen = std::any_of(link_ends.begin(), link_ends.end(), [&](const Link& l) {
+            return l.end == v && l.start == e && l.first_edge == b.last_edge;
+          });
+          if (!seen) return false;
+          continue;
+        }
+        if (members.size() >= s.crossing_cluster_nodes) return false;
+        members.push_back(e);
+        link_ends.push_back({v, e, b.first_edge});
+      }
+    }
+    return members.size() >= 2 && !(members.size() < 3 && outers <= 4);
   }
 
   bool continues(const BranchLine& a, const BranchLine& b) const {
@@ -155,6 +195,7 @@ struct ClusterFinder {
   void at(NodeId a) {
     if (adj.degree(a) < 3 || edit.touched(a) || !has_link(a)) return;
     // Two 3-way junctions are the pairwise step's.
+    if (!worth_gathering(a)) return;
     if (!gather(a) || (members.size() < 3 && outer.size() <= 4)) return;
     if (*std::min_element(members.begin(), members.end()) != a) return;  // seen from its first node
     for (Outer& o : outer) {

@@ -23,7 +23,7 @@ struct CrossingFinder {
   std::vector<Point> both;
 
   CrossingFinder(const Graph& graph, const Adjacency& adjacency, const RefineSettings& settings)
-      : g(graph), adj(adjacency), s(settings), edit(graph) {}
+      : g(graph), adj(adjacency), s(settings), edit(graph, adjacency) {}
 
   void walks_of(NodeId v, Walk (&w)[3]) {
     const double cap = std::max(s.crossing_max_length, s.crossing_fit_end);

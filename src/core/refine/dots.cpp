@@ -39,7 +39,7 @@ struct TreeSweep {
       for (std::size_t k = adj.offset[v]; k < adj.offset[v + 1]; ++k) {
         const NodeId w = adj.neighbour[k];
         if (dist[w] >= 0.0) continue;
-        dist[w] = dist[v] + distance(g.nodes[v], g.nodes[w]);
+        dist[w] = dist[v] + adj.length(g, adj.edge_id[k]);
         parent[w] = v;
         stack.push_back(w);
       }

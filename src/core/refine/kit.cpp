@@ -22,14 +22,13 @@ void walk_branch(const Graph& g, const Adjacency& adj, NodeId from, std::size_t 
   w.complete = false;
   w.nodes.push_back(from);
   w.arc.push_back(0.0);
-  NodeId prev = from;
   NodeId cur = adj.neighbour[k];
   std::size_t edge = adj.edge_id[k];
   const std::size_t max_steps = g.edges.size();
   for (std::size_t steps = 0; steps <= max_steps; ++steps) {
     w.edges.push_back(edge);
     w.nodes.push_back(cur);
-    w.arc.push_back(w.arc.back() + distance(g.nodes[prev], g.nodes[cur]));
+    w.arc.push_back(w.arc.back() + adj.length(g, edge));
     if (adj.degree(cur) != 2 || cur == from) {
       w.complete = true;
       return;
@@ -37,7 +36,6 @@ void walk_branch(const Graph& g, const Adjacency& adj, NodeId from, std::size_t 
     if (w.arc.back() >= cap) return;
     std::size_t step = adj.offset[cur];
     if (adj.edge_id[step] == edge) ++step;
-    prev = cur;
     edge = adj.edge_id[step];
     cur = adj.neighbour[step];
   }
@@ -45,32 +43,76 @@ void walk_branch(const Graph& g, const Adjacency& adj, NodeId from, std::size_t 
 
 LinkEnd link_end(const Graph& g, const Adjacency& adj, NodeId from, std::size_t k, double cap,
                  double max_length) {
-  NodeId prev = from;
   NodeId cur = adj.neighbour[k];
   std::size_t edge = adj.edge_id[k];
   double arc = 0.0;  // summed in walk_branch's order, so the same length to the last bit
   const std::size_t max_steps = g.edges.size();
   for (std::size_t steps = 0; steps <= max_steps; ++steps) {
-    arc = arc + distance(g.nodes[prev], g.nodes[cur]);
+    arc = arc + adj.length(g, edge);
     if (adj.degree(cur) != 2 || cur == from) return cur != from ? LinkEnd{cur, arc} : LinkEnd{};
     if (arc >= cap || arc > max_length) return {};
     std::size_t step = adj.offset[cur];
     if (adj.edge_id[step] == edge) ++step;
-    prev = cur;
     edge = adj.edge_id[step];
     cur = adj.neighbour[step];
   }
   return {};
 }
 
+BranchEnd branch_end(const Graph& g, const Adjacency& adj, NodeId from, std::size_t k,
+                     double cap) {
+  BranchEnd b;
+  b.first_edge = adj.edge_id[k];
+  NodeId cur = adj.neighbour[k];
+  std::size_t edge = adj.edge_id[k];
+  double arc = 0.0;  // summed as walk_branch sums it
+  const std::size_t max_steps = g.edges.size();
+  for (std::size_t steps = 0; steps <= max_steps; ++steps) {
+    arc = arc + adj.length(g, edge);
+    b.end = cur;
+    b.length = arc;
+    b.last_edge = edge;
+    if (adj.degree(cur) != 2 || cur == from) {
+      b.complete = true;
+      return b;
+    }
+    if (arc >= cap) return b;
+    std::size_t step = adj.offset[cur];
+    if (adj.edge_id[step] == edge) ++step;
+    edge = adj.edge_id[step];
+    cur = adj.neighbour[step];
+  }
+  return b;
+}
+
+bool GraphEdit::joined(NodeId a, NodeId b) const {
+  for (std::size_t k = adj_.begin(a); k < adj_.end(a); ++k)
+    if (adj_.neighbour[k] == b && !dead_[adj_.edge_id[k]]) return true;
+  return false;
+}
+
 Graph GraphEdit::assembled(std::vector<Point> nodes) const {
   Graph out;
   out.nodes = std::move(nodes);
   out.edges.reserve(g_.edges.size() + added_.size());
-  PairTable<unsigned char> seen(g_.edges.size() + added_.size());
+  if (distinct_pairs(g_, adj_)) {
+    // The surviving input edges all go, and an added edge goes unless a surviving input edge
+    // or an earlier added one joins its nodes already: what the check of every edge against
+    // all before it below keeps, with only the added edges in a table.
+    for (std::size_t id = 0; id < g_.edges.size(); ++id)
+      if (!dead_[id]) out.edges.push_back(g_.edges[id]);
+    const std::size_t n = g_.nodes.size();
+    NodePairSet added(added_.size());
+    for (const Edge& e : added_) {
+      if (e.a == e.b || (e.a < n && e.b < n && joined(e.a, e.b))) continue;
+      if (added.insert(e.a, e.b)) out.edges.push_back(e);
+    }
+    return out;
+  }
+  NodePairSet seen(g_.edges.size() + added_.size());
   auto emit = [&](const Edge& e) {
     if (e.a == e.b) return;
-    if (seen.insert(unordered_pair(e.a, e.b), 1)) out.edges.push_back(e);
+    if (seen.insert(e.a, e.b)) out.edges.push_back(e);
   };
   for (std::size_t id = 0; id < g_.edges.size(); ++id)
     if (!dead_[id]) emit(g_.edges[id]);

@@ -66,11 +66,22 @@ struct LinkEnd {
 LinkEnd link_end(const Graph& g, const Adjacency& adj, NodeId from, std::size_t k, double cap,
                  double max_length);
 
-// Edits collected against one input graph and applied at once.
+// What a walk of walk_branch with the same arguments comes to, without its nodes: where it
+// ends, its length, whether it is complete, and its first and last edges.
+struct BranchEnd {
+  NodeId end = kNone;
+  double length = 0.0;
+  bool complete = false;
+  std::size_t first_edge = kNone;
+  std::size_t last_edge = kNone;
+};
+BranchEnd branch_end(const Graph& g, const Adjacency& adj, NodeId from, std::size_t k, double cap);
+
+// Edits collected against one input graph and applied at once. `adj` is build_adjacency(g).
 class GraphEdit {
  public:
-  explicit GraphEdit(const Graph& g)
-      : g_(g), dead_(g.edges.size(), 0), touched_(g.nodes.size(), 0) {}
+  GraphEdit(const Graph& g, const Adjacency& adj)
+      : g_(g), adj_(adj), dead_(g.edges.size(), 0), touched_(g.nodes.size(), 0) {}
 
   bool untouched(const std::vector<NodeId>& nodes, std::size_t count) const {
     for (std::size_t i = 0; i < count && i < nodes.size(); ++i)
@@ -116,8 +127,11 @@ class GraphEdit {
  private:
   // The graph of the edit with `nodes` for its nodes (the positions as edited).
   Graph assembled(std::vector<Point> nodes) const;
+  // Whether a surviving input edge joins a and b (nodes of the graph).
+  bool joined(NodeId a, NodeId b) const;
 
   const Graph& g_;
+  const Adjacency& adj_;
   std::vector<Point> position_;  // the nodes' positions once any has moved
   bool moved_ = false;
   std::vector<unsigned char> dead_;

@@ -75,7 +75,7 @@ double pen_reach(const Graph& graph, const BoundaryEdges& boundary, const Refine
 
 Graph drop_overhangs(Graph graph, const Adjacency& adj, const BoundaryEdges& boundary,
                      const RefineSettings& s, bool& changed) {
-  GraphEdit edit(graph);
+  GraphEdit edit(graph, adj);
   Walk w;
   const std::vector<Stub> stubs = stubs_of(graph, adj, s);
   const std::vector<unsigned char> paired = paired_stubs(graph.nodes.size(), stubs, s);

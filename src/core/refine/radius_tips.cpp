@@ -6,9 +6,8 @@
 
 namespace strandify {
 
-std::vector<double> junction_allowances(const Graph& graph, const BoundaryEdges& boundary,
-                                        const RefineSettings& s) {
-  const Adjacency adj = build_adjacency(graph);
+std::vector<double> junction_allowances(const Graph& graph, const Adjacency& adj,
+                                        const BoundaryEdges& boundary, const RefineSettings& s) {
   std::vector<double> allowance(graph.nodes.size(), 0.0);
   for (NodeId v = 0; v < graph.nodes.size(); ++v) {
     if (adj.degree(v) < 3) continue;

@@ -36,15 +36,12 @@ std::vector<Point> line_ends(const std::vector<Curve>& curves) {
   return ends;
 }
 
-TipKeep real_end_rule(const Graph& graph, const BoundaryEdges& boundary,
+TipKeep real_end_rule(const Graph& graph, const Adjacency& adj, const BoundaryEdges& boundary,
                       const std::vector<Point>& ends, const RefineSettings& s) {
   if (ends.empty()) return {};
-  // Only a branch that leaves a junction: a short line on its own is a dot's business.
-  const Adjacency adj = build_adjacency(graph);
-  std::vector<unsigned char> junction(graph.nodes.size(), 0);
-  for (NodeId v = 0; v < graph.nodes.size(); ++v) junction[v] = adj.degree(v) >= 3;
-  return [&graph, &boundary, &ends, &s, junction = std::move(junction)](NodeId tip, NodeId end) {
-    if (!junction[end]) return false;
+  return [&graph, &adj, &boundary, &ends, &s](NodeId tip, NodeId end) {
+    // Only a branch that leaves a junction: a short line on its own is a dot's business.
+    if (adj.degree(end) < 3) return false;
     const Point t = graph.nodes[tip];
     const Point j = graph.nodes[end];
     if (!near_any(ends, t, s.real_end_snap)) return false;

@@ -15,8 +15,9 @@ namespace strandify {
 
 // Per node, how much longer than the buffer radius the skeleton's radius is at a junction (0 for
 // other nodes and where it is not larger): the part of a branch that lies inside the junction's
-// own disc.
-std::vector<double> junction_allowances(const Graph& graph, const BoundaryEdges& boundary,
+// own disc. `adjacency` is build_adjacency(graph).
+std::vector<double> junction_allowances(const Graph& graph, const Adjacency& adjacency,
+                                        const BoundaryEdges& boundary,
                                         const RefineSettings& settings);
 
 // The ends of the input lines (curves of at least two points that do not close), sorted by x,
@@ -25,10 +26,11 @@ std::vector<Point> line_ends(const std::vector<Curve>& curves);
 
 // Keeps a short tip branch whose tip lies within real_end_snap of one of `ends` (sorted as
 // line_ends gives them) and reaches at least real_end_reach beyond the disc of the junction it
-// leaves: the end of a real line. Empty (keeps nothing) without ends. The rule refers to its
-// arguments, which must outlive it.
-TipKeep real_end_rule(const Graph& graph, const BoundaryEdges& boundary,
-                      const std::vector<Point>& ends, const RefineSettings& settings);
+// leaves: the end of a real line. Empty (keeps nothing) without ends. `adjacency` is
+// build_adjacency(graph). The rule refers to its arguments, which must outlive it.
+TipKeep real_end_rule(const Graph& graph, const Adjacency& adjacency,
+                      const BoundaryEdges& boundary, const std::vector<Point>& ends,
+                      const RefineSettings& settings);
 
 // Gives every polygon that has no edge left in `pruned` its dot back: one straight chain along
 // the principal axis of its largest vanished component when that is elongated enough, or else a

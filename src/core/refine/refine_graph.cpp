@@ -20,18 +20,20 @@ RefinedGraph refine_graph(const Graph& skeleton, const BoundaryEdges& boundary,
   // measure with.
   const bool geometric = r.buffer_distance > 0.0 && std::isfinite(r.buffer_distance);
   RefinedGraph out;
-  // Pruning and the dots both walk the skeleton: its adjacency is built once for both.
+  // Pruning (with its allowances and kept ends) and the dots all read the skeleton: its
+  // adjacency, with the edge lengths its walks measure, is built once for them all.
   const bool prunes = settings.tip_length > 0.0;
   const Adjacency skeleton_adjacency =
       prunes || steps.keep_dots ? build_adjacency(skeleton) : Adjacency{};
   if (prunes) {
+    const Adjacency& a = skeleton_adjacency;
     const std::vector<double> allowance = steps.radius_tips && geometric
-                                              ? junction_allowances(skeleton, boundary, r)
+                                              ? junction_allowances(skeleton, a, boundary, r)
                                               : std::vector<double>{};
     const TipKeep keep = steps.real_ends && geometric
-                             ? real_end_rule(skeleton, boundary, ends, r)
+                             ? real_end_rule(skeleton, a, boundary, ends, r)
                              : TipKeep{};
-    out.graph = prune_short_tips(skeleton, skeleton_adjacency, settings.tip_length, allowance, keep);
+    out.graph = prune_short_tips(skeleton, a, settings.tip_length, allowance, keep);
   } else {
     out.graph = skeleton;
   }

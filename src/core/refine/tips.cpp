@@ -105,7 +105,7 @@ Graph finish_tips(Graph graph, const BoundaryEdges& boundary, const RefineSettin
 
 Graph finish_tips(Graph graph, const Adjacency& adj, const BoundaryEdges& boundary,
                   const RefineSettings& s) {
-  GraphEdit edit(graph);
+  GraphEdit edit(graph, adj);
   Walk w;
   std::vector<Point> scratch;
   for (NodeId v = 0; v < graph.nodes.size(); ++v) {
