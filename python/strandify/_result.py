@@ -27,11 +27,11 @@ _INTP_IS_INT64 = np.dtype(np.intp) == np.dtype(np.int64)
 
 class _FlatChains(NamedTuple):
     """All chain points of a native result in one array, the int64 offsets of its chains, and
-    the chain views cut from them."""
+    the chain views cut from the points once ``chains`` was read (None before)."""
 
     points: FloatArray
     offsets: Any
-    chains: tuple[FloatArray, ...]
+    chains: tuple[FloatArray, ...] | None
 
 
 def _chain_arrays(chains: Sequence[Sequence[Point]], origin: Point) -> list[FloatArray]:
@@ -129,47 +129,71 @@ class Centerlines:
             offset = np.array(origin, dtype=np.float64)
             flat += offset
             node_array += offset
-        # plain slices: np.split costs several NumPy calls per chain
-        bounds = memoryview(offsets).cast("q").tolist()
-        chains = [flat[a:b] for a, b in zip(bounds, bounds[1:])]
         per_point = None
         if with_widths and widths is not None:
             radii = np.frombuffer(widths, dtype=np.float64)
-            per_point = [radii[a:b] for a, b in zip(bounds, bounds[1:])]
+            bounds = memoryview(offsets).cast("q").tolist()
+            per_point = list(map(radii.__getitem__, map(slice, bounds, bounds[1:])))
         # Filled the way unpickling fills it: right after a native call, when the caches hold
         # none of the Python code, the generated __init__ costs a third of this conversion.
+        # ``chains`` is left out: most calls only convert the result, which to_shapely does
+        # from the flat points, so the chain views are cut when first read, by __getattr__.
         result = cls.__new__(cls)
         result.__dict__.update(
-            _UNSET,
-            chains=chains,
+            _UNSET_BUT_CHAINS,
             nodes=node_array,
             chain_node_ids=ends if _INTP_IS_INT64 else ends.astype(np.intp),
             widths=per_point,
             crs=crs,
-            # the chains as they came, for the converters that want all points in one array
-            _flat=_FlatChains(flat, offsets, tuple(chains)),
+            _flat=_FlatChains(flat, offsets, None),
         )
         return result
 
+    def __getattr__(self, name: str) -> Any:
+        # only called for what the instance does not hold: the chains from_buffers left uncut
+        state = self.__dict__
+        flat: _FlatChains | None = state.get("_flat")
+        if name != "chains" or flat is None or flat.chains is not None:
+            raise AttributeError(f"{type(self).__name__!r} object has no attribute {name!r}")
+        # plain slices: np.split costs several NumPy calls per chain
+        bounds = memoryview(flat.offsets).cast("q").tolist()
+        chains = list(map(flat.points.__getitem__, map(slice, bounds, bounds[1:])))
+        state["chains"] = chains
+        # the chains as they came, for the converters that want all points in one array
+        state["_flat"] = flat._replace(chains=tuple(chains))
+        return chains
+
     def __getstate__(self) -> dict[str, Any]:
-        # a copy's chains are no views into the flat points any more: it goes without them
-        state = dict(self.__dict__)
-        state.pop("_flat", None)
+        # the fields in their order, every list cut; a copy's chains are no views into the
+        # flat points any more: it goes without them
+        state = {name: getattr(self, name) for name in _UNSET}
+        state.update((k, v) for k, v in self.__dict__.items() if k != "_flat")
         return state
 
     def _flat_chains(self) -> _FlatChains | None:
-        """The flat points and offsets the chains were cut from, while ``chains`` still holds
-        exactly those cuts (their points may have been changed in place: they are views)."""
+        """The flat points and offsets the chains were cut from, while ``chains`` is uncut or
+        still holds exactly those cuts (their points may have been changed in place: they are
+        views)."""
         flat: _FlatChains | None = self.__dict__.get("_flat")
-        if flat is None or len(flat.chains) != len(self.chains) or not all(map(operator.is_, flat.chains, self.chains)):
+        if flat is None or flat.chains is None:
+            return flat
+        chains = self.chains
+        if len(flat.chains) != len(chains) or not all(map(operator.is_, flat.chains, chains)):
             return None
         return flat
 
+    def _count(self) -> int:
+        """How many chains there are, without cutting them."""
+        flat: _FlatChains | None = self.__dict__.get("_flat")
+        if flat is None or flat.chains is not None:
+            return len(self.chains)
+        return (len(flat.offsets) >> 3) - 1
+
     def __len__(self) -> int:
-        return len(self.chains)
+        return self._count()
 
     def __repr__(self) -> str:
-        return f"Centerlines({len(self.chains)} chains, {len(self.nodes)} nodes)"
+        return f"Centerlines({self._count()} chains, {len(self.nodes)} nodes)"
 
     @property
     def sources(self) -> list[Any] | None:
@@ -188,7 +212,7 @@ class Centerlines:
     def to_shapely(self) -> Any:
         """The chains as a shapely ``MultiLineString``, one line per chain."""
         shapely = require("shapely", "to_shapely()", "shapely")
-        count = len(self.chains)
+        count = self._count()
         if not count:
             return shapely.MultiLineString([])
         # one constructor call over all points: no Python or shapely call per chain
@@ -463,6 +487,7 @@ class Centerlines:
 #: Every field of :class:`Centerlines` in its order, at its default (None without one), for
 #: :meth:`Centerlines.from_buffers`: the instance holds them in the order its __init__ sets them.
 _UNSET = {f.name: None if f.default is MISSING else f.default for f in fields(Centerlines)}
+_UNSET_BUT_CHAINS = {name: value for name, value in _UNSET.items() if name != "chains"}
 
 
 def wkt_line(chain: FloatArray) -> str:
