@@ -4,8 +4,10 @@ from __future__ import annotations
 
 import math
 import operator
+from array import array
 from collections.abc import Sequence
 from dataclasses import MISSING, dataclass, fields, replace
+from functools import lru_cache
 from typing import TYPE_CHECKING, Any, NamedTuple
 
 import numpy as np
@@ -212,19 +214,14 @@ class Centerlines:
     def to_shapely(self) -> Any:
         """The chains as a shapely ``MultiLineString``, one line per chain."""
         shapely = require("shapely", "to_shapely()", "shapely")
-        count = self._count()
-        if not count:
-            return shapely.MultiLineString([])
-        # one constructor call over all points: no Python or shapely call per chain
-        kind = shapely.GeometryType.MULTILINESTRING
-        parts = np.array([0, count], dtype=np.int64)
         cut = self._flat_chains()
         if cut is not None:
-            return shapely.from_ragged_array(kind, cut.points, (np.ndarray(len(cut.offsets) >> 3, np.int64, cut.offsets), parts))[0]
+            return _multilinestring(shapely, cut.points, memoryview(cut.offsets).cast("q"))
+        count = len(self.chains)
         lines = np.zeros(count + 1, dtype=np.int64)
-        np.fromiter(map(len, self.chains), np.int64, count).cumsum(out=lines[1:])
-        flat = np.concatenate(self.chains)
-        return shapely.from_ragged_array(kind, flat, (lines, parts))[0]
+        if count:
+            np.fromiter(map(len, self.chains), np.int64, count).cumsum(out=lines[1:])
+        return _multilinestring(shapely, np.concatenate(self.chains) if count else None, lines)
 
     def lengths(self) -> FloatArray:
         """The length of every chain: measured in the CRS the chains were computed in, which
@@ -488,6 +485,35 @@ class Centerlines:
 #: :meth:`Centerlines.from_buffers`: the instance holds them in the order its __init__ sets them.
 _UNSET = {f.name: None if f.default is MISSING else f.default for f in fields(Centerlines)}
 _UNSET_BUT_CHAINS = {name: value for name, value in _UNSET.items() if name != "chains"}
+
+
+@lru_cache(maxsize=1)
+def _ragged_lines() -> tuple[Any, int] | None:
+    """The constructor behind ``shapely.from_ragged_array`` for MultiLineStrings and the type
+    number it takes, when this shapely has it where 2.0 to 2.2 keep it."""
+    try:
+        import shapely  # type: ignore[import-untyped,unused-ignore]
+        from shapely._geometry_helpers import _from_ragged_array_multi_linear  # type: ignore[import-untyped,unused-ignore]
+    except ImportError:
+        return None
+    return _from_ragged_array_multi_linear, int(shapely.GeometryType.MULTILINESTRING)
+
+
+def _multilinestring(shapely: Any, points: FloatArray | None, offsets: Any) -> Any:
+    """One MultiLineString: the lines the int64 ``offsets`` (a buffer, one more than there are
+    lines) cut from ``points``, made in one call with no Python or shapely call per line."""
+    count = len(offsets) - 1
+    if not count:
+        return shapely.MultiLineString([])
+    parts = array("q", (0, count))
+    direct = _ragged_lines()
+    if direct is not None:
+        # shapely's own constructor, called as from_ragged_array calls it but without its
+        # checks and array conversions: the buffers are already of the types it reads, and
+        # those checks cost, right after a native call, more than building the lines
+        return direct[0](points, offsets, parts, direct[1])[0]
+    kind = shapely.GeometryType.MULTILINESTRING
+    return shapely.from_ragged_array(kind, points, (np.frombuffer(offsets, np.int64), np.frombuffer(parts, np.int64)))[0]
 
 
 def wkt_line(chain: FloatArray) -> str:
