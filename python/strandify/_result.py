@@ -28,12 +28,16 @@ _INTP_IS_INT64 = np.dtype(np.intp) == np.dtype(np.int64)
 
 
 class _FlatChains(NamedTuple):
-    """All chain points of a native result in one array, the int64 offsets of its chains, and
-    the chain views cut from the points once ``chains`` was read (None before)."""
+    """All chain points of a native result in one array, the int64 offsets of its chains, the
+    chain views cut from the points once ``chains`` was read (None before), and the buffers
+    of the nodes and their ids with the origin the nodes move back by, until they are read."""
 
     points: FloatArray
     offsets: Any
     chains: tuple[FloatArray, ...] | None
+    nodes: Any = None
+    ids: Any = None
+    origin: Point = (0.0, 0.0)
 
 
 def _chain_arrays(chains: Sequence[Sequence[Point]], origin: Point) -> list[FloatArray]:
@@ -123,14 +127,10 @@ class Centerlines:
         computed about ``origin``: NumPy reads them in place, every chain a view into one
         array of all chain points."""
         points, offsets, nodes, ids, widths = out[:5]
-        # views of the buffers, one NumPy call each (frombuffer and reshape are two)
+        # a view of the buffer, one NumPy call (frombuffer and reshape are two)
         flat = np.ndarray((len(points) >> 4, 2), np.float64, points)
-        node_array = np.ndarray((len(nodes) >> 4, 2), np.float64, nodes)
-        ends = np.ndarray((len(ids) >> 4, 2), np.int64, ids)
         if origin != (0.0, 0.0):
-            offset = np.array(origin, dtype=np.float64)
-            flat += offset
-            node_array += offset
+            flat += np.array(origin, dtype=np.float64)
         per_point = None
         if with_widths and widths is not None:
             radii = np.frombuffer(widths, dtype=np.float64)
@@ -138,32 +138,35 @@ class Centerlines:
             per_point = list(map(radii.__getitem__, map(slice, bounds, bounds[1:])))
         # Filled the way unpickling fills it: right after a native call, when the caches hold
         # none of the Python code, the generated __init__ costs a third of this conversion.
-        # ``chains`` is left out: most calls only convert the result, which to_shapely does
-        # from the flat points, so the chain views are cut when first read, by __getattr__.
+        # ``chains``, ``nodes`` and ``chain_node_ids`` are left out: most calls only convert
+        # the result, which to_shapely does from the flat points, so they are made from the
+        # buffers when first read, by __getattr__.
         result = cls.__new__(cls)
         result.__dict__.update(
-            _UNSET_BUT_CHAINS,
-            nodes=node_array,
-            chain_node_ids=ends if _INTP_IS_INT64 else ends.astype(np.intp),
+            _UNSET_BUT_READ,
             widths=per_point,
             crs=crs,
-            _flat=_FlatChains(flat, offsets, None),
+            _flat=tuple.__new__(_FlatChains, (flat, offsets, None, nodes, ids, origin)),
         )
         return result
 
     def __getattr__(self, name: str) -> Any:
-        # only called for what the instance does not hold: the chains from_buffers left uncut
+        # only called for what the instance does not hold: what from_buffers left unmade
         state = self.__dict__
         flat: _FlatChains | None = state.get("_flat")
-        if name != "chains" or flat is None or flat.chains is not None:
+        if name not in _MADE_ON_READ or flat is None or flat.chains is not None:
             raise AttributeError(f"{type(self).__name__!r} object has no attribute {name!r}")
         # plain slices: np.split costs several NumPy calls per chain
         bounds = memoryview(flat.offsets).cast("q").tolist()
         chains = list(map(flat.points.__getitem__, map(slice, bounds, bounds[1:])))
-        state["chains"] = chains
+        nodes = np.ndarray((len(flat.nodes) >> 4, 2), np.float64, flat.nodes)
+        if flat.origin != (0.0, 0.0):
+            nodes += np.array(flat.origin, dtype=np.float64)
+        ends = np.ndarray((len(flat.ids) >> 4, 2), np.int64, flat.ids)
+        state.update(chains=chains, nodes=nodes, chain_node_ids=ends if _INTP_IS_INT64 else ends.astype(np.intp))
         # the chains as they came, for the converters that want all points in one array
-        state["_flat"] = flat._replace(chains=tuple(chains))
-        return chains
+        state["_flat"] = _FlatChains(flat.points, flat.offsets, tuple(chains))
+        return state[name]
 
     def __getstate__(self) -> dict[str, Any]:
         # the fields in their order, every list cut; a copy's chains are no views into the
@@ -179,8 +182,8 @@ class Centerlines:
         flat: _FlatChains | None = self.__dict__.get("_flat")
         if flat is None or flat.chains is None:
             return flat
-        chains = self.chains
-        if len(flat.chains) != len(chains) or not all(map(operator.is_, flat.chains, chains)):
+        cut, chains = flat.chains, self.chains
+        if len(cut) != len(chains) or not all(map(operator.is_, cut, chains)):
             return None
         return flat
 
@@ -484,7 +487,9 @@ class Centerlines:
 #: Every field of :class:`Centerlines` in its order, at its default (None without one), for
 #: :meth:`Centerlines.from_buffers`: the instance holds them in the order its __init__ sets them.
 _UNSET = {f.name: None if f.default is MISSING else f.default for f in fields(Centerlines)}
-_UNSET_BUT_CHAINS = {name: value for name, value in _UNSET.items() if name != "chains"}
+#: The fields :meth:`Centerlines.from_buffers` leaves to be made from the buffers when first read.
+_MADE_ON_READ = ("chains", "nodes", "chain_node_ids")
+_UNSET_BUT_READ = {name: value for name, value in _UNSET.items() if name not in _MADE_ON_READ}
 
 
 @lru_cache(maxsize=1)
