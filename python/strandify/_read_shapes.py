@@ -10,6 +10,7 @@ from __future__ import annotations
 
 import math
 from collections.abc import Mapping, Sequence
+from itertools import accumulate
 from typing import Any
 
 import numpy as np
@@ -56,9 +57,8 @@ def _polygon_rings(shapely: Any, polygon: Any, points: FloatArray, holes: int, o
         out.append([points])
         return
     # where every ring but the last ends; the last ends with the points
-    ends = [int(shapely.get_num_coordinates(shapely.get_exterior_ring(polygon)))]
-    for k in range(holes - 1):
-        ends.append(ends[-1] + int(shapely.get_num_coordinates(shapely.get_interior_ring(polygon, k))))
+    rings = [polygon.exterior, *polygon.interiors[: holes - 1]]
+    ends = list(accumulate(shapely.get_num_coordinates(rings).tolist()))
     out.append([points[a:b] for a, b in zip([0, *ends], [*ends, len(points)])])
 
 
@@ -83,7 +83,8 @@ def _geometry_polygons(geom: Any, out: list[list[FloatArray]]) -> FloatArray | N
         # one read of all points, and views into it
         points: FloatArray = shapely.get_coordinates(geom)
         if kind == "Polygon":
-            _polygon_rings(shapely, geom, points, int(shapely.get_num_interior_rings(geom)) if len(points) else 0, out)
+            # the geometry's own count: shapely's functions over arrays cost more for one
+            _polygon_rings(shapely, geom, points, len(geom.interiors) if len(points) else 0, out)
         elif len(points):
             _multipolygon_rings(shapely, geom, points, out)
         return points

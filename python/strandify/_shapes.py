@@ -29,7 +29,7 @@ from ._batch import BatchResults, run_chunked
 from ._checks import named
 from ._crs import crs_of, work_crs
 from ._geometry import bounds_of
-from ._origin import moved_rings, rings_origin
+from ._origin import local_origin, moved_rings
 from ._read_shapes import read_polygons, read_with_bounds, to_native_polygons
 from ._result import Centerlines
 from ._scale import shape_feature_size
@@ -212,7 +212,7 @@ def polygon_centerlines(
         polygons = work_crs(polygons, crs)
     crs = crs_of(polygons)
     read, box = read_with_bounds(polygons)
-    origin = rings_origin(read, box)
+    origin = local_origin(box)
     job = _native_job(read, polygons, buffer_distance, feature_size, origin, tuning.partition)
     out = _native.strandify_polygons_arrays(*job, native)
     result = Centerlines.from_buffers(out, tuning.compute_widths, crs=crs, origin=origin)
@@ -301,7 +301,7 @@ def polygon_centerlines_batch(
 
     def prepare(item: ShapeLike, index: int) -> tuple[NativeJob, tuple[list[list[FloatArray]], Any, Point, Any]]:
         read, box = read_with_bounds(item)
-        origin = rings_origin(read, box)
+        origin = local_origin(box)
         job = _native_job(read, item, buffer_distance, feature_size, origin, tuning.partition)
         # counts this closure and run_chunked: the warning points where it always has
         return job, (read, crs_of(item, stacklevel=5), origin, (item, job[2]) if tuning.sources else None)
