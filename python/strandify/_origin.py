@@ -56,6 +56,21 @@ def local_origin(box: Bounds | None, pad: float = 0.0) -> Point:
     return (_axis_origin(box[0], box[2], extent), _axis_origin(box[1], box[3], extent))
 
 
+def surely_near(points: FloatArray) -> bool:
+    """Whether a drawing that holds the (non-empty) ``points`` is computed about (0, 0), told
+    from three of them without measuring its box: when the first lies within
+    ``NEAR_ORIGIN_EXTENTS`` times its largest distance along an axis from the other two of zero,
+    along both axes, its box lies within as many of its extents (which are no shorter than that
+    distance).  False when a coordinate of the three is not finite: the box, which leaves such
+    points out, decides then."""
+    sample: list[list[float]] = points[:: max(1, len(points) >> 1)].tolist()
+    (x, y), *others = sample
+    if not math.isfinite(sum(map(sum, sample))):
+        return False
+    span = max([abs(u - x) for u, _ in others] + [abs(v - y) for _, v in others], default=0.0)
+    return abs(x) <= NEAR_ORIGIN_EXTENTS * span and abs(y) <= NEAR_ORIGIN_EXTENTS * span
+
+
 def curves_origin(curves: Sequence[Curve], pad: float) -> Point:
     """The origin of read strokes buffered by ``pad``."""
     return local_origin(bounds_of(curves), pad)

@@ -18,7 +18,8 @@ import numpy.typing as npt
 
 from ._geojson import polygons as geojson_polygons
 from ._geometry import bounds_of, column_box, ring_array, ring_contains
-from ._types import Bounds, FloatArray, NativePolygon, ShapeLike, is_geometry
+from ._origin import ZERO, local_origin, surely_near
+from ._types import Bounds, FloatArray, NativePolygon, Point, ShapeLike, is_geometry
 
 _POLYGON_TYPES = ("Polygon", "MultiPolygon", "GeometryCollection")
 
@@ -165,20 +166,23 @@ def shapes_bounds(shapes: ShapeLike, polygons: Sequence[Sequence[FloatArray]]) -
     return bounds_of([ring for rings in polygons for ring in rings])
 
 
-def read_with_bounds(shapes: ShapeLike) -> tuple[list[list[FloatArray]], Bounds | None]:
-    """:func:`read_polygons` and :func:`shapes_bounds` of ``shapes`` together: a lone shapely
-    Polygon or MultiPolygon has all its points read in one array, whose box is theirs."""
-    if is_geometry(shapes):
-        out: list[list[FloatArray]] = []
-        points = _geometry_polygons(shapes, out)
-        if points is not None and len(points):
-            box = column_box(points)
-            # GEOS's box of the geometry has the same numbers, when they are finite
-            if all(map(math.isfinite, box)):
-                return out, box
-        return out, shapes_bounds(shapes, out)
-    read = read_polygons(shapes)
-    return read, shapes_bounds(shapes, read)
+def read_with_origin(shapes: ShapeLike) -> tuple[list[list[FloatArray]], Point]:
+    """:func:`read_polygons` of ``shapes`` and the origin they are computed about
+    (:mod:`strandify._origin`): a lone shapely Polygon or MultiPolygon has all its points read
+    in one array, which tells most shapes near (0, 0) as such without measuring their box, and
+    whose box is the box of the others."""
+    if not is_geometry(shapes):
+        read = read_polygons(shapes)
+        return read, local_origin(shapes_bounds(shapes, read))
+    out: list[list[FloatArray]] = []
+    points = _geometry_polygons(shapes, out)
+    if points is None or not len(points):
+        return out, local_origin(shapes_bounds(shapes, out))
+    if surely_near(points):
+        return out, ZERO
+    box = column_box(points)
+    # GEOS's box of the geometry has the same numbers, when they are finite
+    return out, local_origin(box if all(map(math.isfinite, box)) else shapes_bounds(shapes, out))
 
 
 def to_native_polygons(polygons: Sequence[Sequence[FloatArray]]) -> list[NativePolygon]:

@@ -29,8 +29,8 @@ from ._batch import BatchResults, run_chunked
 from ._checks import named
 from ._crs import crs_of, work_crs
 from ._geometry import bounds_of
-from ._origin import local_origin, moved_rings
-from ._read_shapes import read_polygons, read_with_bounds, to_native_polygons
+from ._origin import moved_rings
+from ._read_shapes import read_polygons, read_with_origin, to_native_polygons
 from ._result import Centerlines
 from ._scale import shape_feature_size
 from ._sources import Provenance, attribute_table, find_sources, shape_features
@@ -211,8 +211,7 @@ def polygon_centerlines(
     if crs is not None:
         polygons = work_crs(polygons, crs)
     crs = crs_of(polygons)
-    read, box = read_with_bounds(polygons)
-    origin = local_origin(box)
+    read, origin = read_with_origin(polygons)
     job = _native_job(read, polygons, buffer_distance, feature_size, origin, tuning.partition)
     out = _native.strandify_polygons_arrays(*job, native)
     result = Centerlines.from_buffers(out, tuning.compute_widths, crs=crs, origin=origin)
@@ -300,8 +299,7 @@ def polygon_centerlines_batch(
         return _native.strandify_polygons_batch(batch, native_options)
 
     def prepare(item: ShapeLike, index: int) -> tuple[NativeJob, tuple[list[list[FloatArray]], Any, Point, Any]]:
-        read, box = read_with_bounds(item)
-        origin = local_origin(box)
+        read, origin = read_with_origin(item)
         job = _native_job(read, item, buffer_distance, feature_size, origin, tuning.partition)
         # counts this closure and run_chunked: the warning points where it always has
         return job, (read, crs_of(item, stacklevel=5), origin, (item, job[2]) if tuning.sources else None)

@@ -15,12 +15,14 @@ from typing import Any, Callable
 import numpy as np
 import pytest
 import shapely
+import shapely.affinity
 from shapely import wkt
 
 import strandify
 from strandify._geometry import bounds_of
 from strandify._read_lines import read_curves
-from strandify._read_shapes import read_polygons
+from strandify._origin import local_origin
+from strandify._read_shapes import read_polygons, read_with_origin, shapes_bounds
 
 from conftest import kanjivg_strokes
 
@@ -204,3 +206,45 @@ def test_point_lists_give_the_chains_and_box_of_the_same_arrays(char: str, gap: 
     from_lists, from_arrays = strandify.centerlines(curves), strandify.centerlines(arrays)
     assert [c.tolist() for c in from_lists.chains] == [c.tolist() for c in from_arrays.chains]
     assert from_lists.nodes.tolist() == from_arrays.nodes.tolist()
+
+
+def moved_out(geom: Any, extents: float, sign: float) -> Any:
+    """``geom`` moved so that its box starts ``extents`` times its extent from zero along x and
+    along y, on the side ``sign`` gives."""
+    x0, y0, x1, y1 = geom.bounds
+    extent = max(x1 - x0, y1 - y0)
+    if sign > 0:
+        return shapely.affinity.translate(geom, extents * extent - x0, extents * extent - y0)
+    return shapely.affinity.translate(geom, -extents * extent - x1, -extents * extent - y1)
+
+
+# around the distance at which a shape leaves (0, 0) for the corner of its box
+@pytest.mark.parametrize("extents", [0.0, 1.0, 15.0, 15.999, 16.0, 16.001, 17.0, 1e4])
+@pytest.mark.parametrize("sign", [1.0, -1.0], ids=["up", "down"])
+@pytest.mark.parametrize("name", ["Italy", "Chile", "Indonesia", "Fiji", "South Africa"])
+def test_a_shape_is_computed_about_the_origin_its_box_gives(countries: dict[str, Any], name: str, extents: float, sign: float) -> None:
+    for geom in (countries[name], moved_out(countries[name], extents, sign)):
+        read, origin = read_with_origin(geom)
+        assert_same_rings(read, ring_by_ring(geom))
+        assert origin == local_origin(shapes_bounds(geom, read_polygons(geom)))
+
+
+@pytest.mark.parametrize(
+    "text",
+    [
+        # a point that is not finite among the few the origin is first told from (the first,
+        # the middle and the last), or elsewhere
+        "POLYGON ((0 0, 4 0, 4 NaN, 0 4, 0 0))",
+        "POLYGON ((1000 1000, 1004 1000, NaN 1004, 1000 1004, 1000 1000))",
+        "POLYGON ((1000 1000, 1004 1000, 1004 1004, 1000 NaN, 1000 1000))",
+        "POLYGON ((1000 1000, 1004 1000, 1004 Infinity, 1000 1004, 1000 1000))",
+        "POLYGON ((0 0, 1e308 0, 1e308 1e308, 0 1e308, 0 0))",
+        "POLYGON ((5 5, 5 5, 5 5, 5 5))",
+        "POLYGON ((0 0, 0 0, 0 0, 0 0))",
+    ],
+)
+def test_points_that_are_not_finite_leave_the_origin_to_the_box(text: str) -> None:
+    with np.errstate(invalid="ignore"):
+        geom = wkt.loads(text)
+    read, origin = read_with_origin(geom)
+    assert origin == local_origin(shapes_bounds(geom, read_polygons(geom)))
