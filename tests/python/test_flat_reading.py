@@ -232,8 +232,8 @@ def test_a_shape_is_computed_about_the_origin_its_box_gives(countries: dict[str,
 @pytest.mark.parametrize(
     "text",
     [
-        # a point that is not finite among the few the origin is first told from (the first,
-        # the middle and the last), or elsewhere
+        # a point that is not finite among the two the origin is first told from (the first and
+        # the middle one), or elsewhere
         "POLYGON ((0 0, 4 0, 4 NaN, 0 4, 0 0))",
         "POLYGON ((1000 1000, 1004 1000, NaN 1004, 1000 1004, 1000 1000))",
         "POLYGON ((1000 1000, 1004 1000, 1004 1004, 1000 NaN, 1000 1000))",
