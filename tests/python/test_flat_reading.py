@@ -19,6 +19,7 @@ import shapely.affinity
 from shapely import wkt
 
 import strandify
+import strandify._result
 from strandify._geometry import bounds_of
 from strandify._read_lines import read_curves
 from strandify._origin import local_origin
@@ -172,6 +173,18 @@ def test_shapely_lines_are_the_chains_whatever_was_done_to_them(
     result = change(country_lines(countries, name, far))
     assert len(result.chains) >= 2  # enough to reorder
     assert lines_of(result.to_shapely()) == [c.tolist() for c in result.chains]
+
+
+@pytest.mark.parametrize("change", [CHANGES[0], points_moved_in_place, one_chain_added], ids=["none", "moved", "added"])
+@pytest.mark.parametrize("far", [False, True], ids=["near", "far"])
+def test_shapely_public_constructor_gives_the_same_lines(
+    countries: dict[str, Any], far: bool, change: Callable[[Any], Any], monkeypatch: pytest.MonkeyPatch
+) -> None:
+    # where shapely does not have its ragged-array constructor where it is looked for
+    direct = change(country_lines(countries, "Indonesia", far)).to_shapely()
+    monkeypatch.setattr(strandify._result, "_ragged_lines", lambda: None)
+    public = change(country_lines(countries, "Indonesia", far)).to_shapely()
+    assert shapely.to_wkb(public) == shapely.to_wkb(direct)
 
 
 @pytest.mark.parametrize("change", CHANGES, ids=CHANGE_IDS)
