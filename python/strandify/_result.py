@@ -28,12 +28,11 @@ _INTP_IS_INT64 = np.dtype(np.intp) == np.dtype(np.int64)
 
 
 class _FlatChains(NamedTuple):
-    """All chain points of a native result: a (k, 2) array, or until one is needed the native
-    buffer of them, when they need no move; the int64 offsets of its chains; the chain views
-    cut from the points once ``chains`` was read (None before); and the buffers of the nodes
-    and their ids with the origin the nodes move back by, until they are read."""
+    """All chain points of a native result in one array, the int64 offsets of its chains, the
+    chain views cut from the points once ``chains`` was read (None before), and the buffers
+    of the nodes and their ids with the origin the nodes move back by, until they are read."""
 
-    points: Any
+    points: FloatArray
     offsets: Any
     chains: tuple[FloatArray, ...] | None
     nodes: Any = None
@@ -128,9 +127,9 @@ class Centerlines:
         computed about ``origin``: NumPy reads them in place, every chain a view into one
         array of all chain points."""
         points, offsets, nodes, ids, widths = out[:5]
-        flat = points
+        # a view of the buffer, one NumPy call (frombuffer and reshape are two)
+        flat = np.ndarray((len(points) >> 4, 2), np.float64, points)
         if origin != (0.0, 0.0):
-            flat = _points_array(points)
             flat += np.array(origin, dtype=np.float64)
         per_point = None
         if with_widths and widths is not None:
@@ -159,15 +158,14 @@ class Centerlines:
             raise AttributeError(f"{type(self).__name__!r} object has no attribute {name!r}")
         # plain slices: np.split costs several NumPy calls per chain
         bounds = memoryview(flat.offsets).cast("q").tolist()
-        points = _points_array(flat.points)
-        chains = list(map(points.__getitem__, map(slice, bounds, bounds[1:])))
+        chains = list(map(flat.points.__getitem__, map(slice, bounds, bounds[1:])))
         nodes = np.ndarray((len(flat.nodes) >> 4, 2), np.float64, flat.nodes)
         if flat.origin != (0.0, 0.0):
             nodes += np.array(flat.origin, dtype=np.float64)
         ends = np.ndarray((len(flat.ids) >> 4, 2), np.int64, flat.ids)
         state.update(chains=chains, nodes=nodes, chain_node_ids=ends if _INTP_IS_INT64 else ends.astype(np.intp))
         # the chains as they came, for the converters that want all points in one array
-        state["_flat"] = _FlatChains(points, flat.offsets, tuple(chains))
+        state["_flat"] = _FlatChains(flat.points, flat.offsets, tuple(chains))
         return state[name]
 
     def __getstate__(self) -> dict[str, Any]:
@@ -506,22 +504,12 @@ def _ragged_lines() -> tuple[Any, int] | None:
     return _from_ragged_array_multi_linear, int(shapely.GeometryType.MULTILINESTRING)
 
 
-def _points_array(points: Any) -> FloatArray:
-    """The (k, 2) array of chain points in a native buffer (or that array), a view of it: one
-    NumPy call, where frombuffer and reshape are two."""
-    return points if isinstance(points, np.ndarray) else np.ndarray((len(points) >> 4, 2), np.float64, points)
-
-
-def _multilinestring(shapely: Any, points: Any, offsets: Any) -> Any:
+def _multilinestring(shapely: Any, points: FloatArray | None, offsets: Any) -> Any:
     """One MultiLineString: the lines the int64 ``offsets`` (a buffer, one more than there are
-    lines) cut from ``points`` (a (k, 2) array, or the native buffer of one), made in one call
-    with no Python or shapely call per line."""
+    lines) cut from ``points``, made in one call with no Python or shapely call per line."""
     count = len(offsets) - 1
     if not count:
         return shapely.MultiLineString([])
-    if not isinstance(points, np.ndarray):
-        # shapely reads the native buffer as it reads an array, through the buffer protocol
-        points = memoryview(points).cast("d", (len(points) >> 4, 2))
     parts = array("q", (0, count))
     direct = _ragged_lines()
     if direct is not None:
