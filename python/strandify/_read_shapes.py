@@ -69,7 +69,7 @@ def _multipolygon_rings(shapely: Any, geom: Any, points: FloatArray, out: list[l
     seldom a hole)."""
     parts = shapely.get_parts(geom)
     holes = shapely.get_num_interior_rings(parts).tolist()
-    ends = np.cumsum(shapely.get_num_coordinates(parts)).tolist()
+    ends = list(accumulate(shapely.get_num_coordinates(parts).tolist()))
     for part, k, a, b in zip(parts, holes, [0, *ends], ends):
         _polygon_rings(shapely, part, points[a:b], k, out)
 
