@@ -76,12 +76,6 @@ def curves_origin(curves: Sequence[Curve], pad: float) -> Point:
     return local_origin(bounds_of(curves), pad)
 
 
-def rings_origin(polygons: Sequence[Sequence[FloatArray]], box: Bounds | None = None) -> Point:
-    """The origin of read shapes, every ring counted (a stray hole is repaired, not dropped);
-    ``box``, when the caller knows it, is their box."""
-    return local_origin(box if box is not None else bounds_of([ring for rings in polygons for ring in rings]))
-
-
 def moved_curves(curves: Sequence[Curve], origin: Point) -> Sequence[Curve]:
     """Read strokes about ``origin``: the same curves when it is (0, 0), else one shifted copy
     of their points (views into one array when they were read into one)."""

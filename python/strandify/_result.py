@@ -485,7 +485,8 @@ class Centerlines:
 
 
 #: Every field of :class:`Centerlines` in its order, at its default (None without one), for
-#: :meth:`Centerlines.from_buffers`: the instance holds them in the order its __init__ sets them.
+#: :meth:`Centerlines.from_buffers`, and the order a pickled instance holds them in, as its
+#: __init__ sets them.
 _UNSET = {f.name: None if f.default is MISSING else f.default for f in fields(Centerlines)}
 #: The fields :meth:`Centerlines.from_buffers` leaves to be made from the buffers when first read.
 _MADE_ON_READ = ("chains", "nodes", "chain_node_ids")
