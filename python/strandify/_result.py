@@ -163,7 +163,10 @@ class Centerlines:
         if flat.origin != (0.0, 0.0):
             nodes += np.array(flat.origin, dtype=np.float64)
         ends = np.ndarray((len(flat.ids) >> 4, 2), np.int64, flat.ids)
-        state.update(chains=chains, nodes=nodes, chain_node_ids=ends if _INTP_IS_INT64 else ends.astype(np.intp))
+        # two threads reading at once both make them: the first one's are kept
+        chains = state.setdefault("chains", chains)
+        state.setdefault("nodes", nodes)
+        state.setdefault("chain_node_ids", ends if _INTP_IS_INT64 else ends.astype(np.intp))
         # the chains as they came, for the converters that want all points in one array
         state["_flat"] = _FlatChains(flat.points, flat.offsets, tuple(chains))
         return state[name]

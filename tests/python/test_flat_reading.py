@@ -109,13 +109,13 @@ def lines_of(geometry: Any) -> list[list[list[float]]]:
     return [shapely.get_coordinates(line).tolist() for line in shapely.get_parts(geometry)]
 
 
-def country_lines(countries: dict[str, Any], name: str, far: bool) -> strandify.Centerlines:
+def country_lines(countries: dict[str, Any], name: str, far: bool, **keywords: Any) -> strandify.Centerlines:
     """The centerlines of a country; ``far``: moved to where map coordinates in metres lie, so
     that they are computed about another origin and moved back."""
     geom = countries[name]
     if far:
         geom = shapely.affinity.translate(shapely.affinity.scale(geom, 1e4, 1e4, origin=(0, 0)), 5e5, 4e6)
-    return strandify.polygon_centerlines(geom)
+    return strandify.polygon_centerlines(geom, **keywords)
 
 
 def reversed_in_place(r: strandify.Centerlines) -> strandify.Centerlines:
@@ -144,9 +144,16 @@ def points_moved_in_place(r: strandify.Centerlines) -> strandify.Centerlines:
     return r
 
 
+def nodes_read_first(r: strandify.Centerlines) -> strandify.Centerlines:
+    assert len(r.nodes) and len(r.chain_node_ids)
+    return r
+
+
 CHANGES = [
     lambda r: r,
     lambda r: replace(r, chains=r.chains[::-1]),
+    lambda r: replace(r, crs=None),
+    nodes_read_first,
     reversed_in_place,
     one_chain_swapped,
     one_chain_added,
@@ -159,7 +166,7 @@ CHANGES = [
     lambda r: points_moved_in_place(copy.deepcopy(r)),
 ]
 CHANGE_IDS = [
-    "none", "replaced", "reversed", "swapped", "added", "dropped", "moved", "pickled", "copy",
+    "none", "replaced", "other field replaced", "nodes read first", "reversed", "swapped", "added", "dropped", "moved", "pickled", "copy",
     "deepcopy", "pickled then moved", "deepcopy then moved",
 ]
 
@@ -173,6 +180,29 @@ def test_shapely_lines_are_the_chains_whatever_was_done_to_them(
     result = change(country_lines(countries, name, far))
     assert len(result.chains) >= 2  # enough to reorder
     assert lines_of(result.to_shapely()) == [c.tolist() for c in result.chains]
+
+
+def fields_of(r: strandify.Centerlines) -> tuple[Any, ...]:
+    return (
+        [c.tolist() for c in r.chains], r.nodes.tolist(), r.chain_node_ids.tolist(),
+        None if r.widths is None else [w.tolist() for w in r.widths], len(r), repr(r),
+    )
+
+
+@pytest.mark.parametrize(
+    "copied",
+    [lambda r: pickle.loads(pickle.dumps(r)), copy.copy, copy.deepcopy, lambda r: replace(r), lambda r: r],
+    ids=["pickled", "copy", "deepcopy", "replace", "itself"],
+)
+@pytest.mark.parametrize("far", [False, True], ids=["near", "far"])
+def test_a_result_copied_before_its_fields_are_read_has_the_same_fields(
+    countries: dict[str, Any], far: bool, copied: Callable[[Any], Any]
+) -> None:
+    # the chains, nodes and their ids are made from the native buffers when first read
+    fresh = country_lines(countries, "Indonesia", far, compute_widths=True)
+    copy_of_fresh = copied(fresh)
+    assert fields_of(copy_of_fresh) == fields_of(fresh) == fields_of(country_lines(countries, "Indonesia", far, compute_widths=True))
+    assert copy_of_fresh.widths is not None
 
 
 @pytest.mark.parametrize("change", [CHANGES[0], points_moved_in_place, one_chain_added], ids=["none", "moved", "added"])
