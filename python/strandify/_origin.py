@@ -56,15 +56,24 @@ def local_origin(box: Bounds | None, pad: float = 0.0) -> Point:
     return (_axis_origin(box[0], box[2], extent), _axis_origin(box[1], box[3], extent))
 
 
+def surely_near(points: FloatArray) -> bool:
+    """Whether a drawing that holds the (non-empty, (n, 2)) ``points`` is computed about (0, 0),
+    told from two of them without measuring its box: when the first lies within
+    ``NEAR_ORIGIN_EXTENTS`` times its larger distance along an axis from the middle one of zero,
+    along both axes, its box lies within as many of its extents (which are no shorter).  False
+    when a coordinate of the two is not finite: the box, which leaves such points out, decides
+    then."""
+    # four scalars read one by one: a slice and its list cost more, right after a native call
+    middle = (len(points) >> 1) << 1
+    x, y, u, v = points.item(0), points.item(1), points.item(middle), points.item(middle + 1)
+    span = max(abs(u - x), abs(v - y))
+    limit = NEAR_ORIGIN_EXTENTS * span
+    return math.isfinite(x + y + u + v) and abs(x) <= limit and abs(y) <= limit
+
+
 def curves_origin(curves: Sequence[Curve], pad: float) -> Point:
     """The origin of read strokes buffered by ``pad``."""
     return local_origin(bounds_of(curves), pad)
-
-
-def rings_origin(polygons: Sequence[Sequence[FloatArray]], box: Bounds | None = None) -> Point:
-    """The origin of read shapes, every ring counted (a stray hole is repaired, not dropped);
-    ``box``, when the caller knows it, is their box."""
-    return local_origin(box if box is not None else bounds_of([ring for rings in polygons for ring in rings]))
 
 
 def moved_curves(curves: Sequence[Curve], origin: Point) -> Sequence[Curve]:

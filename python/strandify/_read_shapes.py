@@ -10,6 +10,7 @@ from __future__ import annotations
 
 import math
 from collections.abc import Mapping, Sequence
+from itertools import accumulate
 from typing import Any
 
 import numpy as np
@@ -17,7 +18,8 @@ import numpy.typing as npt
 
 from ._geojson import polygons as geojson_polygons
 from ._geometry import bounds_of, column_box, ring_array, ring_contains
-from ._types import Bounds, FloatArray, NativePolygon, ShapeLike, is_geometry
+from ._origin import ZERO, local_origin, surely_near
+from ._types import Bounds, FloatArray, NativePolygon, Point, ShapeLike, is_geometry
 
 _POLYGON_TYPES = ("Polygon", "MultiPolygon", "GeometryCollection")
 
@@ -47,39 +49,52 @@ def _is_native_pair(obj: Any) -> bool:
     )
 
 
-def _polygon_rings(shapely: Any, polygon: Any, out: list[list[FloatArray]]) -> None:
-    """The rings of a shapely Polygon, its exterior first, unless it is empty: views into one
-    read of all its points, which GEOS gives ring after ring."""
-    # one GEOS call per ring at most, each on one geometry: shapely's calls over arrays of
-    # geometries cost more for the few rings of a shape
-    points = shapely.get_coordinates(polygon)
+def _polygon_rings(shapely: Any, polygon: Any, points: FloatArray, holes: int, out: list[list[FloatArray]]) -> None:
+    """The rings of a shapely Polygon with ``holes`` holes whose points, as GEOS gives them ring
+    after ring, are ``points``: views into them, its exterior first, unless it is empty."""
     if not len(points):
         return
-    holes = shapely.get_num_interior_rings(polygon)
     if not holes:
         out.append([points])
         return
     # where every ring but the last ends; the last ends with the points
-    ends = [int(shapely.get_num_coordinates(shapely.get_exterior_ring(polygon)))]
-    for k in range(holes - 1):
-        ends.append(ends[-1] + int(shapely.get_num_coordinates(shapely.get_interior_ring(polygon, k))))
+    rings = [polygon.exterior, *polygon.interiors[: holes - 1]]
+    ends = list(accumulate(shapely.get_num_coordinates(rings).tolist()))
     out.append([points[a:b] for a, b in zip([0, *ends], [*ends, len(points)])])
 
 
-def _geometry_polygons(geom: Any, out: list[list[FloatArray]]) -> None:
+def _multipolygon_rings(shapely: Any, geom: Any, points: FloatArray, out: list[list[FloatArray]]) -> None:
+    """The rings of the parts of a shapely MultiPolygon whose points are ``points``: a few
+    calls over all its parts, then one more per hole (a country has hundreds of islands and
+    seldom a hole)."""
+    parts = shapely.get_parts(geom)
+    holes = shapely.get_num_interior_rings(parts).tolist()
+    ends = list(accumulate(shapely.get_num_coordinates(parts).tolist()))
+    for part, k, a, b in zip(parts, holes, [0, *ends], ends):
+        _polygon_rings(shapely, part, points[a:b], k, out)
+
+
+def _geometry_polygons(geom: Any, out: list[list[FloatArray]]) -> FloatArray | None:
+    """Reads the polygons of ``geom`` into ``out``; returns the points of them all, read in one
+    array, for a Polygon or a MultiPolygon."""
     import shapely  # type: ignore[import-untyped,unused-ignore]
 
     kind = geom.geom_type
-    if kind == "Polygon":
-        _polygon_rings(shapely, geom, out)
-    elif kind == "MultiPolygon":
-        for part in geom.geoms:
-            _polygon_rings(shapely, part, out)
-    elif kind in _POLYGON_TYPES:
+    if kind == "Polygon" or kind == "MultiPolygon":
+        # one read of all points, and views into it
+        points: FloatArray = shapely.get_coordinates(geom)
+        if kind == "Polygon":
+            # the geometry's own count: shapely's functions over arrays cost more for one
+            _polygon_rings(shapely, geom, points, len(geom.interiors) if len(points) else 0, out)
+        elif len(points):
+            _multipolygon_rings(shapely, geom, points, out)
+        return points
+    if kind in _POLYGON_TYPES:
         for part in shapely.get_parts(geom):
             _geometry_polygons(part, out)
     elif not geom.is_empty:  # an empty geometry of any kind holds no region and is skipped
         raise TypeError(f"cannot use a {kind} as a filled shape; only Polygon and MultiPolygon are regions")
+    return None
 
 
 def _collect(shapes: ShapeLike, out: list[list[FloatArray]], top: bool) -> None:
@@ -149,6 +164,25 @@ def shapes_bounds(shapes: ShapeLike, polygons: Sequence[Sequence[FloatArray]]) -
         if all(map(math.isfinite, box)):
             return box
     return bounds_of([ring for rings in polygons for ring in rings])
+
+
+def read_with_origin(shapes: ShapeLike) -> tuple[list[list[FloatArray]], Point]:
+    """:func:`read_polygons` of ``shapes`` and the origin they are computed about
+    (:mod:`strandify._origin`): a lone shapely Polygon or MultiPolygon has all its points read
+    in one array, which tells most shapes near (0, 0) as such without measuring their box, and
+    whose box is the box of the others."""
+    if not is_geometry(shapes):
+        read = read_polygons(shapes)
+        return read, local_origin(shapes_bounds(shapes, read))
+    out: list[list[FloatArray]] = []
+    points = _geometry_polygons(shapes, out)
+    if points is None or not len(points):
+        return out, local_origin(shapes_bounds(shapes, out))
+    if surely_near(points):
+        return out, ZERO
+    box = column_box(points)
+    # GEOS's box of the geometry has the same numbers, when they are finite
+    return out, local_origin(box if all(map(math.isfinite, box)) else shapes_bounds(shapes, out))
 
 
 def to_native_polygons(polygons: Sequence[Sequence[FloatArray]]) -> list[NativePolygon]:

@@ -4,8 +4,10 @@ from __future__ import annotations
 
 import math
 import operator
+from array import array
 from collections.abc import Sequence
 from dataclasses import MISSING, dataclass, fields, replace
+from functools import lru_cache
 from typing import TYPE_CHECKING, Any, NamedTuple
 
 import numpy as np
@@ -26,12 +28,16 @@ _INTP_IS_INT64 = np.dtype(np.intp) == np.dtype(np.int64)
 
 
 class _FlatChains(NamedTuple):
-    """All chain points of a native result in one array, the int64 offsets of its chains, and
-    the chain views cut from them."""
+    """All chain points of a native result in one array, the int64 offsets of its chains, the
+    chain views cut from the points once ``chains`` was read (None before), and the buffers
+    of the nodes and their ids with the origin the nodes move back by, until they are read."""
 
     points: FloatArray
     offsets: Any
-    chains: tuple[FloatArray, ...]
+    chains: tuple[FloatArray, ...] | None
+    nodes: Any = None
+    ids: Any = None
+    origin: Point = (0.0, 0.0)
 
 
 def _chain_arrays(chains: Sequence[Sequence[Point]], origin: Point) -> list[FloatArray]:
@@ -121,55 +127,81 @@ class Centerlines:
         computed about ``origin``: NumPy reads them in place, every chain a view into one
         array of all chain points."""
         points, offsets, nodes, ids, widths = out[:5]
-        # views of the buffers, one NumPy call each (frombuffer and reshape are two)
+        # a view of the buffer, one NumPy call (frombuffer and reshape are two)
         flat = np.ndarray((len(points) >> 4, 2), np.float64, points)
-        node_array = np.ndarray((len(nodes) >> 4, 2), np.float64, nodes)
-        ends = np.ndarray((len(ids) >> 4, 2), np.int64, ids)
         if origin != (0.0, 0.0):
-            offset = np.array(origin, dtype=np.float64)
-            flat += offset
-            node_array += offset
-        # plain slices: np.split costs several NumPy calls per chain
-        bounds = memoryview(offsets).cast("q").tolist()
-        chains = [flat[a:b] for a, b in zip(bounds, bounds[1:])]
+            flat += np.array(origin, dtype=np.float64)
         per_point = None
         if with_widths and widths is not None:
             radii = np.frombuffer(widths, dtype=np.float64)
-            per_point = [radii[a:b] for a, b in zip(bounds, bounds[1:])]
+            bounds = memoryview(offsets).cast("q").tolist()
+            per_point = list(map(radii.__getitem__, map(slice, bounds, bounds[1:])))
         # Filled the way unpickling fills it: right after a native call, when the caches hold
         # none of the Python code, the generated __init__ costs a third of this conversion.
+        # ``chains``, ``nodes`` and ``chain_node_ids`` are left out: most calls only convert
+        # the result, which to_shapely does from the flat points, so they are made from the
+        # buffers when first read, by __getattr__.
         result = cls.__new__(cls)
         result.__dict__.update(
-            _UNSET,
-            chains=chains,
-            nodes=node_array,
-            chain_node_ids=ends if _INTP_IS_INT64 else ends.astype(np.intp),
+            _UNSET_BUT_READ,
             widths=per_point,
             crs=crs,
-            # the chains as they came, for the converters that want all points in one array
-            _flat=_FlatChains(flat, offsets, tuple(chains)),
+            _flat=tuple.__new__(_FlatChains, (flat, offsets, None, nodes, ids, origin)),
         )
         return result
 
+    def __getattr__(self, name: str) -> Any:
+        # only called for what the instance does not hold: what from_buffers left unmade
+        state = self.__dict__
+        flat: _FlatChains | None = state.get("_flat")
+        if name not in _MADE_ON_READ or flat is None or flat.chains is not None:
+            raise AttributeError(f"{type(self).__name__!r} object has no attribute {name!r}")
+        # plain slices: np.split costs several NumPy calls per chain
+        bounds = memoryview(flat.offsets).cast("q").tolist()
+        chains = list(map(flat.points.__getitem__, map(slice, bounds, bounds[1:])))
+        nodes = np.ndarray((len(flat.nodes) >> 4, 2), np.float64, flat.nodes)
+        if flat.origin != (0.0, 0.0):
+            nodes += np.array(flat.origin, dtype=np.float64)
+        ends = np.ndarray((len(flat.ids) >> 4, 2), np.int64, flat.ids)
+        # two threads reading at once both make them: the first one's are kept
+        chains = state.setdefault("chains", chains)
+        state.setdefault("nodes", nodes)
+        state.setdefault("chain_node_ids", ends if _INTP_IS_INT64 else ends.astype(np.intp))
+        # the chains as they came, for the converters that want all points in one array
+        state["_flat"] = _FlatChains(flat.points, flat.offsets, tuple(chains))
+        return state[name]
+
     def __getstate__(self) -> dict[str, Any]:
-        # a copy's chains are no views into the flat points any more: it goes without them
-        state = dict(self.__dict__)
-        state.pop("_flat", None)
+        # the fields in their order, every list cut; a copy's chains are no views into the
+        # flat points any more: it goes without them
+        state = {name: getattr(self, name) for name in _UNSET}
+        state.update((k, v) for k, v in self.__dict__.items() if k != "_flat")
         return state
 
     def _flat_chains(self) -> _FlatChains | None:
-        """The flat points and offsets the chains were cut from, while ``chains`` still holds
-        exactly those cuts (their points may have been changed in place: they are views)."""
+        """The flat points and offsets the chains were cut from, while ``chains`` is uncut or
+        still holds exactly those cuts (their points may have been changed in place: they are
+        views)."""
         flat: _FlatChains | None = self.__dict__.get("_flat")
-        if flat is None or len(flat.chains) != len(self.chains) or not all(map(operator.is_, flat.chains, self.chains)):
+        if flat is None or flat.chains is None:
+            return flat
+        cut, chains = flat.chains, self.chains
+        if len(cut) != len(chains) or not all(map(operator.is_, cut, chains)):
             return None
         return flat
 
+    def _count(self) -> int:
+        """How many chains there are, without cutting them."""
+        flat: _FlatChains | None = self.__dict__.get("_flat")
+        if flat is None or flat.chains is not None:
+            return len(self.chains)
+        return (len(flat.offsets) >> 3) - 1
+
     def __len__(self) -> int:
-        return len(self.chains)
+        return self._count()
 
     def __repr__(self) -> str:
-        return f"Centerlines({len(self.chains)} chains, {len(self.nodes)} nodes)"
+        return f"Centerlines({self._count()} chains, {len(self.nodes)} nodes)"
 
     @property
     def sources(self) -> list[Any] | None:
@@ -188,19 +220,14 @@ class Centerlines:
     def to_shapely(self) -> Any:
         """The chains as a shapely ``MultiLineString``, one line per chain."""
         shapely = require("shapely", "to_shapely()", "shapely")
-        count = len(self.chains)
-        if not count:
-            return shapely.MultiLineString([])
-        # one constructor call over all points: no Python or shapely call per chain
-        kind = shapely.GeometryType.MULTILINESTRING
-        parts = np.array([0, count], dtype=np.int64)
         cut = self._flat_chains()
         if cut is not None:
-            return shapely.from_ragged_array(kind, cut.points, (np.ndarray(len(cut.offsets) >> 3, np.int64, cut.offsets), parts))[0]
+            return _multilinestring(shapely, cut.points, memoryview(cut.offsets).cast("q"))
+        count = len(self.chains)
         lines = np.zeros(count + 1, dtype=np.int64)
-        np.fromiter(map(len, self.chains), np.int64, count).cumsum(out=lines[1:])
-        flat = np.concatenate(self.chains)
-        return shapely.from_ragged_array(kind, flat, (lines, parts))[0]
+        if count:
+            np.fromiter(map(len, self.chains), np.int64, count).cumsum(out=lines[1:])
+        return _multilinestring(shapely, np.concatenate(self.chains) if count else None, lines)
 
     def lengths(self) -> FloatArray:
         """The length of every chain: measured in the CRS the chains were computed in, which
@@ -461,8 +488,41 @@ class Centerlines:
 
 
 #: Every field of :class:`Centerlines` in its order, at its default (None without one), for
-#: :meth:`Centerlines.from_buffers`: the instance holds them in the order its __init__ sets them.
+#: :meth:`Centerlines.from_buffers`, and the order a pickled instance holds them in, as its
+#: __init__ sets them.
 _UNSET = {f.name: None if f.default is MISSING else f.default for f in fields(Centerlines)}
+#: The fields :meth:`Centerlines.from_buffers` leaves to be made from the buffers when first read.
+_MADE_ON_READ = ("chains", "nodes", "chain_node_ids")
+_UNSET_BUT_READ = {name: value for name, value in _UNSET.items() if name not in _MADE_ON_READ}
+
+
+@lru_cache(maxsize=1)
+def _ragged_lines() -> tuple[Any, int] | None:
+    """The constructor behind ``shapely.from_ragged_array`` for MultiLineStrings and the type
+    number it takes, when this shapely has it where 2.0 to 2.2 keep it."""
+    try:
+        import shapely  # type: ignore[import-untyped,unused-ignore]
+        from shapely._geometry_helpers import _from_ragged_array_multi_linear  # type: ignore[import-untyped,unused-ignore]
+    except ImportError:
+        return None
+    return _from_ragged_array_multi_linear, int(shapely.GeometryType.MULTILINESTRING)
+
+
+def _multilinestring(shapely: Any, points: FloatArray | None, offsets: Any) -> Any:
+    """One MultiLineString: the lines the int64 ``offsets`` (a buffer, one more than there are
+    lines) cut from ``points``, made in one call with no Python or shapely call per line."""
+    count = len(offsets) - 1
+    if not count:
+        return shapely.MultiLineString([])
+    parts = array("q", (0, count))
+    direct = _ragged_lines()
+    if direct is not None:
+        # shapely's own constructor, called as from_ragged_array calls it but without its
+        # checks and array conversions: the buffers are already of the types it reads, and
+        # those checks cost, right after a native call, more than building the lines
+        return direct[0](points, offsets, parts, direct[1])[0]
+    kind = shapely.GeometryType.MULTILINESTRING
+    return shapely.from_ragged_array(kind, points, (np.frombuffer(offsets, np.int64), np.frombuffer(parts, np.int64)))[0]
 
 
 def wkt_line(chain: FloatArray) -> str:

@@ -29,8 +29,8 @@ from ._batch import BatchResults, run_chunked
 from ._checks import named
 from ._crs import crs_of, work_crs
 from ._geometry import bounds_of
-from ._origin import moved_rings, rings_origin
-from ._read_shapes import read_polygons, shapes_bounds, to_native_polygons
+from ._origin import moved_rings
+from ._read_shapes import read_polygons, read_with_origin, to_native_polygons
 from ._result import Centerlines
 from ._scale import shape_feature_size
 from ._sources import Provenance, attribute_table, find_sources, shape_features
@@ -211,16 +211,16 @@ def polygon_centerlines(
     if crs is not None:
         polygons = work_crs(polygons, crs)
     crs = crs_of(polygons)
-    read = read_polygons(polygons)
-    origin = rings_origin(read, shapes_bounds(polygons, read))
+    read, origin = read_with_origin(polygons)
     job = _native_job(read, polygons, buffer_distance, feature_size, origin, tuning.partition)
     out = _native.strandify_polygons_arrays(*job, native)
     result = Centerlines.from_buffers(out, tuning.compute_widths, crs=crs, origin=origin)
-    if read and (out[5] or not result.chains):
+    # the offsets of no chain are one zero
+    if read and (out[5] or len(out[1]) == 8):
         # the native call checks the shapes it was given, those with rings
         given = [i for i, rings in enumerate(read) if len(rings)]
         lost = [given[j] for j in memoryview(out[5]).cast("q").tolist()]
-        _warn_lost(lost, len(read), bool(result.chains), stacklevel=2)
+        _warn_lost(lost, len(read), len(out[1]) > 8, stacklevel=2)
     return with_shape_sources(result, polygons, read, job[2], origin) if tuning.sources else result
 
 
@@ -299,8 +299,7 @@ def polygon_centerlines_batch(
         return _native.strandify_polygons_batch(batch, native_options)
 
     def prepare(item: ShapeLike, index: int) -> tuple[NativeJob, tuple[list[list[FloatArray]], Any, Point, Any]]:
-        read = read_polygons(item)
-        origin = rings_origin(read, shapes_bounds(item, read))
+        read, origin = read_with_origin(item)
         job = _native_job(read, item, buffer_distance, feature_size, origin, tuning.partition)
         # counts this closure and run_chunked: the warning points where it always has
         return job, (read, crs_of(item, stacklevel=5), origin, (item, job[2]) if tuning.sources else None)

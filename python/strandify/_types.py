@@ -81,7 +81,9 @@ def row_runs(points: FloatArray, counts: Iterable[int]) -> Iterator[FloatArray]:
 
 def is_geometry(obj: object) -> bool:
     """A shapely geometry, told by its module so that shapely need not be imported."""
-    return type(obj).__module__.startswith("shapely") and hasattr(obj, "geom_type")
+    # asked of the class: asked of the instance, the property would ask GEOS for the type
+    kind = type(obj)
+    return kind.__module__.startswith("shapely") and hasattr(kind, "geom_type")
 
 
 def is_geopandas(obj: object) -> bool:

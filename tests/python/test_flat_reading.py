@@ -15,12 +15,15 @@ from typing import Any, Callable
 import numpy as np
 import pytest
 import shapely
+import shapely.affinity
 from shapely import wkt
 
 import strandify
+import strandify._result
 from strandify._geometry import bounds_of
 from strandify._read_lines import read_curves
-from strandify._read_shapes import read_polygons
+from strandify._origin import local_origin
+from strandify._read_shapes import read_polygons, read_with_origin, shapes_bounds
 
 from conftest import kanjivg_strokes
 
@@ -106,13 +109,13 @@ def lines_of(geometry: Any) -> list[list[list[float]]]:
     return [shapely.get_coordinates(line).tolist() for line in shapely.get_parts(geometry)]
 
 
-def country_lines(countries: dict[str, Any], name: str, far: bool) -> strandify.Centerlines:
+def country_lines(countries: dict[str, Any], name: str, far: bool, **keywords: Any) -> strandify.Centerlines:
     """The centerlines of a country; ``far``: moved to where map coordinates in metres lie, so
     that they are computed about another origin and moved back."""
     geom = countries[name]
     if far:
         geom = shapely.affinity.translate(shapely.affinity.scale(geom, 1e4, 1e4, origin=(0, 0)), 5e5, 4e6)
-    return strandify.polygon_centerlines(geom)
+    return strandify.polygon_centerlines(geom, **keywords)
 
 
 def reversed_in_place(r: strandify.Centerlines) -> strandify.Centerlines:
@@ -141,9 +144,16 @@ def points_moved_in_place(r: strandify.Centerlines) -> strandify.Centerlines:
     return r
 
 
+def nodes_read_first(r: strandify.Centerlines) -> strandify.Centerlines:
+    assert len(r.nodes) and len(r.chain_node_ids)
+    return r
+
+
 CHANGES = [
     lambda r: r,
     lambda r: replace(r, chains=r.chains[::-1]),
+    lambda r: replace(r, crs=None),
+    nodes_read_first,
     reversed_in_place,
     one_chain_swapped,
     one_chain_added,
@@ -156,7 +166,7 @@ CHANGES = [
     lambda r: points_moved_in_place(copy.deepcopy(r)),
 ]
 CHANGE_IDS = [
-    "none", "replaced", "reversed", "swapped", "added", "dropped", "moved", "pickled", "copy",
+    "none", "replaced", "other field replaced", "nodes read first", "reversed", "swapped", "added", "dropped", "moved", "pickled", "copy",
     "deepcopy", "pickled then moved", "deepcopy then moved",
 ]
 
@@ -170,6 +180,41 @@ def test_shapely_lines_are_the_chains_whatever_was_done_to_them(
     result = change(country_lines(countries, name, far))
     assert len(result.chains) >= 2  # enough to reorder
     assert lines_of(result.to_shapely()) == [c.tolist() for c in result.chains]
+
+
+def fields_of(r: strandify.Centerlines) -> tuple[Any, ...]:
+    return (
+        [c.tolist() for c in r.chains], r.nodes.tolist(), r.chain_node_ids.tolist(),
+        None if r.widths is None else [w.tolist() for w in r.widths], len(r), repr(r),
+    )
+
+
+@pytest.mark.parametrize(
+    "copied",
+    [lambda r: pickle.loads(pickle.dumps(r)), copy.copy, copy.deepcopy, lambda r: replace(r), lambda r: r],
+    ids=["pickled", "copy", "deepcopy", "replace", "itself"],
+)
+@pytest.mark.parametrize("far", [False, True], ids=["near", "far"])
+def test_a_result_copied_before_its_fields_are_read_has_the_same_fields(
+    countries: dict[str, Any], far: bool, copied: Callable[[Any], Any]
+) -> None:
+    # the chains, nodes and their ids are made from the native buffers when first read
+    fresh = country_lines(countries, "Indonesia", far, compute_widths=True)
+    copy_of_fresh = copied(fresh)
+    assert fields_of(copy_of_fresh) == fields_of(fresh) == fields_of(country_lines(countries, "Indonesia", far, compute_widths=True))
+    assert copy_of_fresh.widths is not None
+
+
+@pytest.mark.parametrize("change", [CHANGES[0], points_moved_in_place, one_chain_added], ids=["none", "moved", "added"])
+@pytest.mark.parametrize("far", [False, True], ids=["near", "far"])
+def test_shapely_public_constructor_gives_the_same_lines(
+    countries: dict[str, Any], far: bool, change: Callable[[Any], Any], monkeypatch: pytest.MonkeyPatch
+) -> None:
+    # where shapely does not have its ragged-array constructor where it is looked for
+    direct = change(country_lines(countries, "Indonesia", far)).to_shapely()
+    monkeypatch.setattr(strandify._result, "_ragged_lines", lambda: None)
+    public = change(country_lines(countries, "Indonesia", far)).to_shapely()
+    assert shapely.to_wkb(public) == shapely.to_wkb(direct)
 
 
 @pytest.mark.parametrize("change", CHANGES, ids=CHANGE_IDS)
@@ -204,3 +249,45 @@ def test_point_lists_give_the_chains_and_box_of_the_same_arrays(char: str, gap: 
     from_lists, from_arrays = strandify.centerlines(curves), strandify.centerlines(arrays)
     assert [c.tolist() for c in from_lists.chains] == [c.tolist() for c in from_arrays.chains]
     assert from_lists.nodes.tolist() == from_arrays.nodes.tolist()
+
+
+def moved_out(geom: Any, extents: float, sign: float) -> Any:
+    """``geom`` moved so that its box starts ``extents`` times its extent from zero along x and
+    along y, on the side ``sign`` gives."""
+    x0, y0, x1, y1 = geom.bounds
+    extent = max(x1 - x0, y1 - y0)
+    if sign > 0:
+        return shapely.affinity.translate(geom, extents * extent - x0, extents * extent - y0)
+    return shapely.affinity.translate(geom, -extents * extent - x1, -extents * extent - y1)
+
+
+# around the distance at which a shape leaves (0, 0) for the corner of its box
+@pytest.mark.parametrize("extents", [0.0, 1.0, 15.0, 15.999, 16.0, 16.001, 17.0, 1e4])
+@pytest.mark.parametrize("sign", [1.0, -1.0], ids=["up", "down"])
+@pytest.mark.parametrize("name", ["Italy", "Chile", "Indonesia", "Fiji", "South Africa"])
+def test_a_shape_is_computed_about_the_origin_its_box_gives(countries: dict[str, Any], name: str, extents: float, sign: float) -> None:
+    for geom in (countries[name], moved_out(countries[name], extents, sign)):
+        read, origin = read_with_origin(geom)
+        assert_same_rings(read, ring_by_ring(geom))
+        assert origin == local_origin(shapes_bounds(geom, read_polygons(geom)))
+
+
+@pytest.mark.parametrize(
+    "text",
+    [
+        # a point that is not finite among the two the origin is first told from (the first and
+        # the middle one), or elsewhere
+        "POLYGON ((0 0, 4 0, 4 NaN, 0 4, 0 0))",
+        "POLYGON ((1000 1000, 1004 1000, NaN 1004, 1000 1004, 1000 1000))",
+        "POLYGON ((1000 1000, 1004 1000, 1004 1004, 1000 NaN, 1000 1000))",
+        "POLYGON ((1000 1000, 1004 1000, 1004 Infinity, 1000 1004, 1000 1000))",
+        "POLYGON ((0 0, 1e308 0, 1e308 1e308, 0 1e308, 0 0))",
+        "POLYGON ((5 5, 5 5, 5 5, 5 5))",
+        "POLYGON ((0 0, 0 0, 0 0, 0 0))",
+    ],
+)
+def test_points_that_are_not_finite_leave_the_origin_to_the_box(text: str) -> None:
+    with np.errstate(invalid="ignore"):
+        geom = wkt.loads(text)
+    read, origin = read_with_origin(geom)
+    assert origin == local_origin(shapes_bounds(geom, read_polygons(geom)))
