@@ -505,7 +505,20 @@ def _ragged_lines() -> tuple[Any, int] | None:
         from shapely._geometry_helpers import _from_ragged_array_multi_linear  # type: ignore[import-untyped,unused-ignore]
     except ImportError:
         return None
-    return _from_ragged_array_multi_linear, int(shapely.GeometryType.MULTILINESTRING)
+    kind = int(shapely.GeometryType.MULTILINESTRING)
+    # A private name may change what it takes or gives in any release: it is used only when it
+    # builds, once tried here, what the public constructor builds from the same buffers.
+    points = np.array([[0.0, 0.0], [1.0, 0.5], [2.0, 0.0], [3.0, 1.0], [4.0, 2.0]])
+    offsets, parts = array("q", (0, 3, 5)), array("q", (0, 2))
+    try:
+        direct = _from_ragged_array_multi_linear(points, memoryview(offsets), parts, kind)[0]
+        public = shapely.from_ragged_array(
+            shapely.GeometryType.MULTILINESTRING, points, (np.frombuffer(offsets, np.int64), np.frombuffer(parts, np.int64))
+        )[0]
+        same = shapely.to_wkb(direct) == shapely.to_wkb(public)
+    except Exception:  # any failure of the private name leaves the public constructor
+        return None
+    return (_from_ragged_array_multi_linear, kind) if same else None
 
 
 def _multilinestring(shapely: Any, points: FloatArray | None, offsets: Any) -> Any:

@@ -217,6 +217,32 @@ def test_shapely_public_constructor_gives_the_same_lines(
     assert shapely.to_wkb(public) == shapely.to_wkb(direct)
 
 
+def _takes_more(*args: Any) -> Any:
+    raise TypeError("takes another argument now")
+
+
+def _swaps_lines(points: Any, offsets: Any, parts: Any, kind: int) -> Any:
+    return shapely.from_ragged_array(shapely.GeometryType.MULTILINESTRING, points[::-1].copy(),
+                                     (np.frombuffer(offsets, np.int64), np.frombuffer(parts, np.int64)))
+
+
+@pytest.mark.parametrize("changed", [_takes_more, _swaps_lines], ids=["signature", "result"])
+def test_a_changed_private_constructor_is_left_for_the_public_one(
+    countries: dict[str, Any], changed: Callable[..., Any], monkeypatch: pytest.MonkeyPatch
+) -> None:
+    # a shapely release whose private constructor takes or builds something else
+    import shapely._geometry_helpers as helpers
+
+    expected = country_lines(countries, "Indonesia", False).to_shapely()
+    monkeypatch.setattr(helpers, "_from_ragged_array_multi_linear", changed)
+    strandify._result._ragged_lines.cache_clear()
+    try:
+        assert strandify._result._ragged_lines() is None
+        assert shapely.to_wkb(country_lines(countries, "Indonesia", False).to_shapely()) == shapely.to_wkb(expected)
+    finally:
+        strandify._result._ragged_lines.cache_clear()
+
+
 @pytest.mark.parametrize("change", CHANGES, ids=CHANGE_IDS)
 def test_stroke_lines_are_the_chains_whatever_was_done_to_them(change: Callable[[Any], Any]) -> None:
     result = change(strandify.centerlines(kanji("水")))
