@@ -70,18 +70,25 @@ std::vector<CDT::Edge> contour_edges(const PolygonMesh& mesh) {
   return edges;
 }
 
+// The vertex after each one on its ring, in local indices: every ring edge joins a vertex and
+// the one after it. Looked up for every edge of every triangle, twice, so it is one array.
+std::vector<std::uint32_t> ring_successors(const PolygonMesh& mesh) {
+  std::vector<std::uint32_t> after(mesh.points.size());
+  std::uint32_t start = 0;
+  for (std::uint32_t size : mesh.ring_sizes) {
+    for (std::uint32_t j = 0; j + 1 < size; ++j) after[start + j] = start + j + 1;
+    after[start + size - 1] = start;  // rings hold at least 3 points
+    start += size;
+  }
+  return after;
+}
+
 // Where the ring edge joining local vertices a and b sits among the ring edges, each counted by
 // the vertex it leaves in ring order; absent when a and b are not neighbours on one ring.
-std::optional<std::uint32_t> ring_edge_slot(const PolygonMesh& mesh, std::uint32_t a,
-                                            std::uint32_t b) {
-  const std::uint32_t ring = mesh.ring_of[a];
-  if (ring != mesh.ring_of[b]) return std::nullopt;
-  const std::uint32_t pa = mesh.position_in_ring[a], pb = mesh.position_in_ring[b];
-  if (pa + 1 == pb) return a;
-  if (pb + 1 == pa) return b;
-  const std::uint32_t last = mesh.ring_sizes[ring] - 1;
-  if (pa == last && pb == 0) return a;
-  if (pb == last && pa == 0) return b;
+std::optional<std::uint32_t> ring_edge_slot(const std::vector<std::uint32_t>& after,
+                                            std::uint32_t a, std::uint32_t b) {
+  if (after[a] == b) return a;
+  if (after[b] == a) return b;
   return std::nullopt;
 }
 
@@ -108,13 +115,15 @@ std::uint8_t shared_bits_of(const CDT::Triangle& t, Kept&& kept) {
   return shared_bits(kept_across(2), kept_across(0), kept_across(1));
 }
 
-// Only valid when every constraint edge is a ring edge, inserted once and never split.
-bool odd_depth_triangles(const Triangulator& cdt, PolygonMesh& mesh) {
+// Only valid when every constraint edge is a ring edge, inserted once and never split, or when
+// none was inserted because every ring edge was an edge already. `after` is ring_successors.
+bool odd_depth_triangles(const Triangulator& cdt, const std::vector<std::uint32_t>& after,
+                         PolygonMesh& mesh) {
   const auto n = static_cast<std::uint32_t>(mesh.points.size());
   const std::vector<CDT::Triangle>& triangles = cdt.triangles;
   auto ring_edge = [&](CDT::VertInd a, CDT::VertInd b) {
     return a >= kSuperVertices && b >= kSuperVertices &&
-           ring_edge_slot(mesh, a - kSuperVertices, b - kSuperVertices).has_value();
+           ring_edge_slot(after, a - kSuperVertices, b - kSuperVertices).has_value();
   };
   constexpr CDT::LayerDepth kUnreached = std::numeric_limits<CDT::LayerDepth>::max();
   std::vector<CDT::LayerDepth> depth(triangles.size(), kUnreached);
@@ -189,15 +198,15 @@ bool library_removal(Triangulator& cdt, PolygonMesh& mesh) {
 // records it as fixed. One pass over the triangles tells, where inserting the edges looks each
 // one up around its vertex and files it in a hashed set; boundaries densified well below the
 // shape's width mostly pass, sharp and thin parts fall back to the insertion.
-bool rings_already_delaunay(const Triangulator& cdt, const PolygonMesh& mesh) {
-  const std::size_t n = mesh.points.size();
+bool rings_already_delaunay(const Triangulator& cdt, const std::vector<std::uint32_t>& after) {
+  const std::size_t n = after.size();
   std::vector<unsigned char> present(n, 0);
   std::size_t found = 0;
   for (const CDT::Triangle& t : cdt.triangles) {
     for (CDT::Index i = 0; i < 3; ++i) {
       const CDT::VertInd a = t.vertices[i], b = t.vertices[CDT::ccw(i)];
       if (a < kSuperVertices || b < kSuperVertices) continue;
-      const auto slot = ring_edge_slot(mesh, a - kSuperVertices, b - kSuperVertices);
+      const auto slot = ring_edge_slot(after, a - kSuperVertices, b - kSuperVertices);
       if (!slot) continue;
       // The triangulator's own test for a vertex to split the edge at, with its tolerance of 0.
       const CDT::VertInd lo = std::min(a, b), hi = std::max(a, b);
@@ -220,8 +229,10 @@ bool run_triangulator(PolygonMesh& mesh, OuterRemoval removal) {
     cdt.insertVertices(
         mesh.points.begin(), mesh.points.end(), [](const Point& p) { return p.x; },
         [](const Point& p) { return p.y; });
-    if (removal == OuterRemoval::depth_fill && rings_already_delaunay(cdt, mesh))
-      return odd_depth_triangles(cdt, mesh);
+    const std::vector<std::uint32_t> after =
+        removal == OuterRemoval::depth_fill ? ring_successors(mesh) : std::vector<std::uint32_t>{};
+    if (removal == OuterRemoval::depth_fill && rings_already_delaunay(cdt, after))
+      return odd_depth_triangles(cdt, after, mesh);
     // One edge per point: the set of fixed edges is sized once instead of rehashed as it grows
     // (it is only looked up and, on removal by the library, copied; never read in its order).
     cdt.fixedEdges.reserve(mesh.points.size());
@@ -230,7 +241,7 @@ bool run_triangulator(PolygonMesh& mesh, OuterRemoval removal) {
     if (cdt.vertices.size() != n + kSuperVertices) return false;  // points were added
     const bool plain_rings = cdt.pieceToOriginals.empty() && cdt.overlapCount.empty() &&
                              cdt.fixedEdges.size() == mesh.points.size();
-    if (removal == OuterRemoval::depth_fill && plain_rings) return odd_depth_triangles(cdt, mesh);
+    if (removal == OuterRemoval::depth_fill && plain_rings) return odd_depth_triangles(cdt, after, mesh);
     return library_removal(cdt, mesh);
   } catch (const CDT::Error&) {
     // Duplicate points or crossing rings: the polygon has no triangulation. Running out of
