@@ -9,6 +9,8 @@
 #include <optional>
 #include <vector>
 
+#include "assert.hpp"
+
 namespace strandify {
 
 struct PairKey {
@@ -39,6 +41,14 @@ inline std::uint64_t pair_hash(std::uint64_t first, std::uint64_t second) {
   return pair_hash_join(pair_hash_first(first), pair_hash_second(second));
 }
 
+// The slots of a table that holds `expected` keys at most half full: a power of two, at least 16.
+inline std::size_t table_capacity(std::size_t expected) {
+  std::size_t capacity = 16;
+  while (capacity < 2 * expected && capacity < (std::numeric_limits<std::size_t>::max() >> 2))
+    capacity *= 2;
+  return capacity;
+}
+
 // Open-addressing table from integer pairs to values, with linear probing in one flat array:
 // the per-point lookups of snapping and the per-edge pair checks allocate nothing but the
 // occasional doubling. Only lookups and insertions; it is never iterated.
@@ -46,11 +56,7 @@ template <class Value>
 class PairTable {
  public:
   explicit PairTable(std::size_t expected) {
-    std::size_t capacity = 16;
-    while (capacity < 2 * expected && capacity < (std::numeric_limits<std::size_t>::max() >> 2)) {
-      capacity *= 2;
-    }
-    slots_.resize(capacity);
+    slots_.resize(table_capacity(expected));
   }
 
   const Value* find(const PairKey& key) const {
@@ -106,15 +112,12 @@ class PairTable {
 class NodePairSet {
  public:
   explicit NodePairSet(std::size_t expected) {
-    std::size_t capacity = 16;
-    while (capacity < 2 * expected && capacity < (std::numeric_limits<std::size_t>::max() >> 2)) {
-      capacity *= 2;
-    }
-    slots_.resize(capacity);
+    slots_.resize(table_capacity(expected));
   }
 
   // Adds the pair {a, b} (a != b) unless it is present; true when it was added.
   bool insert(std::uint64_t a, std::uint64_t b) {
+    STRANDIFY_ASSERT(a != b);  // the pair of node 0 with itself would read as an empty slot
     const std::uint64_t lo = a < b ? a : b, hi = a < b ? b : a;
     if (hi > kPackedMax) {
       if (!wide_) wide_.emplace(16);
