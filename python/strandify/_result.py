@@ -27,6 +27,13 @@ if TYPE_CHECKING:
 _INTP_IS_INT64 = np.dtype(np.intp) == np.dtype(np.int64)
 
 
+def _pieces(values: Any, offsets: Any) -> list[Any]:
+    """The views of ``values`` between consecutive int64 ``offsets`` (a buffer): plain slices,
+    where np.split costs several NumPy calls per piece."""
+    bounds = memoryview(offsets).cast("q").tolist()
+    return list(map(values.__getitem__, map(slice, bounds, bounds[1:])))
+
+
 class _FlatChains(NamedTuple):
     """All chain points of a native result in one array, the int64 offsets of its chains, the
     chain views cut from the points once ``chains`` was read (None before), and the buffers
@@ -134,8 +141,7 @@ class Centerlines:
         per_point = None
         if with_widths and widths is not None:
             radii = np.frombuffer(widths, dtype=np.float64)
-            bounds = memoryview(offsets).cast("q").tolist()
-            per_point = list(map(radii.__getitem__, map(slice, bounds, bounds[1:])))
+            per_point = _pieces(radii, offsets)
         # Filled the way unpickling fills it: right after a native call, when the caches hold
         # none of the Python code, the generated __init__ costs a third of this conversion.
         # ``chains``, ``nodes`` and ``chain_node_ids`` are left out: most calls only convert
@@ -156,9 +162,7 @@ class Centerlines:
         flat: _FlatChains | None = state.get("_flat")
         if name not in _MADE_ON_READ or flat is None or flat.chains is not None:
             raise AttributeError(f"{type(self).__name__!r} object has no attribute {name!r}")
-        # plain slices: np.split costs several NumPy calls per chain
-        bounds = memoryview(flat.offsets).cast("q").tolist()
-        chains = list(map(flat.points.__getitem__, map(slice, bounds, bounds[1:])))
+        chains = _pieces(flat.points, flat.offsets)
         nodes = np.ndarray((len(flat.nodes) >> 4, 2), np.float64, flat.nodes)
         if flat.origin != (0.0, 0.0):
             nodes += np.array(flat.origin, dtype=np.float64)

@@ -43,13 +43,14 @@ inline double root_sum_squares_distance(Point a, Point b) {
   return std::sqrt(squared_distance(a, b));
 }
 
-// Distance from p to the segment a-b, by `distance` to the nearest point of the segment.
-inline double segment_distance(Point p, Point a, Point b) {
+// The point of the segment a-b nearest to p (a itself when a and b coincide); the distance to
+// the segment is `distance` from p to it.
+inline Point nearest_on_segment(Point p, Point a, Point b) {
   const Point e = sub(b, a);
   const double ee = dot(e, e);
   double t = ee > 0.0 ? dot(sub(p, a), e) / ee : 0.0;
   t = t < 0.0 ? 0.0 : (t > 1.0 ? 1.0 : t);
-  return distance(p, add(a, scale(e, t)));
+  return add(a, scale(e, t));
 }
 
 // Length of an open polyline by `distance`, summed from its first point in order.

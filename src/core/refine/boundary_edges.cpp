@@ -194,12 +194,8 @@ double BoundaryEdges::distance_within(Point p, double limit) const {
     const auto [lo, hi] = cell_entries(cx, cy);
     for (std::size_t i = lo; i < hi; ++i) {
       const Side& s = sides_[entries_[i].side];
-      // segment_distance, spelled out so that its square can be screened first.
-      const Point e = sub(s.b, s.a);
-      const double ee = dot(e, e);
-      double t = ee > 0.0 ? dot(sub(p, s.a), e) / ee : 0.0;
-      t = t < 0.0 ? 0.0 : (t > 1.0 ? 1.0 : t);
-      const Point q = add(s.a, scale(e, t));
+      // The distance to the side, its square screened first.
+      const Point q = nearest_on_segment(p, s.a, s.b);
       const double dx = q.x - p.x, dy = q.y - p.y;
       if (dx * dx + dy * dy > screen) continue;
       const double d = std::hypot(dx, dy);

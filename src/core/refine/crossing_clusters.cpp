@@ -31,7 +31,7 @@ struct ClusterFinder {
     NodeId start, end;
     std::size_t first_edge;
   };
-  std::vector<Link> link_ends;  // the links as worth_gathering sees them
+  std::vector<Link> link_ends;  // the links by their ends, as gather decides on them
   std::vector<Outer> outer;
   std::vector<Point> scratch;
   std::vector<Point> both;
@@ -44,47 +44,17 @@ struct ClusterFinder {
 
   double walk_cap() const { return std::max(s.crossing_max_length, s.crossing_fit_end); }
 
-  // The junctions reachable from `a` through short links, and every branch leaving them. False
-  // when the links close a loop (a small hole is a shape of its own) or the tree grows too big.
-  bool gather(NodeId a) {
-    members.assign(1, a);
-    links.clear();
-    outer.clear();
-    for (std::size_t m = 0; m < members.size(); ++m) {
-      const NodeId v = members[m];
-      for (std::size_t k = adj.begin(v); k < adj.end(v); ++k) {
-        walk_branch(g, adj, v, k, walk_cap(), w);
-        const NodeId e = w.end();
-        const bool link = w.complete && e != v && adj.degree(e) >= 3 &&
-                          w.length() <= s.crossing_max_length;
-        if (!link) {
-          if (w.complete && e == v) return false;  // a loop back to the junction
-          outer.push_back({w, {}, -1});
-          continue;
-        }
-        if (member(e)) {
-          // Walked from the other side already, or a second way in: a loop.
-          const bool seen = std::any_of(links.begin(), links.end(), [&](const Walk& l) {
-            return l.end() == v && l.nodes.front() == e && l.edges.front() == w.edges.back();
-          });
-          if (!seen) return false;
-          continue;
-        }
-        if (members.size() >= s.crossing_cluster_nodes) return false;
-        members.push_back(e);
-        links.push_back(w);
-      }
-    }
-    return members.size() >= 2;
-  }
-
-  // Whether gather(a) succeeds with a tree that `at` goes on with (more than the two 3-way
-  // junctions of the pairwise step), told from where the walks end alone: gather's decisions
-  // read nothing else of a walk, and most trees are such pairs, whose walks need not be
-  // recorded and copied.
-  bool worth_gathering(NodeId a) {
+  // The junctions reachable from `a` through short links, and every branch leaving them: a tree
+  // `at` goes on with. False when the links close a loop (a small hole is a shape of its own),
+  // the tree grows too big, or it is no more than the two 3-way junctions of the pairwise step.
+  // Every decision reads only where a walk ends, so the tree is told first without recording
+  // anything (most are such pairs), and the walks of `links` and `outer` are recorded only with
+  // `record`.
+  bool gather(NodeId a, bool record) {
     members.assign(1, a);
     link_ends.clear();
+    links.clear();
+    outer.clear();
     std::size_t outers = 0;
     for (std::size_t m = 0; m < members.size(); ++m) {
       const NodeId v = members[m];
@@ -94,11 +64,16 @@ struct ClusterFinder {
         const bool link =
             b.complete && e != v && adj.degree(e) >= 3 && b.length <= s.crossing_max_length;
         if (!link) {
-          if (b.complete && e == v) return false;
+          if (b.complete && e == v) return false;  // a loop back to the junction
           ++outers;
+          if (record) {
+            walk_branch(g, adj, v, k, walk_cap(), w);
+            outer.push_back({w, {}, -1});
+          }
           continue;
         }
         if (member(e)) {
+          // Walked from the other side already, or a second way in: a loop.
           const bool seen = std::any_of(link_ends.begin(), link_ends.end(), [&](const Link& l) {
             return l.end == v && l.start == e && l.first_edge == b.last_edge;
           });
@@ -108,8 +83,13 @@ struct ClusterFinder {
         if (members.size() >= s.crossing_cluster_nodes) return false;
         members.push_back(e);
         link_ends.push_back({v, e, b.first_edge});
+        if (record) {
+          walk_branch(g, adj, v, k, walk_cap(), w);
+          links.push_back(w);
+        }
       }
     }
+    // Two 3-way junctions are the pairwise step's.
     return members.size() >= 2 && !(members.size() < 3 && outers <= 4);
   }
 
@@ -194,9 +174,7 @@ struct ClusterFinder {
 
   void at(NodeId a) {
     if (adj.degree(a) < 3 || edit.touched(a) || !has_link(a)) return;
-    // Two 3-way junctions are the pairwise step's.
-    if (!worth_gathering(a)) return;
-    if (!gather(a) || (members.size() < 3 && outer.size() <= 4)) return;
+    if (!gather(a, false) || !gather(a, true)) return;
     if (*std::min_element(members.begin(), members.end()) != a) return;  // seen from its first node
     for (Outer& o : outer) {
       const NodeId e = o.walk.end();

@@ -14,6 +14,28 @@ bool unit(Point& v) {
   return true;
 }
 
+namespace {
+
+// The one walk every form below takes: from `from` along its k-th incidence, on through nodes of
+// degree 2, calling visit(node, edge) for every node reached and the edge it was reached by,
+// until visit says stop (or every edge has been crossed). Each form sums the lengths itself,
+// in the same order, so all of them come to the same lengths to the last bit.
+template <class Visit>
+void follow_branch(const Graph& g, const Adjacency& adj, std::size_t k, Visit&& visit) {
+  NodeId cur = adj.neighbour[k];
+  std::size_t edge = adj.edge_id[k];
+  const std::size_t max_steps = g.edges.size();
+  for (std::size_t steps = 0; steps <= max_steps; ++steps) {
+    if (!visit(cur, edge)) return;
+    std::size_t step = adj.offset[cur];
+    if (adj.edge_id[step] == edge) ++step;
+    edge = adj.edge_id[step];
+    cur = adj.neighbour[step];
+  }
+}
+
+}  // namespace
+
 void walk_branch(const Graph& g, const Adjacency& adj, NodeId from, std::size_t k, double cap,
                  Walk& w) {
   w.nodes.clear();
@@ -22,66 +44,49 @@ void walk_branch(const Graph& g, const Adjacency& adj, NodeId from, std::size_t 
   w.complete = false;
   w.nodes.push_back(from);
   w.arc.push_back(0.0);
-  NodeId cur = adj.neighbour[k];
-  std::size_t edge = adj.edge_id[k];
-  const std::size_t max_steps = g.edges.size();
-  for (std::size_t steps = 0; steps <= max_steps; ++steps) {
+  follow_branch(g, adj, k, [&](NodeId cur, std::size_t edge) {
     w.edges.push_back(edge);
     w.nodes.push_back(cur);
     w.arc.push_back(w.arc.back() + adj.length(g, edge));
     if (adj.degree(cur) != 2 || cur == from) {
       w.complete = true;
-      return;
+      return false;
     }
-    if (w.arc.back() >= cap) return;
-    std::size_t step = adj.offset[cur];
-    if (adj.edge_id[step] == edge) ++step;
-    edge = adj.edge_id[step];
-    cur = adj.neighbour[step];
-  }
+    return !(w.arc.back() >= cap);
+  });
 }
 
 LinkEnd link_end(const Graph& g, const Adjacency& adj, NodeId from, std::size_t k, double cap,
                  double max_length) {
-  NodeId cur = adj.neighbour[k];
-  std::size_t edge = adj.edge_id[k];
-  double arc = 0.0;  // summed in walk_branch's order, so the same length to the last bit
-  const std::size_t max_steps = g.edges.size();
-  for (std::size_t steps = 0; steps <= max_steps; ++steps) {
+  LinkEnd out;
+  double arc = 0.0;
+  follow_branch(g, adj, k, [&](NodeId cur, std::size_t edge) {
     arc = arc + adj.length(g, edge);
-    if (adj.degree(cur) != 2 || cur == from) return cur != from ? LinkEnd{cur, arc} : LinkEnd{};
-    if (arc >= cap || arc > max_length) return {};
-    std::size_t step = adj.offset[cur];
-    if (adj.edge_id[step] == edge) ++step;
-    edge = adj.edge_id[step];
-    cur = adj.neighbour[step];
-  }
-  return {};
+    if (adj.degree(cur) != 2 || cur == from) {
+      if (cur != from) out = {cur, arc};
+      return false;
+    }
+    return !(arc >= cap || arc > max_length);
+  });
+  return out;
 }
 
 BranchEnd branch_end(const Graph& g, const Adjacency& adj, NodeId from, std::size_t k,
                      double cap) {
   BranchEnd b;
   b.first_edge = adj.edge_id[k];
-  NodeId cur = adj.neighbour[k];
-  std::size_t edge = adj.edge_id[k];
-  double arc = 0.0;  // summed as walk_branch sums it
-  const std::size_t max_steps = g.edges.size();
-  for (std::size_t steps = 0; steps <= max_steps; ++steps) {
+  double arc = 0.0;
+  follow_branch(g, adj, k, [&](NodeId cur, std::size_t edge) {
     arc = arc + adj.length(g, edge);
     b.end = cur;
     b.length = arc;
     b.last_edge = edge;
     if (adj.degree(cur) != 2 || cur == from) {
       b.complete = true;
-      return b;
+      return false;
     }
-    if (arc >= cap) return b;
-    std::size_t step = adj.offset[cur];
-    if (adj.edge_id[step] == edge) ++step;
-    edge = adj.edge_id[step];
-    cur = adj.neighbour[step];
-  }
+    return !(arc >= cap);
+  });
   return b;
 }
 
