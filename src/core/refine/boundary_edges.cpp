@@ -38,11 +38,18 @@ void BoundaryEdges::reserve(std::size_t sides) { sides_.reserve(sides); }
 
 void BoundaryEdges::add_polygon(const Polygon& polygon) {
   const auto id = static_cast<std::uint32_t>(centres_.size());
+  auto add_side = [&](Point a, Point b) {
+    // Field by field, as the entries below.
+    Side& s = sides_.emplace_back();
+    s.a = a;
+    s.b = b;
+    s.polygon = id;
+  };
   auto add_ring = [&](const Ring& ring) {
     const std::size_t n = ring.size();
     if (n < 2) return;
-    for (std::size_t i = 0; i + 1 < n; ++i) sides_.push_back({ring[i], ring[i + 1], id});
-    sides_.push_back({ring[n - 1], ring[0], id});
+    for (std::size_t i = 0; i + 1 < n; ++i) add_side(ring[i], ring[i + 1]);
+    add_side(ring[n - 1], ring[0]);
   };
   add_ring(polygon.outer);
   for (const Ring& h : polygon.holes) add_ring(h);
@@ -102,11 +109,16 @@ void BoundaryEdges::build() {
     const Side& s = sides_[i];
     const std::int64_t x0 = column(std::min(s.a.x, s.b.x)), x1 = column(std::max(s.a.x, s.b.x));
     const std::int64_t y0 = row(std::min(s.a.y, s.b.y)), y1 = row(std::max(s.a.y, s.b.y));
-    for (std::int64_t cx = x0; cx <= x1; ++cx)
-      for (std::int64_t cy = y0; cy <= y1; ++cy)
-        entries_.push_back({static_cast<std::uint64_t>(cx) * static_cast<std::uint64_t>(ny_) +
-                                static_cast<std::uint64_t>(cy),
-                            static_cast<std::uint32_t>(i)});
+    for (std::int64_t cx = x0; cx <= x1; ++cx) {
+      for (std::int64_t cy = y0; cy <= y1; ++cy) {
+        // Field by field: an entry built whole on the stack and copied in reads back the two
+        // halves just written, a stall per entry that cost more than the rest of the build.
+        Entry& e = entries_.emplace_back();
+        e.cell = static_cast<std::uint64_t>(cx) * static_cast<std::uint64_t>(ny_) +
+                 static_cast<std::uint64_t>(cy);
+        e.side = static_cast<std::uint32_t>(i);
+      }
+    }
   }
   sort_entries();
 }

@@ -56,6 +56,72 @@ struct TreeSweep {
   }
 };
 
+// Calls visit(members) for every component of the graph of `adj` without an `alive` node, in
+// the order of their first nodes, with the nodes in the order a search from the first one
+// reaches them. Searches start from nodes that are not alive only, and one that reaches an
+// alive node stops: its component survives, and most of a pruned skeleton survives and is never
+// searched. The nodes such a search reached are marked as surviving, so that a later search
+// reaching one of them stops too; every node is searched from at most once.
+template <class Visit>
+void for_each_vanished_component(const Adjacency& adj, const std::vector<unsigned char>& alive,
+                                 Visit&& visit) {
+  enum : unsigned char { kUnseen, kSearched, kSurvives };
+  const std::size_t n = alive.size();
+  std::vector<unsigned char> mark(n, kUnseen);
+  std::vector<NodeId> members;
+  for (NodeId root = 0; root < n; ++root) {
+    if (mark[root] != kUnseen || alive[root]) continue;
+    members.assign(1, root);
+    mark[root] = kSearched;
+    bool survives = false;
+    for (std::size_t i = 0; i < members.size() && !survives; ++i) {
+      const NodeId v = members[i];
+      for (std::size_t k = adj.offset[v]; k < adj.offset[v + 1]; ++k) {
+        const NodeId w = adj.neighbour[k];
+        if (alive[w] || mark[w] == kSurvives) {
+          survives = true;
+          break;
+        }
+        if (mark[w] == kUnseen) {
+          mark[w] = kSearched;
+          members.push_back(w);
+        }
+      }
+    }
+    if (survives) {
+      for (NodeId v : members) mark[v] = kSurvives;
+    } else {
+      visit(members);
+    }
+  }
+}
+
+// The first node of every component of the graph of `adj` that holds an `alive` node.
+std::vector<NodeId> surviving_roots(const Adjacency& adj, const std::vector<unsigned char>& alive) {
+  const std::size_t n = alive.size();
+  std::vector<unsigned char> seen(n, 0);
+  std::vector<NodeId> members, roots;
+  for (NodeId root = 0; root < n; ++root) {
+    if (seen[root]) continue;
+    members.assign(1, root);
+    seen[root] = 1;
+    bool survives = false;
+    for (std::size_t i = 0; i < members.size(); ++i) {
+      const NodeId v = members[i];
+      survives = survives || alive[v];
+      for (std::size_t k = adj.offset[v]; k < adj.offset[v + 1]; ++k) {
+        const NodeId w = adj.neighbour[k];
+        if (!seen[w]) {
+          seen[w] = 1;
+          members.push_back(w);
+        }
+      }
+    }
+    if (survives) roots.push_back(root);
+  }
+  return roots;
+}
+
 }  // namespace
 
 Graph keep_dots(const Graph& skeleton, Graph pruned, const BoundaryEdges& boundary,
@@ -83,31 +149,11 @@ Graph keep_dots(const Graph& skeleton, const Adjacency& adj, Graph pruned,
   std::vector<Best> best(polygons);
   std::vector<Best> orphans;  // components whose polygon the boundary cannot tell
 
-  std::vector<unsigned char> seen(n, 0);
-  std::vector<NodeId> members;
   std::vector<NodeId> path;
   TreeSweep sweep(skeleton, adj);
-  for (NodeId root = 0; root < n; ++root) {
-    if (seen[root]) continue;
-    members.assign(1, root);
-    seen[root] = 1;
-    bool survives = false;
-    for (std::size_t i = 0; i < members.size(); ++i) {
-      const NodeId v = members[i];
-      survives = survives || alive[v];
-      for (std::size_t k = adj.offset[v]; k < adj.offset[v + 1]; ++k) {
-        const NodeId w = adj.neighbour[k];
-        if (!seen[w]) {
-          seen[w] = 1;
-          members.push_back(w);
-        }
-      }
-    }
+  for_each_vanished_component(adj, alive, [&](const std::vector<NodeId>& members) {
+    const NodeId root = members.front();
     const std::int64_t polygon = boundary.polygon_of(skeleton.nodes[root]);
-    if (survives) {
-      if (polygon >= 0) polygon_alive[static_cast<std::size_t>(polygon)] = 1;
-      continue;
-    }
     // Pruning removes only tree branches, so a vanished component is a tree.
     const double length = sweep.longest_path(root, members, path);
     Best* slot = nullptr;
@@ -121,7 +167,7 @@ Graph keep_dots(const Graph& skeleton, const Adjacency& adj, Graph pruned,
       slot->length = length;
       slot->members = members;
     }
-  }
+  });
 
   // A dot is drawn as one straight dash along the principal axis of its skeleton's nodes,
   // across their whole extent (its skeleton wanders between the blob's corners in a way no
@@ -157,6 +203,20 @@ Graph keep_dots(const Graph& skeleton, const Adjacency& adj, Graph pruned,
       dots.push_back(centre ? *centre : (fit_line(positions, axis) ? axis.centre : positions[0]));
     }
   };
+  const auto may_get_dot = [&](std::size_t p) {
+    return best[p].length >= 0.0 || p >= has_segments.size() || !has_segments[p];
+  };
+  // A surviving component only tells its polygon that it is alive, which matters only for a
+  // polygon that would otherwise get a dot back: finding a component's polygon casts a ray
+  // across the grid, so survivors are placed only once the vanished ones show that one is needed.
+  bool any_dot = false;
+  for (std::size_t p = 0; p < polygons && !any_dot; ++p) any_dot = may_get_dot(p);
+  if (any_dot) {
+    for (NodeId root : surviving_roots(adj, alive)) {
+      const std::int64_t polygon = boundary.polygon_of(skeleton.nodes[root]);
+      if (polygon >= 0) polygon_alive[static_cast<std::size_t>(polygon)] = 1;
+    }
+  }
   for (std::size_t p = 0; p < polygons; ++p) {
     if (polygon_alive[p]) continue;
     const Point centre = boundary.centre(p);

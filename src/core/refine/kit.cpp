@@ -16,6 +16,8 @@ bool unit(Point& v) {
 
 namespace {
 
+constexpr std::size_t kWalkRoom = 64;
+
 // The one walk every form below takes: from `from` along its k-th incidence, on through nodes of
 // degree 2, calling visit(node, edge) for every node reached and the edge it was reached by,
 // until visit says stop (or every edge has been crossed). Each form sums the lengths itself,
@@ -42,6 +44,13 @@ void walk_branch(const Graph& g, const Adjacency& adj, NodeId from, std::size_t 
   w.arc.clear();
   w.edges.clear();
   w.complete = false;
+  // Most walks of a step run a few dozen nodes: room for them at once, where growing a fresh
+  // walk one doubling at a time made an allocation per doubling, per step and polygon.
+  if (w.nodes.capacity() < kWalkRoom) {
+    w.nodes.reserve(kWalkRoom);
+    w.arc.reserve(kWalkRoom);
+    w.edges.reserve(kWalkRoom);
+  }
   w.nodes.push_back(from);
   w.arc.push_back(0.0);
   follow_branch(g, adj, k, [&](NodeId cur, std::size_t edge) {
