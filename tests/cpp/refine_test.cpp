@@ -161,3 +161,30 @@ TEST(refine_finishing_keeps_corner_points_exactly) {
   CHECK(kept[1] == apex);
   CHECK(kept.front() == c.points.front() && kept.back() == c.points.back());
 }
+
+TEST(refine_dots_come_back_only_for_components_pruned_whole) {
+  // One component that pruning kept through nodes 3 and 4. Node 0 reaches the kept node 3 only
+  // after it has reached node 2, and node 1 (beyond every polygon) hangs off node 2: a search
+  // from node 1 must still find the component kept, and give back no dot.
+  BoundaryEdges b(2.0);
+  b.add_polygon(square(0, 0, 10));
+  b.build();
+  const RefineSettings s = resolve_refine(1.0, 1.0, {});
+  Graph skeleton;
+  skeleton.nodes = {{5, 5}, {30, 30}, {6, 5}, {4, 5}, {3, 5}};
+  skeleton.edges = {{0, 2}, {0, 3}, {2, 1}, {3, 4}};
+  Graph pruned;
+  pruned.nodes = skeleton.nodes;
+  pruned.edges = {{3, 4}};
+  std::vector<Point> dots;
+  const Graph kept = keep_dots(skeleton, build_adjacency(skeleton), pruned, b, {1}, s, dots);
+  CHECK(dots.empty());
+  CHECK_EQ(kept.edges.size(), std::size_t{1});
+
+  // The same skeleton pruned away whole, first reached in the square: it comes back as one
+  // dash between its extremes along its nodes' principal axis.
+  pruned.edges.clear();
+  const Graph dash = keep_dots(skeleton, build_adjacency(skeleton), pruned, b, {1}, s, dots);
+  CHECK(dots.empty());
+  CHECK_EQ(dash.edges.size(), std::size_t{1});
+}
