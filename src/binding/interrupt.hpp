@@ -7,13 +7,19 @@
 
 #include <functional>
 
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace strandify::binding {
 
 // Whether this thread is the one that runs the signal handlers: the main thread of the main
-// interpreter. Asked of `threading` on every call, which follows a fork to the thread that
-// forked. 1 or 0; -1 with the Python error set when asking raised. Asking runs Python code, so
-// a signal handler may run during it (a Ctrl-C just before the call): its exception must reach
-// the caller, not be dropped with the answer.
+// interpreter, as `threading` tells it, which follows a fork to the thread that forked. 1 or 0;
+// -1 with the Python error set when asking raised. Asking runs Python code, so a signal handler
+// may run during it (a Ctrl-C just before the call): its exception must reach the caller, not
+// be dropped with the answer.
 // The names handles_signals asks by, made once and kept for the life of the process (under the
 // interpreter lock): asked on every call, they would otherwise be made and hashed anew each time.
 struct SignalNames {
@@ -30,24 +36,45 @@ inline const SignalNames* signal_names() {
   return names.threading && names.main_thread && names.ident ? &names : nullptr;
 }
 
+// The id of this process: the main thread can change only across a fork, in the child.
+inline long process_id() {
+#ifdef _WIN32
+  return static_cast<long>(_getpid());
+#else
+  return static_cast<long>(getpid());
+#endif
+}
+
 inline int handles_signals() {
   if (PyInterpreterState_Get() != PyInterpreterState_Main()) return 0;
-  const SignalNames* names = signal_names();
-  if (!names) return -1;
-  // Looked up in sys.modules first: a full import goes through importlib on every call.
-  PyObject* threading = PyImport_GetModule(names->threading);
-  if (!threading && !PyErr_Occurred()) threading = PyImport_Import(names->threading);
-  PyObject* main = threading ? PyObject_CallMethodNoArgs(threading, names->main_thread) : nullptr;
-  PyObject* ident = main ? PyObject_GetAttr(main, names->ident) : nullptr;
-  int here = -1;
-  if (ident) {
-    const unsigned long value = PyLong_AsUnsignedLong(ident);
-    if (!PyErr_Occurred()) here = value == PyThread_get_thread_ident() ? 1 : 0;
+  // The main thread's ident, asked of `threading` once per process instead of on every call
+  // (calling into Python cost about a microsecond a call). Read and written under the
+  // interpreter lock.
+  static long asked_in = -1;
+  static unsigned long main_ident = 0;
+  if (asked_in != process_id()) {
+    const SignalNames* names = signal_names();
+    if (!names) return -1;
+    // Looked up in sys.modules first: a full import goes through importlib.
+    PyObject* threading = PyImport_GetModule(names->threading);
+    if (!threading && !PyErr_Occurred()) threading = PyImport_Import(names->threading);
+    PyObject* main = threading ? PyObject_CallMethodNoArgs(threading, names->main_thread) : nullptr;
+    PyObject* ident = main ? PyObject_GetAttr(main, names->ident) : nullptr;
+    bool known = false;
+    if (ident) {
+      const unsigned long value = PyLong_AsUnsignedLong(ident);
+      if (!PyErr_Occurred()) {
+        main_ident = value;
+        known = true;
+      }
+    }
+    Py_XDECREF(ident);
+    Py_XDECREF(main);
+    Py_XDECREF(threading);
+    if (!known) return -1;
+    asked_in = process_id();
   }
-  Py_XDECREF(ident);
-  Py_XDECREF(main);
-  Py_XDECREF(threading);
-  return here;
+  return main_ident == PyThread_get_thread_ident() ? 1 : 0;
 }
 
 enum class Gil { release, keep };

@@ -1,5 +1,6 @@
 """Calls whose parameters ask for minutes of work are refused at once, naming what to change;
 a single call stops between stages on Ctrl-C."""
+import os
 import math
 import subprocess
 import sys
@@ -165,3 +166,49 @@ def test_ctrl_c_at_the_start_of_a_call_is_not_lost():
     done = subprocess.run([sys.executable, "-c", EARLY_INTERRUPT], capture_output=True, text=True, timeout=120)
     assert done.returncode == 0, done.stderr
     assert done.stdout.split() == ["interrupted", "interrupted", "1"]
+
+
+FORKED_INTERRUPT = textwrap.dedent(
+    """
+    import math, os, signal, threading, time, warnings
+    from strandify import _internal as m
+    warnings.simplefilter("ignore")  # forking a process with threads
+    curves = [[(i * 30 + 10 * math.cos(2 * math.pi * k / 64), j * 30 + 10 * math.sin(2 * math.pi * k / 64))
+               for k in range(65)] for i in range(60) for j in range(60)]
+    m.strandify(curves[:1], 1.0, 0.5)  # the parent's main thread has made calls
+
+    def interrupt(signum, frame):
+        raise KeyboardInterrupt
+
+    def fork_here():
+        # Forked from another thread: in the child, this thread is the main thread, and Ctrl-C
+        # during a long call must stop it there too.
+        pid = os.fork()
+        if pid:
+            os.waitpid(pid, 0)
+            return
+        start = time.monotonic(); m.strandify(curves, 1.0, 0.5); full = time.monotonic() - start
+        signal.signal(signal.SIGALRM, interrupt)
+        signal.setitimer(signal.ITIMER_REAL, 0.05)
+        start = time.monotonic()
+        try:
+            m.strandify(curves, 1.0, 0.5)
+        except KeyboardInterrupt:
+            # raised when the call stops, or right after it has run to its end
+            print("interrupted %.2f" % ((time.monotonic() - start) / full), flush=True)
+        os._exit(0)
+
+    thread = threading.Thread(target=fork_here)
+    thread.start()
+    thread.join()
+    """
+)
+
+
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
+def test_ctrl_c_stops_a_call_in_a_child_forked_from_another_thread():
+    done = subprocess.run([sys.executable, "-c", FORKED_INTERRUPT], capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, done.stderr
+    word, share = done.stdout.split()
+    assert word == "interrupted"
+    assert float(share) < 0.7  # stopped between stages, not after the whole call
