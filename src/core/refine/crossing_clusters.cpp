@@ -33,6 +33,7 @@ struct ClusterFinder {
   };
   std::vector<Link> link_ends;  // the links by their ends, as gather decides on them
   std::vector<Outer> outer;
+  std::vector<BranchEnd> spokes;  // where the branches of the junction being looked at end
   std::vector<Point> scratch;
   std::vector<Point> both;
   Walk w;
@@ -59,10 +60,9 @@ struct ClusterFinder {
     for (std::size_t m = 0; m < members.size(); ++m) {
       const NodeId v = members[m];
       for (std::size_t k = adj.begin(v); k < adj.end(v); ++k) {
-        const BranchEnd b = branch_end(g, adj, v, k, walk_cap());
+        const BranchEnd b = m == 0 ? spokes[k - adj.begin(v)] : branch_end(g, adj, v, k, walk_cap());
         const NodeId e = b.end;
-        const bool link =
-            b.complete && e != v && adj.degree(e) >= 3 && b.length <= s.crossing_max_length;
+        const bool link = is_link(v, b);
         if (!link) {
           if (b.complete && e == v) return false;  // a loop back to the junction
           ++outers;
@@ -161,15 +161,22 @@ struct ClusterFinder {
     return true;
   }
 
+  bool is_link(NodeId from, const BranchEnd& b) const {
+    return b.complete && b.end != from && adj.degree(b.end) >= 3 &&
+           b.length <= s.crossing_max_length;
+  }
+
   // Whether a short link leaves `a` for another junction: most junctions stand alone, and they
-  // are told without gathering (and copying) their branches.
+  // are told without gathering (and copying) their branches. The ends of a's branches are kept
+  // in `spokes` for gathering, which starts from them.
   bool has_link(NodeId a) {
+    spokes.clear();
+    bool found = false;
     for (std::size_t k = adj.begin(a); k < adj.end(a); ++k) {
-      const LinkEnd e = link_end(g, adj, a, k, walk_cap(), s.crossing_max_length);
-      if (e.end != kNone && adj.degree(e.end) >= 3 && e.length <= s.crossing_max_length)
-        return true;
+      spokes.push_back(branch_end(g, adj, a, k, walk_cap()));
+      found = found || is_link(a, spokes.back());
     }
-    return false;
+    return found;
   }
 
   void at(NodeId a) {
