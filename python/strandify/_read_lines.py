@@ -27,13 +27,13 @@ import numpy.typing as npt
 
 from . import _internal
 from ._geojson import lines
-from ._geometry import column_box
 from ._types import Curve, CurveList, DrawingLike, FloatArray, Point, curves_of, is_geometry, is_geopandas, row_runs
 
 _LINE_TYPES = ("LineString", "LinearRing")
 _MULTI_TYPES = ("MultiLineString", "GeometryCollection")
 _EMPTY = np.empty((0, 2), dtype=np.float64)
 _END = object()
+_SUM = np.add.reduce
 #: The types of curves read natively, all at once, when every curve of a drawing is one
 _POINT_LISTS = {list, tuple}
 
@@ -140,10 +140,13 @@ def _read_point_lists(items: Sequence[Any]) -> CurveList | None:
     """
     # The common drawing, curves of (x, y) tuples of floats or ints, is read natively in one
     # pass into one array: per point that costs a fraction of building NumPy input in Python.
+    # Any other drawing it declines at once.
     read = _internal.read_point_lists(items)
     if read is not None:
         flat, sizes = read
         return _split_points(np.ndarray((len(flat) >> 4, 2), np.float64, flat), memoryview(sizes).cast("q").tolist())
+    if not set(map(type, items)) <= _POINT_LISTS:
+        return None
     try:
         tuple_lists = [list(map(tuple, item)) for item in items]
     except TypeError:
@@ -178,14 +181,10 @@ def _split_points(stacked: FloatArray, counts: Any) -> CurveList:
     curves = curves_of(row_runs(stacked, counts))
     curves.stacked = stacked
     curves.rows = True
-    if len(stacked):
-        # min and max carry a NaN or an infinity through: a finite box has no gap, and it
-        # is the box the origin is taken from
-        box = column_box(stacked)
-        curves.gapless = all(map(math.isfinite, box))
-        curves.bounds = box if curves.gapless else None
-    else:
-        curves.gapless = True
+    # A sum is finite only when every term is: one pass over the points tells most drawings
+    # to have no gap, without their box, which the origin of a drawing near (0, 0) needs not
+    # (:func:`strandify._origin.curves_origin`).  One that overflows is checked point by point.
+    curves.gapless = not len(stacked) or math.isfinite(_SUM(stacked, None)) or bool(np.isfinite(stacked).all())
     return curves
 
 
@@ -242,9 +241,8 @@ def _read_items(items: Sequence[Any]) -> list[Curve]:
     """The curves of a drawing given as a sequence: of curves, or of the points of one."""
     if len(items) and looks_like_point(items[0]):
         return _read_curve(items, 0)
-    if set(map(type, items)) <= _POINT_LISTS:
-        fast = _read_point_lists(items)
-    else:
+    fast = _read_point_lists(items)
+    if fast is None:
         fast = _read_arrays(items)
     if fast is not None:
         return fast
