@@ -297,6 +297,11 @@ def _pieces(
     stacked = curves.stacked if isinstance(curves, CurveList) else None
     gapless = stacked is not None and isinstance(curves, CurveList) and curves.gapless
     rows = isinstance(curves, CurveList) and curves.rows
+    if as_arrays and rows and gapless and per_curve_widths is None:
+        # the common drawing, read natively: every curve goes as it is, unless one is too short
+        arrays = [c.points for c in curves]
+        if min(map(len, arrays), default=2) >= 2:
+            return arrays, None, list(range(len(arrays)))
     read = [c if isinstance(c, Curve) else Curve(c) for c in curves]
     widths = None if per_curve_widths is None else _check_widths(read, per_curve_widths)
     out: list[Any] = []
