@@ -33,7 +33,8 @@ _LINE_TYPES = ("LineString", "LinearRing")
 _MULTI_TYPES = ("MultiLineString", "GeometryCollection")
 _EMPTY = np.empty((0, 2), dtype=np.float64)
 _END = object()
-_SUM = np.add.reduce
+_MIN = np.minimum.reduce
+_MAX = np.maximum.reduce
 #: The types of curves read natively, all at once, when every curve of a drawing is one
 _POINT_LISTS = {list, tuple}
 
@@ -181,10 +182,10 @@ def _split_points(stacked: FloatArray, counts: Any) -> CurveList:
     curves = curves_of(row_runs(stacked, counts))
     curves.stacked = stacked
     curves.rows = True
-    # A sum is finite only when every term is: one pass over the points tells most drawings
-    # to have no gap, without their box, which the origin of a drawing near (0, 0) needs not
-    # (:func:`strandify._origin.curves_origin`).  One that overflows is checked point by point.
-    curves.gapless = not len(stacked) or math.isfinite(_SUM(stacked, None)) or bool(np.isfinite(stacked).all())
+    # min and max over all coordinates carry a NaN or an infinity through: two passes tell a
+    # drawing without gaps, where its box took four, and a drawing near (0, 0) needs no box
+    # for its origin (:func:`strandify._origin.curves_origin`)
+    curves.gapless = not len(stacked) or math.isfinite(_MIN(stacked, None)) and math.isfinite(_MAX(stacked, None))
     return curves
 
 

@@ -70,6 +70,7 @@ def _public_coordinates(geom: Any) -> FloatArray:
     return points
 
 
+@lru_cache(maxsize=1)
 def _public_readers() -> _Readers:
     import shapely  # type: ignore[import-untyped,unused-ignore]
 
