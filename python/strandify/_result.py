@@ -162,7 +162,9 @@ class Centerlines:
         chains = _pieces(flat.points, flat.offsets)
         nodes = np.ndarray((len(flat.nodes) >> 4, 2), np.float64, flat.nodes)
         if flat.origin != (0.0, 0.0):
-            nodes += np.array(flat.origin, dtype=np.float64)
+            # into a new array: moved in place, the buffer of two threads reading at once
+            # would be moved twice
+            nodes = nodes + np.array(flat.origin, dtype=np.float64)
         ends = np.ndarray((len(flat.ids) >> 4, 2), np.int64, flat.ids)
         # two threads reading at once both make them: the first one's are kept
         chains = state.setdefault("chains", chains)
