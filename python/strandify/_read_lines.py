@@ -298,7 +298,7 @@ def _pieces(
     stacked = curves.stacked if isinstance(curves, CurveList) else None
     gapless = stacked is not None and isinstance(curves, CurveList) and curves.gapless
     rows = isinstance(curves, CurveList) and curves.rows
-    if as_arrays and rows and gapless and per_curve_widths is None:
+    if as_arrays and isinstance(curves, CurveList) and curves.rows and curves.gapless and per_curve_widths is None:
         # the common drawing, read natively: every curve goes as it is, unless one is too short
         arrays = [c.points for c in curves]
         if min(map(len, arrays), default=2) >= 2:

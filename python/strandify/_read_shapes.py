@@ -310,7 +310,7 @@ def read_with_origin(shapes: ShapeLike) -> tuple[list[list[FloatArray]], Point]:
 def to_native_polygons(polygons: Sequence[Sequence[FloatArray]]) -> list[NativePolygon]:
     """The ``(outer, holes)`` tuples the native function takes; the rings stay (n, 2) float64
     arrays, which it reads in one copy."""
-    return [(rings[0], rings[1:]) for rings in polygons if len(rings)]
+    return [(rings[0], list(rings[1:])) for rings in polygons if len(rings)]
 
 
 def _ring_area_length(ring: FloatArray) -> tuple[float, float]:
