@@ -51,8 +51,10 @@ def _is_native_pair(obj: Any) -> bool:
 
 
 class _Readers(NamedTuple):
-    """shapely's own functions behind its public ones, called without the array conversions
-    and checks those add, which cost more than the reading itself for one geometry."""
+    """The shapely functions a shape's points and rings are read with: the direct ones behind
+    shapely's public functions where they can be used (:func:`_readers`), called without the
+    array conversions and checks the public ones add, which cost more than the reading itself
+    for one geometry."""
 
     coordinates: Callable[[Any], FloatArray]  # the (n, 2) points of one geometry
     holes: Callable[[Any], int]  # the holes of a Polygon
@@ -86,8 +88,8 @@ def _public_readers() -> _Readers:
 
 
 def _direct_readers() -> _Readers | None:
-    """The functions shapely 2.2 keeps in ``shapely.lib`` behind get_coordinates, the rings of
-    a Polygon and their counts, when this shapely has them."""
+    """The functions recent shapely releases (2.2) keep in ``shapely.lib`` behind
+    get_coordinates, the rings and parts of a shape and their counts, when this one has them."""
     import shapely  # type: ignore[import-untyped,unused-ignore]
 
     lib = shapely.lib
@@ -113,7 +115,8 @@ def _reading(readers: _Readers, geom: Any) -> list[Any]:
     for polygon in [readers.part(geom, i) for i in range(int(readers.parts(geom)))]:
         holes = int(readers.holes(polygon))
         rings = [readers.exterior(polygon), *(readers.interior(polygon, k) for k in range(holes))]
-        told.append([readers.coordinates(polygon).tolist(), int(readers.size(polygon)), holes, *(int(readers.size(ring)) for ring in rings)])
+        sizes = [int(readers.size(ring)) for ring in rings]
+        told.append([readers.coordinates(polygon).tolist(), int(readers.size(polygon)), holes, *sizes])
     return told
 
 
@@ -131,7 +134,9 @@ def _readers() -> _Readers:
             return public
         probe = shapely.MultiPolygon(
             [
-                shapely.Polygon([(0, 0), (9, 0), (9, 9), (0, 9)], [[(1, 1), (2, 1), (2, 2)], [(5, 5), (7, 5), (7, 7), (5, 7)]]),
+                shapely.Polygon(
+                    [(0, 0), (9, 0), (9, 9), (0, 9)], [[(1, 1), (2, 1), (2, 2)], [(5, 5), (7, 5), (7, 7), (5, 7)]]
+                ),
                 shapely.Polygon(),
                 shapely.Polygon([(10, 0, 1), (11, 0, 2), (11, 1, 3)]),
             ]
