@@ -172,7 +172,7 @@ def _polygon_rings(readers: _Readers, polygon: Any, points: FloatArray, holes: i
 FEW_PARTS = 64
 
 
-def _multipolygon_rings(shapely: Any, readers: _Readers, geom: Any, points: FloatArray, out: list[list[FloatArray]]) -> None:
+def _multipolygon_rings(readers: _Readers, geom: Any, points: FloatArray, out: list[list[FloatArray]]) -> None:
     """The rings of the parts of a shapely MultiPolygon whose points are ``points``: for the
     few parts of most shapes, part by part with a few direct calls each, which costs less than
     shapely's calls over arrays of all parts; for many (a country of hundreds of islands, which
@@ -188,6 +188,8 @@ def _multipolygon_rings(shapely: Any, readers: _Readers, geom: Any, points: Floa
                 _polygon_rings(readers, polygon, points[start:end], holes(polygon), out)
             start = end
         return
+    import shapely  # type: ignore[import-untyped,unused-ignore]
+
     parts = shapely.get_parts(geom)
     ends = list(accumulate(shapely.get_num_coordinates(parts).tolist()))
     holes = shapely.get_num_interior_rings(parts).tolist()
@@ -202,8 +204,6 @@ def _multipolygon_rings(shapely: Any, readers: _Readers, geom: Any, points: Floa
 def _geometry_polygons(geom: Any, out: list[list[FloatArray]]) -> FloatArray | None:
     """Reads the polygons of ``geom`` into ``out``; returns the points of them all, read in one
     array, for a Polygon or a MultiPolygon."""
-    import shapely  # type: ignore[import-untyped,unused-ignore]
-
     kind = geom.geom_type
     if kind == "Polygon" or kind == "MultiPolygon":
         # one read of all points, and views into it
@@ -214,8 +214,10 @@ def _geometry_polygons(geom: Any, out: list[list[FloatArray]]) -> FloatArray | N
         if kind == "Polygon":
             _polygon_rings(readers, geom, points, readers.holes(geom), out)
         else:
-            _multipolygon_rings(shapely, readers, geom, points, out)
+            _multipolygon_rings(readers, geom, points, out)
         return points
+    import shapely  # type: ignore[import-untyped,unused-ignore]
+
     if kind in _POLYGON_TYPES:
         for part in shapely.get_parts(geom):
             _geometry_polygons(part, out)
