@@ -5,8 +5,9 @@ Natural Earth countries of bench_polygons.py, and for ``strandify.centerlines(d)
 glyph sketches of bench_targets.py: the CPU time of all calls, the part of it spent inside the
 native function they make (timed by wrapping it), and the difference per call: the Python
 layer.  Best of ``--repeats`` passes (7).  ``--profile`` prints the cProfile of 20 passes over
-the glyph outlines instead.  Not a test: the figures depend on the machine.
-Run ``python bench/bench_overhead.py [--repeats N] [--profile]``.
+the glyph outlines instead, ``--profile-strokes`` that of 20 passes over the glyph sketches.
+Not a test: the figures depend on the machine.
+Run ``python bench/bench_overhead.py [--repeats N] [--profile | --profile-strokes]``.
 """
 
 from __future__ import annotations
@@ -71,22 +72,31 @@ def measure(name: str, items: list[Any], run: Callable[[Any], Any], native: str,
           f"{python * 1e3:>10.1f}{100 * python / best_total:>8.0f}%{python / len(items) * 1e6:>10.1f}")
 
 
+def profile_passes(items: list[Any], run: Callable[[Any], Any]) -> None:
+    """Print the cProfile of 20 passes of ``run`` over ``items``, by own time."""
+    profile = cProfile.Profile()
+    profile.enable()
+    for _ in range(20):
+        for item in items:
+            run(item)
+    profile.disable()
+    pstats.Stats(profile).sort_stats("tottime").print_stats(25)
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--repeats", type=int, default=7)
     parser.add_argument("--profile", action="store_true")
+    parser.add_argument("--profile-strokes", action="store_true")
     args = parser.parse_args()
     os.sched_setaffinity(0, {min(os.sched_getaffinity(0))})
     warnings.simplefilter("ignore")
     glyphs = [g for _, g, _ in glyph_shapes()]
     if args.profile:
-        profile = cProfile.Profile()
-        profile.enable()
-        for _ in range(20):
-            for g in glyphs:
-                strandify.polygon_centerlines(g).to_shapely()
-        profile.disable()
-        pstats.Stats(profile).sort_stats("tottime").print_stats(25)
+        profile_passes(glyphs, lambda g: strandify.polygon_centerlines(g).to_shapely())
+        return
+    if args.profile_strokes:
+        profile_passes(glyph_sketches(), lambda d: strandify.centerlines(d, BD, FS))
         return
     countries = [g for _, g, _ in country_shapes()]
     sketches = glyph_sketches()

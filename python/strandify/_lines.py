@@ -136,7 +136,8 @@ def centerlines(
     ``sources`` column and the attribute columns of a GeoDataFrame input.
     """
     tuning = Options.build(options, keywords, "centerlines")
-    curves = work_crs(curves, crs)
+    if crs is not None:
+        curves = work_crs(curves, crs)
     crs = crs_of(curves)
     read = read_curves(curves)
     buffer_distance, feature_size = resolve(read, buffer_distance, feature_size)

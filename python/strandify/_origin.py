@@ -72,7 +72,12 @@ def surely_near(points: FloatArray) -> bool:
 
 
 def curves_origin(curves: Sequence[Curve], pad: float) -> Point:
-    """The origin of read strokes buffered by ``pad``."""
+    """The origin of read strokes buffered by ``pad``: told from two of their points when
+    they were read into one array (padding only widens the box, never moves it away from
+    zero), else from their box."""
+    stacked = curves.stacked if isinstance(curves, CurveList) else None
+    if stacked is not None and len(stacked) and surely_near(stacked):
+        return ZERO
     return local_origin(bounds_of(curves), pad)
 
 

@@ -27,13 +27,14 @@ import numpy.typing as npt
 
 from . import _internal
 from ._geojson import lines
-from ._geometry import column_box
 from ._types import Curve, CurveList, DrawingLike, FloatArray, Point, curves_of, is_geometry, is_geopandas, row_runs
 
 _LINE_TYPES = ("LineString", "LinearRing")
 _MULTI_TYPES = ("MultiLineString", "GeometryCollection")
 _EMPTY = np.empty((0, 2), dtype=np.float64)
 _END = object()
+_MIN = np.minimum.reduce
+_MAX = np.maximum.reduce
 #: The types of curves read natively, all at once, when every curve of a drawing is one
 _POINT_LISTS = {list, tuple}
 
@@ -140,10 +141,13 @@ def _read_point_lists(items: Sequence[Any]) -> CurveList | None:
     """
     # The common drawing, curves of (x, y) tuples of floats or ints, is read natively in one
     # pass into one array: per point that costs a fraction of building NumPy input in Python.
+    # Any other drawing it declines at once.
     read = _internal.read_point_lists(items)
     if read is not None:
         flat, sizes = read
         return _split_points(np.ndarray((len(flat) >> 4, 2), np.float64, flat), memoryview(sizes).cast("q").tolist())
+    if not set(map(type, items)) <= _POINT_LISTS:
+        return None
     try:
         tuple_lists = [list(map(tuple, item)) for item in items]
     except TypeError:
@@ -178,14 +182,10 @@ def _split_points(stacked: FloatArray, counts: Any) -> CurveList:
     curves = curves_of(row_runs(stacked, counts))
     curves.stacked = stacked
     curves.rows = True
-    if len(stacked):
-        # min and max carry a NaN or an infinity through: a finite box has no gap, and it
-        # is the box the origin is taken from
-        box = column_box(stacked)
-        curves.gapless = all(map(math.isfinite, box))
-        curves.bounds = box if curves.gapless else None
-    else:
-        curves.gapless = True
+    # min and max over all coordinates carry a NaN or an infinity through: two passes tell a
+    # drawing without gaps, where its box took four, and a drawing near (0, 0) needs no box
+    # for its origin (:func:`strandify._origin.curves_origin`)
+    curves.gapless = not len(stacked) or math.isfinite(_MIN(stacked, None)) and math.isfinite(_MAX(stacked, None))
     return curves
 
 
@@ -242,9 +242,8 @@ def _read_items(items: Sequence[Any]) -> list[Curve]:
     """The curves of a drawing given as a sequence: of curves, or of the points of one."""
     if len(items) and looks_like_point(items[0]):
         return _read_curve(items, 0)
-    if set(map(type, items)) <= _POINT_LISTS:
-        fast = _read_point_lists(items)
-    else:
+    fast = _read_point_lists(items)
+    if fast is None:
         fast = _read_arrays(items)
     if fast is not None:
         return fast
@@ -299,6 +298,11 @@ def _pieces(
     stacked = curves.stacked if isinstance(curves, CurveList) else None
     gapless = stacked is not None and isinstance(curves, CurveList) and curves.gapless
     rows = isinstance(curves, CurveList) and curves.rows
+    if as_arrays and isinstance(curves, CurveList) and curves.rows and curves.gapless and per_curve_widths is None:
+        # the common drawing, read natively: every curve goes as it is, unless one is too short
+        arrays = [c.points for c in curves]
+        if min(map(len, arrays), default=2) >= 2:
+            return arrays, None, list(range(len(arrays)))
     read = [c if isinstance(c, Curve) else Curve(c) for c in curves]
     widths = None if per_curve_widths is None else _check_widths(read, per_curve_widths)
     out: list[Any] = []

@@ -9,9 +9,10 @@ does.
 from __future__ import annotations
 
 import math
-from collections.abc import Mapping, Sequence
+from collections.abc import Callable, Mapping, Sequence
+from functools import lru_cache
 from itertools import accumulate
-from typing import Any
+from typing import Any, NamedTuple
 
 import numpy as np
 import numpy.typing as npt
@@ -49,7 +50,104 @@ def _is_native_pair(obj: Any) -> bool:
     )
 
 
-def _polygon_rings(shapely: Any, polygon: Any, points: FloatArray, holes: int, out: list[list[FloatArray]]) -> None:
+class _Readers(NamedTuple):
+    """The shapely functions a shape's points and rings are read with: the direct ones behind
+    shapely's public functions where they can be used (:func:`_readers`), called without the
+    array conversions and checks the public ones add, which cost more than the reading itself
+    for one geometry."""
+
+    coordinates: Callable[[Any], FloatArray]  # the (n, 2) points of one geometry
+    holes: Callable[[Any], int]  # the holes of a Polygon
+    exterior: Callable[[Any], Any]
+    interior: Callable[[Any, int], Any]
+    size: Callable[[Any], int]  # the points of a ring or a Polygon
+    parts: Callable[[Any], int]  # the parts of a MultiPolygon
+    part: Callable[[Any, int], Any]
+
+
+def _public_coordinates(geom: Any) -> FloatArray:
+    import shapely  # type: ignore[import-untyped,unused-ignore]
+
+    points: FloatArray = shapely.get_coordinates(geom)
+    return points
+
+
+@lru_cache(maxsize=1)
+def _public_readers() -> _Readers:
+    import shapely  # type: ignore[import-untyped,unused-ignore]
+
+    return _Readers(
+        _public_coordinates,
+        lambda polygon: len(polygon.interiors),
+        lambda polygon: polygon.exterior,
+        lambda polygon, k: polygon.interiors[k],
+        shapely.get_num_coordinates,
+        lambda multi: len(multi.geoms),
+        lambda multi, k: multi.geoms[k],
+    )
+
+
+def _direct_readers() -> _Readers | None:
+    """The functions recent shapely releases (2.2) keep in ``shapely.lib`` behind
+    get_coordinates, the rings and parts of a shape and their counts, when this one has them."""
+    import shapely  # type: ignore[import-untyped,unused-ignore]
+
+    lib = shapely.lib
+    try:
+        coordinates, as_array = lib.get_coordinates, np.asarray
+        holes, exterior = lib.get_num_interior_rings_scalar, lib.get_exterior_ring_scalar
+        interior, size = lib.get_interior_ring_scalar, lib.get_num_coordinates_scalar
+        parts, part = lib.get_num_geometries_scalar, lib.get_geometry_scalar
+    except AttributeError:
+        return None
+
+    def points(geom: Any) -> FloatArray:
+        # include_z, include_m and return_index all off: as shapely.get_coordinates calls it
+        found: FloatArray = coordinates(as_array(geom, dtype=object), False, False, False)
+        return found
+
+    return _Readers(points, holes, exterior, interior, size, parts, part)
+
+
+def _reading(readers: _Readers, geom: Any) -> list[Any]:
+    """All that ``readers`` tell of a MultiPolygon, as plain values to compare."""
+    told = [readers.coordinates(geom).tolist(), int(readers.parts(geom))]
+    for polygon in [readers.part(geom, i) for i in range(int(readers.parts(geom)))]:
+        holes = int(readers.holes(polygon))
+        rings = [readers.exterior(polygon), *(readers.interior(polygon, k) for k in range(holes))]
+        sizes = [int(readers.size(ring)) for ring in rings]
+        told.append([readers.coordinates(polygon).tolist(), int(readers.size(polygon)), holes, *sizes])
+    return told
+
+
+@lru_cache(maxsize=1)
+def _readers() -> _Readers:
+    """shapely's direct functions, once tried here to read of a few shapes what the public
+    functions read (a private name may change what it takes or gives in any release); else the
+    public ones."""
+    import shapely  # type: ignore[import-untyped,unused-ignore]
+
+    public = _public_readers()
+    try:
+        direct = _direct_readers()
+        if direct is None:
+            return public
+        probe = shapely.MultiPolygon(
+            [
+                shapely.Polygon(
+                    [(0, 0), (9, 0), (9, 9), (0, 9)], [[(1, 1), (2, 1), (2, 2)], [(5, 5), (7, 5), (7, 7), (5, 7)]]
+                ),
+                shapely.Polygon(),
+                shapely.Polygon([(10, 0, 1), (11, 0, 2), (11, 1, 3)]),
+            ]
+        )
+        same = _reading(direct, probe) == _reading(public, probe)
+    except Exception:  # any failure of the private names leaves the public functions
+        return public
+    return direct if same else public
+
+
+def _polygon_rings(readers: _Readers, polygon: Any, points: FloatArray, holes: int, out: list[list[FloatArray]]) -> None:
     """The rings of a shapely Polygon with ``holes`` holes whose points, as GEOS gives them ring
     after ring, are ``points``: views into them, its exterior first, unless it is empty."""
     if not len(points):
@@ -57,38 +155,69 @@ def _polygon_rings(shapely: Any, polygon: Any, points: FloatArray, holes: int, o
     if not holes:
         out.append([points])
         return
-    # where every ring but the last ends; the last ends with the points
-    rings = [polygon.exterior, *polygon.interiors[: holes - 1]]
-    ends = list(accumulate(shapely.get_num_coordinates(rings).tolist()))
+    # where every ring but the last ends (the last ends with the points), from the rings' own
+    # counts: a ring's points may repeat its first one before it closes
+    size = readers.size
+    end = int(size(readers.exterior(polygon)))
+    ends = [end]
+    for k in range(holes - 1):
+        end += int(size(readers.interior(polygon, k)))
+        ends.append(end)
     out.append([points[a:b] for a, b in zip([0, *ends], [*ends, len(points)])])
 
 
-def _multipolygon_rings(shapely: Any, geom: Any, points: FloatArray, out: list[list[FloatArray]]) -> None:
-    """The rings of the parts of a shapely MultiPolygon whose points are ``points``: a few
-    calls over all its parts, then one more per hole (a country has hundreds of islands and
-    seldom a hole)."""
+#: Up to this many parts a MultiPolygon is read part by part with shapely's direct calls; with
+#: more, shapely's calls over arrays of all parts cost less per part (measured on MultiPolygons
+#: of boxes: the same near 50 parts, a fifth less at 300).
+FEW_PARTS = 64
+
+
+def _multipolygon_rings(readers: _Readers, geom: Any, points: FloatArray, out: list[list[FloatArray]]) -> None:
+    """The rings of the parts of a shapely MultiPolygon whose points are ``points``: for the
+    few parts of most shapes, part by part with a few direct calls each, which costs less than
+    shapely's calls over arrays of all parts; for many (a country of hundreds of islands, which
+    seldom have holes) with those calls, and a few more per part with holes."""
+    count = readers.parts(geom)
+    start = 0
+    if count <= FEW_PARTS:
+        size, holes, part = readers.size, readers.holes, readers.part
+        for i in range(count):
+            polygon = part(geom, i)
+            end = start + int(size(polygon))
+            if end > start:  # an empty part has no rings
+                _polygon_rings(readers, polygon, points[start:end], holes(polygon), out)
+            start = end
+        return
+    import shapely  # type: ignore[import-untyped,unused-ignore]
+
     parts = shapely.get_parts(geom)
-    holes = shapely.get_num_interior_rings(parts).tolist()
     ends = list(accumulate(shapely.get_num_coordinates(parts).tolist()))
-    for part, k, a, b in zip(parts, holes, [0, *ends], ends):
-        _polygon_rings(shapely, part, points[a:b], k, out)
+    holes = shapely.get_num_interior_rings(parts).tolist()
+    starts = [0, *ends]
+    if not any(holes):
+        out.extend([points[a:b]] for a, b in zip(starts, ends) if b > a)
+        return
+    for polygon, k, a, b in zip(parts, holes, starts, ends):
+        _polygon_rings(readers, polygon, points[a:b], k, out)
 
 
 def _geometry_polygons(geom: Any, out: list[list[FloatArray]]) -> FloatArray | None:
     """Reads the polygons of ``geom`` into ``out``; returns the points of them all, read in one
     array, for a Polygon or a MultiPolygon."""
-    import shapely  # type: ignore[import-untyped,unused-ignore]
-
     kind = geom.geom_type
     if kind == "Polygon" or kind == "MultiPolygon":
         # one read of all points, and views into it
-        points: FloatArray = shapely.get_coordinates(geom)
+        readers = _readers()
+        points = readers.coordinates(geom)
+        if not len(points):
+            return points
         if kind == "Polygon":
-            # the geometry's own count: shapely's functions over arrays cost more for one
-            _polygon_rings(shapely, geom, points, len(geom.interiors) if len(points) else 0, out)
-        elif len(points):
-            _multipolygon_rings(shapely, geom, points, out)
+            _polygon_rings(readers, geom, points, readers.holes(geom), out)
+        else:
+            _multipolygon_rings(readers, geom, points, out)
         return points
+    import shapely  # type: ignore[import-untyped,unused-ignore]
+
     if kind in _POLYGON_TYPES:
         for part in shapely.get_parts(geom):
             _geometry_polygons(part, out)

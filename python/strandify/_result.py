@@ -138,22 +138,19 @@ class Centerlines:
         flat = np.ndarray((len(points) >> 4, 2), np.float64, points)
         if origin != (0.0, 0.0):
             flat += np.array(origin, dtype=np.float64)
-        per_point = None
-        if with_widths and widths is not None:
-            radii = np.frombuffer(widths, dtype=np.float64)
-            per_point = _pieces(radii, offsets)
         # Filled the way unpickling fills it: right after a native call, when the caches hold
         # none of the Python code, the generated __init__ costs a third of this conversion.
-        # ``chains``, ``nodes`` and ``chain_node_ids`` are left out: most calls only convert
-        # the result, which to_shapely does from the flat points, so they are made from the
-        # buffers when first read, by __getattr__.
+        # Only what differs from the class's defaults goes in: ``chains``, ``nodes`` and
+        # ``chain_node_ids`` are left out, since most calls only convert the result, which
+        # to_shapely does from the flat points; __getattr__ makes them from the buffers when
+        # first read.
         result = cls.__new__(cls)
-        result.__dict__.update(
-            _UNSET_BUT_READ,
-            widths=per_point,
-            crs=crs,
-            _flat=tuple.__new__(_FlatChains, (flat, offsets, None, nodes, ids, origin)),
-        )
+        state = result.__dict__
+        state["_flat"] = tuple.__new__(_FlatChains, (flat, offsets, None, nodes, ids, origin))
+        if crs is not None:
+            state["crs"] = crs
+        if with_widths and widths is not None:
+            state["widths"] = _pieces(np.frombuffer(widths, dtype=np.float64), offsets)
         return result
 
     def __getattr__(self, name: str) -> Any:
@@ -165,7 +162,9 @@ class Centerlines:
         chains = _pieces(flat.points, flat.offsets)
         nodes = np.ndarray((len(flat.nodes) >> 4, 2), np.float64, flat.nodes)
         if flat.origin != (0.0, 0.0):
-            nodes += np.array(flat.origin, dtype=np.float64)
+            # into a new array: moved in place, the buffer of two threads reading at once
+            # would be moved twice
+            nodes = nodes + np.array(flat.origin, dtype=np.float64)
         ends = np.ndarray((len(flat.ids) >> 4, 2), np.int64, flat.ids)
         # two threads reading at once both make them: the first one's are kept
         chains = state.setdefault("chains", chains)
@@ -491,13 +490,13 @@ class Centerlines:
         return ax
 
 
-#: Every field of :class:`Centerlines` in its order, at its default (None without one), for
-#: :meth:`Centerlines.from_buffers`, and the order a pickled instance holds them in, as its
-#: __init__ sets them.
+#: Every field of :class:`Centerlines` in its order, at its default (None without one): the
+#: order a pickled instance holds them in, as its __init__ sets them.  The fields with a
+#: default are class attributes, which an instance of :meth:`Centerlines.from_buffers` reads
+#: unless it holds its own.
 _UNSET = {f.name: None if f.default is MISSING else f.default for f in fields(Centerlines)}
 #: The fields :meth:`Centerlines.from_buffers` leaves to be made from the buffers when first read.
 _MADE_ON_READ = ("chains", "nodes", "chain_node_ids")
-_UNSET_BUT_READ = {name: value for name, value in _UNSET.items() if name not in _MADE_ON_READ}
 
 
 @lru_cache(maxsize=1)

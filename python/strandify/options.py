@@ -18,6 +18,7 @@ import os
 from collections.abc import Callable, Mapping
 from dataclasses import dataclass, field, fields, replace
 from functools import lru_cache
+from time import monotonic
 from typing import Any, TypeVar
 
 from ._types import Partition
@@ -72,10 +73,25 @@ def check_tile_size(value: Any) -> float | None:
     return None if value is None else positive_number("tile_size", value)
 
 
+#: How long a count of the CPUs available to the process is used before it is asked again. A
+#: process may be moved to other CPUs while it runs, and its calls follow within this time;
+#: the count sets how many threads a call may start, never what it computes, and asking on
+#: every call costs a system call and a set of every CPU, a microsecond of a small call.
+CPU_COUNT_SECONDS = 0.25
+
+_cpus_counted: tuple[float, int] = (-math.inf, 1)
+
+
 def available_cpus() -> int:
-    """The CPUs available to the process now (at least 1): asked on every call, since a
-    process may be moved to other CPUs while it runs."""
-    return max(1, len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count() or 1)
+    """The CPUs available to the process (at least 1), as counted at most CPU_COUNT_SECONDS ago."""
+    global _cpus_counted
+    now = monotonic()
+    counted_at, count = _cpus_counted
+    if now - counted_at < CPU_COUNT_SECONDS:
+        return count
+    count = max(1, len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count() or 1)
+    _cpus_counted = (now, count)
+    return count
 
 
 def thread_count(workers: Any) -> int:

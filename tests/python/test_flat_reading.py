@@ -9,6 +9,7 @@ import copy
 import math
 import pickle
 from dataclasses import replace
+from functools import lru_cache
 from pathlib import Path
 from typing import Any, Callable
 
@@ -19,10 +20,11 @@ import shapely.affinity
 from shapely import wkt
 
 import strandify
+import strandify._read_shapes
 import strandify._result
 from strandify._geometry import bounds_of
-from strandify._read_lines import read_curves
-from strandify._origin import local_origin
+from strandify._read_lines import native_strokes, read_curves
+from strandify._origin import curves_origin, local_origin
 from strandify._read_shapes import read_polygons, read_with_origin, shapes_bounds
 
 from conftest import kanjivg_strokes
@@ -76,8 +78,13 @@ def test_a_country_reads_as_its_rings_one_by_one(countries: dict[str, Any], name
         lambda c: shapely.force_3d(c["South Africa"], 5.0),
         # shapes inside a collection, in order
         lambda c: shapely.GeometryCollection([c["Fiji"], shapely.LineString(), c["South Africa"]]),
+        # more parts than are read one by one, with a hole in one of them, and without any
+        lambda c: shapely.MultiPolygon([p for g in c.values() for p in shapely.get_parts(g)]),
+        lambda c: shapely.MultiPolygon([p for g in c.values() for p in shapely.get_parts(g) if not p.interiors]),
+        # a few parts, an empty one among them
+        lambda c: shapely.MultiPolygon([*shapely.get_parts(c["Italy"]), shapely.Polygon(), c["South Africa"]]),
     ],
-    ids=["holes in one part", "two holes", "z", "collection"],
+    ids=["holes in one part", "two holes", "z", "collection", "many parts", "many parts without holes", "empty part"],
 )
 def test_composed_shapes_read_as_their_rings_one_by_one(countries: dict[str, Any], make: Callable[[Any], Any]) -> None:
     geom = make(countries)
@@ -98,6 +105,65 @@ def test_composed_shapes_read_as_their_rings_one_by_one(countries: dict[str, Any
 def test_empty_parts_are_skipped_as_when_read_one_by_one(text: str) -> None:
     geom = wkt.loads(text)
     assert_same_rings(read_polygons(geom), ring_by_ring(geom))
+
+
+def glyph(ch: str) -> Any:
+    """The outline of a DejaVu Sans glyph as one shapely shape, its counters as holes."""
+    pytest.importorskip("matplotlib")
+    from matplotlib.font_manager import FontProperties
+    from matplotlib.textpath import TextPath
+
+    from strandify._read_shapes import regions_from_subpaths
+
+    rings = TextPath((0, 0), ch, size=100, prop=FontProperties(family="DejaVu Sans")).to_polygons(closed_only=True)
+    polygons = [shapely.Polygon(p[0], p[1:]) for p in regions_from_subpaths(rings)]
+    return polygons[0] if len(polygons) == 1 else shapely.MultiPolygon(polygons)
+
+
+# one hole, two holes, holes in one part of several, parts without holes, no hole
+@pytest.mark.parametrize("ch", ["O", "B", "8", "%", "ä", "Ø", "@", "i", "L"])
+def test_a_glyph_reads_as_its_rings_one_by_one(ch: str) -> None:
+    geom = glyph(ch)
+    assert_same_rings(read_polygons(geom), ring_by_ring(geom))
+
+
+@pytest.mark.parametrize("name", ["South Africa", "Indonesia", "Canada", "Brazil"])
+def test_the_public_shapely_functions_read_the_same_rings(countries: dict[str, Any], name: str, monkeypatch: pytest.MonkeyPatch) -> None:
+    # where shapely does not have the direct functions where they are looked for
+    shapes = [countries[name], glyph("B"), glyph("%"), shapely.MultiPolygon([p for g in countries.values() for p in shapely.get_parts(g)])]
+    direct = [read_polygons(geom) for geom in shapes]
+    monkeypatch.setattr(strandify._read_shapes, "_readers", strandify._read_shapes._public_readers)
+    for geom, read in zip(shapes, direct):
+        assert_same_rings(read_polygons(geom), read)
+        assert_same_rings(read, ring_by_ring(geom))
+
+
+def _counts_one_more(geom: Any) -> int:
+    return int(shapely.get_num_coordinates(geom)) + 1
+
+
+def _refuses(*args: Any) -> Any:
+    raise TypeError("takes other arguments now")
+
+
+@pytest.mark.parametrize("changed", [_counts_one_more, _refuses, None], ids=["counts", "signature", "gone"])
+def test_a_changed_direct_function_is_left_for_the_public_ones(
+    countries: dict[str, Any], changed: Callable[..., Any] | None, monkeypatch: pytest.MonkeyPatch
+) -> None:
+    # a shapely release whose direct ring count takes or gives something else, or has none (the
+    # public functions do not call it)
+    geom = countries["South Africa"]
+    if changed is None:
+        monkeypatch.delattr(shapely.lib, "get_num_coordinates_scalar")
+    else:
+        monkeypatch.setattr(shapely.lib, "get_num_coordinates_scalar", changed)
+    strandify._read_shapes._readers.cache_clear()
+    try:
+        assert strandify._read_shapes._readers() == strandify._read_shapes._public_readers()
+        assert_same_rings(read_polygons(geom), ring_by_ring(geom))
+    finally:
+        monkeypatch.undo()
+        strandify._read_shapes._readers.cache_clear()
 
 
 def test_a_line_is_still_refused_as_a_shape() -> None:
@@ -250,9 +316,15 @@ def test_stroke_lines_are_the_chains_whatever_was_done_to_them(change: Callable[
     assert lines_of(result.to_shapely()) == [c.tolist() for c in result.chains]
 
 
+@lru_cache(maxsize=None)
+def _kanji_points(char: str) -> tuple[tuple[tuple[float, float], ...], ...]:
+    # finding a character's file among KanjiVG's lists all of them: once per character
+    return tuple(tuple(map(tuple, np.asarray(c, dtype=np.float64).tolist())) for c in kanjivg_strokes(char))
+
+
 def kanji(char: str) -> list[list[tuple[float, float]]]:
     """The strokes of a KanjiVG character as lists of point tuples."""
-    return [list(map(tuple, np.asarray(c, dtype=np.float64).tolist())) for c in kanjivg_strokes(char)]
+    return [list(c) for c in _kanji_points(char)]
 
 
 def with_gaps(curves: list[list[tuple[float, float]]], gap: tuple[float, float]) -> list[list[tuple[float, float]]]:
@@ -317,3 +389,35 @@ def test_points_that_are_not_finite_leave_the_origin_to_the_box(text: str) -> No
         geom = wkt.loads(text)
     read, origin = read_with_origin(geom)
     assert origin == local_origin(shapes_bounds(geom, read_polygons(geom)))
+
+
+@pytest.mark.parametrize(
+    "gap", [None, (math.nan, math.nan), (math.inf, 5.0), (3.0, -math.inf)], ids=["none", "nan", "inf", "-inf y"]
+)
+@pytest.mark.parametrize("scale", [1.0, 1e306], ids=["plain", "near the largest float"])
+def test_point_lists_are_cut_where_the_same_arrays_are(gap: tuple[float, float] | None, scale: float) -> None:
+    # point lists are told gapless by the least and greatest of all their coordinates
+    curves = [[(x * scale, y * scale) for x, y in c] for c in kanji("永")]
+    if gap is not None:
+        curves = with_gaps(curves, gap)
+    from_lists = native_strokes(read_curves(curves))
+    from_arrays = native_strokes(read_curves([np.array(c, dtype=np.float64) for c in curves]))
+    assert [np.asarray(s).tolist() for s in from_lists[0]] == [np.asarray(s).tolist() for s in from_arrays[0]]
+    assert from_lists[2] == from_arrays[2]
+
+
+@pytest.mark.parametrize("extents", [0.0, 1.0, 15.0, 15.999, 16.0, 16.001, 17.0, 1e4])
+@pytest.mark.parametrize("sign", [1.0, -1.0], ids=["up", "down"])
+@pytest.mark.parametrize("pad", [0.0, 3.0, 200.0])
+@pytest.mark.parametrize("first", [None, (math.nan, 0.0)], ids=["finite", "nan first"])
+def test_strokes_are_computed_about_the_origin_their_box_gives(extents: float, sign: float, pad: float, first: tuple[float, float] | None) -> None:
+    # the origin of point lists is first told from two of their points, without their box
+    curves = kanji("水")
+    x0, y0, x1, y1 = bounds_of(read_curves(curves))
+    extent = max(x1 - x0, y1 - y0)
+    dx, dy = (extents * extent - x0, extents * extent - y0) if sign > 0 else (-extents * extent - x1, -extents * extent - y1)
+    moved = [[(x + dx, y + dy) for x, y in c] for c in curves]
+    if first is not None:
+        moved[0].insert(0, first)
+    read = read_curves(moved)
+    assert curves_origin(read, pad) == local_origin(bounds_of(read), pad)

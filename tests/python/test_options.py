@@ -3,12 +3,15 @@
 from __future__ import annotations
 
 import inspect
+import math
+import os
 from dataclasses import FrozenInstanceError, fields
 
 import pytest
 
 import strandify
-from strandify import errors
+from strandify import errors, options
+from strandify._shapes import shape_options
 from strandify.options import NativeOptions, Options
 
 from conftest import line
@@ -101,3 +104,19 @@ def test_a_batch_measures_widths_when_asked():
     (one,) = strandify.centerlines_batch([PLUS], 1.0, 1.0, compute_widths=True)
     single = strandify.centerlines(PLUS, 1.0, 1.0, compute_widths=True)
     assert one.widths is not None and [w.tolist() for w in one.widths] == [w.tolist() for w in single.widths]
+
+
+@pytest.mark.skipif(not hasattr(os, "sched_setaffinity") or len(os.sched_getaffinity(0)) < 2, reason="needs two CPUs")
+def test_calls_follow_the_process_to_fewer_cpus(monkeypatch: pytest.MonkeyPatch) -> None:
+    # the clock the count is dated by, moved by hand: no waiting
+    cpus = os.sched_getaffinity(0)
+    clock = [1000.0]
+    monkeypatch.setattr(options, "monotonic", lambda: clock[0])
+    monkeypatch.setattr(options, "_cpus_counted", (-math.inf, 1))
+    assert [shape_options(None, {}, "f")[1].workers, Options().native().workers] == [len(cpus)] * 2
+    os.sched_setaffinity(0, {min(cpus)})
+    try:
+        clock[0] += options.CPU_COUNT_SECONDS
+        assert [shape_options(None, {}, "f")[1].workers, Options().native().workers] == [1, 1]
+    finally:
+        os.sched_setaffinity(0, cpus)
