@@ -209,12 +209,22 @@ std::optional<Failure> BoundaryConditioner::prepare(const std::vector<Polygon>& 
     // Every ring of the call goes into the index before any ring is refined, so a sharp turn
     // on one ring densifies whatever boundary lies near it, on any ring.
     CurvatureIndex& index = index_.emplace(s_.index_cell_size);
-    if (s_.resample_spacing) {
-      for_each_ring(first_pass_, [&](const Ring& r) {
-        index.add_ring(resample_ring(r, *s_.resample_spacing, kCornerAngle), s_.index_angle_threshold);
-      });
-    } else {
-      for_each_ring(first_pass_, [&](const Ring& r) { index.add_ring(r, s_.index_angle_threshold); });
+    // Convex turns weigh convex_turn_weight of their angle, on rings at least
+    // lean_ring_perimeter long (measured before any resampling).
+    const auto add = [&](const Ring& r, bool hole) {
+      const bool lean =
+          s_.convex_turn_weight != 1.0 && !(ring_perimeter(r) < s_.lean_ring_perimeter);
+      const double weight = lean ? s_.convex_turn_weight : 1.0;
+      if (s_.resample_spacing) {
+        index.add_ring(resample_ring(r, *s_.resample_spacing, kCornerAngle),
+                       s_.index_angle_threshold, weight, hole);
+      } else {
+        index.add_ring(r, s_.index_angle_threshold, weight, hole);
+      }
+    };
+    for (const Polygon& p : first_pass_) {
+      add(p.outer, false);
+      for (const Ring& h : p.holes) add(h, true);
     }
     index.finish();
     if (auto failure = check_refined_size()) return failure;

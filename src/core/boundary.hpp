@@ -48,8 +48,12 @@ class CurvatureIndex {
  public:
   explicit CurvatureIndex(double cell_size);
 
-  // Records every vertex of `ring` that turns by at least `angle_threshold`.
-  void add_ring(const Ring& ring, double angle_threshold);
+  // Records every vertex of `ring` that turns by at least `angle_threshold`. With a
+  // `convex_weight` other than 1, a vertex where the ring turns away from the region it bounds
+  // (the region inside an outer ring, outside a `hole`) is recorded with its angle times that
+  // weight.
+  void add_ring(const Ring& ring, double angle_threshold, double convex_weight = 1.0,
+                bool hole = false);
   // Files the recorded vertices into their cells, after the last add_ring. Queries before it
   // (or after a later add_ring) give the same answers by looking at every vertex.
   void finish();

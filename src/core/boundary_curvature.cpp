@@ -129,9 +129,27 @@ CurvatureIndex::CellKey CurvatureIndex::key_of(Point p) const {
   return {floor_i64(p.x * inv_cell_), floor_i64(p.y * inv_cell_)};
 }
 
-void CurvatureIndex::add_ring(const Ring& ring, double angle_threshold) {
+namespace {
+
+// Whether the ring, walked in its order, has the region it bounds on its left: an outer ring
+// turning counterclockwise, a hole clockwise. The signed area is summed about the first vertex.
+bool region_on_left(const Ring& ring, bool hole) {
+  const Point o = ring[0];
+  double twice_area = 0.0;
+  for (std::size_t i = 1; i + 1 < ring.size(); ++i)
+    twice_area += cross(sub(ring[i], o), sub(ring[i + 1], o));
+  return (twice_area > 0.0) != hole;
+}
+
+}  // namespace
+
+void CurvatureIndex::add_ring(const Ring& ring, double angle_threshold, double convex_weight,
+                              bool hole) {
   const std::size_t n = ring.size();
   if (n < 3) return;
+  // The side of the region tells a convex turn.
+  const bool weighs_convex = convex_weight != 1.0;
+  const bool left = weighs_convex && region_on_left(ring, hole);
   // Most vertices turn gently. A cosine that exceeds the threshold's by this much belongs to an
   // angle below the threshold by at least as much (acos falls at least as fast as its argument
   // rises), far beyond the rounding of acos and cos: those vertices are passed over without
@@ -149,8 +167,12 @@ void CurvatureIndex::add_ring(const Ring& ring, double angle_threshold) {
     const double c = detail::turning_cosine(ring[(i + n - 1) % n], p, next, before, after);
     before = after;
     if (c > gentle_above) continue;
-    const double angle = std::acos(c);
+    double angle = std::acos(c);
     if (!(angle >= angle_threshold)) continue;  // inclusive; NaN never qualifies
+    if (weighs_convex) {
+      const double turn = cross(sub(p, ring[(i + n - 1) % n]), sub(next, p));
+      if (left ? turn > 0.0 : turn < 0.0) angle *= convex_weight;
+    }
     const CellKey k = key_of(p);
     const std::size_t id = entries_.size();
     if (is_saturated(k.x)) {

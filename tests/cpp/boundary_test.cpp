@@ -253,6 +253,28 @@ TEST(index_weights_full_within_three_and_zero_at_four) {
   CHECK_EQ(CurvatureIndex(4.0).max_angle_near({0, 0}, 3, 4), 0.0);
 }
 
+TEST(index_weighs_convex_turns_by_the_side_of_the_region) {
+  // An L-shaped ring: five convex corners and one concave (at (10, 10)), 90 degrees each.
+  const Ring ccw{{0, 0}, {20, 0}, {20, 10}, {10, 10}, {10, 20}, {0, 20}};
+  const Ring cw(ccw.rbegin(), ccw.rend());
+  const auto angle_at = [](const CurvatureIndex& idx, Point p) { return idx.max_angle_near(p, 1, 2); };
+  for (const Ring& ring : {ccw, cw}) {
+    CurvatureIndex outer(4.0), hole(4.0), full(4.0);
+    outer.add_ring(ring, k45, 0.5, false);
+    hole.add_ring(ring, k45, 0.5, true);
+    full.add_ring(ring, k45);
+    CHECK_EQ(angle_at(full, {0, 0}), k90);
+    CHECK_EQ(angle_at(full, {10, 10}), k90);
+    // As an outer ring, whichever its direction: its convex corners weigh half.
+    CHECK_EQ(angle_at(outer, {0, 0}), 0.5 * k90);
+    CHECK_EQ(angle_at(outer, {20, 10}), 0.5 * k90);
+    CHECK_EQ(angle_at(outer, {10, 10}), k90);
+    // As a hole the region lies outside it, and its one convex corner is (10, 10).
+    CHECK_EQ(angle_at(hole, {0, 0}), k90);
+    CHECK_EQ(angle_at(hole, {10, 10}), 0.5 * k90);
+  }
+}
+
 TEST(index_cell_range_guard_gives_the_same_answers) {
   // Cell sizes whose ranges span far more cells than there are entries (the fallback cell
   // size 1.0 with huge radii, a subnormal cell size whose reciprocal is infinite) must find

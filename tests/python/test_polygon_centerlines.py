@@ -101,6 +101,16 @@ def test_letter_outline_gives_the_letters_strokes(ch: str, tips: int, junctions:
     assert glyph(ch).buffer(1e-6).contains(lines(result))
 
 
+@pytest.mark.parametrize("ch", "ij!?")
+def test_a_square_dot_stays_a_point_beside_its_stroke(ch: str) -> None:
+    # The dot's skeleton is all corner: however the boundary near corners is refined, a square
+    # dot is no dash.
+    result = strandify.polygon_centerlines(glyph(ch))
+    points = [c for c in result.chains if len(np.unique(c, axis=0)) == 1]
+    assert len(points) == 1 and len(result.chains) == 2
+    assert int((result.degrees() == 1).sum()) == 2  # the stroke's two ends
+
+
 BOWTIE = [(0.0, 0.0), (60.0, 20.0), (60.0, 0.0), (0.0, 20.0)]
 
 
