@@ -92,7 +92,8 @@ struct BoundarySettings {
   double index_angle_threshold = 0.0;
   std::uint64_t max_points = kMaxBoundaryPoints;
   // Turns away from the region (convex corners) weigh this much of their angle in the
-  // refinement, on rings at least `lean_ring_perimeter` long; 1 everywhere on the exact paths.
+  // refinement, on rings at least `lean_ring_perimeter` long: 1 (their whole angle) but on
+  // filled shapes with finishing steps (lean_shape_refinement).
   double convex_turn_weight = 1.0;
   double lean_ring_perimeter = 0.0;
 };
