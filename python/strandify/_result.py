@@ -515,10 +515,7 @@ def _ragged_lines() -> tuple[Any, int] | None:
     offsets, parts = array("q", (0, 3, 5)), array("q", (0, 2))
     try:
         direct = _from_ragged_array_multi_linear(points, memoryview(offsets), parts, kind)[0]
-        public = shapely.from_ragged_array(
-            shapely.GeometryType.MULTILINESTRING, points, (np.frombuffer(offsets, np.int64), np.frombuffer(parts, np.int64))
-        )[0]
-        same = shapely.to_wkb(direct) == shapely.to_wkb(public)
+        same = shapely.to_wkb(direct) == shapely.to_wkb(_public_lines(shapely, points, offsets, parts))
     except Exception:  # any failure of the private name leaves the public constructor
         return None
     return (_from_ragged_array_multi_linear, kind) if same else None
@@ -537,6 +534,12 @@ def _multilinestring(shapely: Any, points: FloatArray | None, offsets: Any) -> A
         # checks and array conversions: the buffers are already of the types it reads, and
         # those checks cost, right after a native call, more than building the lines
         return direct[0](points, offsets, parts, direct[1])[0]
+    return _public_lines(shapely, points, offsets, parts)
+
+
+def _public_lines(shapely: Any, points: FloatArray | None, offsets: Any, parts: Any) -> Any:
+    """The MultiLineString of the int64 buffers ``offsets`` and ``parts``, by shapely's public
+    ragged-array constructor."""
     kind = shapely.GeometryType.MULTILINESTRING
     return shapely.from_ragged_array(kind, points, (np.frombuffer(offsets, np.int64), np.frombuffer(parts, np.int64)))[0]
 

@@ -3,6 +3,7 @@
 // short dash or a point.
 #include "refine/refine.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <utility>
 
@@ -56,6 +57,28 @@ struct TreeSweep {
   }
 };
 
+// Gathers into `members` the nodes of the component of `root` not yet marked, in the order a
+// search from `root` reaches them, marking each; stops, and returns true, at the first
+// neighbour `stop` picks.
+template <class Stop>
+bool search_component(const Adjacency& adj, NodeId root, std::vector<unsigned char>& mark,
+                      std::vector<NodeId>& members, Stop&& stop) {
+  members.assign(1, root);
+  mark[root] = 1;
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    const NodeId v = members[i];
+    for (std::size_t k = adj.offset[v]; k < adj.offset[v + 1]; ++k) {
+      const NodeId w = adj.neighbour[k];
+      if (stop(w)) return true;
+      if (!mark[w]) {
+        mark[w] = 1;
+        members.push_back(w);
+      }
+    }
+  }
+  return false;
+}
+
 // Calls visit(members) for every component of the graph of `adj` without an `alive` node, in
 // the order of their first nodes, with the nodes in the order a search from the first one
 // reaches them. Searches start from nodes that are not alive only, and one that reaches an
@@ -65,29 +88,14 @@ struct TreeSweep {
 template <class Visit>
 void for_each_vanished_component(const Adjacency& adj, const std::vector<unsigned char>& alive,
                                  Visit&& visit) {
-  enum : unsigned char { kUnseen, kSearched, kSurvives };
+  constexpr unsigned char kSurvives = 2;  // 1: reached by a search
   const std::size_t n = alive.size();
-  std::vector<unsigned char> mark(n, kUnseen);
+  std::vector<unsigned char> mark(n, 0);
   std::vector<NodeId> members;
   for (NodeId root = 0; root < n; ++root) {
-    if (mark[root] != kUnseen || alive[root]) continue;
-    members.assign(1, root);
-    mark[root] = kSearched;
-    bool survives = false;
-    for (std::size_t i = 0; i < members.size() && !survives; ++i) {
-      const NodeId v = members[i];
-      for (std::size_t k = adj.offset[v]; k < adj.offset[v + 1]; ++k) {
-        const NodeId w = adj.neighbour[k];
-        if (alive[w] || mark[w] == kSurvives) {
-          survives = true;
-          break;
-        }
-        if (mark[w] == kUnseen) {
-          mark[w] = kSearched;
-          members.push_back(w);
-        }
-      }
-    }
+    if (mark[root] || alive[root]) continue;
+    const bool survives = search_component(
+        adj, root, mark, members, [&](NodeId w) { return alive[w] || mark[w] == kSurvives; });
     if (survives) {
       for (NodeId v : members) mark[v] = kSurvives;
     } else {
@@ -98,26 +106,13 @@ void for_each_vanished_component(const Adjacency& adj, const std::vector<unsigne
 
 // The first node of every component of the graph of `adj` that holds an `alive` node.
 std::vector<NodeId> surviving_roots(const Adjacency& adj, const std::vector<unsigned char>& alive) {
-  const std::size_t n = alive.size();
-  std::vector<unsigned char> seen(n, 0);
+  std::vector<unsigned char> mark(alive.size(), 0);
   std::vector<NodeId> members, roots;
-  for (NodeId root = 0; root < n; ++root) {
-    if (seen[root]) continue;
-    members.assign(1, root);
-    seen[root] = 1;
-    bool survives = false;
-    for (std::size_t i = 0; i < members.size(); ++i) {
-      const NodeId v = members[i];
-      survives = survives || alive[v];
-      for (std::size_t k = adj.offset[v]; k < adj.offset[v + 1]; ++k) {
-        const NodeId w = adj.neighbour[k];
-        if (!seen[w]) {
-          seen[w] = 1;
-          members.push_back(w);
-        }
-      }
-    }
-    if (survives) roots.push_back(root);
+  for (NodeId root = 0; root < alive.size(); ++root) {
+    if (mark[root]) continue;
+    search_component(adj, root, mark, members, [](NodeId) { return false; });
+    if (std::any_of(members.begin(), members.end(), [&](NodeId v) { return alive[v] != 0; }))
+      roots.push_back(root);
   }
   return roots;
 }
