@@ -34,6 +34,10 @@ struct ClusterFinder {
   std::vector<Link> link_ends;  // the links by their ends, as gather decides on them
   std::vector<Outer> outer;
   std::vector<BranchEnd> spokes;  // where the branches of the junction being looked at end
+  // Where the branches of the tree's other junctions end, in the order the unrecorded gather
+  // met them: the recording gather makes the same decisions in the same order, and reads them
+  // back instead of walking the branches again.
+  std::vector<BranchEnd> beyond;
   std::vector<Point> scratch;
   std::vector<Point> both;
   Walk w;
@@ -56,11 +60,20 @@ struct ClusterFinder {
     link_ends.clear();
     links.clear();
     outer.clear();
-    std::size_t outers = 0;
+    if (!record) beyond.clear();
+    std::size_t outers = 0, read_back = 0;
     for (std::size_t m = 0; m < members.size(); ++m) {
       const NodeId v = members[m];
       for (std::size_t k = adj.begin(v); k < adj.end(v); ++k) {
-        const BranchEnd b = m == 0 ? spokes[k - adj.begin(v)] : branch_end(g, adj, v, k, walk_cap());
+        BranchEnd b;
+        if (m == 0) {
+          b = spokes[k - adj.begin(v)];
+        } else if (record) {
+          b = beyond[read_back++];
+        } else {
+          b = branch_end(g, adj, v, k, walk_cap());
+          beyond.push_back(b);
+        }
         const NodeId e = b.end;
         const bool link = is_link(v, b);
         if (!link) {
@@ -181,8 +194,10 @@ struct ClusterFinder {
 
   void at(NodeId a) {
     if (adj.degree(a) < 3 || edit.touched(a) || !has_link(a)) return;
-    if (!gather(a, false) || !gather(a, true)) return;
-    if (*std::min_element(members.begin(), members.end()) != a) return;  // seen from its first node
+    if (!gather(a, false)) return;
+    // A tree is taken up from its first node: from any other, nothing is recorded.
+    if (*std::min_element(members.begin(), members.end()) != a) return;
+    gather(a, true);
     for (Outer& o : outer) {
       const NodeId e = o.walk.end();
       if (member(e)) return;
