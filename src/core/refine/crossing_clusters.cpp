@@ -51,7 +51,8 @@ struct ClusterFinder {
 
   // The junctions reachable from `a` through short links, and every branch leaving them: a tree
   // `at` goes on with. False when the links close a loop (a small hole is a shape of its own),
-  // the tree grows too big, or it is no more than the two 3-way junctions of the pairwise step.
+  // the tree grows too big, reaches a junction before `a` (it is taken up from that one), or is
+  // no more than the two 3-way junctions of the pairwise step.
   // Every decision reads only where a walk ends, so the tree is told first without recording
   // anything (most are such pairs), and the walks of `links` and `outer` are recorded only with
   // `record`.
@@ -94,6 +95,7 @@ struct ClusterFinder {
           continue;
         }
         if (members.size() >= s.crossing_cluster_nodes) return false;
+        if (e < a) return false;  // the tree is taken up from its first node, not from `a`
         members.push_back(e);
         link_ends.push_back({v, e, b.first_edge});
         if (record) {
@@ -179,24 +181,27 @@ struct ClusterFinder {
            b.length <= s.crossing_max_length;
   }
 
-  // Whether a short link leaves `a` for another junction: most junctions stand alone, and they
-  // are told without gathering (and copying) their branches. The ends of a's branches are kept
-  // in `spokes` for gathering, which starts from them.
-  bool has_link(NodeId a) {
+  // Whether short links leave `a` for other junctions, all of them later ones: most junctions
+  // stand alone, and they are told without gathering (and copying) their branches. A tree is
+  // taken up from its first node, and a link to an earlier junction puts that one in the tree
+  // (or makes the tree fail), so such a junction is passed over at once. The ends of a's
+  // branches are kept in `spokes` for gathering, which starts from them.
+  bool first_of_links(NodeId a) {
     spokes.clear();
     bool found = false;
     for (std::size_t k = adj.begin(a); k < adj.end(a); ++k) {
       spokes.push_back(branch_end(g, adj, a, k, walk_cap()));
-      found = found || is_link(a, spokes.back());
+      if (!is_link(a, spokes.back())) continue;
+      if (spokes.back().end < a) return false;
+      found = true;
     }
     return found;
   }
 
   void at(NodeId a) {
-    if (adj.degree(a) < 3 || edit.touched(a) || !has_link(a)) return;
+    if (adj.degree(a) < 3 || edit.touched(a) || !first_of_links(a)) return;
+    // A tree is taken up from its first node: gathering stops at any earlier one.
     if (!gather(a, false)) return;
-    // A tree is taken up from its first node: from any other, nothing is recorded.
-    if (*std::min_element(members.begin(), members.end()) != a) return;
     gather(a, true);
     for (Outer& o : outer) {
       const NodeId e = o.walk.end();
