@@ -5,6 +5,7 @@
 #include <functional>
 #include <vector>
 
+#include "fill_later.hpp"
 #include "geometry.hpp"
 #include "types.hpp"
 
@@ -16,8 +17,9 @@ namespace strandify {
 // edge to each. Out-of-range ids and self-edges are left out.
 struct Adjacency {
   std::vector<std::size_t> offset;
-  std::vector<NodeId> neighbour;
-  std::vector<std::size_t> edge_id;
+  // Sized, then filled incidence by incidence.
+  FillLaterVector<NodeId> neighbour;
+  FillLaterVector<std::size_t> edge_id;
 
   std::size_t degree(NodeId v) const { return offset[v + 1] - offset[v]; }
   std::size_t begin(NodeId v) const { return offset[v]; }
