@@ -25,9 +25,9 @@ struct PolygonChains {
 };
 
 // Cleaning (or, when asked, the finishing steps), chains and their finished points of one
-// skeleton graph. `boundary` and `has_segments` describe the polygons the graph came from, for
-// the finishing steps.
-PolygonChains finished_chains(Graph graph, const MeshedPolygon* first, const MeshedPolygon* last,
+// skeleton graph. The outlines [first, last) and `has_segments` describe the polygons the graph
+// came from, for the finishing steps.
+PolygonChains finished_chains(Graph graph, const Polygon* first, const Polygon* last,
                               const std::vector<unsigned char>& has_segments,
                               const std::vector<Point>& line_ends, const Settings& settings,
                               const KeepGoing& keep_going = {}) {
@@ -58,18 +58,20 @@ PolygonChains finished_chains(Graph graph, const MeshedPolygon* first, const Mes
   return out;
 }
 
-PolygonChains chains_of_polygon(const MeshedPolygon& meshed, const std::vector<Point>& line_ends,
-                                const Settings& settings) {
+PolygonChains chains_of_polygon(const MeshedPolygon& meshed, const Polygon& outline,
+                                const std::vector<Point>& line_ends, const Settings& settings) {
   const std::vector<Segment> segments = mesh_skeleton(meshed.mesh);
   // Kept dots may come from a polygon without any segment.
   if (segments.empty() && !settings.refine.steps.keep_dots) return {};
   Graph graph = segments.empty() ? Graph{} : segments_to_graph(segments, settings.snap_distance);
-  // The polygon is its own boundary for the finishing steps; it is referred to, not copied.
-  return finished_chains(std::move(graph), &meshed, &meshed + 1,
+  // The polygon's outline is its boundary for the finishing steps; it is referred to, not
+  // copied.
+  return finished_chains(std::move(graph), &outline, &outline + 1,
                          {static_cast<unsigned char>(!segments.empty())}, line_ends, settings);
 }
 
 Outcome<CenterlineResult> chains_per_polygon(const std::vector<MeshedPolygon>& meshed,
+                                             const std::vector<Polygon>& outlines,
                                              const std::vector<Point>& line_ends,
                                              const Settings& settings,
                                              std::optional<std::uint64_t> max_nodes,
@@ -79,7 +81,9 @@ Outcome<CenterlineResult> chains_per_polygon(const std::vector<MeshedPolygon>& m
   const std::function<bool()> go = [&keep_going] { return keep_going(); };
   if (!for_each_index(
           meshed.size(), threads_for_points(settings.threads, mesh_point_count(meshed)),
-          [&](std::size_t i) { parts[i] = chains_of_polygon(meshed[i], line_ends, settings); },
+          [&](std::size_t i) {
+            parts[i] = chains_of_polygon(meshed[i], outlines[i], line_ends, settings);
+          },
           keep_going ? go : std::function<bool()>{}))
     return interrupted<CenterlineResult>();
   std::size_t skeleton_nodes = 0, nodes = 0, chain_count = 0;
@@ -130,7 +134,8 @@ Outcome<CenterlineResult> centerlines_here(const std::vector<Polygon>& polygons,
   if (!meshed.ok()) return Result::fail(std::move(*meshed.failure));
   if (latch.stopped()) return interrupted<CenterlineResult>();
   if (settings.inflation.partition == Partition::components)
-    return chains_per_polygon(meshed.value, line_ends, settings, max_nodes, compute_widths, go);
+    return chains_per_polygon(meshed.value, polygons, line_ends, settings, max_nodes,
+                              compute_widths, go);
 
   std::vector<unsigned char> has_segments;
   auto skeleton = skeleton_segments(meshed.value, settings.threads, go,
@@ -145,8 +150,8 @@ Outcome<CenterlineResult> centerlines_here(const std::vector<Polygon>& polygons,
   if (auto failure = check_node_limit(graph.nodes.size(), max_nodes))
     return Result::fail(std::move(*failure));
   if (latch.stopped()) return interrupted<CenterlineResult>();
-  PolygonChains done = finished_chains(std::move(graph), meshed.value.data(),
-                                       meshed.value.data() + meshed.value.size(), has_segments,
+  PolygonChains done = finished_chains(std::move(graph), polygons.data(),
+                                       polygons.data() + polygons.size(), has_segments,
                                        line_ends, settings, go);
   if (latch.stopped()) return interrupted<CenterlineResult>();
 

@@ -200,13 +200,13 @@ Graph cleaned_graph(Graph graph, const Settings& s) {
   return graph;
 }
 
-BoundaryEdges boundary_edges(const MeshedPolygon* first, const MeshedPolygon* last,
+BoundaryEdges boundary_edges(const Polygon* first, const Polygon* last,
                              const RefineSettings& settings) {
   BoundaryEdges edges(settings.grid_cell);
   std::size_t sides = 0;
-  for (const MeshedPolygon* m = first; m != last; ++m) sides += ring_point_count(m->rings);
+  for (const Polygon* m = first; m != last; ++m) sides += ring_point_count(*m);
   edges.reserve(sides);
-  for (const MeshedPolygon* m = first; m != last; ++m) edges.add_polygon(m->rings);
+  for (const Polygon* m = first; m != last; ++m) edges.add_polygon(*m);
   edges.build();
   return edges;
 }

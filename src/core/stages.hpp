@@ -79,8 +79,12 @@ Outcome<SkeletonGraph> skeleton_graph(const std::vector<Polygon>& polygons,
 // Tip pruning, then junction merging, as the settings switch them on.
 Graph cleaned_graph(Graph graph, const Settings& settings);
 
-// The rings of the conditioned polygons [first, last), gridded for the finishing steps.
-BoundaryEdges boundary_edges(const MeshedPolygon* first, const MeshedPolygon* last,
+// The rings of the polygons [first, last), gridded for the finishing steps. They are given the
+// polygons as they came to meshing (the union, or the repaired shapes), not their conditioned
+// rings: the same boundary within the simplification tolerance, measured as drawn, and fewer
+// edges, since conditioning splits long edges and adds points near sharp turns for the
+// triangulation alone (on the buffers of strokes it doubles their number).
+BoundaryEdges boundary_edges(const Polygon* first, const Polygon* last,
                              const RefineSettings& settings);
 
 std::vector<Point> boundary_vertices(const std::vector<MeshedPolygon>& meshed);
