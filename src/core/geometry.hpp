@@ -33,12 +33,13 @@ inline double squared_distance(Point a, Point b) {
   return dx * dx + dy * dy;
 }
 
-// Euclidean distance by std::hypot: what the graph, finishing and stitching stages measure
-// with. Symmetric in a and b to the bit (a - b is exactly -(b - a), and hypot ignores signs).
+// Euclidean distance by std::hypot: what the graph and stitching stages measure with, and the
+// finishing steps outside their walks and boundary distances. Symmetric in a and b to the bit
+// (a - b is exactly -(b - a), and hypot ignores signs).
 inline double distance(Point a, Point b) { return std::hypot(b.x - a.x, b.y - a.y); }
 
 // Euclidean distance as std::sqrt(squared_distance): what boundary preprocessing measures its
-// edges with.
+// edges with, and the finishing steps' walks the graph's edges. Symmetric to the bit too.
 inline double root_sum_squares_distance(Point a, Point b) {
   return std::sqrt(squared_distance(a, b));
 }

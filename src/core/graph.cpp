@@ -34,9 +34,10 @@ bool usable(const Edge& e, std::size_t node_count) {
 // ---------------------------------------------------------------------------------------------
 }  // namespace
 
-Adjacency build_adjacency(const Graph& graph) {
+Adjacency build_adjacency(const Graph& graph, EdgeMeasure measure) {
   const std::size_t n = graph.nodes.size();
   Adjacency adj;
+  adj.measure = measure;
   // The degrees summed up to and including each node are where its neighbours end. Filled from
   // the last edge to the first, each incidence just before its node's end, every list comes out
   // in edge order and every node's mark at its start: one array is the fill marks and offsets.

@@ -15,6 +15,13 @@ namespace strandify {
 // Neighbour lists of a graph in edge order (the rule every graph operation's tie-breaks follow),
 // compressed: node v's neighbours are neighbour[offset[v] .. offset[v + 1]), with the id of the
 // edge to each. Out-of-range ids and self-edges are left out.
+// How an adjacency measures its edges: by `distance` (std::hypot), what the cleaning of the
+// exact pipeline has always measured with, or by `root_sum_squares_distance`, what the finishing
+// steps measure with. The square root of the sum of squares is correctly rounded, so the same on
+// every machine and maths library, and a fraction of hypot's latency, which the walks of the
+// finishing steps pay on most edges they cross.
+enum class EdgeMeasure : unsigned char { hypot, root_sum_squares };
+
 struct Adjacency {
   std::vector<std::size_t> offset;
   // Sized, then filled incidence by incidence.
@@ -26,17 +33,21 @@ struct Adjacency {
   std::size_t end(NodeId v) const { return offset[v + 1]; }
 
   // The length of edge `edge` of `graph` (the graph this adjacency was built from), by
-  // `distance`, measured at its first use and remembered: the walks of one graph measure the
+  // `measure`, measured at its first use and remembered: the walks of one graph measure the
   // edges near its junctions and tips again and again, and every walk sums the same values
-  // (`distance` is symmetric to the bit, so the direction an edge is walked in does not matter).
+  // (both measures are symmetric to the bit, so the direction an edge is walked in does not
+  // matter).
   double length(const Graph& graph, std::size_t edge) const {
     double& known = length_[edge];
     if (known < 0.0) {
       const Edge& e = graph.edges[edge];
-      known = distance(graph.nodes[e.a], graph.nodes[e.b]);
+      const Point a = graph.nodes[e.a], b = graph.nodes[e.b];
+      known = measure == EdgeMeasure::hypot ? distance(a, b) : root_sum_squares_distance(a, b);
     }
     return known;
   }
+
+  EdgeMeasure measure = EdgeMeasure::hypot;
 
   // Negative until measured (a NaN length is remembered as NaN). A memo of values the graph
   // determines, so the adjacency still reads as the value build_adjacency made; an adjacency is
@@ -44,7 +55,7 @@ struct Adjacency {
   mutable std::vector<double> length_;
 };
 
-Adjacency build_adjacency(const Graph& graph);
+Adjacency build_adjacency(const Graph& graph, EdgeMeasure measure = EdgeMeasure::hypot);
 
 // Whether every edge of `graph` joins two of its nodes and no two edges join the same pair,
 // told from its adjacency. Nodes of more than a few neighbours are not compared pairwise: with

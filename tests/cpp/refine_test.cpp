@@ -188,3 +188,20 @@ TEST(refine_dots_come_back_only_for_components_pruned_whole) {
   CHECK(dots.empty());
   CHECK_EQ(dash.edges.size(), std::size_t{1});
 }
+
+// The finishing steps' walks measure edges as the square root of the summed squares, the exact
+// cleaning as hypot; for (0.1, 0.1) glibc's hypot is one unit in the last place below it.
+TEST(refine_walks_measure_edges_by_root_sum_squares) {
+  Graph g;
+  g.nodes = {{0.0, 0.0}, {0.1, 0.1}, {0.3, -0.7}, {-1e-200, 3e-201}};
+  g.edges = {{0, 1}, {1, 2}, {2, 3}};
+  const Adjacency finishing = finishing_adjacency(g);
+  const Adjacency exact = build_adjacency(g);
+  for (std::size_t e = 0; e < g.edges.size(); ++e) {
+    const Point a = g.nodes[g.edges[e].a], b = g.nodes[g.edges[e].b];
+    CHECK(exact.length(g, e) == std::hypot(b.x - a.x, b.y - a.y));
+    CHECK(finishing.length(g, e) == std::sqrt((b.x - a.x) * (b.x - a.x) + (b.y - a.y) * (b.y - a.y)));
+    // Both are symmetric to the bit, so a walk in either direction sums the same lengths.
+    CHECK(finishing.length(g, e) == root_sum_squares_distance(b, a));
+  }
+}

@@ -195,8 +195,10 @@ double BoundaryEdges::distance_within(Point p, double limit) const {
   const double margin = 1e-5 * cell_;
   // An edge whose squared distance exceeds the best distance's square by far more than the
   // rounding of either (a relative 1e-9 against a few units in the last place) lies farther
-  // than the best distance, and so does its hypot: the minimum is the same without measuring
-  // it. Squares are compared only where they neither overflow nor lose precision to underflow.
+  // than the best distance: the minimum is the same without measuring it. Squares are compared
+  // only where they neither overflow nor lose precision to underflow. A distance is the square
+  // root of its square, correctly rounded, as the finishing steps measure edges; hypot takes
+  // over where the square would have over- or underflowed.
   double screen = kInf;  // squared distances above this are skipped
   const auto rescreen = [&] {
     screen = best > 1e-100 && best < 1e100 ? best * best * (1.0 + 1e-9) : kInf;
@@ -209,8 +211,9 @@ double BoundaryEdges::distance_within(Point p, double limit) const {
       // The distance to the side, its square screened first.
       const Point q = nearest_on_segment(p, s.a, s.b);
       const double dx = q.x - p.x, dy = q.y - p.y;
-      if (dx * dx + dy * dy > screen) continue;
-      const double d = std::hypot(dx, dy);
+      const double squared = dx * dx + dy * dy;
+      if (squared > screen) continue;
+      const double d = squared > 1e-300 && squared < 1e300 ? std::sqrt(squared) : std::hypot(dx, dy);
       if (d < best) {
         best = d;
         rescreen();

@@ -102,7 +102,7 @@ struct CornerFinder {
 
 Graph recover_corners(Graph graph, const BoundaryEdges& boundary, const RefineSettings& s,
                       std::vector<Point>* corners) {
-  const Adjacency adjacency = build_adjacency(graph);
+  const Adjacency adjacency = finishing_adjacency(graph);
   bool changed = false;
   return recover_corners(std::move(graph), adjacency, boundary, s, corners, changed);
 }

@@ -122,7 +122,7 @@ std::vector<NodeId> surviving_roots(const Adjacency& adj, const std::vector<unsi
 Graph keep_dots(const Graph& skeleton, Graph pruned, const BoundaryEdges& boundary,
                 const std::vector<unsigned char>& has_segments, const RefineSettings& s,
                 std::vector<Point>& dots) {
-  return keep_dots(skeleton, build_adjacency(skeleton), std::move(pruned), boundary, has_segments,
+  return keep_dots(skeleton, finishing_adjacency(skeleton), std::move(pruned), boundary, has_segments,
                    s, dots);
 }
 

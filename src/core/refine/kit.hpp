@@ -77,7 +77,7 @@ struct BranchEnd {
 };
 BranchEnd branch_end(const Graph& g, const Adjacency& adj, NodeId from, std::size_t k, double cap);
 
-// Edits collected against one input graph and applied at once. `adj` is build_adjacency(g).
+// Edits collected against one input graph and applied at once. `adj` is finishing_adjacency(g).
 class GraphEdit {
  public:
   GraphEdit(const Graph& g, const Adjacency& adj)

@@ -13,9 +13,15 @@
 
 namespace strandify {
 
+// The adjacency every finishing step reads a graph through: its walks measure edges by the
+// square root of the sum of squares (EdgeMeasure::root_sum_squares).
+inline Adjacency finishing_adjacency(const Graph& graph) {
+  return build_adjacency(graph, EdgeMeasure::root_sum_squares);
+}
+
 // Per node, how much longer than the buffer radius the skeleton's radius is at a junction (0 for
 // other nodes and where it is not larger): the part of a branch that lies inside the junction's
-// own disc. `adjacency` is build_adjacency(graph).
+// own disc. `adjacency` is finishing_adjacency(graph).
 std::vector<double> junction_allowances(const Graph& graph, const Adjacency& adjacency,
                                         const BoundaryEdges& boundary,
                                         const RefineSettings& settings);
@@ -27,7 +33,7 @@ std::vector<Point> line_ends(const std::vector<Curve>& curves);
 // Keeps a short tip branch whose tip lies within real_end_snap of one of `ends` (sorted as
 // line_ends gives them) and reaches at least real_end_reach beyond the disc of the junction it
 // leaves: the end of a real line. Empty (keeps nothing) without ends. `adjacency` is
-// build_adjacency(graph). The rule refers to its arguments, which must outlive it.
+// finishing_adjacency(graph). The rule refers to its arguments, which must outlive it.
 TipKeep real_end_rule(const Graph& graph, const Adjacency& adjacency,
                       const BoundaryEdges& boundary, const std::vector<Point>& ends,
                       const RefineSettings& settings);
@@ -39,7 +45,7 @@ TipKeep real_end_rule(const Graph& graph, const Adjacency& adjacency,
 Graph keep_dots(const Graph& skeleton, Graph pruned, const BoundaryEdges& boundary,
                 const std::vector<unsigned char>& has_segments, const RefineSettings& settings,
                 std::vector<Point>& dots);
-// The same with build_adjacency(skeleton) given, for a caller that needs it too.
+// The same with finishing_adjacency(skeleton) given, for a caller that needs it too.
 Graph keep_dots(const Graph& skeleton, const Adjacency& adjacency, Graph pruned,
                 const BoundaryEdges& boundary, const std::vector<unsigned char>& has_segments,
                 const RefineSettings& settings, std::vector<Point>& dots);
@@ -52,7 +58,7 @@ Graph recover_corners(Graph graph, const BoundaryEdges& boundary,
 
 // A tip branch whose tip lies less than overhang_reach farther from its junction than the
 // junction's distance to `boundary` is the bulge of a stroke that starts just past another: it
-// goes. `adjacency` is build_adjacency(graph); `changed` tells whether the step changed the graph.
+// goes. `adjacency` is finishing_adjacency(graph); `changed` tells whether the step changed the graph.
 Graph drop_overhangs(Graph graph, const Adjacency& adjacency, const BoundaryEdges& boundary,
                      const RefineSettings& settings, bool& changed);
 
@@ -73,7 +79,7 @@ Graph join_crossing_clusters(Graph graph, const Adjacency& adjacency,
 Graph finish_tips(Graph graph, const BoundaryEdges& boundary,
                   const RefineSettings& settings);
 
-// Corners and tips with build_adjacency(graph) given, and corners telling whether it changed the
+// Corners and tips with finishing_adjacency(graph) given, and corners telling whether it changed the
 // graph: the steps run one after another, and a step that changed nothing leaves the next one
 // the same graph, whose adjacency need not be built again.
 Graph recover_corners(Graph graph, const Adjacency& adjacency, const BoundaryEdges& boundary,

@@ -24,7 +24,7 @@ RefinedGraph refine_graph(const Graph& skeleton, const BoundaryEdges& boundary,
   // adjacency, with the edge lengths its walks measure, is built once for them all.
   const bool prunes = settings.tip_length > 0.0;
   const Adjacency skeleton_adjacency =
-      prunes || steps.keep_dots ? build_adjacency(skeleton) : Adjacency{};
+      prunes || steps.keep_dots ? finishing_adjacency(skeleton) : Adjacency{};
   if (prunes) {
     const Adjacency& a = skeleton_adjacency;
     const std::vector<double> allowance = steps.radius_tips && geometric
@@ -64,7 +64,7 @@ RefinedGraph refine_graph(const Graph& skeleton, const BoundaryEdges& boundary,
   Adjacency adjacency;
   bool current = false;
   const auto adjacency_now = [&]() -> const Adjacency& {
-    if (!current) adjacency = build_adjacency(out.graph);
+    if (!current) adjacency = finishing_adjacency(out.graph);
     current = true;
     return adjacency;
   };

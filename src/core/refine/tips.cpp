@@ -99,7 +99,7 @@ void pull_back_tip(const Graph& g, const Adjacency& adj, const BoundaryEdges& bo
 }  // namespace
 
 Graph finish_tips(Graph graph, const BoundaryEdges& boundary, const RefineSettings& s) {
-  const Adjacency adjacency = build_adjacency(graph);
+  const Adjacency adjacency = finishing_adjacency(graph);
   return finish_tips(std::move(graph), adjacency, boundary, s);
 }
 
