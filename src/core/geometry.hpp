@@ -3,7 +3,8 @@
 // Two ways of measuring a distance live here side by side, on purpose: std::hypot (distance)
 // and the square root of the sum of squares (root_sum_squares_distance). They differ in the
 // last bit for ordinary points and hypot alone survives coordinates whose squares overflow, so
-// each stage keeps the one it has always measured with: changing it would change results.
+// each stage keeps the one it measures with: changing it would change results. The square root
+// is correctly rounded, and so the same with every maths library, where hypot need not be.
 #pragma once
 
 #include <algorithm>

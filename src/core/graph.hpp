@@ -11,10 +11,6 @@
 
 namespace strandify {
 
-// Snaps segment end points on a grid of cell size `snap` into nodes; one edge per segment.
-// Neighbour lists of a graph in edge order (the rule every graph operation's tie-breaks follow),
-// compressed: node v's neighbours are neighbour[offset[v] .. offset[v + 1]), with the id of the
-// edge to each. Out-of-range ids and self-edges are left out.
 // How an adjacency measures its edges: by `distance` (std::hypot), what the cleaning of the
 // exact pipeline has always measured with, or by `root_sum_squares_distance`, what the finishing
 // steps measure with. The square root of the sum of squares is correctly rounded, so the same on
@@ -22,6 +18,9 @@ namespace strandify {
 // finishing steps pay on most edges they cross.
 enum class EdgeMeasure : unsigned char { hypot, root_sum_squares };
 
+// Neighbour lists of a graph in edge order (the rule every graph operation's tie-breaks follow),
+// compressed: node v's neighbours are neighbour[offset[v] .. offset[v + 1]), with the id of the
+// edge to each. Out-of-range ids and self-edges are left out.
 struct Adjacency {
   std::vector<std::size_t> offset;
   // Sized, then filled incidence by incidence.
@@ -62,6 +61,7 @@ Adjacency build_adjacency(const Graph& graph, EdgeMeasure measure = EdgeMeasure:
 // one of them the answer is false, and the caller checks its edges another way.
 bool distinct_pairs(const Graph& graph, const Adjacency& adjacency);
 
+// Snaps segment end points on a grid of cell size `snap` into nodes; one edge per segment.
 Graph segments_to_graph(const std::vector<Segment>& segments, double snap);
 
 // Removes, pass after pass, every tip branch shorter than `max_length`. Nodes are kept.

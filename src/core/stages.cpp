@@ -204,9 +204,9 @@ BoundaryEdges boundary_edges(const Polygon* first, const Polygon* last,
                              const RefineSettings& settings) {
   BoundaryEdges edges(settings.grid_cell);
   std::size_t sides = 0;
-  for (const Polygon* m = first; m != last; ++m) sides += ring_point_count(*m);
+  for (const Polygon* p = first; p != last; ++p) sides += ring_point_count(*p);
   edges.reserve(sides);
-  for (const Polygon* m = first; m != last; ++m) edges.add_polygon(*m);
+  for (const Polygon* p = first; p != last; ++p) edges.add_polygon(*p);
   edges.build();
   return edges;
 }

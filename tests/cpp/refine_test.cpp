@@ -199,8 +199,9 @@ TEST(refine_walks_measure_edges_by_root_sum_squares) {
   const Adjacency exact = build_adjacency(g);
   for (std::size_t e = 0; e < g.edges.size(); ++e) {
     const Point a = g.nodes[g.edges[e].a], b = g.nodes[g.edges[e].b];
-    CHECK(exact.length(g, e) == std::hypot(b.x - a.x, b.y - a.y));
-    CHECK(finishing.length(g, e) == std::sqrt((b.x - a.x) * (b.x - a.x) + (b.y - a.y) * (b.y - a.y)));
+    const double dx = b.x - a.x, dy = b.y - a.y;
+    CHECK(exact.length(g, e) == std::hypot(dx, dy));
+    CHECK(finishing.length(g, e) == std::sqrt(dx * dx + dy * dy));
     // Both are symmetric to the bit, so a walk in either direction sums the same lengths.
     CHECK(finishing.length(g, e) == root_sum_squares_distance(b, a));
   }

@@ -213,7 +213,8 @@ double BoundaryEdges::distance_within(Point p, double limit) const {
       const double dx = q.x - p.x, dy = q.y - p.y;
       const double squared = dx * dx + dy * dy;
       if (squared > screen) continue;
-      const double d = squared > 1e-300 && squared < 1e300 ? std::sqrt(squared) : std::hypot(dx, dy);
+      const double d =
+          squared > 1e-300 && squared < 1e300 ? std::sqrt(squared) : std::hypot(dx, dy);
       if (d < best) {
         best = d;
         rescreen();

@@ -122,8 +122,8 @@ std::vector<NodeId> surviving_roots(const Adjacency& adj, const std::vector<unsi
 Graph keep_dots(const Graph& skeleton, Graph pruned, const BoundaryEdges& boundary,
                 const std::vector<unsigned char>& has_segments, const RefineSettings& s,
                 std::vector<Point>& dots) {
-  return keep_dots(skeleton, finishing_adjacency(skeleton), std::move(pruned), boundary, has_segments,
-                   s, dots);
+  return keep_dots(skeleton, finishing_adjacency(skeleton), std::move(pruned), boundary,
+                   has_segments, s, dots);
 }
 
 Graph keep_dots(const Graph& skeleton, const Adjacency& adj, Graph pruned,

@@ -58,7 +58,8 @@ Graph recover_corners(Graph graph, const BoundaryEdges& boundary,
 
 // A tip branch whose tip lies less than overhang_reach farther from its junction than the
 // junction's distance to `boundary` is the bulge of a stroke that starts just past another: it
-// goes. `adjacency` is finishing_adjacency(graph); `changed` tells whether the step changed the graph.
+// goes. `adjacency` is finishing_adjacency(graph); `changed` tells whether the step changed the
+// graph.
 Graph drop_overhangs(Graph graph, const Adjacency& adjacency, const BoundaryEdges& boundary,
                      const RefineSettings& settings, bool& changed);
 
@@ -79,9 +80,9 @@ Graph join_crossing_clusters(Graph graph, const Adjacency& adjacency,
 Graph finish_tips(Graph graph, const BoundaryEdges& boundary,
                   const RefineSettings& settings);
 
-// Corners and tips with finishing_adjacency(graph) given, and corners telling whether it changed the
-// graph: the steps run one after another, and a step that changed nothing leaves the next one
-// the same graph, whose adjacency need not be built again.
+// Corners and tips with finishing_adjacency(graph) given, and corners telling whether it changed
+// the graph: the steps run one after another, and a step that changed nothing leaves the next
+// one the same graph, whose adjacency need not be built again.
 Graph recover_corners(Graph graph, const Adjacency& adjacency, const BoundaryEdges& boundary,
                       const RefineSettings& settings, std::vector<Point>* corners, bool& changed);
 Graph finish_tips(Graph graph, const Adjacency& adjacency, const BoundaryEdges& boundary,
