@@ -132,14 +132,8 @@ CurvatureIndex::CellKey CurvatureIndex::key_of(Point p) const {
 namespace {
 
 // Whether the ring, walked in its order, has the region it bounds on its left: an outer ring
-// turning counterclockwise, a hole clockwise. The signed area is summed about the first vertex.
-bool region_on_left(const Ring& ring, bool hole) {
-  const Point o = ring[0];
-  double twice_area = 0.0;
-  for (std::size_t i = 1; i + 1 < ring.size(); ++i)
-    twice_area += cross(sub(ring[i], o), sub(ring[i + 1], o));
-  return (twice_area > 0.0) != hole;
-}
+// turning counterclockwise, a hole clockwise.
+bool region_on_left(const Ring& ring, bool hole) { return (ring_area(ring) > 0.0) != hole; }
 
 }  // namespace
 
