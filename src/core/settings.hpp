@@ -92,8 +92,8 @@ struct BoundarySettings {
   double index_angle_threshold = 0.0;
   std::uint64_t max_points = kMaxBoundaryPoints;
   // Turns away from the region (convex corners) weigh this much of their angle in the
-  // refinement, on rings at least `lean_ring_perimeter` long: 1 (their whole angle) but on
-  // filled shapes with finishing steps (lean_shape_refinement).
+  // refinement, on rings at least `lean_ring_perimeter` long: 1 (their whole angle) but with
+  // finishing steps (resolve_settings).
   double convex_turn_weight = 1.0;
   double lean_ring_perimeter = 0.0;
 };
@@ -223,9 +223,6 @@ struct Settings {
 
 // feature_size must already be validated (positive and finite).
 Settings resolve_settings(double buffer_distance, double feature_size, const TuningOptions& options);
-// The settings of filled shapes with finishing steps: `s` as resolve_settings made it, with
-// convex corners refined more lightly.
-void lean_shape_refinement(Settings& s);
 
 // The parts, for callers (and tests) that run one stage on its own; resolve_settings is built
 // from exactly these.

@@ -173,9 +173,10 @@ def test_a_hook_is_straightened_and_a_real_turn_left_alone() -> None:
     assert exact[1] > 0.15  # the exact tip follows the hook
     tip = max(run([hooked])[0][0][::-1])
     assert abs(tip[1]) < 0.1 and 39.9 < tip[0] < 40.6
-    # a turn longer than the stretch the direction comes from: the end is not straight
+    # a turn longer than the stretch the direction comes from: the end is not straight. The
+    # reference runs a step that leaves this line alone, so that both mesh it alike.
     turned = line((0, 0), (40, 0)) + line((40, 0), (40, 1.8))[1:]
-    assert max(run([turned], ("finish_tips",))[1]) == max(run([turned], None)[1])
+    assert max(run([turned], ("finish_tips",))[1]) == max(run([turned], ("keep_dots",))[1])
 
 
 # -- corners -------------------------------------------------------------------------------
@@ -381,7 +382,14 @@ def test_dots_survive_as_a_point_or_a_dash() -> None:
 
 def test_loops_are_left_alone() -> None:
     circle = [(10 * math.cos(t / 20), 10 * math.sin(t / 20)) for t in range(int(40 * math.pi) + 2)]
-    assert run([circle], tuple(s for s in ALL if s != "round_pens")) == run([circle], None)
+    finished = run([circle], tuple(s for s in ALL if s != "round_pens"))
+    # With finishing steps the buffer's convex turns are refined more lightly, so the reference
+    # is a step that only touches tips, on the same mesh; and on that mesh the loop stays one
+    # closed chain on the circle, as the exact one does, within a few hundredths of the radius.
+    assert finished == run([circle], ("radius_tips",))
+    assert len(finished[0]) == 1 and tips_and_junctions(finished) == (0, 0)
+    for chains in (finished[0], run([circle], None)[0]):
+        assert max(abs(math.hypot(*p) - 10) for p in chains[0]) < 0.03
     # round pens draw another buffer, but the loop stays one closed chain
     round_loop = run([circle], ALL)
     assert len(round_loop[0]) == 1 and tips_and_junctions(round_loop) == (0, 0)

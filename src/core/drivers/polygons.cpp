@@ -37,7 +37,6 @@ Outcome<Settings> region_settings(Polygon& region, const PolygonCenterlineOption
   out.value = resolve_settings(o.buffer_distance.value_or(half_width), feature_size, o.tuning);
   out.value.keep_every_component = true;
   out.value.refine.merge_max_spokes = kShapeMergeSpokes;
-  if (out.value.refine.steps.any()) lean_shape_refinement(out.value);
   out.value.threads = 1;  // the regions are spread over the threads instead
   return out;
 }
@@ -175,7 +174,6 @@ Outcome<CenterlineResult> polygon_centerlines_inner(std::vector<Polygon> polygon
   Settings settings = resolve_settings(buffer_distance, feature_size, o.tuning);
   settings.keep_every_component = true;
   settings.refine.merge_max_spokes = kShapeMergeSpokes;
-  if (settings.refine.steps.any()) lean_shape_refinement(settings);
   return centerlines_of_polygons(std::move(shapes), settings, o.max_nodes, o.compute_widths,
                                  latch.keep_going());
 }
