@@ -23,9 +23,9 @@
 The two sides of every ratio run alternately in one loop (best of ``--repeats``; three times
 as many for targets 2 and 4, whose passes take a tenth of a second or less, and whose best
 then still moved by a tenth between runs at five), so that a change of load on the machine
-hits both alike; pinned to one core, each side is timed by the
-CPU time of the process (all threads), which time spent waiting for other work does not
-inflate.  Not a test: the figures depend on the machine.
+hits both alike; pinned to one core, each side is timed by the CPU time of the process (all
+threads), which time spent waiting for other work does not inflate.  Not a test: the figures
+depend on the machine.
 Run ``python bench/bench_targets.py [--repeats N] [--only 1,2,3,4] [--no-10000] [--pixels N]``.
 """
 
