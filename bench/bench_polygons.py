@@ -361,22 +361,21 @@ def corner_stubs() -> tuple[int, int, int]:
     R from its apex along the bisector, buffered by R with flat, square and round ends and
     joins. Returns how many shapes there are, how many stubs the exact chains keep (an end
     within 1.5 R of the stub's end) and how many of those the defaults remove."""
+    from bench_refine import corner_stub_cases  # the strokes' bench measures the same cases
+
     shapes = kept_exact = removed = 0
-    for angle in range(20, 100, 10):
-        a = math.radians(angle) / 2
-        arm = (30 * math.sin(a), 30 * math.cos(a))
-        for length in (2.0, 3.0, 4.0, 5.0, 6.0, 8.0):
-            strokes = MultiLineString([[(-arm[0], arm[1]), (0.0, 0.0), arm], [(0.0, 0.0), (0.0, -length)]])
-            for cap, join in (("flat", "mitre"), ("square", "mitre"), ("round", "round")):
-                shape = strokes.buffer(R, cap_style=cap, join_style=join, mitre_limit=5.0)
-                ends = []
-                for keywords in ({"refine": False, "partition": "none"}, {}):
-                    result = strandify.polygon_centerlines(shape, **keywords)
-                    tips = result.nodes[result.degrees() == 1]
-                    ends.append(bool(np.any(np.hypot(tips[:, 0], tips[:, 1] + length) < 1.5 * R)))
-                shapes += 1
-                kept_exact += ends[0]
-                removed += ends[0] and not ends[1]
+    for v, stub, length in corner_stub_cases():
+        strokes = MultiLineString([v, stub])
+        for cap, join in (("flat", "mitre"), ("square", "mitre"), ("round", "round")):
+            shape = strokes.buffer(R, cap_style=cap, join_style=join, mitre_limit=5.0)
+            ends = []
+            for keywords in ({"refine": False, "partition": "none"}, {}):
+                result = strandify.polygon_centerlines(shape, **keywords)
+                tips = result.nodes[result.degrees() == 1]
+                ends.append(bool(np.any(np.hypot(tips[:, 0], tips[:, 1] + length) < 1.5 * R)))
+            shapes += 1
+            kept_exact += ends[0]
+            removed += ends[0] and not ends[1]
     return shapes, kept_exact, removed
 
 

@@ -234,6 +234,18 @@ def hooks(chains, ids, tip_nodes) -> tuple[int, int]:
     return hooked, total
 
 
+def corner_stub_cases() -> list[tuple[Stroke, Stroke, float]]:
+    """Real stubs at corners: a V of 20 to 90 degrees with arms of 30 units, and a stroke of 2
+    to 8 units from its apex outward along the bisector, as (V, stub, stub length)."""
+    cases = []
+    for angle in range(20, 100, 10):
+        a = math.radians(angle) / 2
+        for length in (2.0, 3.0, 4.0, 5.0, 6.0, 8.0):
+            v = [(-30 * math.sin(a), 30 * math.cos(a)), (0.0, 0.0), (30 * math.sin(a), 30 * math.cos(a))]
+            cases.append((v, [(0.0, 0.0), (0.0, -length)], length))
+    return cases
+
+
 def run_steps(strokes: list[Stroke], refine: tuple[str, ...] | None):
     """The centerlines of `strokes` with these finishing steps (None: the exact chains)."""
     return _internal.strandify_strokes(strokes, BD, FS, native_options(refine_steps=refine))
@@ -329,18 +341,14 @@ def main() -> None:
     # Real stubs at corners: a V with a stroke from its apex outward along the bisector. The
     # corner step must leave every stub that the exact chains keep.
     kept_exact = removed = 0
-    for angle in range(20, 100, 10):
-        a = math.radians(angle) / 2
-        for length in (2.0, 3.0, 4.0, 5.0, 6.0, 8.0):
-            v = resample([(-30 * math.sin(a), 30 * math.cos(a)), (0.0, 0.0), (30 * math.sin(a), 30 * math.cos(a))], 0.5)
-            stub = resample([(0.0, 0.0), (0.0, -length)], 0.5)
-            ends = []
-            for refine in (None, DEFAULT):
-                _, nodes, ids, _ = run_steps([v, stub], refine)
-                deg = counts(ids)[2]
-                ends.append(any(math.hypot(nodes[n][0], nodes[n][1] + length) < 1.5 for n in deg))
-            kept_exact += ends[0]
-            removed += ends[0] and not ends[1]
+    for v, stub, length in corner_stub_cases():
+        ends = []
+        for refine in (None, DEFAULT):
+            _, nodes, ids, _ = run_steps([resample(v, 0.5), resample(stub, 0.5)], refine)
+            deg = counts(ids)[2]
+            ends.append(any(math.hypot(nodes[n][0], nodes[n][1] + length) < 1.5 for n in deg))
+        kept_exact += ends[0]
+        removed += ends[0] and not ends[1]
     print(f"\nreal stubs along a corner's bisector (V of 20-90 degrees, stubs of 2-8 units): "
           f"{kept_exact} kept by the exact chains, {removed} of them removed by the default steps")
 
